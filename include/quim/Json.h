@@ -1,0 +1,203 @@
+// quim::Json: a small JSON value model with a parser and a compact writer.
+//
+// A Value is null, bool, signed or unsigned 64-bit integer, double, string (may hold NUL
+// bytes), array, or object (members kept in insertion order, names unique).
+//
+// Copies are cheap: strings, arrays and objects are shared between copies and copied only when
+// a shared one is written (copy-on-write), one level at a time. Copies are independent values:
+// writing one never changes another, also when a reference obtained from a writable accessor
+// is written after the copy was made (such a node stops being shared). Distinct Values may be
+// used from distinct threads even when they share storage; one Value is not to be written
+// while another thread uses it.
+//
+// Conversions (anything not listed throws quim::Json::Error):
+//
+//   from \ to   asInt / asInt64            asUInt64          asDouble   asBool      asString
+//   null        0                          0                 0.0        false       ""
+//   bool        0 / 1                      0 / 1             0.0 / 1.0  as is       "false"/"true"
+//   integer     the value, if in range     if in range       the value  != 0        decimal text
+//   double      truncated, if in range     if in range       as is      != 0.0      shortest text
+//                                                                                   that reads back
+//   string      throws                     throws            throws     throws      as is
+//   array       throws                     throws            throws     throws      throws
+//   object      throws                     throws            throws     throws      throws
+//
+// Other rules: isMember is false for anything but an object; size() counts array elements and
+// object members and is 0 for every other type; index access on a value that is neither null
+// nor an array throws Error (a writable index on null makes it an array first); writable member
+// access on a value that is neither null nor an object throws Error; read-only member access on
+// a missing member, or on a non-object, gives a null value.
+//
+// Parsing: strict RFC 8259 JSON (no comments, no trailing commas), UTF-8 checked, nothing but
+// white space after the root, nesting at most kMaxDepth levels. A duplicate member name keeps
+// its first position and takes the last value. Integers that fit 64 bits stay integers; others
+// become doubles.
+//
+// Writing: compact (no white space, no final line feed), members in insertion order, strings
+// escaped as JSON requires (control bytes, quote, backslash; other bytes as they are), doubles
+// as the shortest text that reads back to the same double, non-finite doubles as null.
+#ifndef QUIM_JSON_H
+#define QUIM_JSON_H
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "quim/QuimExport.h"
+
+namespace quim {
+namespace Json {
+
+enum ValueType {
+  nullValue = 0,
+  intValue,      // signed 64-bit integer
+  uintValue,     // unsigned 64-bit integer above INT64_MAX
+  realValue,     // double
+  stringValue,
+  booleanValue,
+  arrayValue,
+  objectValue
+};
+
+// Raised by conversions and accessors used on a value of the wrong type.
+class QUIM_API Error : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Deepest nesting of arrays and objects that the parser accepts.
+constexpr int kMaxDepth = 512;
+
+class QUIM_API Value {
+ public:
+  using ArrayIndex = unsigned int;
+
+  Value(ValueType type = nullValue);  // NOLINT: a type tag converts, as callers expect
+  Value(int value);
+  Value(unsigned int value);
+  Value(long value);
+  Value(unsigned long value);
+  Value(long long value);
+  Value(unsigned long long value);
+  Value(double value);
+  Value(bool value);
+  Value(const char* text);  // NUL-terminated; null gives ""
+  Value(const char* begin, const char* end);
+  Value(const std::string& text);
+  Value(std::string_view text);
+
+  Value(const Value& other) noexcept;
+  Value(Value&& other) noexcept;
+  Value& operator=(const Value& other) noexcept;
+  Value& operator=(Value&& other) noexcept;
+  ~Value();
+  void swap(Value& other) noexcept;
+
+  ValueType type() const { return type_; }
+  bool isNull() const { return type_ == nullValue; }
+  bool isBool() const { return type_ == booleanValue; }
+  bool isIntegral() const { return type_ == intValue || type_ == uintValue; }
+  bool isDouble() const { return type_ == realValue; }
+  bool isNumeric() const { return isIntegral() || isDouble(); }
+  bool isString() const { return type_ == stringValue; }
+  bool isArray() const { return type_ == arrayValue; }
+  bool isObject() const { return type_ == objectValue; }
+
+  int asInt() const;
+  std::int64_t asInt64() const;
+  std::uint64_t asUInt64() const;
+  double asDouble() const;
+  bool asBool() const;
+  std::string asString() const;
+  // The bytes of a string value, without copying; throws Error for other types.
+  std::string_view stringView() const;
+
+  ArrayIndex size() const;
+  bool empty() const { return size() == 0; }
+
+  // Arrays. The writable forms make a null value an array and grow it to index + 1 elements.
+  Value& operator[](ArrayIndex index);
+  Value& operator[](int index);
+  const Value& operator[](ArrayIndex index) const;  // throws Error when index >= size()
+  const Value& operator[](int index) const;
+  Value& append(const Value& value);
+  Value& append(Value&& value);
+  void reserve(ArrayIndex count);  // arrays and null only
+
+  // Objects. The writable forms create the member (null) when absent; on a null value the
+  // first use makes it an object. The read-only forms give a null value for a missing member.
+  Value& operator[](const char* name);
+  Value& operator[](const std::string& name);
+  const Value& operator[](const char* name) const;
+  const Value& operator[](const std::string& name) const;
+  bool isMember(const char* name) const;
+  bool isMember(const std::string& name) const;
+  // The member's value, or null when the value is no object or has no such member.
+  const Value* find(std::string_view name) const;
+  bool removeMember(const std::string& name);
+  // Member names and values by position, in insertion order (0 <= index < size()).
+  const std::string& memberName(ArrayIndex index) const;
+  const Value& memberValue(ArrayIndex index) const;
+  std::vector<std::string> getMemberNames() const;
+
+  // Structural equality; integers compare by value across signed/unsigned storage.
+  bool operator==(const Value& other) const;
+  bool operator!=(const Value& other) const { return !(*this == other); }
+
+  // Whether this value shares its storage with another copy (tests and benchmarks use it).
+  bool sharesStorageWith(const Value& other) const;
+
+  struct Node;  // shared payload of strings, arrays and objects (defined in the library)
+
+ private:
+  void release() noexcept;
+  Node* mutableNode();  // detaches a shared payload before a write
+
+  ValueType type_ = nullValue;
+  union {
+    bool bool_;
+    std::int64_t int_;
+    std::uint64_t uint_;
+    double real_;
+    Node* node_;
+  } u_{};
+};
+
+inline void swap(Value& a, Value& b) noexcept { a.swap(b); }
+
+// Parses JSON text; the error text is set when parsing fails.
+class QUIM_API CharReader {
+ public:
+  virtual ~CharReader();
+  // Parses [begin, end) into *root. On failure returns false, leaves *root null and, when errs
+  // is not null, stores a one-line description with the byte offset of the error.
+  virtual bool parse(const char* begin, const char* end, Value* root, std::string* errs);
+};
+
+// Makes CharReaders with the default settings above.
+class QUIM_API CharReaderBuilder {
+ public:
+  CharReaderBuilder();
+  ~CharReaderBuilder();
+  // The caller owns the result and deletes it through CharReader's virtual destructor.
+  CharReader* newCharReader() const;
+};
+
+// Compact writer: see the writing rules at the top of this header.
+class QUIM_API FastWriter {
+ public:
+  FastWriter();
+  virtual ~FastWriter();
+  virtual std::string write(const Value& root);
+};
+
+// Convenience forms of the reader and the writer.
+QUIM_API bool Parse(std::string_view text, Value& root, std::string* errs = nullptr);
+QUIM_API std::string Write(const Value& root);
+
+}  // namespace Json
+}  // namespace quim
+
+#endif  // QUIM_JSON_H

@@ -1,0 +1,121 @@
+/*
+ * ZENTA platform SDK gateway: the C interface through which a client library sends one REST
+ * request to its platform server and gets the answer back.
+ *
+ * Two shared libraries implement it:
+ *   - ZENTA  (ZENTA.dll / libZENTA.so): sessions, answer buffers, error texts;
+ *   - Ostrel (Ostrel.dll / libOstrel.so): ZENTA_GeneralJsonRequest, which carries one request.
+ *
+ * An application opens a session on its platform server's URL and gets a handle; the client
+ * library passes that handle to ZENTA_GeneralJsonRequest with a filled request record. Every
+ * function is callable from any thread; one handle may carry calls from several threads at once.
+ *
+ * Every function returns 0 (ZENTA_OK) on success or one of the negative codes below. The codes
+ * are never -1 (which client libraries use for "unreadable answer") and are only ever appended
+ * to: a value, once published, keeps its meaning.
+ */
+#ifndef ZENTA_ZENTASDK_H
+#define ZENTA_ZENTASDK_H
+
+/* ZENTA_API marks what ZENTA exports, OSTREL_API what Ostrel exports: each is dllexport while
+ * its own library builds and dllimport for everyone else. */
+#if defined(_WIN32)
+#define ZENTA_EXPORT_ __declspec(dllexport)
+#define ZENTA_IMPORT_ __declspec(dllimport)
+#else
+#define ZENTA_EXPORT_ __attribute__((visibility("default")))
+#define ZENTA_IMPORT_ __attribute__((visibility("default")))
+#endif
+#if defined(ZENTA_BUILDING)
+#define ZENTA_API ZENTA_EXPORT_
+#else
+#define ZENTA_API ZENTA_IMPORT_
+#endif
+#if defined(OSTREL_BUILDING)
+#define OSTREL_API ZENTA_EXPORT_
+#else
+#define OSTREL_API ZENTA_IMPORT_
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+enum ZENTA_ErrorCode {
+  ZENTA_OK = 0,
+  /* Arguments */
+  ZENTA_E_NULL_ARGUMENT = -20001,      /* a required pointer argument is null */
+  ZENTA_E_REQUEST_SIZE = -20002,       /* requestSize is not the size of the request record */
+  ZENTA_E_RESPONSE_SIZE = -20003,      /* responseSize is not the size of the response record */
+  ZENTA_E_UNKNOWN_HANDLE = -20004,     /* the handle names no open session */
+  ZENTA_E_BAD_URL = -20005,            /* server URL null, empty or malformed */
+  ZENTA_E_UNSUPPORTED_SCHEME = -20006, /* server URL scheme is neither http nor https */
+  ZENTA_E_OPTIONS_SIZE = -20007,       /* options->structSize smaller than the first version */
+  ZENTA_E_BAD_OPTION = -20008,         /* an option value out of range (negative timeout...) */
+  ZENTA_E_BAD_METHOD = -20009,         /* method empty or not an HTTP token */
+  ZENTA_E_BAD_HEADER = -20010,         /* header name/value holds CR or LF, or is malformed */
+  ZENTA_E_BAD_RECORD = -20011,         /* request record inconsistent (lengths, null arrays) */
+  ZENTA_E_UNKNOWN_BUFFER = -20012,     /* ZENTA_ReleaseDataBuffer got a pointer it never handed out */
+  /* Resources */
+  ZENTA_E_NO_MEMORY = -20100,        /* an allocation failed */
+  ZENTA_E_SESSION_CLOSED = -20101,   /* the session was closed while the call waited */
+  ZENTA_E_ANSWER_TOO_LARGE = -20102, /* the answer exceeded the session's size cap */
+  ZENTA_E_TRANSPORT_INIT = -20103,   /* the transport could not be initialised */
+  ZENTA_E_HANDLES_EXHAUSTED = -20104, /* every session handle value has been used */
+  /* Transport */
+  ZENTA_E_RESOLVE = -20200,         /* the server's host name could not be resolved */
+  ZENTA_E_CONNECT = -20201,         /* the connection was refused or could not be made */
+  ZENTA_E_TIMEOUT = -20202,         /* connect or whole-request timeout elapsed */
+  ZENTA_E_TLS = -20203,             /* TLS handshake or certificate verification failed */
+  ZENTA_E_SEND = -20204,            /* sending the request failed */
+  ZENTA_E_RECEIVE = -20205,         /* receiving the answer failed (connection dropped...) */
+  ZENTA_E_PROTOCOL = -20206,        /* the server's answer was not valid HTTP (or status >= 600) */
+  ZENTA_E_TRANSPORT = -20207,       /* any other transport failure */
+  /* HTTP: an answer with a status other than 2xx and no JSON content type becomes
+   * ZENTA_E_HTTP_STATUS_BASE - status (e.g. -30502 for 502); see ZENTA_HttpStatusOf. */
+  ZENTA_E_HTTP_STATUS_BASE = -30000
+};
+
+/* Text for any code this SDK returns (never null; unknown codes get a generic text). */
+ZENTA_API const char* ZENTA_ErrorText(int code);
+
+/* The HTTP status kept in a code of the ZENTA_E_HTTP_STATUS_BASE family (100..599), else 0. */
+ZENTA_API int ZENTA_HttpStatusOf(int code);
+
+typedef struct ZENTA_SessionOptions {
+  unsigned int structSize; /* sizeof(ZENTA_SessionOptions): lets the struct grow */
+  int connectTimeoutMs;    /* 0: default 5000 */
+  int requestTimeoutMs;    /* 0: default 30000, whole exchange */
+  int maxConnections;      /* 0: default 4, connections kept per session (at most 64) */
+  int verifyTls;           /* 0 (default) or 1: verify the server certificate and host name;
+                              2: do not verify (test servers with self-signed certificates) */
+  const char* caFile;      /* null or "": the system's CA store; copied by ZENTA_OpenSession */
+  /* more fields may follow; read them only when structSize covers them */
+} ZENTA_SessionOptions;
+
+/* Opens a session on serverUrl ("http://host:port" or "https://host:port", optionally followed
+ * by a base path) and writes its handle, a positive int never reused while the process lives. */
+ZENTA_API int ZENTA_OpenSession(const char* serverUrl, const ZENTA_SessionOptions* options,
+                                int* handle);
+
+/* Closes a session. Calls in flight on it finish first; calls that start later get
+ * ZENTA_E_UNKNOWN_HANDLE. */
+ZENTA_API int ZENTA_CloseSession(int handle);
+
+/* Carries one request (Ostrel). request points to the request record (requestSize bytes),
+ * response to a zero-filled response record (responseSize bytes). On 0 the response record
+ * holds the answer in a buffer that must go back through ZENTA_ReleaseDataBuffer; the answer is
+ * NUL-terminated one byte past answerLength. */
+OSTREL_API int ZENTA_GeneralJsonRequest(int handle, void* request, int requestSize, void* response,
+                                        int responseSize);
+
+/* Gives back a buffer that ZENTA_GeneralJsonRequest placed in a response record. A null buffer
+ * is harmless (0); a pointer that is not an outstanding answer buffer is left alone and gets
+ * ZENTA_E_UNKNOWN_BUFFER, so a double release cannot corrupt the heap. */
+ZENTA_API int ZENTA_ReleaseDataBuffer(void* buffer);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* ZENTA_ZENTASDK_H */

@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Installs what building and testing Corvane needs from Debian's packages. Idempotent: apt-get
+# runs only when a package is missing.
+set -euo pipefail
+packages=(
+  build-essential cmake pkg-config git clang-format
+  rapidjson-dev libcurl4-openssl-dev libcpp-httplib-dev libcli11-dev
+  libgtest-dev libgmock-dev
+)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  echo "installing: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi

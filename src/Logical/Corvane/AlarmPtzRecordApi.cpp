@@ -1,0 +1,80 @@
+// Alarm, PTZ and recording operations: alarm device contacts, PTZ trails, remote record start.
+#include "public/APICommon.h"
+#include "public/Corvane.h"
+
+namespace Corvane {
+namespace {
+
+using quim::Json::Value;
+
+const char kAlarmContactsPath[] =
+    "/vusk/api/v1.1/alarm/record/contact/detail?alarmCode=%s&alarmDate=%lld";
+const char kPtzTrailListPath[] = "/vusk/api/v1.1/ptz/channel/%s/trail/list";
+const char kStartRecordPath[] = "/admin/API/SS/Record/StartRecord";
+
+}  // namespace
+
+int API_GetAlarmDeviceContacts(const std::string& alarmCode, long long alarmDate, const int& handle,
+                               std::vector<DeviceContactInfo>& contacts) {
+  RequestCycle cycle("GET", kAlarmContactsPath, alarmCode.c_str(), alarmDate);
+  int status = cycle.Send(handle);
+  if (status != 0) return status;
+  BaseResponse answer = cycle.ReadAnswer();
+  const Value results = GetMemberOrNull(answer.data, "results");
+  if (!IsNonNullArray(results)) return answer.code;
+  for (Value::ArrayIndex i = 0; i < results.size(); ++i) {
+    const Value& element = results[i];
+    DeviceContactInfo source;
+    source.sourceName = GetStringField(element, "sourceName");
+    source.devicePosition = GetStringField(element, "devicePosition");
+    const Value deviceContacts = GetMemberOrNull(element, "deviceContacts");
+    if (IsNonNullArray(deviceContacts)) {
+      for (Value::ArrayIndex j = 0; j < deviceContacts.size(); ++j) {
+        const Value& item = deviceContacts[j];
+        ContactInfo contact;
+        contact.contactName = GetStringField(item, "contactName");
+        contact.contactPhone = GetStringField(item, "contactPhone");
+        contact.contactEmail = GetStringField(item, "contactEmail");
+        contact.contactNote = GetStringField(item, "contactNote");
+        source.deviceContacts.push_back(std::move(contact));
+      }
+    }
+    contacts.push_back(std::move(source));
+  }
+  return answer.code;
+}
+
+int API_GetPtzTrailList(const std::string& channelId, const int& handle,
+                        std::vector<PtzTrailInfo>& trails) {
+  RequestCycle cycle("GET", kPtzTrailListPath, channelId.c_str());
+  int status = cycle.Send(handle);
+  if (status != 0) return status;
+  BaseResponse answer = cycle.ReadAnswer();
+  const Value results = GetMemberOrNull(answer.data, "results");
+  if (!IsNonNullArray(results)) return answer.code;
+  for (Value::ArrayIndex i = 0; i < results.size(); ++i) {
+    PtzTrailInfo trail;
+    trail.trailId = GetStringField(results[i], "trailId");
+    trail.trailName = GetStringField(results[i], "trailName");
+    trails.push_back(std::move(trail));
+  }
+  return answer.code;
+}
+
+int API_StartRemoteRecord(const StartRemoteRecordReq& request, StartRemoteRecordRsp& result) {
+  RequestCycle cycle("POST", kStartRecordPath);
+  Value body = RequestCycle::IdentityBody();
+  Value& data = body["data"];
+  data["streamType"] = Value(request.streamType);
+  data["duration"] = Value(request.duration);
+  data["channelId"] = Value(request.channelId);
+  cycle.SetBody(body);
+  int status = cycle.Send(request.handle);
+  if (status != 0) return status;
+  BaseResponse answer = cycle.ReadAnswer();
+  result.planId = GetIntField(answer.data, "planId", 0);
+  result.now = GetInt64Field(answer.data, "now", 0);
+  return answer.code;
+}
+
+}  // namespace Corvane

@@ -1,0 +1,116 @@
+// IP-speaker operations: volumes read and written, audio file lists.
+#include "public/APICommon.h"
+#include "public/Corvane.h"
+
+namespace Corvane {
+namespace {
+
+using quim::Json::Value;
+
+const char kVolumeFetchPath[] = "/vusk/api/v1.1/ip-speaker/channel/volume/fetch/list";
+const char kVolumeUpdatePath[] = "/vusk/api/v1.1/ip-speaker/channel/volume/update/batch";
+const char kAudioListPath[] = "/vusk/api/v1.1/device/channel/%s/audio/file/list";
+const char kSameAudioListPath[] = "/vusk/api/v1.1/device/channel/same/audio/file/fetch/list";
+
+// The answer's "results" when it is an array with at least one element, else null.
+Value NonEmptyResults(const Value& data) {
+  Value results = GetMemberOrNull(data, "results");
+  if (!IsNonNullArray(results) || static_cast<int>(results.size()) < 1) return Value();
+  return results;
+}
+
+}  // namespace
+
+int API_GetIPSpeakerVolume(const std::string& channelId, SpeakerVolumeInfo& info, int handle) {
+  RequestCycle cycle("POST", kVolumeFetchPath);
+  Value body = RequestCycle::IdentityBody();
+  Value channelIds;
+  channelIds.append(Value(channelId));
+  body["channelIds"] = channelIds;
+  cycle.SetBody(body);
+  int status = cycle.Send(handle);
+  if (status != 0) return status;
+  BaseResponse answer = cycle.ReadAnswer();
+  const Value results = NonEmptyResults(answer.data);
+  for (Value::ArrayIndex i = 0; i < results.size(); ++i) {
+    const Value& element = results[i];
+    info.microphoneVolume = GetIntField(element, "microphoneVolume", 0);
+    info.speakerVolume = GetIntField(element, "speakerVolume", 0);
+    info.channelId = GetStringField(element, "channelId");
+    info.channelName = GetStringField(element, "channelName");
+    info.successful = GetIntField(element, "successful", 0);
+  }
+  return answer.code;
+}
+
+int API_SetIPSpeakerVolume(const SpeakerVolumeInfo& info, int handle) {
+  RequestCycle cycle("POST", kVolumeUpdatePath);
+  Value body = RequestCycle::IdentityBody();
+  Value channelIds;
+  channelIds.append(Value(info.channelId));
+  body["channelIds"] = channelIds;
+  if (info.microphoneVolume >= 0) body["microphoneVolume"] = Value(info.microphoneVolume);
+  if (info.speakerVolume >= 0) body["speakerVolume"] = Value(info.speakerVolume);
+  cycle.SetBody(body);
+  int status = cycle.Send(handle);
+  if (status != 0) return status;
+  BaseResponse answer = cycle.ReadAnswer();
+  // When both volumes were sent, the speaker list alone decides.
+  Value failed;
+  if (info.microphoneVolume >= 0) {
+    failed = GetMemberOrNull(answer.data, "microphoneVolumeFailedChannels");
+  }
+  if (info.speakerVolume >= 0) failed = GetMemberOrNull(answer.data, "speakerVolumeFailedChannels");
+  if (IsNonNullArray(failed) && failed.size() != 0) return -1;
+  return answer.code;
+}
+
+int API_GetIPSpeakerAudioList(const std::string& channelId, std::vector<AudioFileInfo>& files,
+                              int handle) {
+  RequestCycle cycle("GET", kAudioListPath, channelId.c_str());
+  int status = cycle.Send(handle);
+  if (status != 0) return status;
+  BaseResponse answer = cycle.ReadAnswer();
+  const Value results = NonEmptyResults(answer.data);
+  for (Value::ArrayIndex i = 0; i < results.size(); ++i) {
+    const Value& element = results[i];
+    AudioFileInfo file;
+    file.channelId = GetStringField(element, "channelId");
+    file.fileId = GetStringField(element, "fileId");
+    file.fileName = GetStringField(element, "fileName");
+    files.push_back(std::move(file));
+  }
+  return answer.code;
+}
+
+int API_GetIPSpeakerSameAudioList(const std::vector<std::string>& channelIds,
+                                  std::vector<SameAudioFileInfo>& files, int handle) {
+  RequestCycle cycle("POST", kSameAudioListPath);
+  Value body = RequestCycle::IdentityBody();
+  Value ids;  // stays null, not an empty array, when there are no channels
+  for (const std::string& id : channelIds) ids.append(Value(id));
+  body["channelIds"] = ids;
+  cycle.SetBody(body);
+  int status = cycle.Send(handle);
+  if (status != 0) return status;
+  BaseResponse answer = cycle.ReadAnswer();
+  const Value results = NonEmptyResults(answer.data);
+  for (Value::ArrayIndex i = 0; i < results.size(); ++i) {
+    const Value& element = results[i];
+    SameAudioFileInfo file;
+    file.fileName = GetStringField(element, "fileName");
+    const Value channelFiles = GetMemberOrNull(element, "channelFiles");
+    if (IsNonNullArray(channelFiles)) {
+      for (Value::ArrayIndex j = 0; j < channelFiles.size(); ++j) {
+        ChannelFileInfo channelFile;
+        channelFile.channelId = GetStringField(channelFiles[j], "channelId");
+        channelFile.fileId = GetStringField(channelFiles[j], "fileId");
+        file.channelFiles.push_back(std::move(channelFile));
+      }
+    }
+    files.push_back(std::move(file));
+  }
+  return answer.code;
+}
+
+}  // namespace Corvane

@@ -1,0 +1,173 @@
+// The request frame shared by every operation: the records handed to the gateway, the
+// process-wide client settings, the helpers that fill a request, the request cycle and the
+// reader of the server's answer envelope.
+#ifndef CORVANE_APICOMMON_H
+#define CORVANE_APICOMMON_H
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "quim/Json.h"
+
+namespace Corvane {
+
+// One header of a request, read byte for byte by the gateway. Name and value are NUL-padded;
+// a field filled to its width has no terminator, the length fields say how much is used.
+struct HttpHeaderItem {
+  char name[256];
+  std::uint32_t nameLength;
+  char value[1024];
+  std::uint32_t valueLength;
+};
+
+// The request record, read byte for byte by the gateway; zero-filled before any field is set.
+struct RestRequest {
+  char* body;               // JSON body, NUL-terminated; null without a body
+  std::int32_t bodyLength;  // bytes of body without the terminator
+  char method[10];          // NUL-padded; 10 characters leave no terminator
+  char path[2048];          // path without its leading "/", NUL-padded
+  std::uint32_t headerCount;
+  HttpHeaderItem* headers;
+  std::uint64_t reserved;  // never written
+};
+
+// The response record, filled by the gateway. answer and auxBuffer belong to the gateway and go
+// back to it through ZENTA_ReleaseDataBuffer.
+struct RestResponse {
+  unsigned char reserved[32];
+  char* answer;
+  std::int32_t answerLength;
+  void* auxBuffer;
+};
+
+// The layouts are a binary contract with the gateway: every offset and size is fixed.
+static_assert(sizeof(void*) == 8, "the gateway records are laid out for 64-bit pointers");
+static_assert(offsetof(HttpHeaderItem, name) == 0 && offsetof(HttpHeaderItem, nameLength) == 256 &&
+                  offsetof(HttpHeaderItem, value) == 260 &&
+                  offsetof(HttpHeaderItem, valueLength) == 1284 && sizeof(HttpHeaderItem) == 1288,
+              "HttpHeaderItem layout");
+static_assert(offsetof(RestRequest, body) == 0 && offsetof(RestRequest, bodyLength) == 8 &&
+                  offsetof(RestRequest, method) == 12 && offsetof(RestRequest, path) == 22 &&
+                  offsetof(RestRequest, headerCount) == 2072 &&
+                  offsetof(RestRequest, headers) == 2080 &&
+                  offsetof(RestRequest, reserved) == 2088 && sizeof(RestRequest) == 2096,
+              "RestRequest layout");
+static_assert(offsetof(RestResponse, reserved) == 0 && offsetof(RestResponse, answer) == 32 &&
+                  offsetof(RestResponse, answerLength) == 40 &&
+                  offsetof(RestResponse, auxBuffer) == 48 && sizeof(RestResponse) == 56,
+              "RestResponse layout");
+
+// The process-wide settings written by SetLangauage, SetTimeZone and SetMacAddress.
+struct ClientSettings {
+  std::string language;
+  std::string timeZone;
+  std::string macAddress;
+};
+
+// Copies of the current settings, taken each time a request is built.
+std::string GetLanguage();
+std::string GetTimeZone();
+std::string GetMacAddress();
+
+// Widths of the record fields, and the formatting capacity of a path (terminator included).
+constexpr std::size_t kMethodWidth = sizeof(RestRequest::method);
+constexpr std::size_t kPathWidth = sizeof(RestRequest::path);
+constexpr std::size_t kHeaderNameWidth = sizeof(HttpHeaderItem::name);
+constexpr std::size_t kHeaderValueWidth = sizeof(HttpHeaderItem::value);
+constexpr std::size_t kPathFormatCapacity = 1280;
+
+// Formats the path printf-style and stores it without its one leading "/". Arguments are
+// inserted verbatim (no escaping). A formatted text of 1280 characters or more is cut to its
+// first 1279, as the bounded formatter leaves it; an empty text leaves path untouched. Does
+// nothing when request or format is null.
+void SetRequestPath(RestRequest* request, const char* format, ...)
+#if defined(__GNUC__) || defined(__clang__)
+    __attribute__((format(printf, 2, 3)))
+#endif
+    ;
+
+// Stores the method NUL-padded; a method longer than 10 characters is cut to its first 10.
+// Does nothing when request is null.
+void SetRequestMethod(RestRequest* request, const std::string& method);
+
+// Allocates the three standard headers, ordered by name: "Accept-Language" (language setting),
+// "Content-Type" ("application/json;charset=UTF-8"), "Time-Zone" (time-zone setting). A value
+// longer than 1024 bytes is cut to 1024 bytes (valueLength says 1024). The array is owned by
+// whoever owns the request (new[], freed with delete[]). A null headers address sets the count
+// to 0 and allocates nothing.
+void BuildHeaderList(HttpHeaderItem** headers, std::uint32_t* headerCount);
+
+// Serialises body compactly into a new[] buffer of bodyLength + 1 bytes ending with NUL. A null
+// request or a null body value leaves the request without a body.
+void SetRequestBody(RestRequest* request, const quim::Json::Value& body);
+
+// Sets "clientType", "clientMac" (the MAC address setting) and "project" on body, making a
+// null value an object.
+void AddClientIdentity(quim::Json::Value& body);
+
+// The server's answer envelope: code 0 for success (the server's 1000), -1 when the answer is
+// missing or unreadable, the server's code otherwise; data is the answer's "data" or null.
+struct BaseResponse {
+  int code = -1;
+  quim::Json::Value data;
+};
+
+// Reads the answer envelope from NUL-terminated text (null allowed). Text that does not parse
+// to a JSON object writes one log record (level 6) with the parser's message.
+BaseResponse ReadBaseResponse(const char* answer);
+
+// Member readers that never throw on their own account (the member's conversion may).
+int GetIntField(const quim::Json::Value& object, const std::string& name, int defaultValue);
+std::int64_t GetInt64Field(const quim::Json::Value& object, const std::string& name,
+                           std::int64_t defaultValue);
+std::string GetStringField(const quim::Json::Value& object, const std::string& name);
+quim::Json::Value GetMemberOrNull(const quim::Json::Value& value, const std::string& name);
+bool IsNonNullArray(const quim::Json::Value& value);
+
+// One request from allocation to release. The constructor allocates both records zero-filled and
+// sets path, method and the standard headers; Send hands the request to the gateway. The
+// destructor releases, on every exit including exceptions and in this order: the answer and the
+// auxBuffer through the gateway, the body, the header array, the request record, the response
+// record.
+class RequestCycle {
+ public:
+  template <typename... Args>
+  RequestCycle(const char* method, const char* pathFormat, Args... pathArgs) : RequestCycle() {
+    SetRequestPath(request_.get(), pathFormat, pathArgs...);
+    Init(method);
+  }
+  ~RequestCycle();
+  RequestCycle(const RequestCycle&) = delete;
+  RequestCycle& operator=(const RequestCycle&) = delete;
+
+  // Starts the body with the client identity; the operation adds its own members.
+  static quim::Json::Value IdentityBody();
+  void SetBody(const quim::Json::Value& body) { SetRequestBody(request_.get(), body); }
+
+  // Calls the gateway; returns its status (0: the response record is filled).
+  int Send(int handle);
+  // The answer envelope of a sent request.
+  BaseResponse ReadAnswer() const { return ReadBaseResponse(response_->answer); }
+  const RestResponse& Response() const { return *response_; }
+
+ private:
+  struct RequestDeleter {
+    void operator()(RestRequest* request) const noexcept;
+  };
+  RequestCycle();
+  void Init(const char* method);
+
+  // Declared so that a throwing constructor frees the request before the response.
+  std::unique_ptr<RestResponse> response_;
+  std::unique_ptr<RestRequest, RequestDeleter> request_;
+};
+
+// Text to int as std::stoi in base 10 (leading blanks, sign, digits; the rest ignored), with the
+// messages "invalid stoi argument" and "stoi argument out of range" on every platform.
+int StoiBase10(const std::string& text);
+
+}  // namespace Corvane
+
+#endif  // CORVANE_APICOMMON_H

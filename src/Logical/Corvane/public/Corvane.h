@@ -1,0 +1,203 @@
+// Corvane: typed calls onto the platform server's REST interface.
+//
+// Each API_ operation sends one HTTP request through the platform SDK gateway
+// (ZENTA_GeneralJsonRequest) on the SDK handle the caller passes, reads the server's JSON answer
+// envelope {"code": ..., "data": ...} and fills the caller's outputs.
+//
+// Status of every operation:
+//   - the gateway's non-zero code, unchanged (transport failure): outputs are not touched;
+//   - otherwise the server's code: 0 when the server answered 1000, its other codes unchanged,
+//     -1 when the answer is missing, is not JSON, is not a JSON object or has no "code".
+//   Outputs are read from "data" whatever the server's code: single values (int, bool, the
+//   remote-record result) are always written, with 0/false for absent members; outputs filled
+//   from a list (vectors, maps, the speaker-volume record) change only when the answer carries
+//   that list. Vectors are appended to, never cleared; maps get entries added or replaced, never
+//   removed.
+//
+// Exceptions: none is caught. Allocation failures (std::bad_alloc), JSON type errors
+// (quim::Json::Error, e.g. an integer member that holds text) and the dictionary conversions
+// (std::invalid_argument "invalid stoi argument", std::out_of_range "stoi argument out of
+// range") leave the operation after everything the request held has been released; entries
+// appended before the throw stay in the caller's container.
+//
+// Threads: operations may run on several threads at once, each with its own outputs. The three
+// setters write process-wide settings without a lock: call them before issuing operations, never
+// while one runs.
+//
+// Text is passed through byte for byte; path arguments go into REST paths unescaped (a formatted
+// path is cut at 1279 characters).
+#ifndef CORVANE_CORVANE_H
+#define CORVANE_CORVANE_H
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "CorvaneExport.h"
+
+#define CORVANE_VERSION_MAJOR 0
+#define CORVANE_VERSION_MINOR 1
+#define CORVANE_VERSION_PATCH 0
+
+namespace Corvane {
+
+// Request of API_DownloadDevicePicture.
+struct DownloadDevicePicReq {
+  int tag = 0;            // copied unchanged into the result
+  std::string pictureId;  // last segment of the REST path, inserted verbatim
+};
+
+// Result of API_DownloadDevicePicture. pictureData is allocated with new[] by the library and
+// owned by the caller, who releases it with delete[].
+struct DownloadDevicePicResp {
+  int tag = 0;
+  char* pictureData = nullptr;
+  long long pictureLength = 0;
+};
+
+// Volumes of one IP-speaker channel. For API_SetIPSpeakerVolume a negative volume means "leave
+// unchanged" (not sent); channelName and successful are only ever read from the server.
+struct SpeakerVolumeInfo {
+  std::string channelId;
+  int microphoneVolume = 0;
+  int speakerVolume = 0;
+  int successful = 0;
+  std::string channelName;
+};
+
+// One audio file of one channel.
+struct AudioFileInfo {
+  std::string channelId;
+  std::string fileId;
+  std::string fileName;
+};
+
+// An audio file as held by one channel.
+struct ChannelFileInfo {
+  std::string channelId;
+  std::string fileId;
+};
+
+// An audio file present on several channels, with its id on each.
+struct SameAudioFileInfo {
+  std::string fileName;
+  std::vector<ChannelFileInfo> channelFiles;
+};
+
+// One contact kept for an alarm source's device.
+struct ContactInfo {
+  std::string contactName;
+  std::string contactPhone;
+  std::string contactEmail;
+  std::string contactNote;
+};
+
+// One alarm source of an alarm record, with its device's contacts in answer order.
+struct DeviceContactInfo {
+  std::string sourceName;
+  std::string devicePosition;
+  std::vector<ContactInfo> deviceContacts;
+};
+
+// One PTZ trail of a camera channel; the id is text on this interface.
+struct PtzTrailInfo {
+  std::string trailId;
+  std::string trailName;
+};
+
+// Request of API_StartRemoteRecord. handle is the SDK handle that carries the request; it is
+// not sent to the server.
+struct StartRemoteRecordReq {
+  int handle = 0;
+  std::string channelId;
+  int streamType = 0;
+  int duration = 0;
+};
+
+// Result of API_StartRemoteRecord.
+struct StartRemoteRecordRsp {
+  int planId = 0;
+  long long now = 0;
+};
+
+// Process-wide settings, copied into every request built afterwards: the "Accept-Language" and
+// "Time-Zone" header values and the "clientMac" identity member of request bodies. Values longer
+// than a header field (1024 bytes) are cut to 1024 bytes in the header. Not thread-safe with
+// running operations (see above).
+CORVANE_API void SetLangauage(std::string language);
+CORVANE_API void SetMacAddress(std::string macAddress);
+CORVANE_API void SetTimeZone(std::string timeZone);
+
+// GET config/ai/privacy. On any non-transport status writes the server's "enable" value
+// unchanged (0 when absent or when the answer is unreadable) into enable.
+CORVANE_API int API_GetAIPrivacyConfig(const int& handle, int& enable);
+
+// GET device/{deviceId}/web/enablement. On any non-transport status writes whether "enableWeb"
+// is non-zero (false when absent or unreadable) into enabled.
+CORVANE_API int API_GetWebEnablement(const std::string& deviceId, bool& enabled, int handle);
+
+// GET device/channel/{channelId}/web/enablement; otherwise as API_GetWebEnablement.
+CORVANE_API int API_GetChannelWebEnablement(const std::string& channelId, bool& enabled,
+                                            int handle);
+
+// GET common/request/picture/{pictureId}: the answer's raw bytes, not parsed. On status 0 with
+// an answer, result.pictureData receives a new[] buffer of exactly the answer's length (also
+// for a length of 0), which the caller owns and frees with delete[]; whatever pictureData held
+// before is overwritten, not freed. result.pictureLength and result.tag are set with it. Status
+// 0 without an answer leaves result untouched. A negative answer length from the gateway gives
+// -1 and leaves result untouched. Other statuses are the gateway's and leave result untouched.
+CORVANE_API int API_DownloadDevicePicture(const int& handle, const DownloadDevicePicReq& request,
+                                          DownloadDevicePicResp& result);
+
+// POST ip-speaker/channel/volume/fetch/list for one channel. When the answer's "results" is a
+// non-empty array, info is overwritten from its last element (all five fields; absent members
+// give 0 or ""); otherwise info is untouched.
+CORVANE_API int API_GetIPSpeakerVolume(const std::string& channelId, SpeakerVolumeInfo& info,
+                                       int handle);
+
+// POST ip-speaker/channel/volume/update/batch with the non-negative volumes of info. Returns -1
+// when the server lists the channel as failed: the speaker list decides when the speaker volume
+// was sent, else the microphone list when the microphone volume was sent.
+CORVANE_API int API_SetIPSpeakerVolume(const SpeakerVolumeInfo& info, int handle);
+
+// GET device/channel/{channelId}/audio/file/list; appends one record per "results" element.
+CORVANE_API int API_GetIPSpeakerAudioList(const std::string& channelId,
+                                          std::vector<AudioFileInfo>& files, int handle);
+
+// POST device/channel/same/audio/file/fetch/list for the given channels (sent as given, an
+// empty list as a null "channelIds"); appends one record per "results" element.
+CORVANE_API int API_GetIPSpeakerSameAudioList(const std::vector<std::string>& channelIds,
+                                              std::vector<SameAudioFileInfo>& files, int handle);
+
+// GET alarm/record/contact/detail?alarmCode={alarmCode}&alarmDate={alarmDate}; appends one
+// record per "results" element, each with its "deviceContacts".
+CORVANE_API int API_GetAlarmDeviceContacts(const std::string& alarmCode, long long alarmDate,
+                                           const int& handle,
+                                           std::vector<DeviceContactInfo>& contacts);
+
+// GET ptz/channel/{channelId}/trail/list; appends one record per "results" element.
+CORVANE_API int API_GetPtzTrailList(const std::string& channelId, const int& handle,
+                                    std::vector<PtzTrailInfo>& trails);
+
+// POST /admin/API/SS/Record/StartRecord on request.handle. On any non-transport status writes
+// "planId" and "now" from the answer's data (0 when absent) into result.
+CORVANE_API int API_StartRemoteRecord(const StartRemoteRecordReq& request,
+                                      StartRemoteRecordRsp& result);
+
+// GET config/pos. On any non-transport status writes "posPlaybackTime" converted leniently
+// (leading number, else 0) into playbackTime.
+CORVANE_API int API_GetPosConfig(int handle, int& playbackTime);
+
+// GET dictionary/list?types=9052: stores each item's "name" (up to its first NUL) under its
+// "code" converted to int; the entry met last wins. Throws std::invalid_argument or
+// std::out_of_range for a code that is no int; entries stored before it stay.
+CORVANE_API int API_GetPosEventTranslate(int handle, std::map<int, std::string>& names);
+
+// GET config/dictionary-mapper?type={type}: stores each element's "value" under its "key",
+// both converted to int; the entry met last wins. Throws as API_GetPosEventTranslate.
+CORVANE_API int API_QueryDictionaryMapper(const int& handle, const int& type,
+                                          std::map<int, int>& mapping);
+
+}  // namespace Corvane
+
+#endif  // CORVANE_CORVANE_H

@@ -1,0 +1,15 @@
+// Export macro of the Corvane library (Corvane.dll / libCorvane.so).
+#ifndef CORVANE_CORVANEEXPORT_H
+#define CORVANE_CORVANEEXPORT_H
+
+#if defined(_WIN32)
+#if defined(CORVANE_BUILDING)
+#define CORVANE_API __declspec(dllexport)
+#else
+#define CORVANE_API __declspec(dllimport)
+#endif
+#else
+#define CORVANE_API __attribute__((visibility("default")))
+#endif
+
+#endif  // CORVANE_CORVANEEXPORT_H
