@@ -28,6 +28,11 @@
 // access on a value that is neither null nor an object throws Error; read-only member access on
 // a missing member, or on a non-object, gives a null value.
 //
+// References and pointers into an array or object (from operator[], append, find, memberValue,
+// memberName) are invalidated as with std::vector: when that array or object gains or loses an
+// element or member, is assigned, or is written while it shares its storage with a copy. So
+// `v["a"] = v["b"]` with a new "a" is wrong; copy first: `Value b = v["b"]; v["a"] = b;`.
+//
 // Parsing: strict RFC 8259 JSON (no comments, no trailing commas), UTF-8 checked, nothing but
 // white space after the root, nesting at most kMaxDepth levels. A duplicate member name keeps
 // its first position and takes the last value. Integers that fit 64 bits stay integers; others
@@ -52,9 +57,9 @@ namespace Json {
 
 enum ValueType {
   nullValue = 0,
-  intValue,      // signed 64-bit integer
-  uintValue,     // unsigned 64-bit integer above INT64_MAX
-  realValue,     // double
+  intValue,   // signed 64-bit integer
+  uintValue,  // unsigned 64-bit integer above INT64_MAX
+  realValue,  // double
   stringValue,
   booleanValue,
   arrayValue,
@@ -136,11 +141,11 @@ class QUIM_API Value {
   bool isMember(const std::string& name) const;
   // The member's value, or null when the value is no object or has no such member.
   const Value* find(std::string_view name) const;
-  bool removeMember(const std::string& name);
+  bool removeMember(const std::string& name);  // false: no such member, or not an object
   // Member names and values by position, in insertion order (0 <= index < size()).
   const std::string& memberName(ArrayIndex index) const;
   const Value& memberValue(ArrayIndex index) const;
-  std::vector<std::string> getMemberNames() const;
+  std::vector<std::string> getMemberNames() const;  // empty for anything but an object
 
   // Structural equality; integers compare by value across signed/unsigned storage.
   bool operator==(const Value& other) const;

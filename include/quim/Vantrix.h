@@ -45,8 +45,9 @@ class QUIM_API Vantrix {
   static Vantrix& instance();
 
   // Formats the message printf-style and hands the record to the sink unless its level is above
-  // the threshold. Returns the length of the formatted message, 0 when the record was dropped,
-  // or -1 when the format could not be applied. Null strings are treated as "".
+  // the threshold. Returns the length of the message the sink receives (a final line feed
+  // removed), 0 when the record was dropped, or -1 when the format could not be applied. Null
+  // strings are treated as "".
   int Log(const char* file, int line, const char* function, const char* tag, int level,
           const char* format, ...) QUIM_PRINTF_FORMAT(7, 8);
   int LogV(const char* file, int line, const char* function, const char* tag, int level,
