@@ -55,22 +55,22 @@ enum ZENTA_ErrorCode {
   ZENTA_E_BAD_METHOD = -20009,         /* method empty or not an HTTP token */
   ZENTA_E_BAD_HEADER = -20010,         /* header name/value holds CR or LF, or is malformed */
   ZENTA_E_BAD_RECORD = -20011,         /* request record inconsistent (lengths, null arrays) */
-  ZENTA_E_UNKNOWN_BUFFER = -20012,     /* ZENTA_ReleaseDataBuffer got a pointer it never handed out */
+  ZENTA_E_UNKNOWN_BUFFER = -20012,     /* released pointer is no outstanding answer */
   /* Resources */
-  ZENTA_E_NO_MEMORY = -20100,        /* an allocation failed */
-  ZENTA_E_SESSION_CLOSED = -20101,   /* the session was closed while the call waited */
-  ZENTA_E_ANSWER_TOO_LARGE = -20102, /* the answer exceeded the session's size cap */
-  ZENTA_E_TRANSPORT_INIT = -20103,   /* the transport could not be initialised */
+  ZENTA_E_NO_MEMORY = -20100,         /* an allocation failed */
+  ZENTA_E_SESSION_CLOSED = -20101,    /* the session was closed while the call waited */
+  ZENTA_E_ANSWER_TOO_LARGE = -20102,  /* the answer exceeded the session's size cap */
+  ZENTA_E_TRANSPORT_INIT = -20103,    /* the transport could not be initialised */
   ZENTA_E_HANDLES_EXHAUSTED = -20104, /* every session handle value has been used */
   /* Transport */
-  ZENTA_E_RESOLVE = -20200,         /* the server's host name could not be resolved */
-  ZENTA_E_CONNECT = -20201,         /* the connection was refused or could not be made */
-  ZENTA_E_TIMEOUT = -20202,         /* connect or whole-request timeout elapsed */
-  ZENTA_E_TLS = -20203,             /* TLS handshake or certificate verification failed */
-  ZENTA_E_SEND = -20204,            /* sending the request failed */
-  ZENTA_E_RECEIVE = -20205,         /* receiving the answer failed (connection dropped...) */
-  ZENTA_E_PROTOCOL = -20206,        /* the server's answer was not valid HTTP (or status >= 600) */
-  ZENTA_E_TRANSPORT = -20207,       /* any other transport failure */
+  ZENTA_E_RESOLVE = -20200,   /* the server's host name could not be resolved */
+  ZENTA_E_CONNECT = -20201,   /* the connection was refused or could not be made */
+  ZENTA_E_TIMEOUT = -20202,   /* connect or whole-request timeout elapsed */
+  ZENTA_E_TLS = -20203,       /* TLS handshake or certificate verification failed */
+  ZENTA_E_SEND = -20204,      /* sending the request failed */
+  ZENTA_E_RECEIVE = -20205,   /* receiving the answer failed (connection dropped...) */
+  ZENTA_E_PROTOCOL = -20206,  /* the server's answer was not valid HTTP (or status >= 600) */
+  ZENTA_E_TRANSPORT = -20207, /* any other transport failure */
   /* HTTP: an answer with a status other than 2xx and no JSON content type becomes
    * ZENTA_E_HTTP_STATUS_BASE - status (e.g. -30502 for 502); see ZENTA_HttpStatusOf. */
   ZENTA_E_HTTP_STATUS_BASE = -30000
@@ -85,7 +85,7 @@ ZENTA_API int ZENTA_HttpStatusOf(int code);
 typedef struct ZENTA_SessionOptions {
   unsigned int structSize; /* sizeof(ZENTA_SessionOptions): lets the struct grow */
   int connectTimeoutMs;    /* 0: default 5000 */
-  int requestTimeoutMs;    /* 0: default 30000, whole exchange */
+  int requestTimeoutMs;    /* 0: default 30000, whole exchange incl. waiting for a connection */
   int maxConnections;      /* 0: default 4, connections kept per session (at most 64) */
   int verifyTls;           /* 0 (default) or 1: verify the server certificate and host name;
                               2: do not verify (test servers with self-signed certificates) */
@@ -94,18 +94,22 @@ typedef struct ZENTA_SessionOptions {
 } ZENTA_SessionOptions;
 
 /* Opens a session on serverUrl ("http://host:port" or "https://host:port", optionally followed
- * by a base path) and writes its handle, a positive int never reused while the process lives. */
+ * by a base path) and writes its handle, a positive int never reused while the process lives.
+ * options may be null (all defaults). Nothing is connected yet: the first request connects.
+ * On failure *handle is set to 0 (when handle is not null). */
 ZENTA_API int ZENTA_OpenSession(const char* serverUrl, const ZENTA_SessionOptions* options,
                                 int* handle);
 
-/* Closes a session. Calls in flight on it finish first; calls that start later get
- * ZENTA_E_UNKNOWN_HANDLE. */
+/* Closes a session. Calls in flight on it finish first; calls still waiting for a free connection
+ * get ZENTA_E_SESSION_CLOSED; calls that start later get ZENTA_E_UNKNOWN_HANDLE. */
 ZENTA_API int ZENTA_CloseSession(int handle);
 
 /* Carries one request (Ostrel). request points to the request record (requestSize bytes),
  * response to a zero-filled response record (responseSize bytes). On 0 the response record
  * holds the answer in a buffer that must go back through ZENTA_ReleaseDataBuffer; the answer is
- * NUL-terminated one byte past answerLength. */
+ * NUL-terminated one byte past answerLength (an empty answer is a 1-byte buffer holding NUL).
+ * On any other code answer and auxBuffer are null and nothing needs releasing. auxBuffer is
+ * always null. The request record is only read. */
 OSTREL_API int ZENTA_GeneralJsonRequest(int handle, void* request, int requestSize, void* response,
                                         int responseSize);
 

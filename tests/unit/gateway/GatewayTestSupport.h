@@ -1,0 +1,119 @@
+// Shared pieces of the gateway tests: an HTTP server on 127.0.0.1 that records what it receives,
+// request records built byte by byte at the binding offsets, and a session that closes itself.
+#ifndef CORVANE_TESTS_GATEWAY_GATEWAYTESTSUPPORT_H
+#define CORVANE_TESTS_GATEWAY_GATEWAYTESTSUPPORT_H
+
+#include <httplib.h>
+#include <zenta/ZentaSdk.h>
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace gateway_test {
+
+// A cpp-httplib server on 127.0.0.1 and a free port. Every request goes to the responder (by
+// default 200 with a small JSON envelope) after it has been recorded.
+class TestServer {
+ public:
+  using Responder = std::function<void(const httplib::Request&, httplib::Response&)>;
+
+  TestServer();
+  ~TestServer();
+  TestServer(const TestServer&) = delete;
+  TestServer& operator=(const TestServer&) = delete;
+
+  void Respond(Responder responder);
+  std::string Url(const std::string& basePath = "") const;
+  int Port() const { return port_; }
+  // The target of every request so far, exactly as it arrived.
+  std::vector<std::string> Seen();
+  // Distinct client connections seen so far (told apart by the client's port).
+  std::size_t Connections();
+
+ private:
+  httplib::Server server_;
+  std::thread thread_;
+  int port_ = 0;
+  std::mutex mutex_;
+  Responder responder_;
+  std::vector<std::string> seen_;
+  std::set<int> ports_;
+};
+
+// A request record laid out at the binding offsets (2096 bytes), written byte by byte so the
+// tests do not share the gateway's own declaration of it.
+class RequestRecord {
+ public:
+  static constexpr std::size_t kSize = 2096;
+  static constexpr std::size_t kHeaderItemSize = 1288;
+
+  RequestRecord(const std::string& method, const std::string& path);
+
+  RequestRecord& Method(const std::string& method);  // at most 10 bytes, NUL-padded
+  RequestRecord& Path(const std::string& path);      // at most 2048 bytes, NUL-padded
+  RequestRecord& Header(const std::string& name, const std::string& value);
+  // A header whose length fields may disagree with its texts.
+  RequestRecord& RawHeader(const std::string& name, std::uint32_t nameLength,
+                           const std::string& value, std::uint32_t valueLength);
+  RequestRecord& Body(const std::string& body);
+  // Overrides what Body and Header wrote, to build inconsistent records.
+  RequestRecord& BodyFields(bool nullBody, std::int32_t bodyLength);
+  RequestRecord& HeaderFields(bool nullHeaders, std::uint32_t headerCount);
+  RequestRecord& Poke(std::size_t offset, unsigned char byte);
+
+  // The record, with its pointers set to the body and header storage this object owns.
+  void* Get();
+
+ private:
+  alignas(8) std::array<unsigned char, kSize> bytes_{};  // aligned like the C struct
+  std::string body_;
+  std::vector<unsigned char> headerItems_;
+  bool nullBody_ = true;
+  std::int32_t bodyLength_ = 0;
+  bool nullHeaders_ = true;
+  std::uint32_t headerCount_ = 0;
+};
+
+// The 56-byte response record.
+struct ResponseRecord {
+  alignas(8) std::array<unsigned char, 56> bytes{};
+  char* Answer() const;
+  std::int32_t AnswerLength() const;
+  void* AuxBuffer() const;
+};
+
+struct Outcome {
+  int code = 0;
+  std::string answer;       // answerLength bytes of the answer, copied before it was released
+  bool terminated = false;  // the byte after the answer was NUL
+};
+
+// Sends record on handle, copies the answer out and gives every buffer back.
+Outcome Send(int handle, RequestRecord& record);
+
+// A session that is closed when the test leaves its scope.
+class Session {
+ public:
+  explicit Session(const std::string& url, const ZENTA_SessionOptions* options = nullptr);
+  ~Session();
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+  int Handle() const { return handle_; }
+  int Close();
+
+ private:
+  int handle_ = 0;
+};
+
+ZENTA_SessionOptions Options(int connectMs, int requestMs, int maxConnections, int verifyTls = 0);
+
+}  // namespace gateway_test
+
+#endif  // CORVANE_TESTS_GATEWAY_GATEWAYTESTSUPPORT_H

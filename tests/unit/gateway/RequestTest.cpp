@@ -1,0 +1,298 @@
+// What goes on the wire for a record, and how answers come back.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "GatewayTestSupport.h"
+#include "RawHttpServer.h"
+#include "ZentaInternal.h"
+
+namespace gateway_test {
+namespace {
+
+TEST(Target, OnlyBytesThatCannotStandInATargetAreEncoded) {
+  TestServer server;
+  Session session(server.Url("/platform"));
+  const struct {
+    std::string path;
+    std::string target;
+  } rows[] = {
+      {"api/v1/devices", "/platform/api/v1/devices"},
+      {"", "/platform/"},
+      {"a b", "/platform/a%20b"},
+      {"list?page=1&size=%41", "/platform/list?page=1&size=%41"},
+      {"q%zz", "/platform/q%zz"},
+      {"\"<>\\^`{|}", "/platform/%22%3C%3E%5C%5E%60%7B%7C%7D"},
+      {"tag#1", "/platform/tag%231"},
+      {std::string("\x01\t\x1f\x7f", 4), "/platform/%01%09%1F%7F"},
+      {"caf\xC3\xA9", "/platform/caf%C3%A9"},
+      {"~!$'()*+,;=:@-._", "/platform/~!$'()*+,;=:@-._"},
+      {"a/../b/./c//d", "/platform/a/../b/./c//d"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.path);
+    RequestRecord record("GET", row.path);
+    ASSERT_EQ(Send(session.Handle(), record).code, ZENTA_OK);
+    EXPECT_EQ(server.Seen().back(), row.target);
+  }
+}
+
+TEST(Target, BasePathIsJoinedWithOneSlash) {
+  TestServer server;
+  const struct {
+    const char* base;
+    const char* path;
+    const char* target;
+  } rows[] = {
+      {"", "a/b", "/a/b"},
+      {"/", "a", "/a"},
+      {"/platform/", "a", "/platform/a"},
+      {"/p/q", "", "/p/q/"},
+      {"/p%20q", "x", "/p%20q/x"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.base);
+    Session session(server.Url(row.base));
+    RequestRecord record("GET", row.path);
+    ASSERT_EQ(Send(session.Handle(), record).code, ZENTA_OK);
+    EXPECT_EQ(server.Seen().back(), row.target);
+  }
+}
+
+TEST(Target, FullWidthPathIsReadWithinItsField) {
+  TestServer server;
+  Session session(server.Url());
+  RequestRecord record("GET", std::string(2048, 'p'));
+  record.Poke(2070, 'Z').Poke(2071, 'Z');  // the padding right after the field
+  ASSERT_EQ(Send(session.Handle(), record).code, ZENTA_OK);
+  EXPECT_EQ(server.Seen().back(), "/" + std::string(2048, 'p'));
+}
+
+// The request head byte for byte, split into lines.
+std::vector<std::string> HeadLines(const std::string& request) {
+  std::vector<std::string> lines;
+  const std::string head = request.substr(0, request.find("\r\n\r\n"));
+  std::size_t start = 0;
+  for (std::size_t end; (end = head.find("\r\n", start)) != std::string::npos; start = end + 2) {
+    lines.push_back(head.substr(start, end - start));
+  }
+  lines.push_back(head.substr(start));
+  return lines;
+}
+
+bool HasLineStarting(const std::vector<std::string>& lines, const std::string& prefix) {
+  for (const std::string& line : lines) {
+    if (line.compare(0, prefix.size(), prefix) == 0) return true;
+  }
+  return false;
+}
+
+TEST(Wire, RequestBytesAreExactlyTheRecords) {
+  RawHttpServer server({});
+  Session session(server.Url());
+  const std::string longName(256, 'N');
+  const std::string longValue(1024, 'v');
+  struct Row {
+    const char* name;
+    RequestRecord record;
+    std::string requestLine;
+    std::vector<std::string> headersInOrder;  // must appear in this order
+    std::vector<std::string> absentPrefixes;
+    std::string body;
+  };
+  std::vector<Row> rows;
+  rows.push_back({"ten-byte method, no terminator before the path",
+                  RequestRecord("MKACTIVITY", "x"),
+                  "MKACTIVITY /x HTTP/1.1",
+                  {},
+                  {"Expect:", "Content-Length:", "Content-Type:"},
+                  ""});
+  rows.push_back({"headers in record order, then the body",
+                  RequestRecord("PUT", "p")
+                      .Header("X-B", "2")
+                      .Header("X-Empty", "")
+                      .Header("X-A", "1")
+                      .Header("x-b", "3")
+                      .Header("Content-Type", "application/json")
+                      .Body("{\"name\":\"caf\xC3\xA9\"}"),
+                  "PUT /p HTTP/1.1",
+                  {"X-B: 2", "X-Empty:", "X-A: 1", "x-b: 3", "Content-Type: application/json",
+                   "Content-Length: 16"},
+                  {"Expect:", "Transfer-Encoding:"},
+                  "{\"name\":\"caf\xC3\xA9\"}"});
+  rows.push_back({"POST without a body announces an empty one",
+                  RequestRecord("POST", "empty"),
+                  "POST /empty HTTP/1.1",
+                  {"Content-Length: 0"},
+                  {"Content-Type:", "Expect:"},
+                  ""});
+  rows.push_back({"lengths past the field width are clamped to it",
+                  RequestRecord("GET", "long").RawHeader(longName, 4000, longValue, 4000),
+                  "GET /long HTTP/1.1",
+                  {longName + ": " + longValue},
+                  {},
+                  ""});
+  rows.push_back({"a matching Content-Length is sent once",
+                  RequestRecord("POST", "cl").Header("Content-Length", "2").Body("{}"),
+                  "POST /cl HTTP/1.1",
+                  {"Content-Length: 2"},
+                  {"Content-Type:"},
+                  "{}"});
+  for (Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    ASSERT_EQ(Send(session.Handle(), row.record).code, ZENTA_OK);
+    const std::string request = server.Requests().back();
+    const std::vector<std::string> lines = HeadLines(request);
+    EXPECT_EQ(lines.front(), row.requestLine);
+    std::size_t next = 1;
+    for (const std::string& header : row.headersInOrder) {
+      while (next < lines.size() && lines[next] != header) ++next;
+      EXPECT_LT(next, lines.size()) << "missing or out of order: " << header.substr(0, 40);
+    }
+    for (const std::string& prefix : row.absentPrefixes) {
+      EXPECT_FALSE(HasLineStarting(lines, prefix)) << prefix;
+    }
+    std::size_t contentLengths = 0;
+    for (const std::string& line : lines) {
+      if (line.compare(0, 15, "Content-Length:") == 0) ++contentLengths;
+    }
+    EXPECT_LE(contentLengths, 1u);
+    EXPECT_EQ(request.substr(request.find("\r\n\r\n") + 4), row.body);
+  }
+}
+
+TEST(Answer, StatusAndContentTypeDecideWhatIsHandedOver) {
+  TestServer server;
+  Session session(server.Url());
+  const struct {
+    const char* name;
+    int status;
+    const char* contentType;  // null: no Content-Type header
+    std::string body;
+    int expected;
+  } rows[] = {
+      {"200 JSON", 200, "application/json", "{\"code\":0}", ZENTA_OK},
+      {"201 text", 201, "text/plain", "made", ZENTA_OK},
+      {"204 nothing", 204, nullptr, "", ZENTA_OK},
+      {"404 JSON envelope", 404, "application/json; charset=utf-8", "{\"code\":404}", ZENTA_OK},
+      {"500 problem+json", 500, "application/problem+json", "{\"title\":\"x\"}", ZENTA_OK},
+      {"400 JSON, odd case and spaces", 400, " Application/JSON ;charset=utf-8", "{}", ZENTA_OK},
+      {"502 HTML", 502, "text/html", "<html>bad gateway</html>", ZENTA_E_HTTP_STATUS_BASE - 502},
+      {"404 without content type", 404, nullptr, "missing", ZENTA_E_HTTP_STATUS_BASE - 404},
+      {"400 jsonp is not JSON", 400, "application/jsonp", "x()", ZENTA_E_HTTP_STATUS_BASE - 400},
+      {"301 is not followed", 301, "text/plain", "moved", ZENTA_E_HTTP_STATUS_BASE - 301},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    server.Respond([&row](const httplib::Request&, httplib::Response& response) {
+      response.status = row.status;
+      if (row.status == 301) response.set_header("Location", "/elsewhere");
+      if (row.contentType != nullptr) {
+        response.set_content(row.body, row.contentType);
+      } else {
+        response.body = row.body;
+      }
+    });
+    RequestRecord record("GET", "status");
+    const Outcome outcome = Send(session.Handle(), record);
+    EXPECT_EQ(outcome.code, row.expected);
+    if (row.expected == ZENTA_OK) {
+      EXPECT_EQ(outcome.answer, row.body);
+      EXPECT_TRUE(outcome.terminated);
+    } else {
+      EXPECT_EQ(ZENTA_HttpStatusOf(outcome.code), row.status);
+    }
+  }
+  EXPECT_EQ(server.Seen().size(), sizeof rows / sizeof rows[0]) << "a redirect was followed";
+  EXPECT_EQ(zenta::OutstandingAnswerBuffers(), 0u);
+}
+
+TEST(Answer, BinaryAnswerIsNulTerminatedPastItsLength) {
+  TestServer server;
+  const std::string picture("\xFF\xD8\0\x01\0", 5);
+  server.Respond([&](const httplib::Request&, httplib::Response& response) {
+    response.set_content(picture, "image/jpeg");
+  });
+  Session session(server.Url());
+  RequestRecord record("GET", "picture");
+  const Outcome outcome = Send(session.Handle(), record);
+  ASSERT_EQ(outcome.code, ZENTA_OK);
+  EXPECT_EQ(outcome.answer, picture);
+  EXPECT_TRUE(outcome.terminated);
+}
+
+TEST(Answer, AnswersAboveTheCapAreRefused) {
+  static const std::string atCap(zenta::kMaxAnswerBytes, 'a');
+  TestServer server;
+  Session session(server.Url());
+  const struct {
+    const char* name;
+    std::size_t bytes;
+    bool chunked;  // no Content-Length: the cap is found while receiving
+    int expected;
+  } rows[] = {
+      {"exactly the cap", zenta::kMaxAnswerBytes, false, ZENTA_OK},
+      {"one byte more, announced", zenta::kMaxAnswerBytes + 1, false, ZENTA_E_ANSWER_TOO_LARGE},
+      {"one byte more, chunked", zenta::kMaxAnswerBytes + 1, true, ZENTA_E_ANSWER_TOO_LARGE},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    server.Respond([&row](const httplib::Request&, httplib::Response& response) {
+      if (!row.chunked) {
+        response.set_content(atCap + std::string(row.bytes - atCap.size(), 'b'), "text/plain");
+        return;
+      }
+      response.set_chunked_content_provider(
+          "text/plain", [&row](std::size_t offset, httplib::DataSink& sink) {
+            if (offset >= row.bytes) {
+              sink.done();
+            } else {
+              const std::size_t size = std::min<std::size_t>(1 << 20, row.bytes - offset);
+              if (!sink.write(atCap.data(), size)) return false;
+            }
+            return true;
+          });
+    });
+    RequestRecord record("GET", "big");
+    const Outcome outcome = Send(session.Handle(), record);
+    EXPECT_EQ(outcome.code, row.expected);
+    if (row.expected == ZENTA_OK) {
+      EXPECT_EQ(outcome.answer.size(), row.bytes);
+    }
+  }
+  EXPECT_EQ(zenta::OutstandingAnswerBuffers(), 0u);
+}
+
+// A reset after part of an answer: libcurl gives up on it, and the gateway itself repeats a GET
+// (safe) once, on a fresh connection, but never a POST.
+TEST(Retry, OnlyGetIsRepeatedAfterAResetOnAReusedConnection) {
+  using Action = RawHttpServer::Action;
+  const struct {
+    const char* method;
+    int expected;
+    std::size_t requests;
+  } rows[] = {{"GET", ZENTA_OK, 3}, {"POST", ZENTA_E_RECEIVE, 2}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.method);
+    RawHttpServer server({Action::kAnswerJson, Action::kResetAfterHead});
+    Session session(server.Url());
+    RequestRecord first(row.method, "first");
+    ASSERT_EQ(Send(session.Handle(), first).code, ZENTA_OK);
+    RequestRecord second(row.method, "second");
+    EXPECT_EQ(Send(session.Handle(), second).code, row.expected);
+    EXPECT_EQ(server.Requests().size(), row.requests);
+  }
+}
+
+TEST(Retry, AnswerlessCloseOfAFreshConnectionIsNotRetried) {
+  using Action = RawHttpServer::Action;
+  RawHttpServer server({Action::kCloseWithoutAnswer});
+  Session session(server.Url());
+  RequestRecord record("GET", "once");
+  EXPECT_EQ(Send(session.Handle(), record).code, ZENTA_E_RECEIVE);
+  EXPECT_EQ(server.Requests().size(), 1u);
+}
+
+}  // namespace
+}  // namespace gateway_test

@@ -1,0 +1,338 @@
+// Sessions: opening arguments, handles, error texts, connections, timeouts, threads and closing.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "GatewayTestSupport.h"
+#include "ZentaInternal.h"
+
+namespace gateway_test {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+long long MillisecondsSince(Clock::time_point start) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+// Opens a session and closes it again at once; the code of the open, and 0 left in *handle on
+// failure.
+int OpenAndClose(const char* url, const ZENTA_SessionOptions* options) {
+  int handle = -7;
+  const int code = ZENTA_OpenSession(url, options, &handle);
+  if (code == ZENTA_OK) {
+    EXPECT_GT(handle, 0);
+    EXPECT_EQ(ZENTA_CloseSession(handle), ZENTA_OK);
+  } else {
+    EXPECT_EQ(handle, 0) << "a failed open leaves 0 in *handle";
+  }
+  return code;
+}
+
+TEST(OpenSession, ChecksTheServerUrl) {
+  const struct {
+    const char* url;
+    int expected;
+  } rows[] = {
+      {nullptr, ZENTA_E_BAD_URL},
+      {"", ZENTA_E_BAD_URL},
+      {"127.0.0.1:8080", ZENTA_E_BAD_URL},
+      {"ftp://127.0.0.1", ZENTA_E_UNSUPPORTED_SCHEME},
+      {"http://", ZENTA_E_BAD_URL},
+      {"http://:8080", ZENTA_E_BAD_URL},
+      {"http://127.0.0.1:", ZENTA_E_BAD_URL},
+      {"http://127.0.0.1:0", ZENTA_E_BAD_URL},
+      {"http://127.0.0.1:65536", ZENTA_E_BAD_URL},
+      {"http://127.0.0.1:80a", ZENTA_E_BAD_URL},
+      {"http://user@127.0.0.1", ZENTA_E_BAD_URL},
+      {"http://127.0.0.1/base?x=1", ZENTA_E_BAD_URL},
+      {"http://127.0.0.1/my base", ZENTA_E_BAD_URL},
+      {"http://127.0.0.1/a%zz", ZENTA_E_BAD_URL},
+      {"http://[::1:8080", ZENTA_E_BAD_URL},
+      {"http://[]:8080", ZENTA_E_BAD_URL},
+      {"http://127.0.0.1", ZENTA_OK},
+      {"HTTPS://127.0.0.1:8443/base/", ZENTA_OK},
+      {"http://[::1]:8080/platform", ZENTA_OK},
+      {"http://localhost:65535/a%20b", ZENTA_OK},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.url == nullptr ? "(null)" : row.url);
+    EXPECT_EQ(OpenAndClose(row.url, nullptr), row.expected);
+  }
+  EXPECT_EQ(ZENTA_OpenSession("http://127.0.0.1", nullptr, nullptr), ZENTA_E_NULL_ARGUMENT);
+}
+
+TEST(OpenSession, ChecksTheOptions) {
+  // A later version of the struct: larger, with a field this gateway must not read.
+  struct LaterOptions {
+    ZENTA_SessionOptions known;
+    int unknown;
+  };
+  constexpr unsigned kFirst = sizeof(ZENTA_SessionOptions);
+  const struct {
+    const char* name;
+    unsigned structSize;
+    int connectMs, requestMs, maxConnections, verifyTls;
+    int expected;
+  } rows[] = {
+      {"all zero: defaults", kFirst, 0, 0, 0, 0, ZENTA_OK},
+      {"structSize 0", 0, 0, 0, 0, 0, ZENTA_E_OPTIONS_SIZE},
+      {"structSize one short", kFirst - 1, 0, 0, 0, 0, ZENTA_E_OPTIONS_SIZE},
+      {"later version", sizeof(LaterOptions), 0, 0, 0, 0, ZENTA_OK},
+      {"negative connect timeout", kFirst, -1, 0, 0, 0, ZENTA_E_BAD_OPTION},
+      {"negative request timeout", kFirst, 0, -5, 0, 0, ZENTA_E_BAD_OPTION},
+      {"negative pool size", kFirst, 0, 0, -1, 0, ZENTA_E_BAD_OPTION},
+      {"pool of 64", kFirst, 0, 0, 64, 0, ZENTA_OK},
+      {"pool of 65", kFirst, 0, 0, 65, 0, ZENTA_E_BAD_OPTION},
+      {"verifyTls 2 (off)", kFirst, 0, 0, 0, 2, ZENTA_OK},
+      {"verifyTls 3", kFirst, 0, 0, 0, 3, ZENTA_E_BAD_OPTION},
+      {"verifyTls -1", kFirst, 0, 0, 0, -1, ZENTA_E_BAD_OPTION},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    LaterOptions options{Options(row.connectMs, row.requestMs, row.maxConnections, row.verifyTls),
+                         -1};
+    options.known.structSize = row.structSize;
+    EXPECT_EQ(OpenAndClose("https://127.0.0.1", &options.known), row.expected);
+  }
+}
+
+TEST(OpenSession, HandlesAreNeverReused) {
+  TestServer server;
+  std::vector<int> handles;
+  for (int i = 0; i < 50; ++i) {
+    int handle = 0;
+    ASSERT_EQ(ZENTA_OpenSession(server.Url().c_str(), nullptr, &handle), ZENTA_OK);
+    if (!handles.empty()) {
+      EXPECT_GT(handle, handles.back());
+    }
+    handles.push_back(handle);
+    ASSERT_EQ(ZENTA_CloseSession(handle), ZENTA_OK);
+  }
+  RequestRecord record("GET", "x");
+  for (int handle : {handles.front(), handles.back(), 0, -1}) {
+    SCOPED_TRACE(handle);
+    EXPECT_EQ(Send(handle, record).code, ZENTA_E_UNKNOWN_HANDLE);
+    EXPECT_EQ(ZENTA_CloseSession(handle), ZENTA_E_UNKNOWN_HANDLE);
+  }
+  EXPECT_TRUE(server.Seen().empty());
+}
+
+TEST(ErrorText, EveryCodeHasItsOwnText) {
+  // The named codes are dense within their groups.
+  const struct {
+    int first, last;
+  } groups[] = {{0, 0}, {-20012, -20001}, {-20104, -20100}, {-20207, -20200}, {-30599, -30100}};
+  const std::string unknown = ZENTA_ErrorText(12345);
+  EXPECT_FALSE(unknown.empty());
+  EXPECT_EQ(unknown, ZENTA_ErrorText(-1));
+  EXPECT_EQ(unknown, ZENTA_ErrorText(-20013));
+  std::set<std::string> texts;
+  for (const auto& group : groups) {
+    for (int code = group.first; code <= group.last; ++code) {
+      SCOPED_TRACE(code);
+      const char* text = ZENTA_ErrorText(code);
+      ASSERT_NE(text, nullptr);
+      EXPECT_NE(text, unknown);
+      EXPECT_TRUE(texts.insert(text).second) << "shared text: " << text;
+    }
+  }
+  EXPECT_NE(std::string(ZENTA_ErrorText(-30502)).find("502"), std::string::npos);
+}
+
+TEST(ErrorText, HttpStatusOfRecoversOnlyTheHttpFamily) {
+  const struct {
+    int code;
+    int status;
+  } rows[] = {{-30100, 100}, {-30404, 404},       {-30502, 502}, {-30599, 599},
+              {-30000, 0},   {-30099, 0},         {-30600, 0},   {ZENTA_E_CONNECT, 0},
+              {0, 0},        {-2147483647 - 1, 0}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.code);
+    EXPECT_EQ(ZENTA_HttpStatusOf(row.code), row.status);
+  }
+}
+
+TEST(Connections, SequentialCallsReuseOneConnection) {
+  TestServer server;
+  Session session(server.Url());
+  for (int i = 0; i < 20; ++i) {
+    RequestRecord record(i % 2 == 0 ? "GET" : "POST", "seq/" + std::to_string(i));
+    if (i % 2 == 1) record.Header("Content-Type", "application/json").Body("{\"i\":1}");
+    ASSERT_EQ(Send(session.Handle(), record).code, ZENTA_OK) << i;
+  }
+  EXPECT_EQ(server.Seen().size(), 20u);
+  EXPECT_EQ(server.Connections(), 1u);
+}
+
+TEST(Connections, ManyThreadsShareOneHandle) {
+  TestServer server;
+  server.Respond([](const httplib::Request& request, httplib::Response& response) {
+    response.set_content("{\"target\":\"" + request.target + "\"}", "application/json");
+  });
+  Session session(server.Url("/base"));
+  constexpr int kThreads = 8;
+  constexpr int kCalls = 50;
+  std::atomic<int> wrong{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < kCalls; ++i) {
+        const std::string path = "t" + std::to_string(t) + "/c" + std::to_string(i);
+        RequestRecord record("GET", path);
+        const Outcome outcome = Send(session.Handle(), record);
+        if (outcome.code != ZENTA_OK || outcome.answer != "{\"target\":\"/base/" + path + "\"}") {
+          ++wrong;
+        }
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(wrong.load(), 0);
+  EXPECT_EQ(server.Seen().size(), static_cast<std::size_t>(kThreads * kCalls));
+  EXPECT_LE(server.Connections(), 4u) << "default pool size is 4";
+  EXPECT_EQ(zenta::OutstandingAnswerBuffers(), 0u);
+}
+
+TEST(Connections, TransportFailuresHaveTheirCodes) {
+  int closedPort = 0;
+  {
+    const TestServer gone;  // its port is closed once it stops
+    closedPort = gone.Port();
+  }
+  TestServer plainHttp;
+  const struct {
+    const char* name;
+    std::string url;
+    int expected;
+  } rows[] = {
+      {"nothing listens", "http://127.0.0.1:" + std::to_string(closedPort), ZENTA_E_CONNECT},
+      {"TLS to a plain HTTP server", "https://127.0.0.1:" + std::to_string(plainHttp.Port()),
+       ZENTA_E_TLS},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    Session session(row.url);
+    RequestRecord record("GET", "x");
+    EXPECT_EQ(Send(session.Handle(), record).code, row.expected);
+  }
+}
+
+TEST(Timeouts, RequestTimeoutEndsASlowExchange) {
+  TestServer server;
+  server.Respond([](const httplib::Request&, httplib::Response& response) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    response.set_content("{}", "application/json");
+  });
+  const ZENTA_SessionOptions options = Options(0, 300, 0);
+  Session session(server.Url(), &options);
+  RequestRecord record("GET", "slow");
+  const Clock::time_point start = Clock::now();
+  EXPECT_EQ(Send(session.Handle(), record).code, ZENTA_E_TIMEOUT);
+  EXPECT_LT(MillisecondsSince(start), 1200) << "the answer was awaited, not cut at the timeout";
+}
+
+TEST(Timeouts, WaitingForAConnectionCountsTowardTheTimeout) {
+  TestServer server;
+  server.Respond([](const httplib::Request&, httplib::Response& response) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    response.set_content("{}", "application/json");
+  });
+  // One connection; each exchange takes 600 ms of a 1000 ms budget, so the second call, which
+  // first waits for the first one, runs out of time.
+  const ZENTA_SessionOptions options = Options(0, 1000, 1);
+  Session session(server.Url(), &options);
+  int first = 1;
+  std::thread firstCall([&] {
+    RequestRecord record("GET", "first");
+    first = Send(session.Handle(), record).code;
+  });
+  while (server.Seen().empty()) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  RequestRecord record("GET", "second");
+  EXPECT_EQ(Send(session.Handle(), record).code, ZENTA_E_TIMEOUT);
+  firstCall.join();
+  EXPECT_EQ(first, ZENTA_OK);
+}
+
+TEST(CloseSession, WaitsForCallsUnderWayAndFailsTheRest) {
+  TestServer server;
+  std::mutex finishMutex;
+  Clock::time_point lastAnswerWritten{};
+  server.Respond([&](const httplib::Request&, httplib::Response& response) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    response.set_content("{}", "application/json");
+    std::lock_guard<std::mutex> lock(finishMutex);
+    lastAnswerWritten = std::max(lastAnswerWritten, Clock::now());
+  });
+  const ZENTA_SessionOptions options = Options(0, 0, 2);
+  Session session(server.Url(), &options);
+  const int handle = session.Handle();
+  std::vector<int> codes(6, 1);
+  std::vector<std::thread> threads;
+  for (std::size_t i = 0; i < codes.size(); ++i) {
+    threads.emplace_back([&, i] {
+      RequestRecord record("GET", "call/" + std::to_string(i));
+      codes[i] = Send(handle, record).code;
+    });
+  }
+  while (server.Seen().size() < 2) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  EXPECT_EQ(session.Close(), ZENTA_OK);
+  const Clock::time_point closed = Clock::now();
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_GE(closed, lastAnswerWritten) << "CloseSession returned before its calls finished";
+
+  const auto succeeded = static_cast<std::size_t>(std::count(codes.begin(), codes.end(), 0));
+  EXPECT_EQ(succeeded, server.Seen().size()) << "every request sent was answered";
+  EXPECT_GE(succeeded, 2u);
+  for (int code : codes) {
+    EXPECT_TRUE(code == ZENTA_OK || code == ZENTA_E_SESSION_CLOSED ||
+                code == ZENTA_E_UNKNOWN_HANDLE)
+        << code;
+  }
+  RequestRecord later("GET", "later");
+  EXPECT_EQ(Send(handle, later).code, ZENTA_E_UNKNOWN_HANDLE);
+  EXPECT_EQ(ZENTA_CloseSession(handle), ZENTA_E_UNKNOWN_HANDLE);
+  EXPECT_EQ(zenta::OutstandingAnswerBuffers(), 0u);
+}
+
+// Runs only in the gateway_trace test, whose environment holds ZENTA_TRACE=1 from the start.
+TEST(Trace, DISABLED_OneLinePerRequestWithoutBodiesOrHeaderValues) {
+  const char* trace = std::getenv("ZENTA_TRACE");
+  ASSERT_TRUE(trace != nullptr && std::string(trace) == "1");
+  TestServer server;
+  server.Respond([](const httplib::Request&, httplib::Response& response) {
+    response.status = 201;
+    response.set_content("{\"secret\":\"answer\"}", "application/json");
+  });
+  Session session(server.Url("/platform"));
+  int closedPort = 0;
+  {
+    const TestServer gone;
+    closedPort = gone.Port();
+  }
+  Session unreachable("http://127.0.0.1:" + std::to_string(closedPort));
+
+  testing::internal::CaptureStderr();
+  RequestRecord post("POST", "trace/me?x=1");
+  post.Header("X-Token", "secret-header-value").Body("{\"secret\":\"body\"}");
+  EXPECT_EQ(Send(session.Handle(), post).code, ZENTA_OK);
+  RequestRecord get("GET", "nowhere");
+  EXPECT_EQ(Send(unreachable.Handle(), get).code, ZENTA_E_CONNECT);
+  const std::string output = testing::internal::GetCapturedStderr();
+
+  EXPECT_EQ(std::count(output.begin(), output.end(), '\n'), 2) << output;
+  EXPECT_NE(output.find("POST /platform/trace/me?x=1 -> HTTP 201, 19 bytes, "), std::string::npos)
+      << output;
+  EXPECT_NE(output.find("GET /nowhere -> error -20201"), std::string::npos) << output;
+  EXPECT_EQ(output.find("secret"), std::string::npos) << output;
+}
+
+}  // namespace
+}  // namespace gateway_test
