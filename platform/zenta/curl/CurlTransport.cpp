@@ -345,6 +345,10 @@ class CurlTransport final : public Transport {
       if (!config_.caFile.empty()) options.Set(CURLOPT_CAINFO, config_.caFile.c_str());
     }
     if (request.method == "HEAD") options.Set(CURLOPT_NOBODY, 1L);
+    // libcurl re-sends a request whose reused connection closed before any answer byte came
+    // back. For a request that is not idempotent, reuse only a connection that was busy within
+    // the last second: a server's keep-alive close, the usual cause, comes after a longer idle.
+    if (request.method != "GET" && request.method != "HEAD") options.Set(CURLOPT_MAXAGE_CONN, 1L);
     if (sendsBody) {
       options.Set(CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request.bodyLength))
           .Set(CURLOPT_POSTFIELDS, request.bodyLength > 0 ? request.body : "");
