@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds everything with warnings as errors, checks the formatting and
-# runs every test suite. Usage: scripts/test.sh [build-dir]
+# runs every test suite (unit, integration, CLI, the installed package).
+# Usage: scripts/test.sh [build-dir]
 set -euo pipefail
 cd "$(dirname "$0")/.."
-build=${1:-build}
+build=${1:-build/main}
 scripts/install-deps.sh
 git ls-files -z '*.h' '*.cpp' | xargs -0 -r clang-format --dry-run --Werror
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORVANE_WERROR=ON
 cmake --build "$build" -j2
 ctest --test-dir "$build" --output-on-failure -j2 --timeout 300
+scripts/check-install.sh "$build"

@@ -1,0 +1,51 @@
+# `cmake --install`: the public headers, the four libraries, the command-line client and the
+# simulated server, a CMake package (find_package(Corvane) gives Corvane::Corvane, Corvane::Ostrel,
+# Corvane::ZENTA and Corvane::quim) and a pkg-config file.
+include(GNUInstallDirs)
+include(CMakePackageConfigHelpers)
+
+# Installed programs find the installed libraries next door.
+set(CMAKE_INSTALL_RPATH "$ORIGIN/../${CMAKE_INSTALL_LIBDIR}")
+
+set(corvane_public ${PROJECT_SOURCE_DIR}/src/Logical/Corvane/public)
+target_include_directories(Corvane INTERFACE
+  $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}/Corvane>
+  $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
+foreach(library ZENTA Ostrel quim)
+  target_include_directories(${library} INTERFACE
+                             $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
+endforeach()
+
+install(TARGETS Corvane Ostrel ZENTA quim EXPORT CorvaneTargets
+        RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
+        LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+        ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
+install(FILES ${corvane_public}/Corvane.h ${corvane_public}/CorvaneExport.h
+        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/Corvane)
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/zenta ${PROJECT_SOURCE_DIR}/include/quim
+        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+foreach(program corvane corvane-mock-server)
+  if(TARGET ${program})
+    set_target_properties(${program} PROPERTIES INSTALL_RPATH "${CMAKE_INSTALL_RPATH}")
+    install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  endif()
+endforeach()
+foreach(library Corvane Ostrel ZENTA quim)
+  set_target_properties(${library} PROPERTIES INSTALL_RPATH "$ORIGIN")
+endforeach()
+
+set(corvane_cmake_dir ${CMAKE_INSTALL_LIBDIR}/cmake/Corvane)
+install(EXPORT CorvaneTargets NAMESPACE Corvane:: DESTINATION ${corvane_cmake_dir})
+configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/CorvaneConfig.cmake.in
+                              ${PROJECT_BINARY_DIR}/CorvaneConfig.cmake
+                              INSTALL_DESTINATION ${corvane_cmake_dir})
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/CorvaneConfigVersion.cmake
+                                 COMPATIBILITY SameMajorVersion)
+install(FILES ${PROJECT_BINARY_DIR}/CorvaneConfig.cmake
+              ${PROJECT_BINARY_DIR}/CorvaneConfigVersion.cmake
+        DESTINATION ${corvane_cmake_dir})
+
+# The .pc file finds its prefix relative to itself, so an installed tree can be moved.
+file(RELATIVE_PATH CORVANE_PC_TO_PREFIX /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix)
+configure_file(${PROJECT_SOURCE_DIR}/cmake/corvane.pc.in ${PROJECT_BINARY_DIR}/corvane.pc @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/corvane.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)

@@ -1,0 +1,38 @@
+// Test access to the mock server the fixture started: its URL, its control endpoint, and the
+// platform it simulates (the default seed's, reset before each test).
+#ifndef CORVANE_TESTS_MOCKCONTROL_H
+#define CORVANE_TESTS_MOCKCONTROL_H
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "quim/Json.h"
+
+namespace corvane_test {
+
+// The server's base URL ("http://127.0.0.1:PORT"), read from the fixture's file.
+std::string MockServerUrl();
+
+// One keep-alive connection to the control endpoint ("/__mock/"), so that controlling the
+// server does not add to its connection count.
+class MockControl {
+ public:
+  MockControl();
+  ~MockControl();
+  MockControl(const MockControl&) = delete;
+  MockControl& operator=(const MockControl&) = delete;
+
+  void Reset();  // default platform, no faults, statistics zeroed
+  // Adds a fault, e.g. {"path":"/vusk/api/v1.1/config/pos","kind":"delay","delayMs":500}.
+  void AddFault(const std::string& json);
+  quim::Json::Value Stats();  // the envelope's data: connections, requests, apiRequests...
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;  // hides the HTTP library from the tests
+};
+
+}  // namespace corvane_test
+
+#endif  // CORVANE_TESTS_MOCKCONTROL_H

@@ -1,0 +1,59 @@
+#include "Demo.h"
+
+#include <cstdio>
+#include <functional>
+#include <iostream>
+#include <string>
+#include <vector>
+
+namespace corvane_cli {
+
+bool RunDemo(Runner& runner, const DemoIds& ids, bool json) {
+  const std::vector<std::function<Outcome()>> steps = {
+      [&] { return runner.AIPrivacy(); },
+      [&] { return runner.WebEnablement(ids.device); },
+      [&] { return runner.ChannelWebEnablement(ids.channel); },
+      [&] { return runner.Picture(ids.picture, 7, ""); },
+      [&] { return runner.SpeakerVolumeSet(ids.speakerChannel, 35, 60); },
+      [&] { return runner.SpeakerVolumeGet(ids.speakerChannel); },
+      [&] { return runner.AudioFiles(ids.speakerChannel); },
+      [&] {
+        return runner.SameAudioFiles({ids.speakerChannel, ids.otherSpeakerChannel});
+      },
+      [&] { return runner.AlarmContacts(ids.alarmCode, ids.alarmDate); },
+      [&] { return runner.PtzTrails(ids.ptzChannel); },
+      [&] { return runner.RecordStart(ids.channel, 0, 60); },
+      [&] { return runner.PosConfig(); },
+      [&] { return runner.PosEvents(); },
+      [&] { return runner.DictionaryMap(ids.dictionaryType); },
+  };
+  int succeeded = 0;
+  if (!json) std::printf("%-24s %-8s %9s  %s\n", "operation", "status", "ms", "result");
+  for (const auto& step : steps) {
+    Outcome outcome;
+    try {
+      outcome = step();
+    } catch (const std::exception& e) {
+      outcome.operation = "(operation)";
+      outcome.status = -1;
+      outcome.summary = std::string("answer unusable: ") + e.what();
+    }
+    if (outcome.status == 0) ++succeeded;
+    if (json) {
+      Print(outcome, true);
+      continue;
+    }
+    std::string result = outcome.status == 0 ? outcome.summary : DescribeStatus(outcome.status);
+    std::printf("%-24s %-8s %9.2f  %s\n", outcome.operation.c_str(),
+                outcome.status == 0 ? "ok" : std::to_string(outcome.status).c_str(),
+                outcome.milliseconds, result.c_str());
+  }
+  bool allGood = succeeded == static_cast<int>(steps.size());
+  if (!json) {
+    std::printf("\n%d of %zu operations succeeded\n", succeeded, steps.size());
+  }
+  std::fflush(stdout);
+  return allGood;
+}
+
+}  // namespace corvane_cli

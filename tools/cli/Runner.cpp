@@ -1,0 +1,332 @@
+#include "Runner.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <memory>
+#include <utility>
+
+#include "zenta/ZentaSdk.h"
+
+namespace corvane_cli {
+namespace {
+
+using quim::Json::Value;
+
+// Runs call, timing it; the caller fills the outcome's result from the outputs afterwards.
+template <typename Call>
+Outcome Timed(const char* operation, Call call) {
+  Outcome outcome;
+  outcome.operation = operation;
+  auto start = std::chrono::steady_clock::now();
+  outcome.status = call();
+  outcome.milliseconds =
+      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+  return outcome;
+}
+
+// Columns a text takes on a terminal: UTF-8 continuation bytes take none.
+std::size_t Width(const std::string& text) {
+  std::size_t width = 0;
+  for (unsigned char c : text) width += (c & 0xC0) != 0x80;
+  return width;
+}
+
+std::string Plural(std::size_t n, const char* word) {
+  return std::to_string(n) + " " + word + (n == 1 ? "" : "s");
+}
+
+void SetSingle(Outcome& outcome, const std::string& name, const Value& value) {
+  outcome.table = {{name}, {{value.asString()}}};
+  outcome.json = Value(quim::Json::objectValue);
+  outcome.json[name.c_str()] = value;
+  outcome.summary = name + " = " + value.asString();
+}
+
+}  // namespace
+
+std::string DescribeStatus(int status) {
+  if (status == 0) return "success";
+  if (status == -1) return "the server's answer could not be read";
+  // The gateway's own codes lie in its documented families; anything else came from the server.
+  bool gatewayCode = ZENTA_HttpStatusOf(status) != 0 || (status <= -20001 && status > -30000);
+  if (gatewayCode)
+    return std::string(ZENTA_ErrorText(status)) + " (" + std::to_string(status) + ")";
+  return "the server answered code " + std::to_string(status);
+}
+
+Outcome Runner::AIPrivacy() {
+  int enable = 0;
+  Outcome o = Timed("ai-privacy", [&] { return Corvane::API_GetAIPrivacyConfig(handle_, enable); });
+  SetSingle(o, "enable", Value(enable));
+  return o;
+}
+
+Outcome Runner::WebEnablement(const std::string& deviceId) {
+  bool enabled = false;
+  Outcome o = Timed("web-enablement",
+                    [&] { return Corvane::API_GetWebEnablement(deviceId, enabled, handle_); });
+  SetSingle(o, "enableWeb", Value(enabled));
+  return o;
+}
+
+Outcome Runner::ChannelWebEnablement(const std::string& channelId) {
+  bool enabled = false;
+  Outcome o = Timed("channel-web-enablement", [&] {
+    return Corvane::API_GetChannelWebEnablement(channelId, enabled, handle_);
+  });
+  SetSingle(o, "enableWeb", Value(enabled));
+  return o;
+}
+
+Outcome Runner::Picture(const std::string& pictureId, int tag, const std::string& outputFile) {
+  Corvane::DownloadDevicePicResp result;
+  Outcome o = Timed("picture", [&] {
+    return Corvane::API_DownloadDevicePicture(handle_, {tag, pictureId}, result);
+  });
+  std::unique_ptr<char[]> picture(result.pictureData);  // the caller's to free
+  bool png = result.pictureLength >= 8 &&
+             std::equal(picture.get(), picture.get() + 8, "\x89PNG\r\n\x1a\n");
+  if (o.status == 0 && picture && !outputFile.empty()) {
+    std::ofstream out(outputFile, std::ios::binary);
+    out.write(picture.get(), static_cast<std::streamsize>(result.pictureLength));
+    if (!out) {
+      std::cerr << "corvane: cannot write " << outputFile << "\n";
+      o.status = -1;
+    }
+  }
+  const char* kind = png ? "PNG" : "data";
+  o.table = {{"tag", "bytes", "kind", "file"},
+             {{std::to_string(result.tag), std::to_string(result.pictureLength), kind,
+               outputFile.empty() ? "-" : outputFile}}};
+  o.json = Value(quim::Json::objectValue);
+  o.json["tag"] = Value(result.tag);
+  o.json["bytes"] = Value(result.pictureLength);
+  o.json["png"] = Value(png);
+  if (!outputFile.empty()) o.json["file"] = Value(outputFile);
+  o.summary = std::to_string(result.pictureLength) + " bytes of " + kind;
+  return o;
+}
+
+Outcome Runner::SpeakerVolumeGet(const std::string& channelId) {
+  Corvane::SpeakerVolumeInfo info;
+  Outcome o = Timed("speaker-volume get",
+                    [&] { return Corvane::API_GetIPSpeakerVolume(channelId, info, handle_); });
+  o.table = {{"channel", "name", "speaker", "microphone", "successful"},
+             {{info.channelId, info.channelName, std::to_string(info.speakerVolume),
+               std::to_string(info.microphoneVolume), std::to_string(info.successful)}}};
+  o.json = Value(quim::Json::objectValue);
+  o.json["channelId"] = Value(info.channelId);
+  o.json["channelName"] = Value(info.channelName);
+  o.json["speakerVolume"] = Value(info.speakerVolume);
+  o.json["microphoneVolume"] = Value(info.microphoneVolume);
+  o.json["successful"] = Value(info.successful);
+  o.summary = info.channelName + ": speaker " + std::to_string(info.speakerVolume) +
+              ", microphone " + std::to_string(info.microphoneVolume);
+  return o;
+}
+
+Outcome Runner::SpeakerVolumeSet(const std::string& channelId, int speaker, int microphone) {
+  Corvane::SpeakerVolumeInfo info;
+  info.channelId = channelId;
+  info.speakerVolume = speaker;
+  info.microphoneVolume = microphone;
+  Outcome o =
+      Timed("speaker-volume set", [&] { return Corvane::API_SetIPSpeakerVolume(info, handle_); });
+  std::string sent;
+  if (speaker >= 0) sent += "speaker " + std::to_string(speaker);
+  if (microphone >= 0)
+    sent += (sent.empty() ? "" : ", ") + ("microphone " + std::to_string(microphone));
+  if (sent.empty()) sent = "nothing";
+  o.table = {{"channel", "sent"}, {{channelId, sent}}};
+  o.json = Value(quim::Json::objectValue);
+  o.json["channelId"] = Value(channelId);
+  if (speaker >= 0) o.json["speakerVolume"] = Value(speaker);
+  if (microphone >= 0) o.json["microphoneVolume"] = Value(microphone);
+  o.summary = "set " + sent;
+  return o;
+}
+
+Outcome Runner::AudioFiles(const std::string& channelId) {
+  std::vector<Corvane::AudioFileInfo> files;
+  Outcome o = Timed("audio-files",
+                    [&] { return Corvane::API_GetIPSpeakerAudioList(channelId, files, handle_); });
+  o.table.columns = {"channel", "file id", "file name"};
+  o.json = Value(quim::Json::arrayValue);
+  for (const auto& f : files) {
+    o.table.rows.push_back({f.channelId, f.fileId, f.fileName});
+    Value item;
+    item["channelId"] = Value(f.channelId);
+    item["fileId"] = Value(f.fileId);
+    item["fileName"] = Value(f.fileName);
+    o.json.append(std::move(item));
+  }
+  o.summary = Plural(files.size(), "file");
+  return o;
+}
+
+Outcome Runner::SameAudioFiles(const std::vector<std::string>& channelIds) {
+  std::vector<Corvane::SameAudioFileInfo> files;
+  Outcome o = Timed("same-audio-files", [&] {
+    return Corvane::API_GetIPSpeakerSameAudioList(channelIds, files, handle_);
+  });
+  o.table.columns = {"file name", "channel", "file id"};
+  o.json = Value(quim::Json::arrayValue);
+  for (const auto& f : files) {
+    Value item;
+    item["fileName"] = Value(f.fileName);
+    Value& channels = item["channelFiles"] = Value(quim::Json::arrayValue);
+    if (f.channelFiles.empty()) o.table.rows.push_back({f.fileName, "-", "-"});
+    for (const auto& c : f.channelFiles) {
+      o.table.rows.push_back({f.fileName, c.channelId, c.fileId});
+      Value channel;
+      channel["channelId"] = Value(c.channelId);
+      channel["fileId"] = Value(c.fileId);
+      channels.append(std::move(channel));
+    }
+    o.json.append(std::move(item));
+  }
+  o.summary = Plural(files.size(), "shared file");
+  return o;
+}
+
+Outcome Runner::AlarmContacts(const std::string& alarmCode, long long alarmDate) {
+  std::vector<Corvane::DeviceContactInfo> sources;
+  Outcome o = Timed("alarm-contacts", [&] {
+    return Corvane::API_GetAlarmDeviceContacts(alarmCode, alarmDate, handle_, sources);
+  });
+  o.table.columns = {"source", "position", "contact", "phone", "e-mail", "note"};
+  o.json = Value(quim::Json::arrayValue);
+  std::size_t contactCount = 0;
+  for (const auto& s : sources) {
+    Value item;
+    item["sourceName"] = Value(s.sourceName);
+    item["devicePosition"] = Value(s.devicePosition);
+    Value& contacts = item["deviceContacts"] = Value(quim::Json::arrayValue);
+    if (s.deviceContacts.empty())
+      o.table.rows.push_back({s.sourceName, s.devicePosition, "-", "", "", ""});
+    for (const auto& c : s.deviceContacts) {
+      o.table.rows.push_back({s.sourceName, s.devicePosition, c.contactName, c.contactPhone,
+                              c.contactEmail, c.contactNote});
+      Value contact;
+      contact["contactName"] = Value(c.contactName);
+      contact["contactPhone"] = Value(c.contactPhone);
+      contact["contactEmail"] = Value(c.contactEmail);
+      contact["contactNote"] = Value(c.contactNote);
+      contacts.append(std::move(contact));
+      ++contactCount;
+    }
+    o.json.append(std::move(item));
+  }
+  o.summary = Plural(sources.size(), "source") + ", " + Plural(contactCount, "contact");
+  return o;
+}
+
+Outcome Runner::PtzTrails(const std::string& channelId) {
+  std::vector<Corvane::PtzTrailInfo> trails;
+  Outcome o =
+      Timed("ptz-trails", [&] { return Corvane::API_GetPtzTrailList(channelId, handle_, trails); });
+  o.table.columns = {"trail id", "trail name"};
+  o.json = Value(quim::Json::arrayValue);
+  for (const auto& t : trails) {
+    o.table.rows.push_back({t.trailId, t.trailName});
+    Value item;
+    item["trailId"] = Value(t.trailId);
+    item["trailName"] = Value(t.trailName);
+    o.json.append(std::move(item));
+  }
+  o.summary = Plural(trails.size(), "trail");
+  return o;
+}
+
+Outcome Runner::RecordStart(const std::string& channelId, int streamType, int duration) {
+  Corvane::StartRemoteRecordRsp result;
+  Outcome o = Timed("record-start", [&] {
+    return Corvane::API_StartRemoteRecord({handle_, channelId, streamType, duration}, result);
+  });
+  o.table = {{"plan id", "now"}, {{std::to_string(result.planId), std::to_string(result.now)}}};
+  o.json = Value(quim::Json::objectValue);
+  o.json["planId"] = Value(result.planId);
+  o.json["now"] = Value(result.now);
+  o.summary = "plan " + std::to_string(result.planId);
+  return o;
+}
+
+Outcome Runner::PosConfig() {
+  int playbackTime = 0;
+  Outcome o = Timed("pos-config", [&] { return Corvane::API_GetPosConfig(handle_, playbackTime); });
+  SetSingle(o, "posPlaybackTime", Value(playbackTime));
+  return o;
+}
+
+Outcome Runner::PosEvents() {
+  std::map<int, std::string> names;
+  Outcome o =
+      Timed("pos-events", [&] { return Corvane::API_GetPosEventTranslate(handle_, names); });
+  o.table.columns = {"code", "name"};
+  o.json = Value(quim::Json::objectValue);
+  for (const auto& [code, name] : names) {
+    o.table.rows.push_back({std::to_string(code), name});
+    o.json[std::to_string(code)] = Value(name);
+  }
+  o.summary = Plural(names.size(), "event name");
+  return o;
+}
+
+Outcome Runner::DictionaryMap(int type) {
+  std::map<int, int> mapping;
+  Outcome o = Timed("dictionary-map",
+                    [&] { return Corvane::API_QueryDictionaryMapper(handle_, type, mapping); });
+  o.table.columns = {"key", "value"};
+  o.json = Value(quim::Json::objectValue);
+  for (const auto& [key, value] : mapping) {
+    o.table.rows.push_back({std::to_string(key), std::to_string(value)});
+    o.json[std::to_string(key)] = Value(value);
+  }
+  o.summary = Plural(mapping.size(), "mapping");
+  return o;
+}
+
+void Print(const Outcome& outcome, bool json) {
+  if (json) {
+    Value document(quim::Json::objectValue);
+    document["operation"] = Value(outcome.operation);
+    document["status"] = Value(outcome.status);
+    if (outcome.status != 0) document["error"] = Value(DescribeStatus(outcome.status));
+    document["milliseconds"] = Value(outcome.milliseconds);
+    document["result"] = outcome.json;
+    std::cout << quim::Json::Write(document) << "\n";
+  } else {
+    const Table& t = outcome.table;
+    std::vector<std::size_t> widths(t.columns.size());
+    for (std::size_t c = 0; c < t.columns.size(); ++c) widths[c] = Width(t.columns[c]);
+    for (const auto& row : t.rows) {
+      for (std::size_t c = 0; c < row.size() && c < widths.size(); ++c) {
+        widths[c] = std::max(widths[c], Width(row[c]));
+      }
+    }
+    auto line = [&](const std::vector<std::string>& cells) {
+      std::string text;
+      for (std::size_t c = 0; c < widths.size(); ++c) {
+        std::string cell = c < cells.size() ? cells[c] : "";
+        text += cell;
+        if (c + 1 < widths.size()) text += std::string(widths[c] - Width(cell) + 2, ' ');
+      }
+      std::cout << text << "\n";
+    };
+    line(t.columns);
+    std::vector<std::string> rule;
+    for (std::size_t w : widths) rule.push_back(std::string(w, '-'));
+    line(rule);
+    for (const auto& row : t.rows) line(row);
+    if (t.rows.empty()) std::cout << "(none)\n";
+  }
+  if (outcome.status != 0) {
+    std::cerr << "corvane: " << outcome.operation << ": " << DescribeStatus(outcome.status) << "\n";
+  }
+}
+
+}  // namespace corvane_cli

@@ -1,0 +1,64 @@
+// The operations of the command-line client: each runs one library call on an open session and
+// turns its outputs into a table for people and a JSON value for programs.
+#ifndef CORVANE_CLI_RUNNER_H
+#define CORVANE_CLI_RUNNER_H
+
+#include <string>
+#include <vector>
+
+#include "Corvane.h"
+#include "quim/Json.h"
+
+namespace corvane_cli {
+
+// Rows for people: a header line and cells, all text.
+struct Table {
+  std::vector<std::string> columns;
+  std::vector<std::vector<std::string>> rows;
+};
+
+// What one operation gave.
+struct Outcome {
+  std::string operation;  // the subcommand's name
+  int status = 0;
+  double milliseconds = 0;
+  std::string summary;     // one line, for the demo's report
+  Table table;             // the result for people
+  quim::Json::Value json;  // the result for programs
+};
+
+// What a status means, in words: the gateway's text for its own codes, else the server's code.
+std::string DescribeStatus(int status);
+
+// Runs the library's operations on one SDK handle, timing each.
+class Runner {
+ public:
+  explicit Runner(int handle) : handle_(handle) {}
+
+  Outcome AIPrivacy();
+  Outcome WebEnablement(const std::string& deviceId);
+  Outcome ChannelWebEnablement(const std::string& channelId);
+  // Writes the picture to outputFile unless it is empty.
+  Outcome Picture(const std::string& pictureId, int tag, const std::string& outputFile);
+  Outcome SpeakerVolumeGet(const std::string& channelId);
+  Outcome SpeakerVolumeSet(const std::string& channelId, int speaker, int microphone);
+  Outcome AudioFiles(const std::string& channelId);
+  Outcome SameAudioFiles(const std::vector<std::string>& channelIds);
+  Outcome AlarmContacts(const std::string& alarmCode, long long alarmDate);
+  Outcome PtzTrails(const std::string& channelId);
+  Outcome RecordStart(const std::string& channelId, int streamType, int duration);
+  Outcome PosConfig();
+  Outcome PosEvents();
+  Outcome DictionaryMap(int type);
+
+ private:
+  int handle_;
+};
+
+// Prints an outcome: the table (or the JSON document with json set) on standard output, and for
+// a non-zero status a line saying what it means on standard error.
+void Print(const Outcome& outcome, bool json);
+
+}  // namespace corvane_cli
+
+#endif  // CORVANE_CLI_RUNNER_H

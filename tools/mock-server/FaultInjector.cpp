@@ -1,0 +1,164 @@
+#include "FaultInjector.h"
+
+#include <rapidjson/document.h>
+#include <rapidjson/error/en.h>
+
+#include <array>
+#include <utility>
+
+namespace corvane::mock {
+namespace {
+
+constexpr int kMaxDelayMs = 600000;
+
+const std::array<std::pair<FaultKind, const char*>, 6> kKindNames = {{
+    {FaultKind::kDelay, "delay"},
+    {FaultKind::kHttpError, "http-error"},
+    {FaultKind::kGarbage, "garbage"},
+    {FaultKind::kTruncate, "truncate"},
+    {FaultKind::kDrop, "drop"},
+    {FaultKind::kBusiness, "business"},
+}};
+
+using Parsed = Outcome<Fault>;
+
+Parsed Invalid(const std::string& message) {
+  return Parsed::Fail(kCodeInvalidParameter, "fault: " + message);
+}
+
+// An integer member within [low, high], or the problem.
+std::optional<std::string> ReadInt(const rapidjson::Value& value, const char* name,
+                                   std::int64_t low, std::int64_t high, int& out) {
+  if (!value.IsInt64() || value.GetInt64() < low || value.GetInt64() > high) {
+    return std::string("\"") + name + "\" must be an integer from " + std::to_string(low) + " to " +
+           std::to_string(high);
+  }
+  out = static_cast<int>(value.GetInt64());
+  return std::nullopt;
+}
+
+Parsed ParseOne(const rapidjson::Value& object) {
+  if (!object.IsObject()) return Invalid("each description must be a JSON object");
+  Fault fault;
+  bool hasPath = false;
+  bool hasKind = false;
+  bool hasCode = false;
+  for (const auto& member : object.GetObject()) {
+    const std::string name(member.name.GetString(), member.name.GetStringLength());
+    const rapidjson::Value& value = member.value;
+    std::optional<std::string> problem;
+    if (name == "path") {
+      if (!value.IsString()) return Invalid("\"path\" must be a string");
+      fault.path.assign(value.GetString(), value.GetStringLength());
+      if (fault.path != "*" && (fault.path.empty() || fault.path[0] != '/')) {
+        return Invalid("\"path\" must be \"*\" or start with \"/\"");
+      }
+      hasPath = true;
+    } else if (name == "kind") {
+      const std::string kind = value.IsString() ? value.GetString() : "";
+      for (const auto& [k, text] : kKindNames) {
+        if (kind == text) {
+          fault.kind = k;
+          hasKind = true;
+        }
+      }
+      if (!hasKind) {
+        return Invalid("\"kind\" must be delay, http-error, garbage, truncate, drop or business");
+      }
+    } else if (name == "delayMs") {
+      problem = ReadInt(value, "delayMs", 0, kMaxDelayMs, fault.delayMs);
+    } else if (name == "status") {
+      problem = ReadInt(value, "status", 400, 599, fault.status);
+    } else if (name == "code") {
+      problem = ReadInt(value, "code", INT32_MIN, INT32_MAX, fault.code);
+      hasCode = true;
+    } else if (name == "count") {
+      problem = ReadInt(value, "count", 1, INT32_MAX, fault.remaining);
+    } else if (name == "keepData") {
+      if (!value.IsBool()) return Invalid("\"keepData\" must be true or false");
+      fault.keepData = value.GetBool();
+    } else if (name == "body") {
+      if (!value.IsString()) return Invalid("\"body\" must be a string");
+      fault.body = std::string(value.GetString(), value.GetStringLength());
+    } else {
+      return Invalid("unknown member \"" + name + "\"");
+    }
+    if (problem) return Invalid(*problem);
+  }
+  if (!hasPath) return Invalid("\"path\" is required");
+  if (!hasKind) return Invalid("\"kind\" is required");
+  if (fault.kind == FaultKind::kBusiness && !hasCode) {
+    return Invalid("a business fault needs \"code\"");
+  }
+  if (fault.kind == FaultKind::kDelay && fault.delayMs == 0) {
+    return Invalid("a delay fault needs \"delayMs\" above 0");
+  }
+  return Parsed::Success(std::move(fault));
+}
+
+}  // namespace
+
+const char* FaultKindName(FaultKind kind) {
+  for (const auto& [k, text] : kKindNames) {
+    if (k == kind) return text;
+  }
+  return "unknown";
+}
+
+Outcome<std::vector<Fault>> ParseFaults(std::string_view jsonText) {
+  using Result = Outcome<std::vector<Fault>>;
+  rapidjson::Document document;
+  document.Parse(jsonText.data(), jsonText.size());
+  if (document.HasParseError()) {
+    return Result::Fail(
+        kCodeInvalidParameter,
+        std::string("fault: not JSON: ") + rapidjson::GetParseError_En(document.GetParseError()));
+  }
+  std::vector<Fault> faults;
+  const auto add = [&faults](const rapidjson::Value& value) {
+    Parsed parsed = ParseOne(value);
+    if (parsed.Ok()) faults.push_back(std::move(parsed.value));
+    return parsed;
+  };
+  if (document.IsArray()) {
+    if (document.Empty()) return Result::Fail(kCodeInvalidParameter, "fault: empty array");
+    for (const auto& element : document.GetArray()) {
+      Parsed parsed = add(element);
+      if (!parsed.Ok()) return Result::Fail(parsed.code, parsed.message);
+    }
+  } else {
+    Parsed parsed = add(document);
+    if (!parsed.Ok()) return Result::Fail(parsed.code, parsed.message);
+  }
+  return Result::Success(std::move(faults));
+}
+
+std::uint64_t FaultInjector::Add(Fault fault) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  fault.id = nextId_++;
+  faults_.push_back(std::move(fault));
+  return faults_.back().id;
+}
+
+std::optional<Fault> FaultInjector::Take(const std::string& path) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (auto it = faults_.begin(); it != faults_.end(); ++it) {
+    if (it->path != "*" && it->path != path) continue;
+    Fault taken = *it;
+    if (it->remaining > 0 && --it->remaining == 0) faults_.erase(it);
+    return taken;
+  }
+  return std::nullopt;
+}
+
+std::vector<Fault> FaultInjector::List() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return faults_;
+}
+
+void FaultInjector::Clear() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  faults_.clear();
+}
+
+}  // namespace corvane::mock

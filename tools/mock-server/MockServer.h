@@ -1,0 +1,75 @@
+// corvane-mock-server as a library: a real HTTP server on a local address that answers the
+// platform's REST endpoints from a seeded in-memory Platform, with run-time fault injection and
+// statistics under the control prefix "/__mock/" (see README.md).
+//
+// The command-line client and the tests embed it in-process; the header keeps the HTTP library
+// out of sight so that embedding needs nothing but this target.
+#ifndef CORVANE_MOCK_SERVER_H
+#define CORVANE_MOCK_SERVER_H
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "FaultInjector.h"
+#include "MockPlatform.h"
+
+namespace corvane::mock {
+
+struct ServerOptions {
+  std::string host = "127.0.0.1";
+  int port = 0;  // 0 picks a free port
+  std::uint64_t seed = 1;
+  std::size_t threads = 64;      // every open keep-alive connection holds one thread
+  int keepAliveTimeoutSec = 60;  // an idle connection is closed after this long
+  bool logRequests = false;      // one line per answered request on standard error
+};
+
+struct ServerStats {
+  std::uint64_t connections = 0;      // TCP connections accepted
+  std::uint64_t openConnections = 0;  // connections open now (not reset with the others)
+  std::uint64_t requests = 0;         // every request, control requests included
+  std::uint64_t apiRequests = 0;      // requests outside "/__mock/"
+  std::uint64_t faultsApplied = 0;
+  std::map<std::string, std::uint64_t> paths;  // API requests per path (query left out)
+};
+
+class MockServer {
+ public:
+  explicit MockServer(ServerOptions options);
+  ~MockServer();  // stops the server
+  MockServer(const MockServer&) = delete;
+  MockServer& operator=(const MockServer&) = delete;
+
+  // Binds and starts serving on background threads; returns once requests are answered.
+  // Throws std::runtime_error when the address cannot be bound.
+  void Start();
+
+  // Stops serving: idle connections are closed at once, running requests (injected delays cut
+  // short) finish first. Idempotent; called by the destructor.
+  void Stop();
+
+  int Port() const;
+  std::string BaseUrl() const;  // "http://HOST:PORT"
+
+  // True once a client has asked for shutdown through the control endpoint; the owner then
+  // calls Stop (the server never stops itself, so an embedding owner stays in control).
+  bool ShutdownRequested() const;
+  // Waits up to `timeout` for such a request; returns ShutdownRequested().
+  bool WaitForShutdownRequest(std::chrono::milliseconds timeout);
+
+  Platform& GetPlatform();
+  FaultInjector& Faults();
+  ServerStats Stats() const;
+
+ private:
+  class Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace corvane::mock
+
+#endif  // CORVANE_MOCK_SERVER_H
