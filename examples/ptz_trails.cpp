@@ -1,9 +1,9 @@
 // Lists the PTZ trails of a camera channel: ptz-trails SERVER-URL CHANNEL
-#include <cstdio>
-#include <vector>
-
 #include <Corvane.h>
 #include <zenta/ZentaSdk.h>
+
+#include <cstdio>
+#include <vector>
 
 int main(int argc, char** argv) {
   if (argc != 3) {
