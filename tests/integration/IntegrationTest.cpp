@@ -194,6 +194,8 @@ TEST_F(Integration, FaultsGiveTheirStatus) {
       {"non-JSON 502 page", R"("kind":"http-error","status":502)", ZENTA_E_HTTP_STATUS_BASE - 502},
       {"non-JSON 503 page", R"("kind":"http-error","status":503)", ZENTA_E_HTTP_STATUS_BASE - 503},
       {"business error in the envelope", R"("kind":"business","code":4321)", 4321},
+      {"JSON envelope with HTTP 404", R"("kind":"business","code":4404,"status":404)", 4404},
+      {"JSON envelope with HTTP 500", R"("kind":"business","code":5000,"status":500)", 5000},
       {"garbage with status 200", R"("kind":"garbage")", -1},
       {"truncated body", R"("kind":"truncate")", ZENTA_E_RECEIVE},
   };

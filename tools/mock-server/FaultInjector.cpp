@@ -43,6 +43,7 @@ Parsed ParseOne(const rapidjson::Value& object) {
   bool hasPath = false;
   bool hasKind = false;
   bool hasCode = false;
+  bool hasStatus = false;
   for (const auto& member : object.GetObject()) {
     const std::string name(member.name.GetString(), member.name.GetStringLength());
     const rapidjson::Value& value = member.value;
@@ -69,6 +70,7 @@ Parsed ParseOne(const rapidjson::Value& object) {
       problem = ReadInt(value, "delayMs", 0, kMaxDelayMs, fault.delayMs);
     } else if (name == "status") {
       problem = ReadInt(value, "status", 400, 599, fault.status);
+      hasStatus = true;
     } else if (name == "code") {
       problem = ReadInt(value, "code", INT32_MIN, INT32_MAX, fault.code);
       hasCode = true;
@@ -90,6 +92,7 @@ Parsed ParseOne(const rapidjson::Value& object) {
   if (fault.kind == FaultKind::kBusiness && !hasCode) {
     return Invalid("a business fault needs \"code\"");
   }
+  if (fault.kind == FaultKind::kBusiness && !hasStatus) fault.status = 200;
   if (fault.kind == FaultKind::kDelay && fault.delayMs == 0) {
     return Invalid("a delay fault needs \"delayMs\" above 0");
   }

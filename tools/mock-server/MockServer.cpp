@@ -865,7 +865,7 @@ void MockServer::Impl::ApplyFault(const Fault& fault, const httplib::Request& re
         reply = Answer(req, apiRoutes_, true);
         if (reply.binary) reply = Reply{};  // a picture has no envelope to keep
       }
-      reply.httpStatus = 200;
+      reply.httpStatus = fault.status;
       reply.code = fault.code;
       reply.message = "injected fault";
       Send(reply, res);
@@ -1140,7 +1140,9 @@ Reply MockServer::Impl::FaultList() {
       PutString(o, "path", fault.path);
       PutString(o, "kind", FaultKindName(fault.kind));
       PutInt(o, "delayMs", fault.delayMs);
-      if (fault.kind == FaultKind::kHttpError) PutInt(o, "status", fault.status);
+      if (fault.kind == FaultKind::kHttpError || fault.kind == FaultKind::kBusiness) {
+        PutInt(o, "status", fault.status);
+      }
       if (fault.kind == FaultKind::kBusiness) {
         PutInt(o, "code", fault.code);
         o.Key("keepData");
