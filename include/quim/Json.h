@@ -36,11 +36,13 @@
 // Parsing: strict RFC 8259 JSON (no comments, no trailing commas), UTF-8 checked, nothing but
 // white space after the root, nesting at most kMaxDepth levels. A duplicate member name keeps
 // its first position and takes the last value. Integers that fit 64 bits stay integers; others
-// become doubles.
+// become the nearest double (zero below the smallest); a number beyond the largest double is
+// refused. A lone "\uDC00".."\uDFFF" escape reads as the 3-byte form of that surrogate.
 //
 // Writing: compact (no white space, no final line feed), members in insertion order, strings
-// escaped as JSON requires (control bytes, quote, backslash; other bytes as they are), doubles
-// as the shortest text that reads back to the same double, non-finite doubles as null.
+// escaped as JSON requires (control bytes, quote, backslash; the 3-byte form of a surrogate as
+// its \u escape; other bytes as they are), doubles as the shortest text that reads back to the
+// same double, non-finite doubles as null.
 #ifndef QUIM_JSON_H
 #define QUIM_JSON_H
 

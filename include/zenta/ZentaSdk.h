@@ -90,6 +90,8 @@ typedef struct ZENTA_SessionOptions {
   int verifyTls;           /* 0 (default) or 1: verify the server certificate and host name;
                               2: do not verify (test servers with self-signed certificates) */
   const char* caFile;      /* null or "": the system's CA store; copied by ZENTA_OpenSession */
+  /* Second version: read only when structSize covers it. */
+  int maxAnswerBytes; /* 0: default 64 MiB; the largest answer body accepted, in bytes */
   /* more fields may follow; read them only when structSize covers them */
 } ZENTA_SessionOptions;
 

@@ -1,8 +1,11 @@
 // quim::Json::Value: representation, copy-on-write, accessors and conversions.
+#include <algorithm>
 #include <chrono>
 #include <climits>
 #include <cmath>
 #include <limits>
+#include <memory>
+#include <mutex>
 #include <new>
 #include <random>
 #include <utility>
@@ -52,6 +55,10 @@ const char* TypeName(ValueType type) {
 ArrayNode* AsArray(Value::Node* node) { return static_cast<ArrayNode*>(node); }
 const ArrayNode* AsArray(const Value::Node* node) { return static_cast<const ArrayNode*>(node); }
 ObjectNode* AsObject(Value::Node* node) { return static_cast<ObjectNode*>(node); }
+
+// Element space of an array or object made by a writable accessor on a null value.
+constexpr std::size_t kFreshArrayCapacity = 2;
+constexpr std::size_t kFreshObjectCapacity = 4;
 const ObjectNode* AsObject(const Value::Node* node) { return static_cast<const ObjectNode*>(node); }
 
 void DestroyNode(ValueType type, Value::Node* node) noexcept {
@@ -60,28 +67,53 @@ void DestroyNode(ValueType type, Value::Node* node) noexcept {
       detail::FreeString(static_cast<StringNode*>(node));
       break;
     case arrayValue:
-      delete AsArray(node);
+      detail::FreeArrayNode(AsArray(node));
       break;
     case objectValue:
-      delete AsObject(node);
+      detail::FreeObjectNode(AsObject(node));
       break;
     default:
       break;
   }
 }
 
+// Owns a node under construction until it is complete.
+template <class N, void (*Free)(N*) noexcept>
+class NodeHolder {
+ public:
+  explicit NodeHolder(N* node) : node_(node) {}
+  ~NodeHolder() {
+    if (node_ != nullptr) Free(node_);
+  }
+  NodeHolder(const NodeHolder&) = delete;
+  NodeHolder& operator=(const NodeHolder&) = delete;
+  N* operator->() const { return node_; }
+  N* Release() {
+    N* node = node_;
+    node_ = nullptr;
+    return node;
+  }
+
+ private:
+  N* node_;
+};
+
 // A fresh, shareable copy of one level: the children are copied as Values (sharing their own
 // payloads).
 Value::Node* CloneNode(ValueType type, const Value::Node* node) {
   if (type == arrayValue) {
-    auto* copy = new ArrayNode;
-    copy->items = AsArray(node)->items;
-    return copy;
+    const auto& items = AsArray(node)->items;
+    NodeHolder<ArrayNode, detail::FreeArrayNode> copy(detail::NewArrayNode(items.size()));
+    for (const Value& item : items) copy->items.emplace_back(item);
+    return copy.Release();
   }
-  auto* copy = new ObjectNode;
-  copy->members = AsObject(node)->members;
-  copy->index = AsObject(node)->index;
-  return copy;
+  const auto& members = AsObject(node)->members;
+  NodeHolder<ObjectNode, detail::FreeObjectNode> copy(detail::NewObjectNode(members.size()));
+  for (const Member& member : members) copy->members.emplace_back(member);
+  if (AsObject(node)->Indexed()) {
+    copy->index = std::make_unique<detail::MemberIndex>(*AsObject(node)->index);
+  }
+  return copy.Release();
 }
 
 // Drops one reference; the last one destroys the node. A count of 1 seen by its holder cannot
@@ -96,22 +128,147 @@ void Unref(ValueType type, Value::Node* node) noexcept {
 
 }  // namespace
 
-// ---- string nodes -------------------------------------------------------------------------
-
 namespace detail {
 
-StringNode* NewString(const char* data, std::size_t size) {
-  void* memory = ::operator new(sizeof(StringNode) + size);
+// ---- node arena ---------------------------------------------------------------------------
+
+namespace {
+
+// A block's count starts this high and drops by one for every node released, while the arena
+// carves nodes out of it; when the arena moves on it takes off the bias less the nodes it made,
+// so the count reaches 0 with the last node whichever comes last.
+constexpr std::uint32_t kBlockBias = 1u << 31;
+// Every node type needs at most this alignment; the block address before a node keeps it.
+constexpr std::size_t kNodeAlign = alignof(void*);
+static_assert(kNodeAlign == sizeof(void*), "the block address fills one alignment unit");
+constexpr std::size_t kFirstBlockMin = 256;
+
+static_assert(alignof(StringNode) <= kNodeAlign && alignof(ArrayNode) <= kNodeAlign &&
+                  alignof(ObjectNode) <= kNodeAlign && alignof(Value) <= kNodeAlign &&
+                  alignof(Member) <= kNodeAlign,
+              "arena nodes are aligned for pointers only");
+
+std::size_t RoundUp(std::size_t bytes) {
+  return (bytes + kNodeAlign - 1) / kNodeAlign * kNodeAlign;
+}
+
+}  // namespace
+
+struct NodeArena::Block {
+  explicit Block(std::size_t bytes) : capacity(bytes) {}
+  std::atomic<std::uint32_t> live{kBlockBias};
+  const std::size_t capacity;  // bytes for nodes after the header
+  char* Data() { return reinterpret_cast<char*>(this) + RoundUp(sizeof(Block)); }
+};
+
+namespace {
+
+// Free blocks of the largest size, kept for the next parse instead of going back to the heap at
+// once. Freed blocks merge into the top of the C library's heap, and once that top grows past
+// its trim threshold (128 KB) the memory goes back to the system, for the next parse to fault
+// in again page by page; a few cached blocks keep answers of some hundred kilobytes from doing
+// that on every call.
+class BlockCache {
+ public:
+  static constexpr std::size_t kMostBlocks = 32;  // 2 MB
+
+  void* Take() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return count_ == 0 ? nullptr : blocks_[--count_];
+  }
+  bool Keep(void* block) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (count_ == kMostBlocks) return false;
+    blocks_[count_++] = block;
+    return true;
+  }
+
+ private:
+  std::mutex mutex_;
+  void* blocks_[kMostBlocks] = {};
+  std::size_t count_ = 0;
+};
+
+// Never destroyed: nodes may still be released while the program exits, after static objects
+// are gone. The blocks it holds then are the system's to take back.
+BlockCache& CachedBlocks() {
+  alignas(BlockCache) static unsigned char storage[sizeof(BlockCache)];
+  static BlockCache* const cache = new (storage) BlockCache;
+  return *cache;
+}
+
+}  // namespace
+
+NodeArena::NodeArena(std::size_t textSize) {
+  // A parsed tree takes several times the bytes of its text; a small answer's tree then fits in
+  // its first block.
+  const std::size_t estimate = textSize < kMaxBlockBytes / 8 ? textSize * 8 : kMaxBlockBytes;
+  nextBlockBytes_ = estimate < kFirstBlockMin ? kFirstBlockMin : estimate;
+}
+
+NodeArena::~NodeArena() { Seal(); }
+
+void* NodeArena::AllocateInNewBlock(std::size_t needed) {
+  if (needed > kMaxBlockBytes / 4) return nullptr;
+  Seal();
+  const std::size_t capacity = nextBlockBytes_ < needed ? needed : nextBlockBytes_;
+  void* memory = capacity == kMaxBlockBytes ? CachedBlocks().Take() : nullptr;
+  if (memory == nullptr) memory = ::operator new(RoundUp(sizeof(Block)) + capacity);
+  block_ = new (memory) Block(capacity);
+  next_ = block_->Data();
+  end_ = next_ + capacity;
+  count_ = 0;
+  nextBlockBytes_ = capacity * 2 < kMaxBlockBytes ? capacity * 2 : kMaxBlockBytes;
+  return Carve(needed);
+}
+
+void NodeArena::FreeBlock(Block* block) noexcept {
+  const bool cacheable = block->capacity == kMaxBlockBytes;
+  block->~Block();
+  if (!cacheable || !CachedBlocks().Keep(block)) ::operator delete(static_cast<void*>(block));
+}
+
+void NodeArena::Seal() noexcept {
+  if (block_ == nullptr) return;
+  const std::uint32_t remaining = kBlockBias - count_;
+  if (block_->live.fetch_sub(remaining, std::memory_order_acq_rel) == remaining) {
+    FreeBlock(block_);
+  }
+  block_ = nullptr;
+  next_ = end_ = nullptr;
+}
+
+void NodeArena::Release(const void* node) noexcept {
+  Block* block;
+  std::memcpy(&block, static_cast<const char*>(node) - sizeof(Block*), sizeof block);
+  if (block->live.fetch_sub(1, std::memory_order_acq_rel) == 1) FreeBlock(block);
+}
+
+// ---- node allocation ----------------------------------------------------------------------
+
+ArrayNode* NewArrayNode(std::size_t inlineCapacity, NodeArena* arena) {
+  return NewNodeWithElements<ArrayNode, Value>(inlineCapacity, arena);
+}
+void FreeArrayNode(ArrayNode* node) noexcept { FreeNodeWithElements(node); }
+ObjectNode* NewObjectNode(std::size_t inlineCapacity, NodeArena* arena) {
+  return NewNodeWithElements<ObjectNode, Member>(inlineCapacity, arena);
+}
+void FreeObjectNode(ObjectNode* node) noexcept { FreeNodeWithElements(node); }
+
+StringNode* NewString(const char* data, std::size_t size, NodeArena* arena) {
+  if (size > static_cast<std::size_t>(-1) - sizeof(StringNode)) throw std::bad_alloc();
+  const std::size_t bytes = sizeof(StringNode) + size;
+  void* memory = arena != nullptr ? arena->Allocate(bytes) : nullptr;
+  const bool pooled = memory != nullptr;
+  if (!pooled) memory = ::operator new(bytes);
   auto* node = new (memory) StringNode;
+  node->pooled = pooled;
   node->size = size;
   if (size != 0) std::memcpy(node->data(), data, size);
   return node;
 }
 
-void FreeString(StringNode* node) noexcept {
-  node->~StringNode();
-  ::operator delete(static_cast<void*>(node));
-}
+void FreeString(StringNode* node) noexcept { FreeNodeWithElements(node); }
 
 // ---- member index -------------------------------------------------------------------------
 
@@ -189,7 +346,7 @@ std::uint32_t MemberIndex::Hash(std::string_view name) {
   return static_cast<std::uint32_t>(SipHash13(key, name.data(), name.size()));
 }
 
-std::uint32_t MemberIndex::Find(const std::vector<Member>& members, std::string_view name,
+std::uint32_t MemberIndex::Find(const MemberList& members, std::string_view name,
                                 std::uint32_t hash) const {
   std::size_t mask = slots_.size() - 1;
   for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
@@ -220,7 +377,7 @@ void MemberIndex::Insert(std::uint32_t position, std::uint32_t hash) {
   ++count_;
 }
 
-void MemberIndex::Rebuild(const std::vector<Member>& members) {
+void MemberIndex::Rebuild(const MemberList& members) {
   Clear();
   std::size_t capacity = 64;
   while (capacity < members.size() * 2 + 2) capacity *= 2;
@@ -234,7 +391,7 @@ void MemberIndex::Rebuild(const std::vector<Member>& members) {
 // ---- object nodes -------------------------------------------------------------------------
 
 std::uint32_t ObjectNode::Find(std::string_view name) const {
-  if (index.active()) return index.Find(members, name, MemberIndex::Hash(name));
+  if (Indexed()) return index->Find(members, name, MemberIndex::Hash(name));
   for (std::size_t i = 0; i < members.size(); ++i) {
     if (SameName(members[i].name, name)) return static_cast<std::uint32_t>(i);
   }
@@ -245,19 +402,20 @@ template <class Name>
 Value& ObjectNode::SlotImpl(std::string_view view, Name&& name) {
   std::uint32_t hash = 0;
   std::uint32_t position;
-  if (index.active()) {
+  if (Indexed()) {
     hash = MemberIndex::Hash(view);
-    position = index.Find(members, view, hash);
+    position = index->Find(members, view, hash);
   } else {
     position = Find(view);
   }
   if (position != kNoMember) return members[position].value;
-  members.push_back(Member{std::string(std::forward<Name>(name)), Value()});
+  members.emplace_back(std::string(std::forward<Name>(name)), Value());
   auto added = static_cast<std::uint32_t>(members.size() - 1);
-  if (index.active()) {
-    index.Insert(added, hash);
+  if (Indexed()) {
+    index->Insert(added, hash);
   } else if (members.size() > kIndexThreshold) {
-    index.Rebuild(members);
+    if (index == nullptr) index = std::make_unique<MemberIndex>();
+    index->Rebuild(members);
   }
   return members.back().value;
 }
@@ -270,9 +428,10 @@ Value& ObjectNode::Slot(std::string&& name) {
 
 void ObjectNode::ReindexAfterRemoval() {
   if (members.size() > kIndexThreshold) {
-    index.Rebuild(members);
+    if (index == nullptr) index = std::make_unique<MemberIndex>();
+    index->Rebuild(members);
   } else {
-    index.Clear();
+    index.reset();
   }
 }
 
@@ -373,7 +532,9 @@ void Value::release() noexcept {
 Value::Node* Value::mutableNode() {
   Node*& node = u_.node_;
   if (node == nullptr) {
-    node = type_ == arrayValue ? static_cast<Node*>(new ArrayNode) : new ObjectNode;
+    // Room for a few elements, which is what values built in code usually get.
+    node = type_ == arrayValue ? static_cast<Node*>(detail::NewArrayNode(kFreshArrayCapacity))
+                               : detail::NewObjectNode(kFreshObjectCapacity);
   } else if (node->refs.load(std::memory_order_acquire) != 1) {
     Node* copy = CloneNode(type_, node);
     Unref(type_, node);
@@ -553,8 +714,7 @@ Value& Value::append(Value&& value) {
   if (type_ != arrayValue) ThrowWrongType("append", type_);
   ArrayNode* node = AsArray(mutableNode());
   node->unshareable = true;
-  node->items.push_back(std::move(item));
-  return node->items.back();
+  return node->items.emplace_back(std::move(item));
 }
 
 void Value::reserve(ArrayIndex count) {
@@ -573,7 +733,11 @@ const Value& NullValue() {
 }  // namespace
 
 Value& Value::operator[](const char* name) {
-  return (*this)[std::string(name == nullptr ? "" : name)];
+  if (type_ == nullValue) *this = Value(objectValue);
+  if (type_ != objectValue) ThrowWrongType("operator[](name)", type_);
+  ObjectNode* node = AsObject(mutableNode());
+  node->unshareable = true;
+  return node->Slot(name == nullptr ? std::string_view() : std::string_view(name));
 }
 
 Value& Value::operator[](const std::string& name) {
@@ -610,7 +774,7 @@ const Value* Value::find(std::string_view name) const {
 bool Value::removeMember(const std::string& name) {
   if (type_ != objectValue || find(name) == nullptr) return false;
   ObjectNode* node = AsObject(mutableNode());
-  node->members.erase(node->members.begin() + node->Find(name));
+  node->members.erase(node->Find(name));
   node->ReindexAfterRemoval();
   return true;
 }
@@ -662,7 +826,10 @@ bool Value::operator==(const Value& other) const {
   }
   if (u_.node_ == other.u_.node_) return true;
   if (size() != other.size()) return false;
-  if (type_ == arrayValue) return AsArray(u_.node_)->items == AsArray(other.u_.node_)->items;
+  if (type_ == arrayValue) {
+    const auto& mine = AsArray(u_.node_)->items;
+    return std::equal(mine.begin(), mine.end(), AsArray(other.u_.node_)->items.begin());
+  }
   // Objects: the same members with equal values, in any order.
   const auto& mine = AsObject(u_.node_)->members;
   const auto& theirs = AsObject(other.u_.node_)->members;

@@ -1,8 +1,17 @@
-// quim::Json writing: our tree through rapidjson's compact Writer.
-#include <rapidjson/stringbuffer.h>
-#include <rapidjson/writer.h>
+// quim::Json writing: our tree as compact text, written straight into the result string.
+//
+// The text is byte for byte what rapidjson's compact Writer (UTF-8 in and out, default flags)
+// makes of the same events, built from the same number formatters; writing it directly saves the
+// Writer's output buffer, its level stack and the final copy, and copies the unescaped runs of a
+// string in one go instead of byte by byte. One exception: a string holding the 3-byte form of a
+// surrogate (which only a lone "\uDC00".."\uDFFF" escape in parsed text can produce) gets that
+// escape back, so that the text reads back to the same tree.
+#include <rapidjson/internal/dtoa.h>
+#include <rapidjson/internal/itoa.h>
 
+#include <array>
 #include <cmath>
+#include <cstdint>
 
 #include "JsonNode.h"
 
@@ -10,57 +19,123 @@ namespace quim {
 namespace Json {
 namespace {
 
-using Output = rapidjson::Writer<rapidjson::StringBuffer>;
+// What follows the backslash for each byte that a JSON string cannot hold as it is (0: the byte
+// stands for itself), as rapidjson escapes it: control bytes as \uXXXX except the five with a
+// short form, the quote and the backslash. DEL and bytes >= 0x80 stay as they are.
+constexpr std::array<char, 256> MakeEscapes() {
+  std::array<char, 256> escapes{};
+  for (int c = 0; c < 0x20; ++c) escapes[c] = 'u';
+  escapes['\b'] = 'b';
+  escapes['\t'] = 't';
+  escapes['\n'] = 'n';
+  escapes['\f'] = 'f';
+  escapes['\r'] = 'r';
+  escapes['"'] = '"';
+  escapes['\\'] = '\\';
+  escapes[0xED] = 's';  // may lead the 3-byte form of a surrogate
+  return escapes;
+}
+constexpr std::array<char, 256> kEscapes = MakeEscapes();
 
-void WriteValue(Output& out, const Value& value) {
+void AppendString(std::string& out, std::string_view text) {
+  static const char kHexDigits[] = "0123456789ABCDEF";
+  out.push_back('"');
+  const char* run = text.data();
+  const char* const end = text.data() + text.size();
+  for (const char* p = run; p != end; ++p) {
+    const auto byte = static_cast<unsigned char>(*p);
+    const char escape = kEscapes[byte];
+    if (escape == 0) continue;
+    std::uint32_t surrogate = 0;
+    if (escape == 's') {
+      const auto second = end - p > 2 ? static_cast<unsigned char>(p[1]) : 0u;
+      const auto third = end - p > 2 ? static_cast<unsigned char>(p[2]) : 0u;
+      if ((second & 0xE0) != 0xA0 || (third & 0xC0) != 0x80) continue;  // an ordinary character
+      surrogate = 0xD000u | ((second & 0x3Fu) << 6) | (third & 0x3Fu);
+    }
+    out.append(run, static_cast<std::size_t>(p - run));
+    run = p + 1;
+    if (escape == 's') {
+      const char sequence[] = {'\\',
+                               'u',
+                               kHexDigits[surrogate >> 12],
+                               kHexDigits[(surrogate >> 8) & 0xF],
+                               kHexDigits[(surrogate >> 4) & 0xF],
+                               kHexDigits[surrogate & 0xF]};
+      out.append(sequence, sizeof sequence);
+      p += 2;
+      run = p + 1;
+    } else if (escape == 'u') {
+      const char sequence[] = {'\\', 'u', '0', '0', kHexDigits[byte >> 4], kHexDigits[byte & 0xF]};
+      out.append(sequence, sizeof sequence);
+    } else {
+      const char sequence[] = {'\\', escape};
+      out.append(sequence, sizeof sequence);
+    }
+  }
+  out.append(run, static_cast<std::size_t>(end - run));
+  out.push_back('"');
+}
+
+void WriteValue(std::string& out, const Value& value) {
+  char digits[32];
   switch (value.type()) {
     case nullValue:
-      out.Null();
+      out.append("null", 4);
       break;
     case booleanValue:
-      out.Bool(value.asBool());
+      if (value.asBool()) {
+        out.append("true", 4);
+      } else {
+        out.append("false", 5);
+      }
       break;
     case intValue:
-      out.Int64(value.asInt64());
+      out.append(digits, rapidjson::internal::i64toa(value.asInt64(), digits));
       break;
     case uintValue:
-      out.Uint64(value.asUInt64());
+      out.append(digits, rapidjson::internal::u64toa(value.asUInt64(), digits));
       break;
     case realValue: {
       double real = value.asDouble();
       if (std::isfinite(real)) {
-        out.Double(real);
+        out.append(digits, rapidjson::internal::dtoa(real, digits));
       } else {
-        out.Null();
+        out.append("null", 4);
       }
       break;
     }
-    case stringValue: {
-      std::string_view text = value.stringView();
-      out.String(text.data(), static_cast<rapidjson::SizeType>(text.size()));
+    case stringValue:
+      AppendString(out, value.stringView());
       break;
-    }
     case arrayValue: {
-      out.StartArray();
+      out.push_back('[');
       const Value::Node* node = Value::Node::Of(value);
       if (node != nullptr) {
+        bool first = true;
         for (const Value& item : static_cast<const detail::ArrayNode*>(node)->items) {
+          if (!first) out.push_back(',');
+          first = false;
           WriteValue(out, item);
         }
       }
-      out.EndArray();
+      out.push_back(']');
       break;
     }
     case objectValue: {
-      out.StartObject();
+      out.push_back('{');
       const Value::Node* node = Value::Node::Of(value);
       if (node != nullptr) {
+        bool first = true;
         for (const detail::Member& member : static_cast<const detail::ObjectNode*>(node)->members) {
-          out.Key(member.name.data(), static_cast<rapidjson::SizeType>(member.name.size()));
+          if (!first) out.push_back(',');
+          first = false;
+          AppendString(out, member.name);
+          out.push_back(':');
           WriteValue(out, member.value);
         }
       }
-      out.EndObject();
+      out.push_back('}');
       break;
     }
   }
@@ -70,7 +145,7 @@ void WriteValue(Output& out, const Value& value) {
 
 namespace detail {
 
-// The same routine as the Writer's, so asString and Write agree.
+// The same routine as the writer's, so asString and Write agree.
 std::string DoubleText(double value) {
   if (std::isnan(value)) return "NaN";
   if (std::isinf(value)) return value > 0 ? "Infinity" : "-Infinity";
@@ -82,10 +157,12 @@ std::string DoubleText(double value) {
 }  // namespace detail
 
 std::string Write(const Value& root) {
-  rapidjson::StringBuffer buffer;
-  Output out(buffer);
-  WriteValue(out, root);
-  return std::string(buffer.GetString(), buffer.GetSize());
+  // Enough for the request bodies and small documents in one allocation.
+  constexpr std::size_t kInitialCapacity = 256;
+  std::string text;
+  text.reserve(kInitialCapacity);
+  WriteValue(text, root);
+  return text;
 }
 
 FastWriter::FastWriter() = default;

@@ -42,7 +42,7 @@ const char* NamedCodeText(int code) {
     case ZENTA_E_SESSION_CLOSED:
       return "the session was closed while the call waited";
     case ZENTA_E_ANSWER_TOO_LARGE:
-      return "the answer exceeded the size cap of 64 MiB";
+      return "the answer exceeded the session's size cap (64 MiB unless set otherwise)";
     case ZENTA_E_TRANSPORT_INIT:
       return "the HTTP transport could not be initialised";
     case ZENTA_E_HANDLES_EXHAUSTED:

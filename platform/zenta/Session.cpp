@@ -24,6 +24,9 @@ namespace {
 // Size of the first published ZENTA_SessionOptions: every field up to and including caFile.
 constexpr std::size_t kOptionsFirstVersionSize =
     offsetof(ZENTA_SessionOptions, caFile) + sizeof(const char*);
+// Fields added later are read only from a struct whose structSize covers them.
+constexpr std::size_t kOptionsMaxAnswerBytesEnd =
+    offsetof(ZENTA_SessionOptions, maxAnswerBytes) + sizeof(int);
 constexpr int kDefaultConnectTimeoutMs = 5000;
 constexpr int kDefaultRequestTimeoutMs = 30000;
 constexpr int kDefaultMaxConnections = 4;
@@ -141,6 +144,7 @@ int ReadOptions(const ZENTA_SessionOptions* options, TransportConfig& config) {
   int maxConnections = 0;
   int verifyTls = 0;
   const char* caFile = nullptr;
+  int maxAnswerBytes = 0;
   if (options != nullptr) {
     if (options->structSize < kOptionsFirstVersionSize) return ZENTA_E_OPTIONS_SIZE;
     connectMs = options->connectTimeoutMs;
@@ -148,9 +152,10 @@ int ReadOptions(const ZENTA_SessionOptions* options, TransportConfig& config) {
     maxConnections = options->maxConnections;
     verifyTls = options->verifyTls;
     caFile = options->caFile;
+    if (options->structSize >= kOptionsMaxAnswerBytesEnd) maxAnswerBytes = options->maxAnswerBytes;
   }
   if (connectMs < 0 || requestMs < 0 || maxConnections < 0 || maxConnections > kMostConnections ||
-      verifyTls < 0 || verifyTls > kVerifyTlsOff) {
+      verifyTls < 0 || verifyTls > kVerifyTlsOff || maxAnswerBytes < 0) {
     return ZENTA_E_BAD_OPTION;
   }
   config.connectTimeout =
@@ -160,6 +165,8 @@ int ReadOptions(const ZENTA_SessionOptions* options, TransportConfig& config) {
   config.maxConnections = maxConnections == 0 ? kDefaultMaxConnections : maxConnections;
   config.verifyTls = verifyTls != kVerifyTlsOff;
   config.caFile = caFile == nullptr ? std::string() : std::string(caFile);
+  config.maxAnswerBytes =
+      maxAnswerBytes == 0 ? kMaxAnswerBytes : static_cast<std::size_t>(maxAnswerBytes);
   return ZENTA_OK;
 }
 

@@ -11,8 +11,9 @@
 
 namespace zenta {
 
-// The largest answer body a session accepts; a longer one fails with ZENTA_E_ANSWER_TOO_LARGE,
-// so a hostile or broken server cannot make the client allocate without bound.
+// The largest answer body a session accepts unless its options set another cap
+// (maxAnswerBytes); a longer one fails with ZENTA_E_ANSWER_TOO_LARGE, so a hostile or broken
+// server cannot make the client allocate without bound.
 constexpr std::size_t kMaxAnswerBytes = 64u * 1024u * 1024u;
 
 struct HttpHeader {

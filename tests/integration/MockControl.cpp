@@ -38,6 +38,10 @@ void MockControl::Reset() {
   impl_->Expect(impl_->client.Delete("/__mock/stats"), "zeroing statistics");
 }
 
+void MockControl::ClearFaults() {
+  impl_->Expect(impl_->client.Delete("/__mock/faults"), "clearing faults");
+}
+
 void MockControl::AddFault(const std::string& json) {
   impl_->Expect(impl_->client.Post("/__mock/faults", json, "application/json"), "adding a fault");
 }

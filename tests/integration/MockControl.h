@@ -23,7 +23,8 @@ class MockControl {
   MockControl(const MockControl&) = delete;
   MockControl& operator=(const MockControl&) = delete;
 
-  void Reset();  // default platform, no faults, statistics zeroed
+  void Reset();        // default platform, no faults, statistics zeroed
+  void ClearFaults();  // no faults; platform and statistics as they are
   // Adds a fault, e.g. {"path":"/vusk/api/v1.1/config/pos","kind":"delay","delayMs":500}.
   void AddFault(const std::string& json);
   quim::Json::Value Stats();  // the envelope's data: connections, requests, apiRequests...

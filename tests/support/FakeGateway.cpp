@@ -3,11 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstddef>
-#include <cstdlib>
 #include <cstring>
-#include <new>
 
 #include "zenta/ZentaSdk.h"
 
@@ -48,19 +45,6 @@ bool ZeroFrom(const unsigned char* field, std::size_t from, std::size_t width) {
 }
 
 }  // namespace
-
-std::atomic<std::int64_t> liveAllocations{0};
-thread_local bool notCounting = false;
-
-// Switches allocation counting off for the fake's own work on this thread.
-class NotCounted {
- public:
-  NotCounted() : previous_(notCounting) { notCounting = true; }
-  ~NotCounted() { notCounting = previous_; }
-
- private:
-  bool previous_;
-};
 
 FakeGateway& FakeGateway::Instance() {
   static FakeGateway* gateway = new FakeGateway();  // never destroyed: used until exit
@@ -200,8 +184,6 @@ int FakeGateway::ReleaseBuffer(void* buffer) {
   return 0;
 }
 
-std::int64_t LiveAllocations() { return liveAllocations.load(); }
-
 }  // namespace corvane_test
 
 extern "C" {
@@ -214,29 +196,3 @@ int ZENTA_ReleaseDataBuffer(void* buffer) {
   return corvane_test::FakeGateway::Instance().ReleaseBuffer(buffer);
 }
 }
-
-// Counting replacements of the global allocation functions. Each block carries a header that
-// says whether it was counted, so that the fake's own bookkeeping (done with counting switched
-// off) never shows up in a test's balance, whichever side frees it.
-namespace {
-constexpr std::size_t kHeader = alignof(std::max_align_t) > 16 ? alignof(std::max_align_t) : 16;
-}
-
-void* operator new(std::size_t size) {
-  auto* block = static_cast<unsigned char*>(std::malloc(size + kHeader));
-  if (block == nullptr) throw std::bad_alloc();
-  bool counted = !corvane_test::notCounting;
-  block[0] = counted ? 1 : 0;
-  if (counted) corvane_test::liveAllocations.fetch_add(1, std::memory_order_relaxed);
-  return block + kHeader;
-}
-void* operator new[](std::size_t size) { return ::operator new(size); }
-void operator delete(void* p) noexcept {
-  if (p == nullptr) return;
-  unsigned char* block = static_cast<unsigned char*>(p) - kHeader;
-  if (block[0] == 1) corvane_test::liveAllocations.fetch_sub(1, std::memory_order_relaxed);
-  std::free(block);
-}
-void operator delete[](void* p) noexcept { ::operator delete(p); }
-void operator delete(void* p, std::size_t) noexcept { ::operator delete(p); }
-void operator delete[](void* p, std::size_t) noexcept { ::operator delete(p); }

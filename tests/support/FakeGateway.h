@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "CountingAllocator.h"  // LiveAllocations, FailNthAllocation: the fake links them in
+
 namespace corvane_test {
 
 // What the gateway answers to one request.
@@ -87,10 +89,6 @@ class FakeGateway {
   const void* lastRecord_ = nullptr;
   int badReleases_ = 0;
 };
-
-// Live heap allocations made through operator new in this process (tests/support replaces the
-// global operator new and delete to count them).
-std::int64_t LiveAllocations();
 
 }  // namespace corvane_test
 

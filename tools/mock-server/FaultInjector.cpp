@@ -10,14 +10,18 @@ namespace corvane::mock {
 namespace {
 
 constexpr int kMaxDelayMs = 600000;
+// A big answer's size: room for its envelope, and at most 1 GiB.
+constexpr int kMinBigBytes = 64;
+constexpr int kMaxBigBytes = 1 << 30;
 
-const std::array<std::pair<FaultKind, const char*>, 6> kKindNames = {{
+const std::array<std::pair<FaultKind, const char*>, 7> kKindNames = {{
     {FaultKind::kDelay, "delay"},
     {FaultKind::kHttpError, "http-error"},
     {FaultKind::kGarbage, "garbage"},
     {FaultKind::kTruncate, "truncate"},
     {FaultKind::kDrop, "drop"},
     {FaultKind::kBusiness, "business"},
+    {FaultKind::kBig, "big"},
 }};
 
 using Parsed = Outcome<Fault>;
@@ -43,6 +47,7 @@ Parsed ParseOne(const rapidjson::Value& object) {
   bool hasPath = false;
   bool hasKind = false;
   bool hasCode = false;
+  bool hasBytes = false;
   bool hasStatus = false;
   for (const auto& member : object.GetObject()) {
     const std::string name(member.name.GetString(), member.name.GetStringLength());
@@ -64,7 +69,8 @@ Parsed ParseOne(const rapidjson::Value& object) {
         }
       }
       if (!hasKind) {
-        return Invalid("\"kind\" must be delay, http-error, garbage, truncate, drop or business");
+        return Invalid(
+            "\"kind\" must be delay, http-error, garbage, truncate, drop, business or big");
       }
     } else if (name == "delayMs") {
       problem = ReadInt(value, "delayMs", 0, kMaxDelayMs, fault.delayMs);
@@ -79,6 +85,12 @@ Parsed ParseOne(const rapidjson::Value& object) {
     } else if (name == "keepData") {
       if (!value.IsBool()) return Invalid("\"keepData\" must be true or false");
       fault.keepData = value.GetBool();
+    } else if (name == "bytes") {
+      problem = ReadInt(value, "bytes", kMinBigBytes, kMaxBigBytes, fault.bytes);
+      hasBytes = true;
+    } else if (name == "chunked") {
+      if (!value.IsBool()) return Invalid("\"chunked\" must be true or false");
+      fault.chunked = value.GetBool();
     } else if (name == "body") {
       if (!value.IsString()) return Invalid("\"body\" must be a string");
       fault.body = std::string(value.GetString(), value.GetStringLength());
@@ -93,6 +105,7 @@ Parsed ParseOne(const rapidjson::Value& object) {
     return Invalid("a business fault needs \"code\"");
   }
   if (fault.kind == FaultKind::kBusiness && !hasStatus) fault.status = 200;
+  if (fault.kind == FaultKind::kBig && !hasBytes) return Invalid("a big fault needs \"bytes\"");
   if (fault.kind == FaultKind::kDelay && fault.delayMs == 0) {
     return Invalid("a delay fault needs \"delayMs\" above 0");
   }

@@ -21,6 +21,7 @@ enum class FaultKind {
   kTruncate,   // the normal answer's Content-Length, half its bytes, then the connection closes
   kDrop,       // the connection closes without any answer
   kBusiness,   // a JSON envelope carrying the given business code
+  kBig,        // status 200, a JSON envelope of exactly `bytes` bytes (tests answer size caps)
 };
 
 struct Fault {
@@ -32,6 +33,8 @@ struct Fault {
   int code = 0;           // kBusiness
   bool keepData = false;  // kBusiness: keep the normal answer's "data", change only "code"
   std::optional<std::string> body;  // kHttpError, kGarbage: replaces the default body
+  int bytes = 0;                    // kBig: size of the whole body
+  bool chunked = false;             // kBig: sent without Content-Length
   int remaining = 0;                // requests left to fault; 0 means until cleared
 };
 

@@ -43,6 +43,7 @@ constexpr int kIdlePollMs = 50;               // how soon an idle connection not
 constexpr std::size_t kMaxHeadBytes = 65536;  // request head kept for the header fix-up
 constexpr std::size_t kMaxLoggedRequests = 256;
 constexpr std::size_t kMaxCountedPaths = 1024;
+constexpr std::size_t kBigPiece = 64 * 1024;  // a "big" answer is produced this much at a time
 
 using JsonWriter = rapidjson::Writer<rapidjson::StringBuffer>;
 
@@ -113,6 +114,11 @@ class ConnectionStream final : public httplib::Stream {
         received = ::recv(sock_, buffer_.data(), buffer_.size(), 0);
       } while (received < 0 && errno == EINTR);
       if (received <= 0) return received;
+      // Acknowledge at once: a client that writes a request's head and body separately (wine's
+      // WinHTTP does) otherwise waits out the delayed acknowledgement, about 40 ms, before the
+      // body leaves under Nagle. Linux clears the flag after use, so it is set after every read.
+      const int on = 1;
+      ::setsockopt(sock_, IPPROTO_TCP, TCP_QUICKACK, &on, sizeof(on));
       bufferPos_ = 0;
       bufferEnd_ = static_cast<std::size_t>(received);
       Capture(buffer_.data(), bufferEnd_);
@@ -388,6 +394,42 @@ void SendTruncated(const Reply& reply, httplib::Response& res) {
                            });
 }
 
+// An answer envelope of exactly `bytes` bytes, {"code":1000,...,"data":{"filler":"xx..."}},
+// produced piece by piece as httplib asks for it, so that even a 1 GiB answer costs the server
+// no memory. Chunked: no Content-Length, the client finds the size only while receiving.
+void SendBig(int bytes, bool chunked, httplib::Response& res) {
+  static const std::string kHead = R"({"code":1000,"message":"success","data":{"filler":")";
+  static const std::string kTail = R"("}})";
+  const auto total = static_cast<std::size_t>(bytes);
+  // Writes the body's bytes [offset, offset + size) to sink.
+  const auto writePiece = [total](std::size_t offset, std::size_t size, httplib::DataSink& sink) {
+    std::string piece(size, 'x');
+    for (std::size_t i = 0; i < size; ++i) {
+      const std::size_t at = offset + i;
+      if (at < kHead.size()) piece[i] = kHead[at];
+      if (at >= total - kTail.size()) piece[i] = kTail[at - (total - kTail.size())];
+    }
+    return sink.write(piece.data(), piece.size());
+  };
+  res.status = 200;
+  if (chunked) {
+    res.set_chunked_content_provider(
+        kJsonType, [total, writePiece](std::size_t offset, httplib::DataSink& sink) {
+          if (offset >= total) {
+            sink.done();
+            return true;
+          }
+          return writePiece(offset, std::min(kBigPiece, total - offset), sink);
+        });
+    return;
+  }
+  res.set_content_provider(
+      total, kJsonType,
+      [writePiece](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
+        return writePiece(offset, std::min(kBigPiece, length), sink);
+      });
+}
+
 // ---------------------------------------------------------------------------------------------
 // Request checks and parameters
 
@@ -540,9 +582,10 @@ class MockServer::Impl {
   int Port() const { return port_; }
   std::string BaseUrl() const {
     const bool ipv6 = options_.host.find(':') != std::string::npos;
-    return "http://" + (ipv6 ? "[" + options_.host + "]" : options_.host) + ":" +
-           std::to_string(port_);
+    return (Tls() ? "https://" : "http://") + (ipv6 ? "[" + options_.host + "]" : options_.host) +
+           ":" + std::to_string(port_);
   }
+  bool Tls() const { return !options_.tlsCertFile.empty() || !options_.tlsKeyFile.empty(); }
 
   bool ShutdownRequested() const {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -607,7 +650,7 @@ class MockServer::Impl {
   std::uint64_t requestSequence_ = 0;
 
   std::atomic<bool> stopping_{false};
-  std::unique_ptr<PlatformHttpServer> http_;
+  std::unique_ptr<httplib::Server> http_;  // PlatformHttpServer, or httplib's SSLServer for TLS
   std::thread listener_;
   int port_ = 0;
 };
@@ -679,7 +722,18 @@ std::vector<Route> MockServer::Impl::MakeControlRoutes() {
 void MockServer::Impl::Start() {
   if (http_) throw std::logic_error("MockServer::Start: already started");
   stopping_ = false;
-  http_ = std::make_unique<PlatformHttpServer>(counters_, stopping_);
+  if (Tls()) {
+    // Over TLS the connection loop is httplib's own (see README.md for what that changes).
+    auto tls = std::make_unique<httplib::SSLServer>(options_.tlsCertFile.c_str(),
+                                                    options_.tlsKeyFile.c_str());
+    if (!tls->is_valid()) {
+      throw std::runtime_error("cannot load the TLS certificate " + options_.tlsCertFile +
+                               " with the key " + options_.tlsKeyFile);
+    }
+    http_ = std::move(tls);
+  } else {
+    http_ = std::make_unique<PlatformHttpServer>(counters_, stopping_);
+  }
   // httplib's default also sets SO_REUSEPORT, which lets a second server bind the same port
   // and silently take half of the connections; a port in use must fail instead.
   http_->set_socket_options([](socket_t sock) {
@@ -871,6 +925,9 @@ void MockServer::Impl::ApplyFault(const Fault& fault, const httplib::Request& re
       Send(reply, res);
       return;
     }
+    case FaultKind::kBig:
+      SendBig(fault.bytes, fault.chunked, res);
+      return;
   }
 }
 
@@ -1149,6 +1206,11 @@ Reply MockServer::Impl::FaultList() {
         o.Bool(fault.keepData);
       }
       if (fault.body) PutString(o, "body", *fault.body);
+      if (fault.kind == FaultKind::kBig) {
+        PutInt(o, "bytes", fault.bytes);
+        o.Key("chunked");
+        o.Bool(fault.chunked);
+      }
       PutInt(o, "count", fault.remaining);
     });
   }));

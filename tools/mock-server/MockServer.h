@@ -26,6 +26,9 @@ struct ServerOptions {
   std::size_t threads = 64;      // every open keep-alive connection holds one thread
   int keepAliveTimeoutSec = 60;  // an idle connection is closed after this long
   bool logRequests = false;      // one line per answered request on standard error
+  // HTTPS with this PEM certificate (chain) and PEM private key; both empty: plain HTTP.
+  std::string tlsCertFile;
+  std::string tlsKeyFile;
 };
 
 struct ServerStats {
@@ -45,7 +48,7 @@ class MockServer {
   MockServer& operator=(const MockServer&) = delete;
 
   // Binds and starts serving on background threads; returns once requests are answered.
-  // Throws std::runtime_error when the address cannot be bound.
+  // Throws std::runtime_error when the address cannot be bound or the TLS files not loaded.
   void Start();
 
   // Stops serving: idle connections are closed at once, running requests (injected delays cut
@@ -53,7 +56,7 @@ class MockServer {
   void Stop();
 
   int Port() const;
-  std::string BaseUrl() const;  // "http://HOST:PORT"
+  std::string BaseUrl() const;  // "http://HOST:PORT", or "https://HOST:PORT" with TLS
 
   // True once a client has asked for shutdown through the control endpoint; the owner then
   // calls Stop (the server never stops itself, so an embedding owner stays in control).

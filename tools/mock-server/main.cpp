@@ -20,11 +20,14 @@ namespace {
 
 constexpr char kUsage[] =
     "usage: corvane-mock-server [--host HOST] [--port PORT] [--seed N] [--threads N] [--log]\n"
+    "                           [--tls-cert FILE --tls-key FILE]\n"
     "  --host HOST   address to listen on (default 127.0.0.1)\n"
     "  --port PORT   port to listen on; 0 picks a free one (default 0)\n"
     "  --seed N      seed of the simulated platform (default 1)\n"
     "  --threads N   worker threads, one per open connection (default 64)\n"
-    "  --log         one line per answered request on standard error\n";
+    "  --log         one line per answered request on standard error\n"
+    "  --tls-cert FILE, --tls-key FILE\n"
+    "                serve HTTPS with this PEM certificate and private key\n";
 
 std::optional<std::uint64_t> ParseUnsigned(const std::string& text, std::uint64_t max) {
   if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) {
@@ -51,7 +54,8 @@ std::optional<std::string> ParseOptions(int argc, char** argv,
       options.logRequests = true;
       continue;
     }
-    if (name != "--host" && name != "--port" && name != "--seed" && name != "--threads") {
+    if (name != "--host" && name != "--port" && name != "--seed" && name != "--threads" &&
+        name != "--tls-cert" && name != "--tls-key") {
       return "unknown option " + name;
     }
     if (!value) {
@@ -61,6 +65,9 @@ std::optional<std::string> ParseOptions(int argc, char** argv,
     if (name == "--host") {
       if (value->empty()) return "--host needs an address";
       options.host = *value;
+    } else if (name == "--tls-cert" || name == "--tls-key") {
+      if (value->empty()) return name + " needs a file";
+      (name == "--tls-cert" ? options.tlsCertFile : options.tlsKeyFile) = *value;
     } else if (name == "--port") {
       const auto port = ParseUnsigned(*value, 65535);
       if (!port) return "--port must be 0 to 65535";
@@ -74,6 +81,9 @@ std::optional<std::string> ParseOptions(int argc, char** argv,
       if (!threads || *threads < 2) return "--threads must be 2 to 4096";
       options.threads = static_cast<std::size_t>(*threads);
     }
+  }
+  if (options.tlsCertFile.empty() != options.tlsKeyFile.empty()) {
+    return "--tls-cert and --tls-key go together";
   }
   return std::nullopt;
 }

@@ -1,4 +1,6 @@
 // IP-speaker operations: volumes read and written, audio file lists.
+#include <utility>
+
 #include "public/APICommon.h"
 #include "public/Corvane.h"
 
@@ -26,7 +28,7 @@ int API_GetIPSpeakerVolume(const std::string& channelId, SpeakerVolumeInfo& info
   Value body = RequestCycle::IdentityBody();
   Value channelIds;
   channelIds.append(Value(channelId));
-  body["channelIds"] = channelIds;
+  body["channelIds"] = std::move(channelIds);
   cycle.SetBody(body);
   int status = cycle.Send(handle);
   if (status != 0) return status;
@@ -48,7 +50,7 @@ int API_SetIPSpeakerVolume(const SpeakerVolumeInfo& info, int handle) {
   Value body = RequestCycle::IdentityBody();
   Value channelIds;
   channelIds.append(Value(info.channelId));
-  body["channelIds"] = channelIds;
+  body["channelIds"] = std::move(channelIds);
   if (info.microphoneVolume >= 0) body["microphoneVolume"] = Value(info.microphoneVolume);
   if (info.speakerVolume >= 0) body["speakerVolume"] = Value(info.speakerVolume);
   cycle.SetBody(body);
@@ -89,7 +91,7 @@ int API_GetIPSpeakerSameAudioList(const std::vector<std::string>& channelIds,
   Value body = RequestCycle::IdentityBody();
   Value ids;  // stays null, not an empty array, when there are no channels
   for (const std::string& id : channelIds) ids.append(Value(id));
-  body["channelIds"] = ids;
+  body["channelIds"] = std::move(ids);
   cycle.SetBody(body);
   int status = cycle.Send(handle);
   if (status != 0) return status;

@@ -133,6 +133,12 @@ TEST(Wire, RequestBytesAreExactlyTheRecords) {
                   {longName + ": " + longValue},
                   {},
                   ""});
+  rows.push_back({"CR LF in the path cannot start a header of its own",
+                  RequestRecord("GET", "x\r\nX-Evil: 1\r\n"),
+                  "GET /x%0D%0AX-Evil:%201%0D%0A HTTP/1.1",
+                  {},
+                  {"X-Evil"},
+                  ""});
   rows.push_back({"a matching Content-Length is sent once",
                   RequestRecord("POST", "cl").Header("Content-Length", "2").Body("{}"),
                   "POST /cl HTTP/1.1",

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstddef>
 #include <cstdlib>
 #include <set>
 #include <string>
@@ -75,30 +76,37 @@ TEST(OpenSession, ChecksTheOptions) {
     ZENTA_SessionOptions known;
     int unknown;
   };
-  constexpr unsigned kFirst = sizeof(ZENTA_SessionOptions);
+  constexpr unsigned kCurrent = sizeof(ZENTA_SessionOptions);
+  // The first version ended with caFile; maxAnswerBytes came with the second.
+  constexpr unsigned kFirst = offsetof(ZENTA_SessionOptions, caFile) + sizeof(const char*);
   const struct {
     const char* name;
     unsigned structSize;
-    int connectMs, requestMs, maxConnections, verifyTls;
+    int connectMs, requestMs, maxConnections, verifyTls, maxAnswerBytes;
     int expected;
   } rows[] = {
-      {"all zero: defaults", kFirst, 0, 0, 0, 0, ZENTA_OK},
-      {"structSize 0", 0, 0, 0, 0, 0, ZENTA_E_OPTIONS_SIZE},
-      {"structSize one short", kFirst - 1, 0, 0, 0, 0, ZENTA_E_OPTIONS_SIZE},
-      {"later version", sizeof(LaterOptions), 0, 0, 0, 0, ZENTA_OK},
-      {"negative connect timeout", kFirst, -1, 0, 0, 0, ZENTA_E_BAD_OPTION},
-      {"negative request timeout", kFirst, 0, -5, 0, 0, ZENTA_E_BAD_OPTION},
-      {"negative pool size", kFirst, 0, 0, -1, 0, ZENTA_E_BAD_OPTION},
-      {"pool of 64", kFirst, 0, 0, 64, 0, ZENTA_OK},
-      {"pool of 65", kFirst, 0, 0, 65, 0, ZENTA_E_BAD_OPTION},
-      {"verifyTls 2 (off)", kFirst, 0, 0, 0, 2, ZENTA_OK},
-      {"verifyTls 3", kFirst, 0, 0, 0, 3, ZENTA_E_BAD_OPTION},
-      {"verifyTls -1", kFirst, 0, 0, 0, -1, ZENTA_E_BAD_OPTION},
+      {"all zero: defaults", kCurrent, 0, 0, 0, 0, 0, ZENTA_OK},
+      {"structSize 0", 0, 0, 0, 0, 0, 0, ZENTA_E_OPTIONS_SIZE},
+      {"structSize one short of the first version", kFirst - 1, 0, 0, 0, 0, 0,
+       ZENTA_E_OPTIONS_SIZE},
+      {"first version: maxAnswerBytes not read", kFirst, 0, 0, 0, 0, -1, ZENTA_OK},
+      {"later version", sizeof(LaterOptions), 0, 0, 0, 0, 0, ZENTA_OK},
+      {"negative connect timeout", kCurrent, -1, 0, 0, 0, 0, ZENTA_E_BAD_OPTION},
+      {"negative request timeout", kCurrent, 0, -5, 0, 0, 0, ZENTA_E_BAD_OPTION},
+      {"negative pool size", kCurrent, 0, 0, -1, 0, 0, ZENTA_E_BAD_OPTION},
+      {"pool of 64", kCurrent, 0, 0, 64, 0, 0, ZENTA_OK},
+      {"pool of 65", kCurrent, 0, 0, 65, 0, 0, ZENTA_E_BAD_OPTION},
+      {"verifyTls 2 (off)", kCurrent, 0, 0, 0, 2, 0, ZENTA_OK},
+      {"verifyTls 3", kCurrent, 0, 0, 0, 3, 0, ZENTA_E_BAD_OPTION},
+      {"verifyTls -1", kCurrent, 0, 0, 0, -1, 0, ZENTA_E_BAD_OPTION},
+      {"answer cap of 1 byte", kCurrent, 0, 0, 0, 0, 1, ZENTA_OK},
+      {"negative answer cap", kCurrent, 0, 0, 0, 0, -1, ZENTA_E_BAD_OPTION},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     LaterOptions options{Options(row.connectMs, row.requestMs, row.maxConnections, row.verifyTls),
                          -1};
+    options.known.maxAnswerBytes = row.maxAnswerBytes;
     options.known.structSize = row.structSize;
     EXPECT_EQ(OpenAndClose("https://127.0.0.1", &options.known), row.expected);
   }

@@ -1,6 +1,7 @@
 #include "APICommon.h"
 
 #include <cerrno>
+#include <charconv>
 #include <climits>
 #include <cstdarg>
 #include <cstdio>
@@ -19,12 +20,23 @@ ClientSettings& Settings() {
   return settings;
 }
 
-// Copies at most width bytes of text into a zero-filled field; returns the bytes copied.
-std::uint32_t CopyIntoField(char* field, std::size_t width, const std::string& text) {
-  std::memset(field, 0, width);
+// Copies at most width bytes of text into a field that is already zero-filled; returns the bytes
+// copied.
+std::uint32_t CopyIntoZeroedField(char* field, std::size_t width, std::string_view text) {
   std::size_t n = text.size() < width ? text.size() : width;
   std::memcpy(field, text.data(), n);
   return static_cast<std::uint32_t>(n);
+}
+
+// Stores the first length characters of a formatted path without its one leading "/" and pads
+// the rest of the field with NUL bytes, so that a shorter path leaves no trace of a longer one.
+// An empty text leaves the field as it was.
+void StorePath(RestRequest* request, const char* text, std::size_t length) {
+  if (length == 0) return;
+  const std::size_t skip = text[0] == '/' ? 1 : 0;
+  const std::size_t n = length - skip;
+  std::memcpy(request->path, text + skip, n);
+  std::memset(request->path + n, 0, kPathWidth - n);
 }
 
 }  // namespace
@@ -39,21 +51,20 @@ std::string GetMacAddress() { return Settings().macAddress; }
 
 void SetRequestPath(RestRequest* request, const char* format, ...) {
   if (request == nullptr || format == nullptr) return;
-  char text[kPathFormatCapacity] = {};
+  char text[kPathFormatCapacity];
+  text[0] = '\0';
   va_list args;
   va_start(args, format);
   std::vsnprintf(text, sizeof text, format, args);
   va_end(args);
-  std::size_t length = std::strlen(text);
-  if (length == 0) return;
-  std::memset(request->path, 0, kPathWidth);
-  const char* from = text[0] == '/' ? text + 1 : text;
-  std::memcpy(request->path, from, length - static_cast<std::size_t>(from - text));
+  text[sizeof text - 1] = '\0';
+  StorePath(request, text, std::strlen(text));
 }
 
-void SetRequestMethod(RestRequest* request, const std::string& method) {
+void SetRequestMethod(RestRequest* request, std::string_view method) {
   if (request == nullptr) return;
-  CopyIntoField(request->method, kMethodWidth, method);
+  std::memset(request->method, 0, kMethodWidth);
+  CopyIntoZeroedField(request->method, kMethodWidth, method);
 }
 
 void BuildHeaderList(HttpHeaderItem** headers, std::uint32_t* headerCount) {
@@ -61,20 +72,10 @@ void BuildHeaderList(HttpHeaderItem** headers, std::uint32_t* headerCount) {
     if (headerCount != nullptr) *headerCount = 0;
     return;
   }
-  // Ordered by byte-wise comparison of the names, which is the order the gateway receives.
-  const std::string entries[][2] = {
-      {"Accept-Language", GetLanguage()},
-      {"Content-Type", "application/json;charset=UTF-8"},
-      {"Time-Zone", GetTimeZone()},
-  };
-  constexpr std::uint32_t kCount = sizeof entries / sizeof entries[0];
-  HttpHeaderItem* items = new HttpHeaderItem[kCount]();
-  for (std::uint32_t i = 0; i < kCount; ++i) {
-    items[i].nameLength = CopyIntoField(items[i].name, kHeaderNameWidth, entries[i][0]);
-    items[i].valueLength = CopyIntoField(items[i].value, kHeaderValueWidth, entries[i][1]);
-  }
+  HttpHeaderItem* items = new HttpHeaderItem[kStandardHeaderCount]();
+  const std::uint32_t count = FillStandardHeaders(items);
   *headers = items;
-  if (headerCount != nullptr) *headerCount = kCount;
+  if (headerCount != nullptr) *headerCount = count;
 }
 
 void SetRequestBody(RestRequest* request, const quim::Json::Value& body) {
@@ -89,73 +90,140 @@ void SetRequestBody(RestRequest* request, const quim::Json::Value& body) {
 
 void AddClientIdentity(quim::Json::Value& body) {
   body["clientType"] = quim::Json::Value("WINPC_V2");
-  body["clientMac"] = quim::Json::Value(GetMacAddress());
+  body["clientMac"] = quim::Json::Value(Settings().macAddress);
   body["project"] = quim::Json::Value("QIRO");
 }
 
 BaseResponse ReadBaseResponse(const char* answer) {
   BaseResponse result;
   if (answer == nullptr) return result;
-  quim::Json::CharReaderBuilder builder;
-  std::unique_ptr<quim::Json::CharReader> reader(builder.newCharReader());
   quim::Json::Value root;
   std::string errors;
-  bool parsed = reader->parse(answer, answer + std::strlen(answer), &root, &errors);
+  // The reader that CharReaderBuilder makes, without allocating one.
+  bool parsed = quim::Json::Parse(answer, root, &errors);
   if (parsed && root.isObject()) {
     result.code = GetIntField(root, "code", -1);
     if (result.code == 1000) result.code = 0;
     if (const quim::Json::Value* data = root.find("data")) result.data = *data;
     return result;
   }
-  // The one log record of the library; callers match it by file, line and function.
+  // The one log record of the library; callers match it by file, line (keep it 111) and function.
   quim::Vantrix::instance().Log(__FILE__, __LINE__, "Corvane::ReadBaseResponse", "", 6,
                                 "json parse fail, msg = %s\n", errors.c_str());
   return result;
 }
 
-int GetIntField(const quim::Json::Value& object, const std::string& name, int defaultValue) {
+void SetRequestPathText(RestRequest* request, const char* text) {
+  if (request == nullptr || text == nullptr) return;
+  // The formatter would keep the first kPathFormatCapacity - 1 characters.
+  const void* nul = std::memchr(text, '\0', kPathFormatCapacity - 1);
+  const std::size_t length = nul != nullptr
+                                 ? static_cast<std::size_t>(static_cast<const char*>(nul) - text)
+                                 : kPathFormatCapacity - 1;
+  StorePath(request, text, length);
+}
+
+std::uint32_t FillStandardHeaders(HttpHeaderItem* items) {
+  const ClientSettings& settings = Settings();
+  // Ordered by byte-wise comparison of the names, which is the order the gateway receives.
+  const std::string_view entries[kStandardHeaderCount][2] = {
+      {"Accept-Language", settings.language},
+      {"Content-Type", "application/json;charset=UTF-8"},
+      {"Time-Zone", settings.timeZone},
+  };
+  for (std::uint32_t i = 0; i < kStandardHeaderCount; ++i) {
+    items[i].nameLength = CopyIntoZeroedField(items[i].name, kHeaderNameWidth, entries[i][0]);
+    items[i].valueLength = CopyIntoZeroedField(items[i].value, kHeaderValueWidth, entries[i][1]);
+  }
+  return kStandardHeaderCount;
+}
+
+PathArgument::PathArgument(const char* text)
+    : conversion_("s"), text_(text != nullptr ? text : ""), printable_(text != nullptr) {}
+
+PathArgument::PathArgument(int number) : conversion_("d") {
+  const std::to_chars_result result = std::to_chars(digits_, digits_ + sizeof digits_, number);
+  text_ = std::string_view(digits_, static_cast<std::size_t>(result.ptr - digits_));
+}
+
+PathArgument::PathArgument(long long number) : conversion_("lld") {
+  const std::to_chars_result result = std::to_chars(digits_, digits_ + sizeof digits_, number);
+  text_ = std::string_view(digits_, static_cast<std::size_t>(result.ptr - digits_));
+}
+
+bool SetRequestPathPlain(RestRequest* request, const char* format, const PathArgument* arguments,
+                         std::size_t count) {
+  if (request == nullptr || format == nullptr) return false;
+  // What the formatter writes, cut where its buffer would cut it.
+  char text[kPathFormatCapacity];
+  std::size_t length = 0;
+  auto append = [&](std::string_view piece) {
+    const std::size_t room = sizeof text - 1 - length;
+    const std::size_t n = piece.size() < room ? piece.size() : room;
+    std::memcpy(text + length, piece.data(), n);
+    length += n;
+  };
+  std::size_t next = 0;
+  for (const char* p = format; *p != '\0'; ++p) {
+    if (*p != '%') {
+      const char* percent = std::strchr(p, '%');
+      const std::size_t run =
+          percent != nullptr ? static_cast<std::size_t>(percent - p) : std::strlen(p);
+      append(std::string_view(p, run));
+      p += run - 1;
+      continue;
+    }
+    if (p[1] == '%') {
+      append("%");
+      ++p;
+      continue;
+    }
+    if (next == count || !arguments[next].Printable()) return false;
+    const std::string_view conversion = arguments[next].Conversion();
+    if (std::string_view(p + 1).substr(0, conversion.size()) != conversion) return false;
+    append(arguments[next].Text());
+    p += conversion.size();
+    ++next;
+  }
+  if (next != count) return false;
+  StorePath(request, text, length);
+  return true;
+}
+
+int GetIntField(const quim::Json::Value& object, std::string_view name, int defaultValue) {
   const quim::Json::Value* member = object.find(name);
   return member != nullptr ? member->asInt() : defaultValue;
 }
 
-std::int64_t GetInt64Field(const quim::Json::Value& object, const std::string& name,
+std::int64_t GetInt64Field(const quim::Json::Value& object, std::string_view name,
                            std::int64_t defaultValue) {
   const quim::Json::Value* member = object.find(name);
   return member != nullptr ? member->asInt64() : defaultValue;
 }
 
-std::string GetStringField(const quim::Json::Value& object, const std::string& name) {
+std::string GetStringField(const quim::Json::Value& object, std::string_view name) {
   const quim::Json::Value* member = object.find(name);
   return member != nullptr ? member->asString() : std::string();
 }
 
-quim::Json::Value GetMemberOrNull(const quim::Json::Value& value, const std::string& name) {
+quim::Json::Value GetMemberOrNull(const quim::Json::Value& value, std::string_view name) {
   const quim::Json::Value* member = value.find(name);
   return member != nullptr ? *member : quim::Json::Value();
 }
 
 bool IsNonNullArray(const quim::Json::Value& value) { return value.isArray(); }
 
-RequestCycle::RequestCycle() : response_(new RestResponse()), request_(new RestRequest()) {}
-
 void RequestCycle::Init(const char* method) {
-  SetRequestMethod(request_.get(), method);
-  BuildHeaderList(&request_->headers, &request_->headerCount);
-}
-
-void RequestCycle::RequestDeleter::operator()(RestRequest* request) const noexcept {
-  delete[] request->body;
-  request->body = nullptr;
-  delete[] request->headers;
-  request->headers = nullptr;
-  delete request;
+  SetRequestMethod(&request_, method);
+  request_.headerCount = FillStandardHeaders(headers_);
+  request_.headers = headers_;
 }
 
 RequestCycle::~RequestCycle() {
-  if (response_->answer != nullptr) ZENTA_ReleaseDataBuffer(response_->answer);
-  if (response_->auxBuffer != nullptr) ZENTA_ReleaseDataBuffer(response_->auxBuffer);
-  request_.reset();
-  response_.reset();
+  if (response_.answer != nullptr) ZENTA_ReleaseDataBuffer(response_.answer);
+  if (response_.auxBuffer != nullptr) ZENTA_ReleaseDataBuffer(response_.auxBuffer);
+  delete[] request_.body;
+  request_.body = nullptr;
 }
 
 quim::Json::Value RequestCycle::IdentityBody() {
@@ -165,8 +233,8 @@ quim::Json::Value RequestCycle::IdentityBody() {
 }
 
 int RequestCycle::Send(int handle) {
-  return ZENTA_GeneralJsonRequest(handle, request_.get(), static_cast<int>(sizeof(RestRequest)),
-                                  response_.get(), static_cast<int>(sizeof(RestResponse)));
+  return ZENTA_GeneralJsonRequest(handle, &request_, static_cast<int>(sizeof(RestRequest)),
+                                  &response_, static_cast<int>(sizeof(RestResponse)));
 }
 
 int StoiBase10(const std::string& text) {

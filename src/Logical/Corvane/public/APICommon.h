@@ -6,8 +6,8 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <string>
+#include <string_view>
 
 #include "quim/Json.h"
 
@@ -66,7 +66,8 @@ struct ClientSettings {
   std::string macAddress;
 };
 
-// Copies of the current settings, taken each time a request is built.
+// Copies of the current settings. Requests read the settings in place as they are built: the
+// setters are not called while operations run.
 std::string GetLanguage();
 std::string GetTimeZone();
 std::string GetMacAddress();
@@ -88,9 +89,38 @@ void SetRequestPath(RestRequest* request, const char* format, ...)
 #endif
     ;
 
+// SetRequestPath(request, "%s", text) without the formatter: the fixed paths of operations that
+// take no path arguments.
+void SetRequestPathText(RestRequest* request, const char* text);
+
+// One argument of a path format, held as the text the formatter would insert for it.
+class PathArgument {
+ public:
+  PathArgument(const char* text);  // NOLINT: made implicitly from each argument
+  PathArgument(int number);        // NOLINT
+  PathArgument(long long number);  // NOLINT
+
+  // The conversion that prints this argument plainly: "s", "d" or "lld".
+  const char* Conversion() const { return conversion_; }
+  std::string_view Text() const { return text_; }
+  bool Printable() const { return printable_; }
+
+ private:
+  const char* conversion_;
+  std::string_view text_;
+  char digits_[24];
+  bool printable_ = true;  // false for a null text, which only the formatter may print
+};
+
+// SetRequestPath(request, format, arguments...) without the formatter when every conversion in
+// format is the plain one for its argument (%s, %d, %lld) or "%%"; returns false, and leaves
+// the record untouched, for any other format, which then needs SetRequestPath.
+bool SetRequestPathPlain(RestRequest* request, const char* format, const PathArgument* arguments,
+                         std::size_t count);
+
 // Stores the method NUL-padded; a method longer than 10 characters is cut to its first 10.
 // Does nothing when request is null.
-void SetRequestMethod(RestRequest* request, const std::string& method);
+void SetRequestMethod(RestRequest* request, std::string_view method);
 
 // Allocates the three standard headers, ordered by name: "Accept-Language" (language setting),
 // "Content-Type" ("application/json;charset=UTF-8"), "Time-Zone" (time-zone setting). A value
@@ -98,6 +128,11 @@ void SetRequestMethod(RestRequest* request, const std::string& method);
 // whoever owns the request (new[], freed with delete[]). A null headers address sets the count
 // to 0 and allocates nothing.
 void BuildHeaderList(HttpHeaderItem** headers, std::uint32_t* headerCount);
+
+// The number of standard headers, and the same three written into zero-filled items that the
+// caller provides; returns kStandardHeaderCount.
+constexpr std::uint32_t kStandardHeaderCount = 3;
+std::uint32_t FillStandardHeaders(HttpHeaderItem* items);
 
 // Serialises body compactly into a new[] buffer of bodyLength + 1 bytes ending with NUL. A null
 // request or a null body value leaves the request without a body.
@@ -119,23 +154,32 @@ struct BaseResponse {
 BaseResponse ReadBaseResponse(const char* answer);
 
 // Member readers that never throw on their own account (the member's conversion may).
-int GetIntField(const quim::Json::Value& object, const std::string& name, int defaultValue);
-std::int64_t GetInt64Field(const quim::Json::Value& object, const std::string& name,
+int GetIntField(const quim::Json::Value& object, std::string_view name, int defaultValue);
+std::int64_t GetInt64Field(const quim::Json::Value& object, std::string_view name,
                            std::int64_t defaultValue);
-std::string GetStringField(const quim::Json::Value& object, const std::string& name);
-quim::Json::Value GetMemberOrNull(const quim::Json::Value& value, const std::string& name);
+std::string GetStringField(const quim::Json::Value& object, std::string_view name);
+quim::Json::Value GetMemberOrNull(const quim::Json::Value& value, std::string_view name);
 bool IsNonNullArray(const quim::Json::Value& value);
 
-// One request from allocation to release. The constructor allocates both records zero-filled and
-// sets path, method and the standard headers; Send hands the request to the gateway. The
-// destructor releases, on every exit including exceptions and in this order: the answer and the
-// auxBuffer through the gateway, the body, the header array, the request record, the response
-// record.
+// One request from start to release. The cycle holds both records and the header array in
+// itself, zero-filled when it is made, so a request costs no allocation beyond its body; the
+// constructor sets path, method and the standard headers, and Send hands the request to the
+// gateway. The destructor releases, on every exit including exceptions and in this order: the
+// answer and the auxBuffer through the gateway, then the body; the header array and the records
+// end with the cycle itself, after that.
 class RequestCycle {
  public:
   template <typename... Args>
-  RequestCycle(const char* method, const char* pathFormat, Args... pathArgs) : RequestCycle() {
-    SetRequestPath(request_.get(), pathFormat, pathArgs...);
+  RequestCycle(const char* method, const char* pathFormat, Args... pathArgs) {
+    if constexpr (sizeof...(Args) == 0) {
+      // A path without arguments is stored as it is; clang refuses a lone non-literal format.
+      SetRequestPathText(&request_, pathFormat);
+    } else {
+      const PathArgument arguments[] = {PathArgument(pathArgs)...};
+      if (!SetRequestPathPlain(&request_, pathFormat, arguments, sizeof...(Args))) {
+        SetRequestPath(&request_, pathFormat, pathArgs...);
+      }
+    }
     Init(method);
   }
   ~RequestCycle();
@@ -144,24 +188,20 @@ class RequestCycle {
 
   // Starts the body with the client identity; the operation adds its own members.
   static quim::Json::Value IdentityBody();
-  void SetBody(const quim::Json::Value& body) { SetRequestBody(request_.get(), body); }
+  void SetBody(const quim::Json::Value& body) { SetRequestBody(&request_, body); }
 
   // Calls the gateway; returns its status (0: the response record is filled).
   int Send(int handle);
   // The answer envelope of a sent request.
-  BaseResponse ReadAnswer() const { return ReadBaseResponse(response_->answer); }
-  const RestResponse& Response() const { return *response_; }
+  BaseResponse ReadAnswer() const { return ReadBaseResponse(response_.answer); }
+  const RestResponse& Response() const { return response_; }
 
  private:
-  struct RequestDeleter {
-    void operator()(RestRequest* request) const noexcept;
-  };
-  RequestCycle();
   void Init(const char* method);
 
-  // Declared so that a throwing constructor frees the request before the response.
-  std::unique_ptr<RestResponse> response_;
-  std::unique_ptr<RestRequest, RequestDeleter> request_;
+  RestResponse response_{};
+  RestRequest request_{};
+  HttpHeaderItem headers_[kStandardHeaderCount]{};
 };
 
 // Text to int as std::stoi in base 10 (leading blanks, sign, digits; the rest ignored), with the

@@ -1,0 +1,561 @@
+// End to end over loopback: the library through the real gateway (ZENTA session, Ostrel, libcurl)
+// against corvane-mock-server, next to a bare libcurl client that sends the identical request
+// (method, target, the three headers, body) on one reused easy handle to the same server, in
+// the same run; and both with 1, 2 and 4 threads, the library's on one session handle.
+//
+// The server runs as a separate process so that its CPU time can be told apart from the
+// client's: every benchmark reports client and server CPU microseconds per call next to the
+// throughput. By default the program starts corvane-mock-server from its own folder
+// (CORVANE_MOCK_SERVER names another binary); CORVANE_BENCH_SERVER=http://host:port uses a
+// server that is already running instead (no server CPU then).
+#include <benchmark/benchmark.h>
+#include <curl/curl.h>
+#include <dirent.h>
+#include <rapidjson/document.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "Corvane.h"
+#include "ZentaInternal.h"
+#include "zenta/ZentaSdk.h"
+
+extern char** environ;
+
+namespace {
+
+using EasyHandle = std::unique_ptr<CURL, decltype(&curl_easy_cleanup)>;
+using HeaderList = std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)>;
+
+// The requests, as the library makes them with these settings.
+const char kLanguage[] = "en-US";
+const char kTimeZone[] = "Europe/Berlin";
+const char kMac[] = "AA:BB:CC:00:11:22";
+const char kTrailChannel[] = "D1001-C01";
+const char kSpeakerChannel[] = "D2001-C01";
+const char kTrailTarget[] = "/vusk/api/v1.1/ptz/channel/D1001-C01/trail/list";
+const char kVolumeTarget[] = "/vusk/api/v1.1/ip-speaker/channel/volume/fetch/list";
+const char kVolumeBody[] =
+    R"({"clientType":"WINPC_V2","clientMac":"AA:BB:CC:00:11:22","project":"QIRO",)"
+    R"("channelIds":["D2001-C01"]})";
+
+// ---- the server --------------------------------------------------------------------------------
+
+class ServerProcess {
+ public:
+  ~ServerProcess() { Stop(); }
+
+  // Starts corvane-mock-server on a free port and reads the address from its first line.
+  void Start(const std::string& binary) {
+    int out[2];
+    if (pipe(out) != 0) throw std::runtime_error("pipe failed");
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    std::vector<std::string> args = {binary, "--port", "0"};
+    std::vector<char*> argv;
+    for (std::string& arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    const int spawned = posix_spawn(&pid_, binary.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(out[1]);
+    if (spawned != 0) {
+      close(out[0]);
+      pid_ = 0;
+      throw std::runtime_error("cannot start " + binary);
+    }
+    std::string line;
+    char c;
+    while (read(out[0], &c, 1) == 1 && c != '\n') line.push_back(c);
+    close(out[0]);
+    const std::string prefix = "listening on ";
+    if (line.rfind(prefix, 0) != 0) throw std::runtime_error("unexpected server output: " + line);
+    url_ = line.substr(prefix.size());
+  }
+
+  void Stop() {
+    if (pid_ <= 0) return;
+    kill(pid_, SIGTERM);
+    int status = 0;
+    waitpid(pid_, &status, 0);
+    pid_ = 0;
+  }
+
+  const std::string& Url() const { return url_; }
+  pid_t Pid() const { return pid_; }
+
+ private:
+  pid_t pid_ = 0;
+  std::string url_;
+};
+
+ServerProcess server;
+std::string serverUrl;
+int sessionHandle = 0;
+
+// CPU time of every thread of a process, in nanoseconds (the scheduler's own accounting).
+double ProcessCpuNs(pid_t pid) {
+  const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+  DIR* dir = opendir(tasks.c_str());
+  if (dir == nullptr) return 0;
+  double total = 0;
+  while (const dirent* entry = readdir(dir)) {
+    if (entry->d_name[0] == '.') continue;
+    std::ifstream stat(tasks + "/" + entry->d_name + "/schedstat");
+    double ns = 0;
+    if (stat >> ns) total += ns;
+  }
+  closedir(dir);
+  return total;
+}
+
+double OwnCpuNs() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e9 +
+         (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e3;
+}
+
+// ---- the bare libcurl client -------------------------------------------------------------------
+
+std::size_t KeepBody(char* data, std::size_t size, std::size_t count, void* user) {
+  static_cast<std::string*>(user)->append(data, size * count);
+  return size * count;
+}
+
+// One easy handle set up once for one request and performed again and again.
+class RawClient {
+ public:
+  RawClient(const std::string& target, const char* body) {
+    const std::string headers[] = {std::string("Accept-Language: ") + kLanguage,
+                                   "Content-Type: application/json;charset=UTF-8",
+                                   std::string("Time-Zone: ") + kTimeZone};
+    for (const std::string& header : headers) Append(header.c_str());
+    url_ = serverUrl + target;
+    curl_easy_setopt(easy_.get(), CURLOPT_URL, url_.c_str());
+    curl_easy_setopt(easy_.get(), CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(easy_.get(), CURLOPT_PROXY, "");
+    curl_easy_setopt(easy_.get(), CURLOPT_WRITEFUNCTION, &KeepBody);
+    curl_easy_setopt(easy_.get(), CURLOPT_WRITEDATA, static_cast<void*>(&answer_));
+    if (body != nullptr) {
+      Append("Expect:");  // as the gateway does: no 100-continue round trip
+      curl_easy_setopt(easy_.get(), CURLOPT_POSTFIELDSIZE, static_cast<long>(std::strlen(body)));
+      curl_easy_setopt(easy_.get(), CURLOPT_POSTFIELDS, body);
+    }
+    curl_easy_setopt(easy_.get(), CURLOPT_HTTPHEADER, headers_.get());
+  }
+
+  // Returns 0 when an answer with HTTP 200 arrived.
+  int Call() {
+    answer_.clear();
+    if (curl_easy_perform(easy_.get()) != CURLE_OK) return -1;
+    long status = 0;
+    curl_easy_getinfo(easy_.get(), CURLINFO_RESPONSE_CODE, &status);
+    return status == 200 ? 0 : static_cast<int>(status);
+  }
+  const std::string& Answer() const { return answer_; }
+
+ private:
+  void Append(const char* line) {
+    curl_slist* grown = curl_slist_append(headers_.get(), line);
+    if (grown == nullptr) throw std::bad_alloc();
+    if (!headers_) headers_.reset(grown);
+  }
+
+  EasyHandle easy_{curl_easy_init(), &curl_easy_cleanup};
+  HeaderList headers_{nullptr, &curl_slist_free_all};
+  std::string url_;
+  std::string answer_;
+};
+
+// ---- the operations ----------------------------------------------------------------------------
+
+int LibraryTrails() {
+  std::vector<Corvane::PtzTrailInfo> trails;
+  return Corvane::API_GetPtzTrailList(kTrailChannel, sessionHandle, trails);
+}
+
+int LibraryVolume() {
+  Corvane::SpeakerVolumeInfo info;
+  return Corvane::API_GetIPSpeakerVolume(kSpeakerChannel, info, sessionHandle);
+}
+
+// ---- measuring in rounds ------------------------------------------------------------------------
+//
+// This machine is shared and its speed drifts by tens of percent within seconds, so clients are
+// never compared across separate runs: each benchmark iteration is one round in which every
+// client under comparison makes a batch of calls, one batch after the other (the order turns
+// round by round), and only the ratios of the sums are reported.
+
+using Clock = std::chrono::steady_clock;
+
+// Wall time, client CPU and server CPU of batches of calls, and the wall time of each batch.
+struct Totals {
+  double wallNs = 0;
+  double clientCpuNs = 0;
+  double serverCpuNs = 0;
+  double calls = 0;
+  std::vector<double> batchNsPerCall;
+
+  double CallsPerSecond() const { return calls / (wallNs / 1e9); }
+  double ClientCpuUsPerCall() const { return clientCpuNs / calls / 1e3; }
+  double ServerCpuUsPerCall() const { return serverCpuNs / calls / 1e3; }
+};
+
+double Median(std::vector<double> values) {
+  if (values.empty()) return 0;
+  std::sort(values.begin(), values.end());
+  const std::size_t middle = values.size() / 2;
+  return values.size() % 2 != 0 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
+// The median over rounds of a's time per call divided by b's in the same round: how many calls
+// b makes in the time a makes one, robust against bursts of load that hit single rounds.
+double MedianRatio(const Totals& a, const Totals& b) {
+  std::vector<double> ratios;
+  for (std::size_t i = 0; i < a.batchNsPerCall.size() && i < b.batchNsPerCall.size(); ++i) {
+    ratios.push_back(a.batchNsPerCall[i] / b.batchNsPerCall[i]);
+  }
+  return Median(ratios);
+}
+
+// Runs batch() and adds what it took to totals. Server CPU is only known for a server this
+// program started.
+template <typename Batch>
+void Measure(Totals& totals, double calls, Batch batch) {
+  const double serverBefore = server.Pid() > 0 ? ProcessCpuNs(server.Pid()) : 0;
+  const double clientBefore = OwnCpuNs();
+  const Clock::time_point start = Clock::now();
+  batch();
+  const Clock::time_point stop = Clock::now();
+  totals.clientCpuNs += OwnCpuNs() - clientBefore;
+  if (server.Pid() > 0) totals.serverCpuNs += ProcessCpuNs(server.Pid()) - serverBefore;
+  const double wallNs = std::chrono::duration<double, std::nano>(stop - start).count();
+  totals.wallNs += wallNs;
+  totals.calls += calls;
+  totals.batchNsPerCall.push_back(wallNs / calls);
+}
+
+// Per call: the median wall time of the batches, and CPU time over all of them.
+void Report(benchmark::State& state, const std::string& prefix, const Totals& totals) {
+  const double medianNs = Median(totals.batchNsPerCall);
+  state.counters[prefix + "_us"] = medianNs / 1e3;
+  state.counters[prefix + "_calls_per_s"] = medianNs > 0 ? 1e9 / medianNs : 0;
+  state.counters[prefix + "_client_cpu_us"] = totals.ClientCpuUsPerCall();
+  if (server.Pid() > 0) {
+    state.counters[prefix + "_server_cpu_us"] = totals.ServerCpuUsPerCall();
+    // CPU seconds that client and server together got per second: what the machine gave them.
+    state.counters[prefix + "_cores"] = (totals.clientCpuNs + totals.serverCpuNs) / totals.wallNs;
+  }
+}
+
+// Worker threads that make calls in parallel on command; each keeps its own raw client.
+class Workers {
+ public:
+  static constexpr int kMost = 4;
+
+  Workers() {
+    for (int i = 0; i < kMost; ++i) threads_.emplace_back([this, i] { Run(i); });
+  }
+  ~Workers() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stopping_ = true;
+      ++generation_;
+    }
+    wake_.notify_all();
+    for (std::thread& thread : threads_) thread.join();
+  }
+
+  // Each of the first `threads` workers makes `calls` calls of the library operation (raw:
+  // false) or with its own raw client for the same request (raw: true); returns once all are
+  // done. Returns false if a call failed.
+  bool Call(int threads, int calls, int (*library)(), const char* target, const char* body,
+            bool raw) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      job_ = Job{threads, calls, library, target, body, raw};
+      pending_ = threads;
+      failed_ = false;
+      ++generation_;
+    }
+    wake_.notify_all();
+    std::unique_lock<std::mutex> lock(mutex_);
+    done_.wait(lock, [this] { return pending_ == 0; });
+    return !failed_;
+  }
+
+ private:
+  struct Job {
+    int threads = 0;
+    int calls = 0;
+    int (*library)() = nullptr;
+    const char* target = nullptr;
+    const char* body = nullptr;
+    bool raw = false;
+  };
+
+  void Run(int index) {
+    std::map<const char*, std::unique_ptr<RawClient>> clients;  // by target
+    std::uint64_t seen = 0;
+    for (;;) {
+      Job job;
+      {
+        std::unique_lock<std::mutex> lock(mutex_);
+        wake_.wait(lock, [&] { return generation_ != seen; });
+        seen = generation_;
+        if (stopping_) return;
+        if (index >= job_.threads) continue;
+        job = job_;
+      }
+      bool ok = true;
+      if (job.raw) {
+        std::unique_ptr<RawClient>& client = clients[job.target];
+        if (!client) client = std::make_unique<RawClient>(job.target, job.body);
+        for (int i = 0; i < job.calls && ok; ++i) ok = client->Call() == 0;
+      } else {
+        for (int i = 0; i < job.calls && ok; ++i) ok = job.library() == 0;
+      }
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (!ok) failed_ = true;
+      if (--pending_ == 0) done_.notify_one();
+    }
+  }
+
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::condition_variable done_;
+  std::vector<std::thread> threads_;
+  Job job_;
+  std::uint64_t generation_ = 0;
+  int pending_ = 0;
+  bool failed_ = false;
+  bool stopping_ = false;
+};
+
+Workers& SharedWorkers() {
+  static Workers workers;
+  return workers;
+}
+
+constexpr int kBatch = 32;  // calls per client per round
+
+// The library against the bare client, one thread each, alternating batches.
+void CompareWithRaw(benchmark::State& state, int (*library)(), const char* target,
+                    const char* body) {
+  RawClient raw(target, body);
+  Totals libraryTotals;
+  Totals rawTotals;
+  bool libraryFirst = true;
+  for (auto _ : state) {
+    auto runLibrary = [&] {
+      Measure(libraryTotals, kBatch, [&] {
+        for (int i = 0; i < kBatch; ++i) {
+          if (library() != 0) state.SkipWithError("the operation failed");
+        }
+      });
+    };
+    auto runRaw = [&] {
+      Measure(rawTotals, kBatch, [&] {
+        for (int i = 0; i < kBatch; ++i) {
+          if (raw.Call() != 0) state.SkipWithError("the raw request failed");
+        }
+      });
+    };
+    if (libraryFirst) {
+      runLibrary();
+      runRaw();
+    } else {
+      runRaw();
+      runLibrary();
+    }
+    libraryFirst = !libraryFirst;
+  }
+  Report(state, "library", libraryTotals);
+  Report(state, "raw", rawTotals);
+  // Throughput of the library as a share of the raw client's, round by round.
+  state.counters["library_vs_raw"] = MedianRatio(rawTotals, libraryTotals);
+}
+
+// 1, 2 and 4 threads, the library's on one session handle, the raw client's on one easy handle
+// per thread; phases alternate within each round.
+void CompareThreads(benchmark::State& state, int (*library)(), const char* target, const char* body,
+                    bool raw) {
+  Workers& workers = SharedWorkers();
+  const int counts[] = {1, 2, 4};
+  Totals totals[3];
+  int round = 0;
+  for (auto _ : state) {
+    for (int k = 0; k < 3; ++k) {
+      const int phase = (k + round) % 3;
+      const int threads = counts[phase];
+      Measure(totals[phase], static_cast<double>(threads) * kBatch, [&] {
+        if (!workers.Call(threads, kBatch, library, target, body, raw)) {
+          state.SkipWithError("a call failed");
+        }
+      });
+    }
+    ++round;
+  }
+  for (int phase = 0; phase < 3; ++phase) {
+    Report(state, std::to_string(counts[phase]) + "t", totals[phase]);
+  }
+  // Throughput with 2 and 4 threads over throughput with 1, round by round.
+  state.counters["scale_2t"] = MedianRatio(totals[0], totals[1]);
+  state.counters["scale_4t"] = MedianRatio(totals[0], totals[2]);
+}
+
+void BM_E2E_GetPtzTrailList(benchmark::State& state) {
+  CompareWithRaw(state, &LibraryTrails, kTrailTarget, nullptr);
+}
+void BM_E2E_GetIPSpeakerVolume(benchmark::State& state) {
+  CompareWithRaw(state, &LibraryVolume, kVolumeTarget, kVolumeBody);
+}
+void BM_Threads_Library_GetPtzTrailList(benchmark::State& state) {
+  CompareThreads(state, &LibraryTrails, kTrailTarget, nullptr, false);
+}
+void BM_Threads_Raw_GetPtzTrailList(benchmark::State& state) {
+  CompareThreads(state, &LibraryTrails, kTrailTarget, nullptr, true);
+}
+void BM_Threads_Library_GetIPSpeakerVolume(benchmark::State& state) {
+  CompareThreads(state, &LibraryVolume, kVolumeTarget, kVolumeBody, false);
+}
+void BM_Threads_Raw_GetIPSpeakerVolume(benchmark::State& state) {
+  CompareThreads(state, &LibraryVolume, kVolumeTarget, kVolumeBody, true);
+}
+
+// The real gateway's hand-over of a 200-byte answer (the body vector the transport filled, the
+// answer registry, the release), to compare with the in-process gateway of the library benchmark.
+void BM_ZentaHandOver(benchmark::State& state) {
+  const std::string answer(200, 'x');
+  for (auto _ : state) {
+    std::vector<char> body;
+    body.reserve(answer.size() + 1);
+    body.assign(answer.begin(), answer.end());
+    char* buffer = zenta::HandOverAnswer(std::move(body));
+    benchmark::DoNotOptimize(buffer);
+    ZENTA_ReleaseDataBuffer(buffer);
+  }
+}
+
+BENCHMARK(BM_E2E_GetPtzTrailList)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_E2E_GetIPSpeakerVolume)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Threads_Library_GetPtzTrailList)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Threads_Raw_GetPtzTrailList)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Threads_Library_GetIPSpeakerVolume)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Threads_Raw_GetIPSpeakerVolume)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ZentaHandOver);
+
+// ---- set-up: the same request on the wire from both clients -------------------------------------
+
+// GET or DELETE on the server's control API; returns the answer body.
+std::string Control(const char* method, const std::string& path) {
+  EasyHandle easy(curl_easy_init(), &curl_easy_cleanup);
+  std::string answer;
+  const std::string url = serverUrl + path;
+  curl_easy_setopt(easy.get(), CURLOPT_URL, url.c_str());
+  curl_easy_setopt(easy.get(), CURLOPT_PROXY, "");
+  curl_easy_setopt(easy.get(), CURLOPT_CUSTOMREQUEST, method);
+  curl_easy_setopt(easy.get(), CURLOPT_WRITEFUNCTION, &KeepBody);
+  curl_easy_setopt(easy.get(), CURLOPT_WRITEDATA, static_cast<void*>(&answer));
+  if (curl_easy_perform(easy.get()) != CURLE_OK) throw std::runtime_error("control request failed");
+  return answer;
+}
+
+std::string Describe(const rapidjson::Value& request) {
+  std::string text =
+      std::string(request["method"].GetString()) + " " + request["target"].GetString() + " |";
+  for (const auto& header : request["headers"].GetArray()) {
+    text +=
+        " " + std::string(header["name"].GetString()) + ": " + header["value"].GetString() + ";";
+  }
+  return text + " | " + request["body"].GetString();
+}
+
+// Sends one request from each client and compares what the server received.
+void CheckSameRequest(int (*library)(), const char* target, const char* body) {
+  Control("DELETE", "/__mock/requests");
+  if (library() != 0) throw std::runtime_error("the library's request failed");
+  RawClient raw(target, body);
+  if (raw.Call() != 0) throw std::runtime_error("the raw client's request failed");
+  rapidjson::Document log;
+  log.Parse(Control("GET", "/__mock/requests").c_str());
+  if (!log.IsObject() || !log.HasMember("data") || !log["data"].HasMember("requests") ||
+      log["data"]["requests"].Size() != 2) {
+    throw std::runtime_error("unexpected request log");
+  }
+  const rapidjson::Value& requests = log["data"]["requests"];
+  const std::string fromLibrary = Describe(requests[0]);
+  const std::string fromRaw = Describe(requests[1]);
+  std::cerr << "request: " << fromLibrary << "\n";
+  if (fromLibrary != fromRaw) {
+    throw std::runtime_error("the clients sent different requests:\n  library: " + fromLibrary +
+                             "\n  raw:     " + fromRaw);
+  }
+}
+
+std::string ServerBinary() {
+  if (const char* path = std::getenv("CORVANE_MOCK_SERVER")) return path;
+  char self[4096];
+  const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
+  if (length <= 0) throw std::runtime_error("cannot find the benchmark's own folder");
+  std::string folder(self, static_cast<std::size_t>(length));
+  return folder.substr(0, folder.rfind('/')) + "/corvane-mock-server";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  try {
+    if (const char* url = std::getenv("CORVANE_BENCH_SERVER")) {
+      serverUrl = url;
+    } else {
+      server.Start(ServerBinary());
+      serverUrl = server.Url();
+    }
+    curl_global_init(CURL_GLOBAL_DEFAULT);
+    Corvane::SetLangauage(kLanguage);
+    Corvane::SetTimeZone(kTimeZone);
+    Corvane::SetMacAddress(kMac);
+    if (ZENTA_OpenSession(serverUrl.c_str(), nullptr, &sessionHandle) != ZENTA_OK) {
+      throw std::runtime_error("cannot open a session on " + serverUrl);
+    }
+    CheckSameRequest(&LibraryTrails, kTrailTarget, nullptr);
+    CheckSameRequest(&LibraryVolume, kVolumeTarget, kVolumeBody);
+    RawClient probe(kTrailTarget, nullptr);
+    probe.Call();
+    benchmark::AddCustomContext("server", serverUrl);
+    benchmark::AddCustomContext("trail_answer_bytes", std::to_string(probe.Answer().size()));
+  } catch (const std::exception& error) {
+    std::cerr << "corvane_bench_e2e: " << error.what() << "\n";
+    return 1;
+  }
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  ZENTA_CloseSession(sessionHandle);
+  server.Stop();
+  return 0;
+}

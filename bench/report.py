@@ -1,0 +1,399 @@
+#!/usr/bin/env python3
+"""Turns the benchmark programs' JSON output into the tables of docs/benchmarks.md and the chart
+docs/benchmarks.svg (drawn here as plain SVG: no plotting library needed).
+
+    bench/report.py RESULTS_DIR [--svg FILE] [--markdown FILE]
+
+RESULTS_DIR holds library*.json (corvane_bench_library) and e2e*.json (corvane_bench_e2e); each
+figure is the median over every repetition in those files. baseline-library*.json and
+baseline-e2e*.json, when present, are the same benchmarks built from an earlier tree: they add a
+before/after table and "before" bars.
+"""
+import argparse
+import collections
+import glob
+import json
+import os
+import statistics
+import sys
+from xml.sax.saxutils import escape
+
+OPERATIONS = [
+    "GetAIPrivacyConfig", "GetWebEnablement", "GetChannelWebEnablement", "DownloadDevicePicture",
+    "GetIPSpeakerVolume", "SetIPSpeakerVolume", "GetIPSpeakerAudioList",
+    "GetIPSpeakerSameAudioList", "GetAlarmDeviceContacts", "GetPtzTrailList",
+    "StartRemoteRecord", "GetPosConfig", "GetPosEventTranslate", "QueryDictionaryMapper",
+]
+POSTS = {"GetIPSpeakerVolume", "SetIPSpeakerVolume", "GetIPSpeakerSameAudioList",
+         "StartRemoteRecord"}
+SIZES = [10, 1000, 100000]
+OWN_COST_TARGET_NS = 2000
+READ_TARGET = 1 / 3
+E2E_TARGET = 0.95
+THREADS_TARGET = 1.6
+
+UNIT_NS = {"ns": 1.0, "us": 1e3, "ms": 1e6, "s": 1e9}
+
+
+def load_runs(paths):
+    """Every repetition of every benchmark in the given JSON files, by run name."""
+    context = {}
+    runs = collections.defaultdict(list)
+    for path in paths:
+        with open(path) as f:
+            data = json.load(f)
+        context = data.get("context", context)
+        for bench in data["benchmarks"]:
+            if bench.get("run_type", "iteration") != "iteration" or bench.get("error_occurred"):
+                continue
+            runs[bench.get("run_name", bench["name"])].append(bench)
+    return context, runs
+
+
+def result_files(results, prefix):
+    return sorted(glob.glob(os.path.join(results, prefix + "*.json")))
+
+
+def median_of(runs, name, key):
+    values = []
+    for bench in runs.get(name, []):
+        if key in ("cpu_time", "real_time"):
+            values.append(bench[key] * UNIT_NS[bench.get("time_unit", "ns")])
+        elif key in bench:
+            values.append(bench[key])
+    return statistics.median(values) if values else None
+
+
+def library_figures(runs):
+    gateway_ns = median_of(runs, "BM_Gateway/200", "cpu_time")
+    operations = []
+    for op in OPERATIONS:
+        total = median_of(runs, "BM_" + op, "cpu_time")
+        if total is None:
+            continue
+        operations.append({"name": op, "post": op in POSTS, "total_ns": total,
+                           "own_ns": total - gateway_ns})
+    reads = []
+    for n in SIZES:
+        size = median_of(runs, "BM_ReadTrailList/%d" % n, "answer_bytes")
+        read = median_of(runs, "BM_ReadTrailList/%d" % n, "cpu_time")
+        handover = median_of(runs, "BM_ReadGateway/%d" % n, "cpu_time")
+        if None in (size, read, handover):
+            continue
+        mbps = lambda ns: size / (ns / 1e9) / 1e6
+        reads.append({
+            "elements": n, "bytes": size,
+            "read_mbps": mbps(read),
+            "read_net_mbps": mbps(read - handover),
+            "quim_mbps": mbps(median_of(runs, "BM_QuimParse/%d" % n, "cpu_time")),
+            "dom_mbps": mbps(median_of(runs, "BM_RapidjsonDomParse/%d" % n, "cpu_time")),
+            "dom_strict_mbps": mbps(median_of(runs, "BM_RapidjsonDomParseStrict/%d" % n,
+                                              "cpu_time")),
+        })
+    copies = {n: median_of(runs, "BM_CopyData/%d" % n, "cpu_time") for n in (10, 100000)}
+    return gateway_ns, operations, reads, copies
+
+
+def e2e_figures(runs):
+    ops = []
+    for op in ("GetPtzTrailList", "GetIPSpeakerVolume"):
+        name = "BM_E2E_" + op
+        if name not in runs:
+            continue
+        figure = {"name": op}
+        for key in ("library_vs_raw", "library_us", "raw_us", "library_client_cpu_us",
+                    "raw_client_cpu_us", "library_server_cpu_us", "raw_server_cpu_us"):
+            figure[key] = median_of(runs, name, key)
+        ops.append(figure)
+    threads = []
+    for op in ("GetPtzTrailList", "GetIPSpeakerVolume"):
+        for client in ("Library", "Raw"):
+            name = "BM_Threads_%s_%s" % (client, op)
+            if name not in runs:
+                continue
+            figure = {"name": op, "client": client.lower()}
+            for t in (1, 2, 4):
+                for key in ("calls_per_s", "client_cpu_us", "server_cpu_us", "cores"):
+                    figure["%dt_%s" % (t, key)] = median_of(runs, name, "%dt_%s" % (t, key))
+            figure["scale_2t"] = median_of(runs, name, "scale_2t")
+            figure["scale_4t"] = median_of(runs, name, "scale_4t")
+            threads.append(figure)
+    handover = median_of(runs, "BM_ZentaHandOver", "cpu_time")
+    return ops, threads, handover
+
+
+def fmt(value, digits=0):
+    if value is None:
+        return "–"
+    return ("{:,.%df}" % digits).format(value)
+
+
+def verdict(ok):
+    return "met" if ok else "missed"
+
+
+def markdown(context, gateway_ns, operations, reads, copies, e2e, threads, handover):
+    out = []
+    out.append("Medians over repetitions (%s of the library benchmarks, %s end to end); %s CPUs "
+               "at %s MHz.\n" % (context.get("library_repetitions", "?"),
+                                  context.get("e2e_repetitions", "?"),
+                                  context.get("num_cpus", "?"), context.get("mhz_per_cpu", "?")))
+    out.append("### Per-operation cost (in-process gateway, ~200-byte answers)\n")
+    out.append("Bare gateway call (allocate, copy, hand over, release a 200-byte answer): "
+               "**%s ns**; the real gateway's hand-over alone (answer registry): %s ns.\n" % (
+                   fmt(gateway_ns), fmt(handover)))
+    out.append("| operation | method | total ns | library's own ns (total − gateway) | "
+               "target ≤ %d ns |" % OWN_COST_TARGET_NS)
+    out.append("|---|---|---:|---:|---|")
+    for op in operations:
+        out.append("| %s | %s | %s | %s | %s |" % (
+            op["name"], "POST" if op["post"] else "GET", fmt(op["total_ns"]),
+            fmt(op["own_ns"]), verdict(op["own_ns"] <= OWN_COST_TARGET_NS)))
+    out.append("")
+    out.append("### Reading the list answer (PTZ trails: parse, walk, copy into records)\n")
+    out.append("| elements | answer bytes | operation MB/s | operation MB/s net of hand-over | "
+               "quim parse MB/s | rapidjson DOM MB/s | rapidjson DOM, quim's checks MB/s | "
+               "operation / DOM | target ≥ 1/3 |")
+    out.append("|---:|---:|---:|---:|---:|---:|---:|---:|---|")
+    for r in reads:
+        ratio = r["read_mbps"] / r["dom_mbps"]
+        out.append("| %s | %s | %s | %s | %s | %s | %s | %.2f | %s |" % (
+            fmt(r["elements"]), fmt(r["bytes"]), fmt(r["read_mbps"]), fmt(r["read_net_mbps"]),
+            fmt(r["quim_mbps"]), fmt(r["dom_mbps"]), fmt(r["dom_strict_mbps"]), ratio,
+            verdict(ratio >= READ_TARGET) if r["elements"] == 100000 else ""))
+    out.append("")
+    out.append("Copying `data` out of the parsed answer and `results` out of `data`, as every "
+               "operation does: %s ns with 10 elements, %s ns with 100 000.\n" % (
+                   fmt(copies.get(10), 1), fmt(copies.get(100000), 1)))
+    out.append("### End to end over loopback (real gateway vs bare libcurl, same requests)\n")
+    out.append("| operation | library µs/call | raw libcurl µs/call | library throughput / raw | "
+               "client CPU µs/call (library / raw) | server CPU µs/call (library / raw) | "
+               "target ≥ %.2f |" % E2E_TARGET)
+    out.append("|---|---:|---:|---:|---:|---:|---|")
+    for op in e2e:
+        out.append("| %s | %s | %s | %.3f | %s / %s | %s / %s | %s |" % (
+            op["name"], fmt(op["library_us"], 1), fmt(op["raw_us"], 1), op["library_vs_raw"],
+            fmt(op["library_client_cpu_us"], 1), fmt(op["raw_client_cpu_us"], 1),
+            fmt(op["library_server_cpu_us"], 1), fmt(op["raw_server_cpu_us"], 1),
+            verdict(op["library_vs_raw"] >= E2E_TARGET)))
+    out.append("")
+    out.append("### Threads (library: one session handle; raw: one easy handle per thread)\n")
+    out.append("| operation | client | calls/s 1 thread | 2 threads | 4 threads | 2 vs 1 | "
+               "4 vs 1 | CPU µs/call client + server (1 thread) | cores busy 1 / 2 / 4 | "
+               "target 2 vs 1 ≥ %.1f |" % THREADS_TARGET)
+    out.append("|---|---|---:|---:|---:|---:|---:|---:|---:|---|")
+    for t in threads:
+        out.append("| %s | %s | %s | %s | %s | %.2f | %.2f | %s + %s | %s / %s / %s | %s |" % (
+            t["name"], t["client"], fmt(t["1t_calls_per_s"]), fmt(t["2t_calls_per_s"]),
+            fmt(t["4t_calls_per_s"]), t["scale_2t"], t["scale_4t"],
+            fmt(t["1t_client_cpu_us"], 1), fmt(t["1t_server_cpu_us"], 1),
+            fmt(t["1t_cores"], 2), fmt(t["2t_cores"], 2), fmt(t["4t_cores"], 2),
+            verdict(t["scale_2t"] >= THREADS_TARGET) if t["client"] == "library" else ""))
+    out.append("")
+    return "\n".join(out)
+
+
+# ---- the chart ----------------------------------------------------------------------------
+
+class Svg:
+    def __init__(self, width, height):
+        self.width, self.height = width, height
+        self.items = []
+
+    def text(self, x, y, content, size=12, anchor="start", weight="normal", color="#222"):
+        self.items.append(
+            '<text x="%.1f" y="%.1f" font-size="%d" text-anchor="%s" font-weight="%s" '
+            'fill="%s">%s</text>' % (x, y, size, anchor, weight, color, escape(content)))
+
+    def rect(self, x, y, w, h, color):
+        self.items.append('<rect x="%.1f" y="%.1f" width="%.1f" height="%.1f" fill="%s"/>' % (
+            x, y, max(w, 0.5), h, color))
+
+    def line(self, x1, y1, x2, y2, color="#999", dash=None, width=1):
+        extra = ' stroke-dasharray="%s"' % dash if dash else ""
+        self.items.append('<line x1="%.1f" y1="%.1f" x2="%.1f" y2="%.1f" stroke="%s" '
+                          'stroke-width="%s"%s/>' % (x1, y1, x2, y2, color, width, extra))
+
+    def render(self):
+        return ('<svg xmlns="http://www.w3.org/2000/svg" width="%d" height="%d" '
+                'viewBox="0 0 %d %d" font-family="DejaVu Sans, Arial, sans-serif">\n'
+                '<rect width="100%%" height="100%%" fill="white"/>\n%s\n</svg>\n' % (
+                    self.width, self.height, self.width, self.height, "\n".join(self.items)))
+
+
+def hbar_panel(svg, top, title, rows, maximum, unit, target=None, target_label=None,
+               left=230, width=520, row_height=18, fmt_digits=0, key=None):
+    """rows: (label, [(value, color)], note). Draws grouped horizontal bars under the title and
+    the key (label, color) entries; returns the bottom y."""
+    svg.text(20, top, title, size=14, weight="bold")
+    y = top + 14
+    if key:
+        legend(svg, left, y + 8, key)
+        y += 18
+    scale = width / maximum
+    for label, bars, note in rows:
+        svg.text(left - 8, y + row_height * len(bars) / 2 + 4, label, anchor="end", size=11)
+        for value, color in bars:
+            svg.rect(left, y + 2, value * scale, row_height - 4, color)
+            svg.text(left + value * scale + 4, y + row_height - 5,
+                     ("{:,.%df}" % fmt_digits).format(value) + " " + unit, size=10,
+                     color="#444")
+            y += row_height
+        if note:
+            svg.text(left + width + 70, y - row_height / 2, note, size=10, color="#666")
+        y += 4
+    if target is not None:
+        x = left + target * scale
+        svg.line(x, top + 10, x, y, color="#c0392b", dash="4,3", width=1.5)
+        svg.text(x + 3, top + 10, target_label, size=10, color="#c0392b")
+    return y + 16
+
+
+def legend(svg, x, y, entries):
+    for label, color in entries:
+        svg.rect(x, y - 9, 10, 10, color)
+        svg.text(x + 14, y, label, size=10)
+        x += 14 + 6.5 * len(label) + 18
+
+
+BLUE, LIGHT_BLUE, PALE_BLUE = "#2e86c1", "#85c1e9", "#aed6f1"
+GREY, LIGHT_GREY, BEFORE = "#7f8c8d", "#bdc3c7", "#e59866"
+
+
+def chart(gateway_ns, operations, reads, e2e, threads, baseline=None):
+    svg = Svg(900, 20)
+    y = 30
+    before_ops = {op["name"]: op for op in baseline[1]} if baseline else {}
+    rows = []
+    for op in operations:
+        bars = []
+        if op["name"] in before_ops:
+            bars.append((before_ops[op["name"]]["own_ns"], BEFORE))
+        bars.append((op["own_ns"], BLUE))
+        rows.append((op["name"] + (" (POST)" if op["post"] else ""), bars, None))
+    largest = max(v for _, bars, _ in rows for v, _ in bars)
+    y = hbar_panel(svg, y, "Library's own cost per operation, ns (total minus the %.0f ns "
+                   "gateway call)" % gateway_ns, rows,
+                   max(OWN_COST_TARGET_NS * 1.15, largest * 1.12), "ns",
+                   target=OWN_COST_TARGET_NS, target_label="target 2 µs",
+                   key=[("before", BEFORE), ("now", BLUE)] if before_ops else None,
+                   row_height=16 if before_ops else 18)
+    y += 10
+    before_reads = {r["elements"]: r for r in baseline[2]} if baseline else {}
+    key = [("operation: parse, walk, copy", BLUE), ("quim parse", LIGHT_BLUE),
+           ("rapidjson DOM, default", GREY), ("rapidjson DOM, quim's checks", LIGHT_GREY)]
+    if before_reads:
+        key.insert(0, ("operation before", BEFORE))
+    rows = []
+    for r in reads:
+        bars = []
+        if r["elements"] in before_reads:
+            bars.append((before_reads[r["elements"]]["read_mbps"], BEFORE))
+        bars += [(r["read_mbps"], BLUE), (r["quim_mbps"], LIGHT_BLUE), (r["dom_mbps"], GREY),
+                 (r["dom_strict_mbps"], LIGHT_GREY)]
+        rows.append(("%s elements (%s B)" % (fmt(r["elements"]), fmt(r["bytes"])), bars,
+                     "%.2f of DOM" % (r["read_mbps"] / r["dom_mbps"])))
+    top_speed = max(v for _, bars, _ in rows for v, _ in bars)
+    y = hbar_panel(svg, y, "Reading the PTZ trail list answer, MB/s", rows, top_speed * 1.25,
+                   "MB/s", left=230, width=480, key=key, row_height=15)
+    y += 10
+    rows = []
+    for op in e2e:
+        rows.append(("%s: calls/s" % op["name"], [(1e6 / op["library_us"], BLUE),
+                                                  (1e6 / op["raw_us"], GREY)],
+                     "library %.3f of raw" % op["library_vs_raw"]))
+    for t in threads:
+        if t["client"] != "library":
+            continue
+        rows.append(("%s: 1 / 2 / 4 threads" % t["name"], [
+            (t["1t_calls_per_s"], BLUE), (t["2t_calls_per_s"], LIGHT_BLUE),
+            (t["4t_calls_per_s"], PALE_BLUE)], "2 threads: %.2f x" % t["scale_2t"]))
+    if rows:
+        top_rate = max(v for _, bars, _ in rows for v, _ in bars)
+        y = hbar_panel(svg, y, "End to end over loopback against corvane-mock-server, calls/s",
+                       rows, top_rate * 1.3, "/s", left=230, width=460,
+                       key=[("library, 1 thread", BLUE), ("bare libcurl", GREY),
+                            ("library, 2 / 4 threads", LIGHT_BLUE)])
+    svg.height = int(y + 10)
+    return svg.render()
+
+
+def comparison(baseline, gateway_ns, operations, reads, e2e, threads):
+    """Before (baseline results) and now, measured in alternating runs."""
+    _, before_ops, before_reads, _, before_e2e = baseline
+    before_ops = {op["name"]: op for op in before_ops}
+    before_reads = {r["elements"]: r for r in before_reads}
+    out = ["### Before and after (the same benchmark sources built from both trees, run in "
+           "turns)\n"]
+    out.append("| operation | own ns before | own ns now | now / before |")
+    out.append("|---|---:|---:|---:|")
+    for op in operations:
+        before = before_ops.get(op["name"])
+        if before:
+            out.append("| %s | %s | %s | %.2f |" % (op["name"], fmt(before["own_ns"]),
+                                                   fmt(op["own_ns"]),
+                                                   op["own_ns"] / before["own_ns"]))
+    out.append("")
+    out.append("| elements | operation MB/s before | now | quim parse MB/s before | now | "
+               "operation / DOM before | now |")
+    out.append("|---:|---:|---:|---:|---:|---:|---:|")
+    for r in reads:
+        before = before_reads.get(r["elements"])
+        if before:
+            out.append("| %s | %s | %s | %s | %s | %.2f | %.2f |" % (
+                fmt(r["elements"]), fmt(before["read_mbps"]), fmt(r["read_mbps"]),
+                fmt(before["quim_mbps"]), fmt(r["quim_mbps"]),
+                before["read_mbps"] / before["dom_mbps"], r["read_mbps"] / r["dom_mbps"]))
+    out.append("")
+    if before_e2e:
+        before_calls = {op["name"]: op for op in before_e2e[0]}
+        out.append("| end to end | library / raw before | now | client CPU µs/call before | "
+                   "now |")
+        out.append("|---|---:|---:|---:|---:|")
+        for op in e2e:
+            before = before_calls.get(op["name"])
+            if before:
+                out.append("| %s | %.3f | %.3f | %s | %s |" % (
+                    op["name"], before["library_vs_raw"], op["library_vs_raw"],
+                    fmt(before["library_client_cpu_us"], 1), fmt(op["library_client_cpu_us"], 1)))
+        out.append("")
+    return "\n".join(out) + "\n"
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("results")
+    parser.add_argument("--svg")
+    parser.add_argument("--markdown")
+    args = parser.parse_args()
+    context, library_runs = load_runs(result_files(args.results, "library"))
+    context["library_repetitions"] = max((len(v) for v in library_runs.values()), default=0)
+    gateway_ns, operations, reads, copies = library_figures(library_runs)
+    e2e, threads, handover = [], [], None
+    e2e_files = result_files(args.results, "e2e")
+    if e2e_files:
+        _, e2e_runs = load_runs(e2e_files)
+        context["e2e_repetitions"] = max((len(v) for v in e2e_runs.values()), default=0)
+        e2e, threads, handover = e2e_figures(e2e_runs)
+    baseline = None
+    baseline_files = result_files(args.results, "baseline-library")
+    if baseline_files:
+        _, baseline_runs = load_runs(baseline_files)
+        baseline = library_figures(baseline_runs)
+        baseline_e2e = result_files(args.results, "baseline-e2e")
+        baseline = baseline + (e2e_figures(load_runs(baseline_e2e)[1]) if baseline_e2e else None,)
+    tables = markdown(context, gateway_ns, operations, reads, copies, e2e, threads, handover)
+    if baseline is not None:
+        tables += comparison(baseline, gateway_ns, operations, reads, e2e, threads)
+    if args.markdown:
+        with open(args.markdown, "w") as f:
+            f.write(tables)
+    print(tables)
+    if args.svg:
+        with open(args.svg, "w") as f:
+            f.write(chart(gateway_ns, operations, reads, e2e, threads, baseline))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

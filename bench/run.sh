@@ -1,0 +1,72 @@
+#!/usr/bin/env bash
+# Builds the benchmarks (Release, CORVANE_BUILD_BENCHMARKS=ON) in build/bench, runs them with JSON
+# output into build/bench/results/ and draws docs/benchmarks.svg from that output.
+#
+#   bench/run.sh                      # about 10 minutes on 2 cores
+#   ROUNDS=3 E2E_ROUNDS=2 bench/run.sh
+#   BASELINE=/path/to/other/build bench/run.sh
+#
+# The machine is expected to be shared and its speed to drift: every program runs ROUNDS times
+# (E2E_ROUNDS for the end-to-end one) and every figure is the median over the rounds. BASELINE
+# names the build folder of an earlier tree built with these same bench/ sources (its bin/ holds
+# both benchmark programs); its programs then run in turns with these, round by round, and the
+# summary and chart show before and after.
+set -euo pipefail
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build=$root/build/bench
+results=$build/results
+rounds=${ROUNDS:-9}
+e2e_rounds=${E2E_ROUNDS:-5}
+baseline=${BASELINE:-}
+
+# Google Benchmark from Debian, next to what the build needs anyway (idempotent: apt-get runs only
+# for a missing package).
+bash "$root/scripts/install-deps.sh"
+if ! dpkg-query -W -f='${Status}' libbenchmark-dev 2>/dev/null | grep -q 'install ok installed'; then
+  echo "installing: libbenchmark-dev"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends libbenchmark-dev
+fi
+
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DCORVANE_BUILD_BENCHMARKS=ON \
+  -DCORVANE_BUILD_TESTS=OFF
+cmake --build "$build" -j2 --target corvane_bench_library corvane_bench_e2e corvane-mock-server
+mkdir -p "$results"
+
+{
+  echo "date: $(date -u +%Y-%m-%dT%H:%M:%SZ)"
+  echo "commit: $(git -C "$root" rev-parse --short HEAD 2>/dev/null || echo unknown)"
+  lscpu | grep -E '^(Architecture|CPU\(s\)|Model name|Thread\(s\) per core|Core\(s\) per socket|L2 cache|L3 cache|Hypervisor vendor):'
+  echo "compiler: $(c++ --version | head -1)"
+  echo "libcurl: $(curl-config --version 2>/dev/null || echo unknown)"
+  echo "build type: Release (-O3 -DNDEBUG)"
+  echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
+} >"$results/machine.txt"
+
+rm -f "$results"/*.json
+for round in $(seq "$rounds"); do
+  echo "library benchmarks, round $round of $rounds"
+  "$build/bin/corvane_bench_library" --benchmark_out="$results/library-$round.json" \
+    --benchmark_out_format=json >/dev/null
+  if [[ -n $baseline ]]; then
+    "$baseline/bin/corvane_bench_library" --benchmark_out="$results/baseline-library-$round.json" \
+      --benchmark_out_format=json >/dev/null
+  fi
+done
+for round in $(seq "$e2e_rounds"); do
+  echo "end-to-end benchmarks, round $round of $e2e_rounds"
+  "$build/bin/corvane_bench_e2e" --benchmark_min_time=2 \
+    --benchmark_out="$results/e2e-$round.json" --benchmark_out_format=json >/dev/null
+  if [[ -n $baseline ]]; then
+    "$baseline/bin/corvane_bench_e2e" --benchmark_min_time=2 \
+      --benchmark_out="$results/baseline-e2e-$round.json" --benchmark_out_format=json >/dev/null
+  fi
+done
+
+echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)" >>"$results/machine.txt"
+
+python3 "$root/bench/report.py" "$results" --svg "$root/docs/benchmarks.svg" \
+  --markdown "$results/summary.md"
+echo "results: $results (summary.md, machine.txt); chart: docs/benchmarks.svg"

@@ -1,0 +1,33 @@
+# What a Windows build adds to the project: the MinGW runtime linked into every DLL and EXE, and
+# GoogleTest built from Debian's sources for a cross build.
+
+if(MINGW)
+  # Every DLL and EXE carries its own copy of the GCC runtime (libgcc, libstdc++, winpthreads),
+  # so nothing needs libstdc++-6.dll, libgcc_s_seh-1.dll or libwinpthread-1.dll next to it. The
+  # copies agree on every type's layout, and all of them allocate from the one C runtime
+  # (msvcrt.dll), so standard types and exceptions still cross the DLL boundaries.
+  add_link_options(-static-libgcc -static-libstdc++ -static)
+endif()
+
+# GoogleTest for the cross build: Debian's libgtest-dev holds the host's libraries and, in
+# /usr/src/googletest, the sources, which are built here with the MinGW compiler. Defines the
+# GTest::gtest and GTest::gtest_main targets that find_package(GTest) gives a native build.
+function(corvane_googletest_from_source)
+  set(source /usr/src/googletest)
+  if(NOT EXISTS ${source}/CMakeLists.txt)
+    message(FATAL_ERROR "GoogleTest sources not found in ${source}: install libgtest-dev")
+  endif()
+  set(BUILD_GMOCK OFF)
+  set(INSTALL_GTEST OFF)
+  # Windows threads rather than winpthreads inside GoogleTest.
+  set(gtest_disable_pthreads ON)
+  add_subdirectory(${source} ${PROJECT_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+  foreach(target gtest gtest_main)
+    # Included like a system library: the project's warning flags are not GoogleTest's business.
+    get_target_property(includes ${target} INTERFACE_INCLUDE_DIRECTORIES)
+    set_target_properties(${target} PROPERTIES INTERFACE_SYSTEM_INCLUDE_DIRECTORIES "${includes}")
+    if(NOT TARGET GTest::${target})  # GoogleTest 1.12 defines these names itself
+      add_library(GTest::${target} ALIAS ${target})
+    endif()
+  endforeach()
+endfunction()

@@ -1,0 +1,67 @@
+// The real gateway under allocation failure: every allocation that ZENTA_GeneralJsonRequest makes
+// on the calling thread is failed in turn. No exception may cross the C boundary: each failing
+// run returns ZENTA_E_NO_MEMORY with no answer buffer handed out, and the run with no failure
+// left succeeds. Leaks are left to LeakSanitizer (the asan preset runs this test too): the
+// in-process server allocates on its own threads, so a heap balance would not be exact here.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "CountingAllocator.h"
+#include "GatewayTestSupport.h"
+#include "ZentaInternal.h"
+
+namespace gateway_test {
+namespace {
+
+constexpr std::int64_t kMostAllocations = 5000;
+
+TEST(GatewayAllocationFailure, NeverThrowsAndAnswersNoMemory) {
+  TestServer server;
+  // An answer large enough to arrive in several pieces, so the body sink grows on the way.
+  const std::string answer = "{\"code\":1000,\"data\":\"" + std::string(200000, 'x') + "\"}";
+  server.Respond([&answer](const httplib::Request&, httplib::Response& response) {
+    response.set_content(answer, "application/json");
+  });
+  Session session(server.Url("/base"));
+  const struct {
+    const char* name;
+    const char* method;
+  } rows[] = {{"GET", "GET"}, {"POST with body and headers", "POST"}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    RequestRecord record(row.method, "alloc/test?x=1");
+    record.Header("Accept-Language", "en-US").Header("Content-Type", "application/json");
+    if (std::string(row.method) == "POST") record.Body("{\"clientType\":\"WINPC_V2\"}");
+    std::int64_t failed = 0;
+    for (std::int64_t n = 1; n <= kMostAllocations; ++n) {
+      ResponseRecord response;
+      void* request = record.Get();
+      corvane_test::FailNthAllocation(n);
+      const int code = ZENTA_GeneralJsonRequest(session.Handle(), request, RequestRecord::kSize,
+                                                response.bytes.data(), 56);
+      const bool fired = corvane_test::AllocationFailureFired();
+      corvane_test::FailNthAllocation(0);
+      if (!fired) {
+        ASSERT_EQ(code, ZENTA_OK) << ZENTA_ErrorText(code);
+        EXPECT_EQ(response.AnswerLength(), static_cast<std::int32_t>(answer.size()));
+        EXPECT_EQ(ZENTA_ReleaseDataBuffer(response.Answer()), ZENTA_OK);
+        break;
+      }
+      ++failed;
+      ASSERT_EQ(code, ZENTA_E_NO_MEMORY) << "allocation " << n << ": " << ZENTA_ErrorText(code);
+      EXPECT_EQ(response.Answer(), nullptr) << "allocation " << n;
+      EXPECT_EQ(zenta::OutstandingAnswerBuffers(), 0u) << "allocation " << n;
+    }
+    EXPECT_GT(failed, 0);
+    EXPECT_LT(failed, kMostAllocations);
+    std::printf("[          ] %s: %lld allocations in the gateway, each failed once\n", row.name,
+                static_cast<long long>(failed));
+  }
+  EXPECT_EQ(zenta::OutstandingAnswerBuffers(), 0u);
+}
+
+}  // namespace
+}  // namespace gateway_test

@@ -1,0 +1,94 @@
+#!/usr/bin/env bash
+# check-binary-interface.sh <objdump> <c++filt> <folder with the DLLs and EXEs>
+#
+# The binary interface of the Windows build, read from the PE files:
+#   - Corvane.dll exports exactly the fourteen operations and three setters of Corvane.h, under
+#     their MinGW (Itanium ABI) names, and each name demangles to the signature the header
+#     declares, so a changed parameter type (const int& for int, long for long long) shows;
+#   - Ostrel.dll and ZENTA.dll export their C functions under their plain names;
+#   - no DLL or EXE imports a MinGW runtime DLL: the runtime is linked into each of them.
+set -u
+if (($# != 3)); then
+  echo "usage: check-binary-interface.sh <objdump> <c++filt> <folder>" >&2
+  exit 2
+fi
+objdump=$1
+cxxfilt=$2
+folder=$3
+failures=0
+fail() {
+  echo "FAIL: $*"
+  failures=$((failures + 1))
+}
+
+exports() { "$objdump" -p "$1" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/s/^\s*\[ *[0-9]*\] //p'; }
+imports() { "$objdump" -p "$1" | sed -n 's/^\s*DLL Name: //p'; }
+# c++filt spells std::string out in full; the table below uses the short name.
+demangle() {
+  "$cxxfilt" "$1" |
+    sed 's/std::__cxx11::basic_string<char, std::char_traits<char>, std::allocator<char> >/std::string/g'
+}
+
+# <mangled name>|<the signature it must demangle to>
+corvane=(
+  '_ZN7Corvane12SetLangauageENSt7__cxx1112basic_stringIcSt11char_traitsIcESaIcEEE|Corvane::SetLangauage(std::string)'
+  '_ZN7Corvane13SetMacAddressENSt7__cxx1112basic_stringIcSt11char_traitsIcESaIcEEE|Corvane::SetMacAddress(std::string)'
+  '_ZN7Corvane11SetTimeZoneENSt7__cxx1112basic_stringIcSt11char_traitsIcESaIcEEE|Corvane::SetTimeZone(std::string)'
+  '_ZN7Corvane22API_GetAIPrivacyConfigERKiRi|Corvane::API_GetAIPrivacyConfig(int const&, int&)'
+  '_ZN7Corvane20API_GetWebEnablementERKNSt7__cxx1112basic_stringIcSt11char_traitsIcESaIcEEERbi|Corvane::API_GetWebEnablement(std::string const&, bool&, int)'
+  '_ZN7Corvane27API_GetChannelWebEnablementERKNSt7__cxx1112basic_stringIcSt11char_traitsIcESaIcEEERbi|Corvane::API_GetChannelWebEnablement(std::string const&, bool&, int)'
+  '_ZN7Corvane25API_DownloadDevicePictureERKiRKNS_20DownloadDevicePicReqERNS_21DownloadDevicePicRespE|Corvane::API_DownloadDevicePicture(int const&, Corvane::DownloadDevicePicReq const&, Corvane::DownloadDevicePicResp&)'
+  '_ZN7Corvane22API_GetIPSpeakerVolumeERKNSt7__cxx1112basic_stringIcSt11char_traitsIcESaIcEEERNS_17SpeakerVolumeInfoEi|Corvane::API_GetIPSpeakerVolume(std::string const&, Corvane::SpeakerVolumeInfo&, int)'
+  '_ZN7Corvane22API_SetIPSpeakerVolumeERKNS_17SpeakerVolumeInfoEi|Corvane::API_SetIPSpeakerVolume(Corvane::SpeakerVolumeInfo const&, int)'
+  '_ZN7Corvane25API_GetIPSpeakerAudioListERKNSt7__cxx1112basic_stringIcSt11char_traitsIcESaIcEEERSt6vectorINS_13AudioFileInfoESaIS9_EEi|Corvane::API_GetIPSpeakerAudioList(std::string const&, std::vector<Corvane::AudioFileInfo, std::allocator<Corvane::AudioFileInfo> >&, int)'
+  '_ZN7Corvane29API_GetIPSpeakerSameAudioListERKSt6vectorINSt7__cxx1112basic_stringIcSt11char_traitsIcESaIcEEESaIS6_EERS0_INS_17SameAudioFileInfoESaISB_EEi|Corvane::API_GetIPSpeakerSameAudioList(std::vector<std::string, std::allocator<std::string > > const&, std::vector<Corvane::SameAudioFileInfo, std::allocator<Corvane::SameAudioFileInfo> >&, int)'
+  '_ZN7Corvane26API_GetAlarmDeviceContactsERKNSt7__cxx1112basic_stringIcSt11char_traitsIcESaIcEEExRKiRSt6vectorINS_17DeviceContactInfoESaISB_EE|Corvane::API_GetAlarmDeviceContacts(std::string const&, long long, int const&, std::vector<Corvane::DeviceContactInfo, std::allocator<Corvane::DeviceContactInfo> >&)'
+  '_ZN7Corvane19API_GetPtzTrailListERKNSt7__cxx1112basic_stringIcSt11char_traitsIcESaIcEEERKiRSt6vectorINS_12PtzTrailInfoESaISB_EE|Corvane::API_GetPtzTrailList(std::string const&, int const&, std::vector<Corvane::PtzTrailInfo, std::allocator<Corvane::PtzTrailInfo> >&)'
+  '_ZN7Corvane21API_StartRemoteRecordERKNS_20StartRemoteRecordReqERNS_20StartRemoteRecordRspE|Corvane::API_StartRemoteRecord(Corvane::StartRemoteRecordReq const&, Corvane::StartRemoteRecordRsp&)'
+  '_ZN7Corvane16API_GetPosConfigEiRi|Corvane::API_GetPosConfig(int, int&)'
+  '_ZN7Corvane24API_GetPosEventTranslateEiRSt3mapIiNSt7__cxx1112basic_stringIcSt11char_traitsIcESaIcEEESt4lessIiESaISt4pairIKiS6_EEE|Corvane::API_GetPosEventTranslate(int, std::map<int, std::string, std::less<int>, std::allocator<std::pair<int const, std::string > > >&)'
+  '_ZN7Corvane25API_QueryDictionaryMapperERKiS1_RSt3mapIiiSt4lessIiESaISt4pairIS0_iEEE|Corvane::API_QueryDictionaryMapper(int const&, int const&, std::map<int, int, std::less<int>, std::allocator<std::pair<int const, int> > >&)'
+)
+ostrel=(ZENTA_GeneralJsonRequest)
+zenta=(ZENTA_OpenSession ZENTA_CloseSession ZENTA_ErrorText ZENTA_HttpStatusOf
+  ZENTA_ReleaseDataBuffer)
+
+for dll in Corvane.dll Ostrel.dll ZENTA.dll libquim.dll; do
+  [[ -f $folder/$dll ]] || fail "$folder/$dll is missing"
+done
+((failures == 0)) || exit 1
+
+# Corvane.dll: the table's names and nothing else.
+expected=()
+for row in "${corvane[@]}"; do
+  mangled=${row%%|*}
+  signature=${row#*|}
+  expected+=("$mangled")
+  actual=$(demangle "$mangled")
+  [[ $actual == "$signature" ]] || fail "$mangled demangles to '$actual', not '$signature'"
+done
+missing=$(comm -23 <(printf '%s\n' "${expected[@]}" | sort) <(exports "$folder/Corvane.dll" | sort))
+extra=$(comm -13 <(printf '%s\n' "${expected[@]}" | sort) <(exports "$folder/Corvane.dll" | sort))
+[[ -z $missing ]] || fail "Corvane.dll does not export: $missing"
+[[ -z $extra ]] || fail "Corvane.dll exports more than Corvane.h declares: $extra"
+
+# The gateway DLLs: their C functions, unmangled.
+for name in "${ostrel[@]}"; do
+  exports "$folder/Ostrel.dll" | grep -qx "$name" || fail "Ostrel.dll does not export $name"
+done
+for name in "${zenta[@]}"; do
+  exports "$folder/ZENTA.dll" | grep -qx "$name" || fail "ZENTA.dll does not export $name"
+done
+
+# No MinGW runtime DLL anywhere.
+shopt -s nullglob
+for file in "$folder"/*.dll "$folder"/*.exe; do
+  runtime=$(imports "$file" | grep -ix -e libstdc++-6.dll -e libgcc_s_seh-1.dll -e libwinpthread-1.dll | tr "\n" " ")
+  [[ -z $runtime ]] || fail "$(basename "$file") imports $runtime"
+done
+
+if ((failures > 0)); then
+  echo "$failures failure(s)"
+  exit 1
+fi
+echo "binary interface as expected: ${#corvane[@]} Corvane.dll exports, gateway C exports, no runtime DLL imports"
