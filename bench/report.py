@@ -2,7 +2,7 @@
 """Turns the benchmark programs' JSON output into the tables of docs/benchmarks.md and the chart
 docs/benchmarks.svg (drawn here as plain SVG: no plotting library needed).
 
-    bench/report.py RESULTS_DIR [--svg FILE] [--markdown FILE]
+    bench/report.py RESULTS_DIR [--svg FILE] [--markdown FILE] [--page FILE]
 
 RESULTS_DIR holds library*.json (corvane_bench_library) and e2e*.json (corvane_bench_e2e); each
 figure is the median over every repetition in those files. baseline-library*.json and
@@ -228,8 +228,7 @@ def hbar_panel(svg, top, title, rows, maximum, unit, target=None, target_label=N
     svg.text(20, top, title, size=14, weight="bold")
     y = top + 14
     if key:
-        legend(svg, left, y + 8, key)
-        y += 18
+        y = legend(svg, left, y + 8, key) + 10
     scale = width / maximum
     for label, bars, note in rows:
         svg.text(left - 8, y + row_height * len(bars) / 2 + 4, label, anchor="end", size=11)
@@ -250,10 +249,16 @@ def hbar_panel(svg, top, title, rows, maximum, unit, target=None, target_label=N
 
 
 def legend(svg, x, y, entries):
+    """Draws the key entries from (x, y), wrapping at the chart's width; returns the last y."""
+    start = x
     for label, color in entries:
+        width = 14 + 6.5 * len(label) + 18
+        if x > start and x + width > svg.width - 10:
+            x, y = start, y + 16
         svg.rect(x, y - 9, 10, 10, color)
         svg.text(x + 14, y, label, size=10)
-        x += 14 + 6.5 * len(label) + 18
+        x += width
+    return y
 
 
 BLUE, LIGHT_BLUE, PALE_BLUE = "#2e86c1", "#85c1e9", "#aed6f1"
@@ -323,7 +328,7 @@ def comparison(baseline, gateway_ns, operations, reads, e2e, threads):
     _, before_ops, before_reads, _, before_e2e = baseline
     before_ops = {op["name"]: op for op in before_ops}
     before_reads = {r["elements"]: r for r in before_reads}
-    out = ["### Before and after (the same benchmark sources built from both trees, run in "
+    out = ["", "### Before and after (the same benchmark sources built from both trees, run in "
            "turns)\n"]
     out.append("| operation | own ns before | own ns now | now / before |")
     out.append("|---|---:|---:|---:|")
@@ -360,11 +365,25 @@ def comparison(baseline, gateway_ns, operations, reads, e2e, threads):
     return "\n".join(out) + "\n"
 
 
+def replace_results(page, tables):
+    begin, end = "<!-- results:begin -->", "<!-- results:end -->"
+    with open(page) as f:
+        text = f.read()
+    if begin not in text or end not in text:
+        raise SystemExit("%s has no %s ... %s block" % (page, begin, end))
+    head, rest = text.split(begin, 1)
+    _, tail = rest.split(end, 1)
+    with open(page, "w") as f:
+        f.write(head + begin + "\n" + tables + "\n" + end + tail)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("results")
     parser.add_argument("--svg")
     parser.add_argument("--markdown")
+    parser.add_argument("--page", help="a Markdown page whose text between the markers "
+                        "<!-- results:begin --> and <!-- results:end --> becomes the tables")
     args = parser.parse_args()
     context, library_runs = load_runs(result_files(args.results, "library"))
     context["library_repetitions"] = max((len(v) for v in library_runs.values()), default=0)
@@ -388,6 +407,8 @@ def main():
     if args.markdown:
         with open(args.markdown, "w") as f:
             f.write(tables)
+    if args.page:
+        replace_results(args.page, tables)
     print(tables)
     if args.svg:
         with open(args.svg, "w") as f:

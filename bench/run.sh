@@ -68,5 +68,5 @@ done
 echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)" >>"$results/machine.txt"
 
 python3 "$root/bench/report.py" "$results" --svg "$root/docs/benchmarks.svg" \
-  --markdown "$results/summary.md"
-echo "results: $results (summary.md, machine.txt); chart: docs/benchmarks.svg"
+  --markdown "$results/summary.md" --page "$root/docs/benchmarks.md"
+echo "results: $results (summary.md, machine.txt); tables: docs/benchmarks.md; chart: docs/benchmarks.svg"

@@ -37,6 +37,13 @@ constexpr unsigned kParseFlags = rapidjson::kParseValidateEncodingFlag |
 // holds a quote), so both settings give the same result.
 constexpr unsigned kPrecheckedParseFlags =
     (kParseFlags & ~rapidjson::kParseValidateEncodingFlag) | rapidjson::kParseInsituFlag;
+// First try for such text: rapidjson's recursive parser, quicker than the iterative one, with
+// the nesting cut at kRecursionDepth so that the machine stack stays small whatever the input.
+// Only its success is taken: deeper or faulty text is parsed again as above, which gives every
+// error and its offset as that parser reports it. For valid text both parsers send the builder
+// the same events.
+constexpr unsigned kRecursiveParseFlags = kPrecheckedParseFlags & ~rapidjson::kParseIterativeFlag;
+constexpr int kRecursionDepth = 32;
 
 // The text to parse, read as rapidjson's MemoryStream reads it (a NUL at the end, offsets from
 // the start). Unlike MemoryStream it declares itself cheap to copy, so the parser keeps its
@@ -101,7 +108,8 @@ bool IsValidUtf8(const char* begin, const char* end) {
 template <class Name>
 class TreeBuilder {
  public:
-  explicit TreeBuilder(detail::NodeArena& arena) : arena_(arena) {}
+  // depthLimit: the deepest nesting accepted (kMaxDepth but for the recursive first try).
+  TreeBuilder(detail::NodeArena& arena, int depthLimit) : arena_(arena), depthLimit_(depthLimit) {}
 
   bool Null() { return Push(Value()); }
   bool Bool(bool value) { return Push(Value(value)); }
@@ -186,7 +194,7 @@ class TreeBuilder {
     return false;
   }
   bool Enter() {
-    if (++depth_ > kMaxDepth) {
+    if (++depth_ > depthLimit_) {
       depthExceeded_ = true;
       return false;
     }
@@ -194,6 +202,7 @@ class TreeBuilder {
   }
 
   detail::NodeArena& arena_;
+  const int depthLimit_;
   alignas(Value) unsigned char valueSpace_[kInlineValues * sizeof(Value)];
   alignas(Name) unsigned char nameSpace_[kInlineNames * sizeof(Name)];
   detail::ElementList<Value> values_{reinterpret_cast<Value*>(valueSpace_), kInlineValues};
@@ -224,68 +233,104 @@ namespace Json {
 
 CharReader::~CharReader() = default;
 
-bool CharReader::parse(const char* begin, const char* end, Value* root, std::string* errs) {
-  auto size = static_cast<std::size_t>(end - begin);
+namespace {
+
+// What one pass of rapidjson's reader over the text gave.
+struct Pass {
+  rapidjson::ParseResult result;
+  std::size_t parsedTo = 0;  // the offset where the reader stopped
+  bool depthExceeded = false;
+  bool numberTooBig = false;
+  Value root;
+
+  bool Succeeded(std::size_t size) const {
+    return !result.IsError() && !depthExceeded && !numberTooBig && parsedTo == size;
+  }
+};
+
+template <unsigned kFlags, class Name, class Stream>
+Pass RunPass(Stream& stream, std::size_t textSize, int depthLimit) {
   alignas(std::max_align_t) char scratch[1024];
   PoolAllocator scratchAllocator(scratch, sizeof scratch);
   PooledReader reader(&scratchAllocator);
-  rapidjson::ParseResult result;
-  std::size_t parsedTo = 0;
-  bool depthExceeded = false;
-  bool numberTooBig = false;
-  detail::NodeArena arena(size);
-  Value parsed;
-  if (IsValidUtf8(begin, end)) {
-    // In situ: a private copy of the text, on the stack when it is small, into which rapidjson
-    // writes each string unescaped over the bytes it has already read, so that strings reach
-    // the builder without first being copied byte by byte onto the parser's own stack. A NUL
-    // ends the copy as the end of the text ends a MemoryStream; zero bytes after it keep the
-    // 16-byte scans inside the buffer.
-    constexpr std::size_t kPadding = 16;
-    alignas(16) char local[2048];
-    std::unique_ptr<char[]> allocated;
-    char* copy = local;
-    if (size + 1 + kPadding > sizeof local) {
-      allocated.reset(new char[size + 1 + kPadding]);
-      copy = allocated.get();
+  detail::NodeArena arena(textSize);
+  TreeBuilder<Name> builder(arena, depthLimit);
+  Pass pass;
+  pass.result = reader.Parse<kFlags>(stream, builder);
+  pass.parsedTo = stream.Tell();
+  pass.depthExceeded = builder.depthExceeded();
+  pass.numberTooBig = builder.numberTooBig();
+  if (!pass.result.IsError()) pass.root = builder.TakeRoot();
+  return pass;
+}
+
+// A private copy of the text for in-situ parsing, on the stack when it is small: rapidjson
+// writes each string unescaped over the bytes it has already read, so strings reach the builder
+// without first being copied byte by byte onto the parser's own stack. A NUL ends the copy as
+// the end of the text ends a MemoryStream; zero bytes after it keep the 16-byte scans inside it.
+class InSituCopy {
+ public:
+  InSituCopy(const char* text, std::size_t size) : text_(text), size_(size) {
+    if (size + 1 + kPadding > sizeof local_) {
+      allocated_.reset(new char[size + 1 + kPadding]);
+      copy_ = allocated_.get();
     }
-    if (size != 0) std::memcpy(copy, begin, size);
-    std::memset(copy + size, 0, 1 + kPadding);
-    rapidjson::InsituStringStream stream(copy);
-    TreeBuilder<std::string_view> builder(arena);
-    result = reader.Parse<kPrecheckedParseFlags>(stream, builder);
-    parsedTo = stream.Tell();
-    depthExceeded = builder.depthExceeded();
-    numberTooBig = builder.numberTooBig();
-    if (!result.IsError()) parsed = builder.TakeRoot();
+  }
+  InSituCopy(const InSituCopy&) = delete;
+  InSituCopy& operator=(const InSituCopy&) = delete;
+
+  // The copy as the text is, for one pass.
+  char* Fresh() {
+    if (size_ != 0) std::memcpy(copy_, text_, size_);
+    std::memset(copy_ + size_, 0, 1 + kPadding);
+    return copy_;
+  }
+
+ private:
+  static constexpr std::size_t kPadding = 16;
+  const char* text_;
+  std::size_t size_;
+  alignas(16) char local_[2048];
+  std::unique_ptr<char[]> allocated_;
+  char* copy_ = local_;
+};
+
+}  // namespace
+
+bool CharReader::parse(const char* begin, const char* end, Value* root, std::string* errs) {
+  auto size = static_cast<std::size_t>(end - begin);
+  Pass pass;
+  if (IsValidUtf8(begin, end)) {
+    InSituCopy copy(begin, size);
+    rapidjson::InsituStringStream first(copy.Fresh());
+    pass = RunPass<kRecursiveParseFlags, std::string_view>(first, size, kRecursionDepth);
+    if (!pass.Succeeded(size)) {
+      rapidjson::InsituStringStream again(copy.Fresh());
+      pass = RunPass<kPrecheckedParseFlags, std::string_view>(again, size, kMaxDepth);
+    }
   } else {
     TextStream stream(begin, size);
-    TreeBuilder<std::string> builder(arena);
-    result = reader.Parse<kParseFlags>(stream, builder);
-    parsedTo = stream.Tell();
-    depthExceeded = builder.depthExceeded();
-    numberTooBig = builder.numberTooBig();
-    if (!result.IsError()) parsed = builder.TakeRoot();
+    pass = RunPass<kParseFlags, std::string>(stream, size, kMaxDepth);
   }
-  std::size_t offset = result.Offset();
+  std::size_t offset = pass.result.Offset();
   std::string message;
-  if (depthExceeded) {
+  if (pass.depthExceeded) {
     message = "Nesting deeper than " + std::to_string(kMaxDepth) + " levels.";
-  } else if (numberTooBig) {
+  } else if (pass.numberTooBig) {
     message = rapidjson::GetParseError_En(rapidjson::kParseErrorNumberTooBig);
-  } else if (result.IsError()) {
-    message = rapidjson::GetParseError_En(result.Code());
-  } else if (parsedTo != size) {
+  } else if (pass.result.IsError()) {
+    message = rapidjson::GetParseError_En(pass.result.Code());
+  } else if (pass.parsedTo != size) {
     // rapidjson stops at a NUL byte as if the input ended there.
     message = rapidjson::GetParseError_En(rapidjson::kParseErrorDocumentRootNotSingular);
-    offset = parsedTo;
+    offset = pass.parsedTo;
   }
   if (!message.empty()) {
     if (root != nullptr) *root = Value();
     if (errs != nullptr) *errs = message + " at offset " + std::to_string(offset);
     return false;
   }
-  if (root != nullptr) *root = std::move(parsed);
+  if (root != nullptr) *root = std::move(pass.root);
   if (errs != nullptr) errs->clear();
   return true;
 }

@@ -93,12 +93,15 @@ void SetRequestPath(RestRequest* request, const char* format, ...)
 // take no path arguments.
 void SetRequestPathText(RestRequest* request, const char* text);
 
-// One argument of a path format, held as the text the formatter would insert for it.
+// One argument of a path format, held as the text the formatter would insert for it. Not
+// copyable: the text of a number lives in the object itself.
 class PathArgument {
  public:
   PathArgument(const char* text);  // NOLINT: made implicitly from each argument
   PathArgument(int number);        // NOLINT
   PathArgument(long long number);  // NOLINT
+  PathArgument(const PathArgument&) = delete;
+  PathArgument& operator=(const PathArgument&) = delete;
 
   // The conversion that prints this argument plainly: "s", "d" or "lld".
   const char* Conversion() const { return conversion_; }
