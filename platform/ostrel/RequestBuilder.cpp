@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -15,85 +16,95 @@ namespace {
 // More headers than any client sends; a larger count means a corrupt record.
 constexpr std::uint32_t kMostHeaders = 256;
 
-bool IsTokenChar(unsigned char c) {
-  if ((c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')) return true;
-  return c != '\0' && std::strchr("!#$%&'*+-.^_`|~", c) != nullptr;
+// What each byte may be, as bit flags in a table built at compile time, so that every check
+// below is one load per byte.
+enum ByteClass : unsigned char {
+  kToken = 1,       // may stand in a method or a header name
+  kFieldValue = 2,  // may stand in a header value: visible bytes, space, tab, bytes >= 0x80
+  kEncode = 4,      // cannot stand in a request target as it is
+};
+
+struct ByteTable {
+  unsigned char classes[256] = {};
+
+  constexpr ByteTable() {
+    for (int c = 0; c < 256; ++c) {
+      const bool alnum = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+      unsigned char flags = 0;
+      if (alnum || Among(c, "!#$%&'*+-.^_`|~")) flags |= kToken;
+      if (c == '\t' || (c >= 0x20 && c != 0x7F)) flags |= kFieldValue;
+      // "#" would end the target; "%" and "?" stay, so escapes and queries the caller wrote
+      // keep their meaning.
+      if (c <= 0x20 || c >= 0x7F || Among(c, "\"<>\\^`{|}#")) flags |= kEncode;
+      classes[c] = flags;
+    }
+  }
+
+ private:
+  static constexpr bool Among(int c, const char* set) {
+    for (; *set != '\0'; ++set) {
+      if (c == static_cast<unsigned char>(*set)) return true;
+    }
+    return false;
+  }
+};
+
+constexpr ByteTable kBytes;
+
+// True when text is non-empty and every byte has the class.
+bool AllOfClass(std::string_view text, ByteClass byteClass) {
+  for (char c : text) {
+    if ((kBytes.classes[static_cast<unsigned char>(c)] & byteClass) == 0) return false;
+  }
+  return true;
 }
 
-// Field values may hold visible bytes, spaces, tabs and bytes >= 0x80; never CR, LF, NUL or
-// another control byte.
-bool IsFieldValueByte(unsigned char c) { return c == '\t' || (c >= 0x20 && c != 0x7F); }
-
-// Bytes that cannot stand in a request target as they are. "#" is among them because it would
-// end the target; "%" and "?" are not, so escapes and queries the caller wrote keep their meaning.
-bool NeedsEncoding(unsigned char c) {
-  return c <= 0x20 || c >= 0x7F || (c != '\0' && std::strchr("\"<>\\^`{|}#", c) != nullptr);
-}
-
-bool EqualsIgnoringCase(const std::string& a, const char* b) {
-  const std::size_t size = std::strlen(b);
-  if (a.size() != size) return false;
-  for (std::size_t i = 0; i < size; ++i) {
-    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
-    if (lower(a[i]) != lower(b[i])) return false;
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if ((a[i] | 0x20) != (b[i] | 0x20)) return false;  // b is letters and "-" only
   }
   return true;
 }
 
 // The text of a NUL-padded field: up to the first NUL, never past width.
-std::string FieldText(const char* field, std::size_t width) {
+std::string_view FieldText(const char* field, std::size_t width) {
   const void* nul = std::memchr(field, '\0', width);
-  return std::string(field, nul ? static_cast<const char*>(nul) - field : width);
+  return {field, nul ? static_cast<std::size_t>(static_cast<const char*>(nul) - field) : width};
 }
 
-int ReadMethod(const RestRequest& record, std::string& method) {
-  method = FieldText(record.method, kMethodWidth);
-  if (method.empty()) return ZENTA_E_BAD_METHOD;
-  for (char c : method) {
-    if (!IsTokenChar(static_cast<unsigned char>(c))) return ZENTA_E_BAD_METHOD;
-  }
-  return ZENTA_OK;
-}
-
-std::string EncodedTarget(const RestRequest& record) {
+void EncodeTarget(const RestRequest& record, std::string& target) {
   static const char kHex[] = "0123456789ABCDEF";
-  const std::string path = FieldText(record.path, kPathWidth);
-  std::string target;
+  const std::string_view path = FieldText(record.path, kPathWidth);
   target.reserve(path.size() + 1);
   target.push_back('/');
   for (char c : path) {
     const auto byte = static_cast<unsigned char>(c);
-    if (NeedsEncoding(byte)) {
-      target.push_back('%');
-      target.push_back(kHex[byte >> 4]);
-      target.push_back(kHex[byte & 0x0F]);
+    if ((kBytes.classes[byte] & kEncode) != 0) {
+      const char escape[3] = {'%', kHex[byte >> 4], kHex[byte & 0x0F]};
+      target.append(escape, sizeof escape);
     } else {
       target.push_back(c);
     }
   }
-  return target;
 }
 
 // Checks one header. Content-Length is checked against the body and left to the transport, which
 // frames the body itself; Transfer-Encoding is refused for the same reason.
 int ReadHeader(const HttpHeaderItem& item, std::int32_t bodyLength,
                std::vector<zenta::HttpHeader>& headers) {
-  const std::size_t nameLength = item.nameLength < kNameWidth ? item.nameLength : kNameWidth;
-  const std::size_t valueLength = item.valueLength < kValueWidth ? item.valueLength : kValueWidth;
-  zenta::HttpHeader header{std::string(item.name, nameLength),
-                           std::string(item.value, valueLength)};
-  if (header.name.empty()) return ZENTA_E_BAD_HEADER;
-  for (char c : header.name) {
-    if (!IsTokenChar(static_cast<unsigned char>(c))) return ZENTA_E_BAD_HEADER;
+  const std::string_view name(item.name,
+                              item.nameLength < kNameWidth ? item.nameLength : kNameWidth);
+  const std::string_view value(item.value,
+                               item.valueLength < kValueWidth ? item.valueLength : kValueWidth);
+  if (name.empty() || !AllOfClass(name, kToken) || !AllOfClass(value, kFieldValue)) {
+    return ZENTA_E_BAD_HEADER;
   }
-  for (char c : header.value) {
-    if (!IsFieldValueByte(static_cast<unsigned char>(c))) return ZENTA_E_BAD_HEADER;
+  if (EqualsIgnoringCase(name, "Transfer-Encoding")) return ZENTA_E_BAD_HEADER;
+  if (EqualsIgnoringCase(name, "Content-Length")) {
+    return value == std::to_string(bodyLength) ? ZENTA_OK : ZENTA_E_BAD_HEADER;
   }
-  if (EqualsIgnoringCase(header.name, "Transfer-Encoding")) return ZENTA_E_BAD_HEADER;
-  if (EqualsIgnoringCase(header.name, "Content-Length")) {
-    return header.value == std::to_string(bodyLength) ? ZENTA_OK : ZENTA_E_BAD_HEADER;
-  }
-  headers.push_back(std::move(header));
+  headers.push_back({name, value});
   return ZENTA_OK;
 }
 
@@ -106,14 +117,15 @@ int BuildHttpRequest(const RestRequest& record, zenta::HttpRequest& request) {
   if (record.headerCount > kMostHeaders || (record.headerCount > 0 && record.headers == nullptr)) {
     return ZENTA_E_BAD_RECORD;
   }
-  int status = ReadMethod(record, request.method);
-  if (status != ZENTA_OK) return status;
+  const std::string_view method = FieldText(record.method, kMethodWidth);
+  if (method.empty() || !AllOfClass(method, kToken)) return ZENTA_E_BAD_METHOD;
+  request.method.assign(method.data(), method.size());
   request.headers.reserve(record.headerCount);
   for (std::uint32_t i = 0; i < record.headerCount; ++i) {
-    status = ReadHeader(record.headers[i], record.bodyLength, request.headers);
+    const int status = ReadHeader(record.headers[i], record.bodyLength, request.headers);
     if (status != ZENTA_OK) return status;
   }
-  request.target = EncodedTarget(record);
+  EncodeTarget(record, request.target);
   request.body = record.bodyLength > 0 ? record.body : nullptr;
   request.bodyLength = static_cast<std::size_t>(record.bodyLength);
   return ZENTA_OK;

@@ -49,14 +49,13 @@ class Session {
       transport = transport_.get();
     }
     const CallGuard guard(*this);
-    const std::string target = basePath_ + request.target;
+    if (!TraceEnabled()) return transport->Perform(request, basePath_, answer);
     const auto start = std::chrono::steady_clock::now();
-    const int code = transport->Perform(request, target, answer);
-    if (TraceEnabled()) {
-      TraceRequest(request.method, target, code, answer.status, answer.body.size(),
-                   std::chrono::duration_cast<std::chrono::milliseconds>(
-                       std::chrono::steady_clock::now() - start));
-    }
+    const int code = transport->Perform(request, basePath_, answer);
+    TraceRequest(request.method, basePath_ + request.target, code, answer.status,
+                 answer.body.size(),
+                 std::chrono::duration_cast<std::chrono::milliseconds>(
+                     std::chrono::steady_clock::now() - start));
     return code;
   }
 

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "ZentaInternal.h"
 
@@ -32,9 +33,10 @@ class Transport {
  public:
   virtual ~Transport() = default;
 
-  // Sends request to target (a complete request target: base path + encoded path) and fills
-  // answer. Returns 0 when an HTTP answer arrived (any status), else a negative ZENTA code.
-  virtual int Perform(const HttpRequest& request, const std::string& target,
+  // Sends request to basePath + request.target (the session's base path, "" or "/..." without a
+  // trailing "/", then the encoded path) and fills answer. Returns 0 when an HTTP answer arrived
+  // (any status), else a negative ZENTA code.
+  virtual int Perform(const HttpRequest& request, std::string_view basePath,
                       HttpAnswer& answer) = 0;
 
   // Makes calls still waiting for a connection fail with ZENTA_E_SESSION_CLOSED, and every later

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace zenta {
@@ -16,9 +17,11 @@ namespace zenta {
 // server cannot make the client allocate without bound.
 constexpr std::size_t kMaxAnswerBytes = 64u * 1024u * 1024u;
 
+// A header's name and value as views into the storage of whoever builds the request (the request
+// record itself, for Ostrel), which outlives the call.
 struct HttpHeader {
-  std::string name;
-  std::string value;
+  std::string_view name;
+  std::string_view value;
 };
 
 // One request as the transport sends it. Everything in it is already checked: the method is an

@@ -5,10 +5,12 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <new>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -135,14 +137,27 @@ std::size_t WriteBody(char* data, std::size_t size, std::size_t count, void* use
   return bytes;
 }
 
-// A CURL easy handle with its history: a handle that carried an exchange before may hold a
-// keep-alive connection that the server has closed meanwhile.
+// A CURL easy handle and what is configured on it. Requests of one kind follow each other on a
+// handle, so each exchange sets only what differs from the previous one: the options of its
+// shape (method, with or without a body) stay, and the URL and header list are compared with the
+// ones set and kept when equal. The handle is heap-allocated so that the sink's address, given
+// to curl once, stays put while the handle moves between the pool and its borrowers.
 struct PooledHandle {
   EasyHandle easy{nullptr, &curl_easy_cleanup};
+  // Carried an exchange before, so it may hold a keep-alive connection that the server has
+  // closed meanwhile.
   bool used = false;
-  // Method and body-ness of the exchange last configured on the handle, "" when unknown.
-  std::string shape;
+  // The shape whose options are set; configured is false for a new handle and after a failure.
+  bool configured = false;
+  std::string method;
+  bool sendsBody = false;
+  std::string url;          // CURLOPT_URL as set
+  std::string headerLines;  // the lines of headers, each NUL-terminated
+  HeaderList headers{nullptr, &curl_slist_free_all};
+  std::string next;  // the next exchange's URL or header lines, built here to be compared
+  BodySink sink;
 };
+using HandlePtr = std::unique_ptr<PooledHandle>;
 
 class HandlePool {
  public:
@@ -150,7 +165,7 @@ class HandlePool {
 
   // Hands out an idle handle, or a new one while fewer than size exist, waiting at most until
   // deadline. Returns 0, ZENTA_E_TIMEOUT, ZENTA_E_SESSION_CLOSED or ZENTA_E_NO_MEMORY.
-  int Borrow(Clock::time_point deadline, PooledHandle& out) {
+  int Borrow(Clock::time_point deadline, HandlePtr& out) {
     std::unique_lock<std::mutex> lock(mutex_);
     const bool ready = available_.wait_until(
         lock, deadline, [this] { return closed_ || !idle_.empty() || created_ < size_; });
@@ -163,20 +178,21 @@ class HandlePool {
     }
     ++created_;
     lock.unlock();
-    EasyHandle easy(curl_easy_init(), &curl_easy_cleanup);
-    if (!easy) {
+    HandlePtr handle(new (std::nothrow) PooledHandle);
+    if (handle) handle->easy.reset(curl_easy_init());
+    if (!handle || !handle->easy) {
       lock.lock();
       --created_;
       available_.notify_one();
       return ZENTA_E_NO_MEMORY;
     }
-    out.easy = std::move(easy);
-    out.used = false;
+    handle->sink.easy = handle->easy.get();
+    out = std::move(handle);
     return ZENTA_OK;
   }
 
-  void Return(PooledHandle&& handle) {
-    PooledHandle dropped;  // cleaned up after the lock is released
+  void Return(HandlePtr&& handle) {
+    HandlePtr dropped;  // cleaned up after the lock is released
     {
       std::lock_guard<std::mutex> lock(mutex_);
       if (closed_) {
@@ -190,7 +206,7 @@ class HandlePool {
   }
 
   void Shutdown() {
-    std::vector<PooledHandle> dropped;
+    std::vector<HandlePtr> dropped;
     {
       std::lock_guard<std::mutex> lock(mutex_);
       closed_ = true;
@@ -204,7 +220,7 @@ class HandlePool {
   const int size_;
   std::mutex mutex_;
   std::condition_variable available_;
-  std::vector<PooledHandle> idle_;
+  std::vector<HandlePtr> idle_;
   int created_ = 0;
   bool closed_ = false;
 };
@@ -216,23 +232,23 @@ class Loan {
   Loan(const Loan&) = delete;
   Loan& operator=(const Loan&) = delete;
   ~Loan() {
-    if (handle_.easy) pool_.Return(std::move(handle_));
+    if (handle_) pool_.Return(std::move(handle_));
   }
-  PooledHandle& Handle() { return handle_; }
+  HandlePtr& Handle() { return handle_; }
 
  private:
   HandlePool& pool_;
-  PooledHandle handle_;
+  HandlePtr handle_;
 };
 
-bool EqualsIgnoringCase(const std::string& a, const char* b) {
-  std::size_t i = 0;
-  for (; i < a.size() && b[i] != '\0'; ++i) {
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
     const char x = a[i] >= 'A' && a[i] <= 'Z' ? static_cast<char>(a[i] - 'A' + 'a') : a[i];
     const char y = b[i] >= 'A' && b[i] <= 'Z' ? static_cast<char>(b[i] - 'A' + 'a') : b[i];
     if (x != y) return false;
   }
-  return i == a.size() && b[i] == '\0';
+  return true;
 }
 
 // Methods that carry a body by nature: without one they still announce "Content-Length: 0".
@@ -245,40 +261,64 @@ bool IsStaleConnectionError(CURLcode result) {
   return result == CURLE_SEND_ERROR || result == CURLE_RECV_ERROR || result == CURLE_GOT_NOTHING;
 }
 
+// Record headers in record order, then the suppressions that keep curl from adding headers the
+// caller did not ask for: "Expect: 100-continue" (a wasted round trip) and the form Content-Type
+// curl gives a body by default. Each line ends with a NUL, ready for curl_slist_append.
+void WriteHeaderLines(const HttpRequest& request, bool sendsBody, std::string& lines) {
+  lines.clear();
+  bool hasContentType = false;
+  for (const HttpHeader& header : request.headers) {
+    hasContentType = hasContentType || EqualsIgnoringCase(header.name, "Content-Type");
+    lines.append(header.name);
+    // curl sends "Name;" as a header with an empty value ("Name:" would remove the header).
+    if (header.value.empty()) {
+      lines.push_back(';');
+    } else {
+      lines.append(": ").append(header.value);
+    }
+    lines.push_back('\0');
+  }
+  if (sendsBody) {
+    lines.append("Expect:", sizeof "Expect:");  // with its NUL
+    if (!hasContentType) lines.append("Content-Type:", sizeof "Content-Type:");
+  }
+}
+
 class CurlTransport final : public Transport {
  public:
   explicit CurlTransport(const TransportConfig& config)
       : config_(config), pool_(config.maxConnections) {}
 
-  int Perform(const HttpRequest& request, const std::string& target, HttpAnswer& answer) override {
+  int Perform(const HttpRequest& request, std::string_view basePath, HttpAnswer& answer) override {
     const Clock::time_point deadline = Clock::now() + config_.requestTimeout;
     Loan loan(pool_);
     int status = pool_.Borrow(deadline, loan.Handle());
     if (status != ZENTA_OK) return status;
-    PooledHandle& handle = loan.Handle();
+    PooledHandle& handle = *loan.Handle();
 
     const bool sendsBody = request.bodyLength > 0 || ExpectsBody(request.method);
-    HeaderList headers(nullptr, &curl_slist_free_all);
-    status = BuildHeaders(request, sendsBody, headers);
+    status = Configure(handle, request, sendsBody, basePath);
     if (status != ZENTA_OK) return status;
-    const std::string url = config_.origin + target;
+    handle.sink.body = &answer.body;
+    handle.sink.cap = config_.maxAnswerBytes;
 
     // A GET is safe to repeat, so it gets one more try when the only fault was a reused
     // connection that the server had closed; nothing else is ever sent twice by this code.
     for (int attempt = 0;; ++attempt) {
       answer.body.clear();
-      BodySink sink;
-      sink.easy = handle.easy.get();
-      sink.body = &answer.body;
-      sink.cap = config_.maxAnswerBytes;
-      CURLcode result = Configure(handle, request, sendsBody, url, headers.get(), deadline, sink);
-      if (result != CURLE_OK) return CodeOf(result);
+      handle.sink.tooLarge = false;
+      handle.sink.noMemory = false;
+      CURLcode result = SetPerExchange(handle, request, sendsBody, deadline);
+      if (result != CURLE_OK) {
+        handle.configured = false;
+        return CodeOf(result);
+      }
       result = curl_easy_perform(handle.easy.get());
       const bool wasUsed = handle.used;
       handle.used = true;
       if (result == CURLE_OK) return ReadAnswer(handle.easy.get(), answer);
-      if (sink.tooLarge) return ZENTA_E_ANSWER_TOO_LARGE;
-      if (sink.noMemory) return ZENTA_E_NO_MEMORY;
+      if (handle.sink.tooLarge) return ZENTA_E_ANSWER_TOO_LARGE;
+      if (handle.sink.noMemory) return ZENTA_E_NO_MEMORY;
       long newConnections = -1;
       const bool reused = wasUsed &&
                           curl_easy_getinfo(handle.easy.get(), CURLINFO_NUM_CONNECTS,
@@ -295,73 +335,93 @@ class CurlTransport final : public Transport {
   void Shutdown() override { pool_.Shutdown(); }
 
  private:
-  // Record headers in record order, then the suppressions that keep curl from adding headers the
-  // caller did not ask for: "Expect: 100-continue" (a wasted round trip) and the form
-  // Content-Type curl gives a body by default.
-  static int BuildHeaders(const HttpRequest& request, bool sendsBody, HeaderList& list) {
-    bool hasContentType = false;
-    std::string line;
-    auto append = [&list](const std::string& text) {
-      curl_slist* grown = curl_slist_append(list.get(), text.c_str());
-      if (grown == nullptr) return false;
-      if (!list) list.reset(grown);  // later appends return the same head
-      return true;
-    };
-    for (const HttpHeader& header : request.headers) {
-      hasContentType = hasContentType || EqualsIgnoringCase(header.name, "Content-Type");
-      // curl sends "Name;" as a header with an empty value ("Name:" would remove the header).
-      line = header.value.empty() ? header.name + ";" : header.name + ": " + header.value;
-      if (!append(line)) return ZENTA_E_NO_MEMORY;
+  // Brings the handle's options to this request's, except those set for each exchange. Nothing
+  // leaks from the previous request on the handle: an exchange of another shape starts from
+  // curl's defaults (the reset keeps the handle's live connections); one of the same shape
+  // finds every option of that shape already set, as the previous exchange set it.
+  int Configure(PooledHandle& handle, const HttpRequest& request, bool sendsBody,
+                std::string_view basePath) {
+    CURL* easy = handle.easy.get();
+    if (!handle.configured || handle.sendsBody != sendsBody || handle.method != request.method) {
+      curl_easy_reset(easy);
+      handle.configured = false;
+      handle.url.clear();
+      handle.headerLines.clear();
+      handle.headers.reset();
+      handle.method = request.method;
+      handle.sendsBody = sendsBody;
+      const CURLcode result = SetShape(easy, request.method, &handle.sink);
+      if (result != CURLE_OK) return CodeOf(result);
+      handle.configured = true;
     }
-    if (sendsBody) {
-      if (!append("Expect:")) return ZENTA_E_NO_MEMORY;
-      if (!hasContentType && !append("Content-Type:")) return ZENTA_E_NO_MEMORY;
+
+    handle.next.assign(config_.origin).append(basePath).append(request.target);
+    if (handle.next != handle.url) {
+      const CURLcode result = curl_easy_setopt(easy, CURLOPT_URL, handle.next.c_str());
+      if (result != CURLE_OK) {
+        handle.configured = false;
+        return CodeOf(result);
+      }
+      handle.url.swap(handle.next);
+    }
+
+    WriteHeaderLines(request, sendsBody, handle.next);
+    if (handle.next != handle.headerLines) {
+      HeaderList list(nullptr, &curl_slist_free_all);
+      const char* end = handle.next.data() + handle.next.size();
+      for (const char* line = handle.next.data(); line < end; line += std::strlen(line) + 1) {
+        curl_slist* grown = curl_slist_append(list.get(), line);
+        if (grown == nullptr) return ZENTA_E_NO_MEMORY;
+        if (!list) list.reset(grown);  // later appends return the same head
+      }
+      const CURLcode result = curl_easy_setopt(easy, CURLOPT_HTTPHEADER, list.get());
+      if (result != CURLE_OK) {
+        handle.configured = false;
+        return CodeOf(result);
+      }
+      handle.headers = std::move(list);  // the list curl no longer points to goes now
+      handle.headerLines.swap(handle.next);
     }
     return ZENTA_OK;
   }
 
-  CURLcode Configure(PooledHandle& handle, const HttpRequest& request, bool sendsBody,
-                     const std::string& url, curl_slist* headers, Clock::time_point deadline,
-                     BodySink& sink) const {
-    // Nothing leaks from the previous request on this handle: an exchange of another shape
-    // (method, with or without a body) starts from curl's defaults; one of the same shape sets
-    // again every option that the previous one set, so it needs no reset (which costs about as
-    // much as all the options together). The reset keeps the handle's live connections.
-    CURL* easy = handle.easy.get();
-    const std::string shape = request.method + (sendsBody ? " with body" : "");
-    if (shape != handle.shape) curl_easy_reset(easy);
-    handle.shape.clear();
-    // Rounded up: a timeout cut to whole milliseconds must not end the exchange early.
-    const auto remaining =
-        std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  // The options that depend only on the session and the method.
+  CURLcode SetShape(CURL* easy, const std::string& method, BodySink* sink) const {
     OptionSetter options(easy);
-    options.Set(CURLOPT_URL, url.c_str())
-        .Set(CURLOPT_NOSIGNAL, 1L)
+    options.Set(CURLOPT_NOSIGNAL, 1L)
         .Set(CURLOPT_PATH_AS_IS, 1L)
         .Set(CURLOPT_PROXY, "")
         .Set(CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1))
         .Set(CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(config_.connectTimeout.count()))
-        .Set(CURLOPT_TIMEOUT_MS, static_cast<long>(remaining > 1 ? remaining : 1))
         .Set(CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(config_.maxAnswerBytes))
         .Set(CURLOPT_WRITEFUNCTION, &WriteBody)
-        .Set(CURLOPT_WRITEDATA, static_cast<void*>(&sink))
-        .Set(CURLOPT_HTTPHEADER, headers)
-        .Set(CURLOPT_CUSTOMREQUEST, request.method.c_str());
+        .Set(CURLOPT_WRITEDATA, static_cast<void*>(sink))
+        .Set(CURLOPT_CUSTOMREQUEST, method.c_str());
     if (config_.https) {
       options.Set(CURLOPT_SSL_VERIFYPEER, config_.verifyTls ? 1L : 0L)
           .Set(CURLOPT_SSL_VERIFYHOST, config_.verifyTls ? 2L : 0L);
       if (!config_.caFile.empty()) options.Set(CURLOPT_CAINFO, config_.caFile.c_str());
     }
-    if (request.method == "HEAD") options.Set(CURLOPT_NOBODY, 1L);
+    if (method == "HEAD") options.Set(CURLOPT_NOBODY, 1L);
     // libcurl re-sends a request whose reused connection closed before any answer byte came
     // back. For a request that is not idempotent, reuse only a connection that was busy within
     // the last second: a server's keep-alive close, the usual cause, comes after a longer idle.
-    if (request.method != "GET" && request.method != "HEAD") options.Set(CURLOPT_MAXAGE_CONN, 1L);
+    if (method != "GET" && method != "HEAD") options.Set(CURLOPT_MAXAGE_CONN, 1L);
+    return options.Result();
+  }
+
+  // The options that change with every exchange: the time left and the body.
+  static CURLcode SetPerExchange(PooledHandle& handle, const HttpRequest& request, bool sendsBody,
+                                 Clock::time_point deadline) {
+    // Rounded up: a timeout cut to whole milliseconds must not end the exchange early.
+    const auto remaining =
+        std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    OptionSetter options(handle.easy.get());
+    options.Set(CURLOPT_TIMEOUT_MS, static_cast<long>(remaining > 1 ? remaining : 1));
     if (sendsBody) {
       options.Set(CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request.bodyLength))
           .Set(CURLOPT_POSTFIELDS, request.bodyLength > 0 ? request.body : "");
     }
-    if (options.Result() == CURLE_OK) handle.shape = shape;
     return options.Result();
   }
 

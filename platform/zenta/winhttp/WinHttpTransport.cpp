@@ -259,18 +259,21 @@ class WinHttpTransport final : public Transport {
         connection_(std::move(connection)),
         slots_(config.maxConnections) {}
 
-  int Perform(const HttpRequest& request, const std::string& target, HttpAnswer& answer) override {
+  int Perform(const HttpRequest& request, std::string_view basePath, HttpAnswer& answer) override {
     const Clock::time_point deadline = Clock::now() + config_.requestTimeout;
     const SlotLease lease(slots_, deadline);
     if (lease.Status() != ZENTA_OK) return lease.Status();
 
     WideRequest wide;
     std::wstring line;
-    if (!Widen(request.method, wide.method) || !Widen(target, wide.target)) {
+    if (!Widen(request.method, wide.method) ||
+        !Widen(std::string(basePath).append(request.target), wide.target)) {
       return ZENTA_E_TRANSPORT;  // both are ASCII by the time they get here
     }
+    std::string text;
     for (const HttpHeader& header : request.headers) {
-      if (!Widen(header.name + ": " + header.value + "\r\n", line)) return ZENTA_E_BAD_HEADER;
+      text.assign(header.name).append(": ").append(header.value).append("\r\n");
+      if (!Widen(text, line)) return ZENTA_E_BAD_HEADER;
       wide.headers += line;
     }
     // WinHTTP announces a length only for a body it is given; the methods that carry one by

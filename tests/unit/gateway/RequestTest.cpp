@@ -137,7 +137,13 @@ TEST(Wire, RequestBytesAreExactlyTheRecords) {
                   RequestRecord("GET", "x\r\nX-Evil: 1\r\n"),
                   "GET /x%0D%0AX-Evil:%201%0D%0A HTTP/1.1",
                   {},
-                  {"X-Evil"},
+                  {"X-Evil", longName},  // nor does the previous request's header stay
+                  ""});
+  rows.push_back({"a request of the same kind sends its own headers, not the last one's",
+                  RequestRecord("GET", "x").Header("X-Z", "9"),
+                  "GET /x HTTP/1.1",
+                  {"X-Z: 9"},
+                  {"X-Evil", longName},
                   ""});
   rows.push_back({"a matching Content-Length is sent once",
                   RequestRecord("POST", "cl").Header("Content-Length", "2").Body("{}"),
@@ -145,6 +151,12 @@ TEST(Wire, RequestBytesAreExactlyTheRecords) {
                   {"Content-Length: 2"},
                   {"Content-Type:"},
                   "{}"});
+  rows.push_back({"the next POST sends its own body and length",
+                  RequestRecord("POST", "cl").Body("[10]"),
+                  "POST /cl HTTP/1.1",
+                  {"Content-Length: 4"},
+                  {"Content-Length: 2", "Content-Type:"},
+                  "[10]"});
   for (Row& row : rows) {
     SCOPED_TRACE(row.name);
     ASSERT_EQ(Send(session.Handle(), row.record).code, ZENTA_OK);
