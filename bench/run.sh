@@ -22,13 +22,7 @@ baseline=${BASELINE:-}
 
 # Google Benchmark from Debian, next to what the build needs anyway (idempotent: apt-get runs only
 # for a missing package).
-bash "$root/scripts/install-deps.sh"
-if ! dpkg-query -W -f='${Status}' libbenchmark-dev 2>/dev/null | grep -q 'install ok installed'; then
-  echo "installing: libbenchmark-dev"
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends libbenchmark-dev
-fi
+bash "$root/scripts/install-deps.sh" --bench
 
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DCORVANE_BUILD_BENCHMARKS=ON \
   -DCORVANE_BUILD_TESTS=OFF

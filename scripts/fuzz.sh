@@ -12,7 +12,7 @@ if ! [[ $seconds =~ ^[0-9]+$ ]] || ((seconds < 1)); then
   echo "usage: scripts/fuzz.sh [SECONDS]" >&2
   exit 2
 fi
-scripts/clang-deps.sh
+scripts/install-deps.sh --clang
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz
 

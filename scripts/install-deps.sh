@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # Installs what building and testing Corvane needs from Debian's packages. Idempotent: apt-get
 # runs only when a package is missing.
-# Usage: scripts/install-deps.sh [--windows]
+# Usage: scripts/install-deps.sh [--windows] [--clang] [--bench]
 #   --windows  also the MinGW-w64 cross compiler and wine (with GnuTLS, which wine's TLS uses),
 #              for the Windows build and its tests (scripts/test-windows.sh)
+#   --clang    also clang with its sanitizer and libFuzzer runtimes (scripts/test-sanitizers.sh,
+#              scripts/fuzz.sh)
+#   --bench    also Google Benchmark (bench/run.sh)
 set -euo pipefail
 packages=(
   build-essential cmake pkg-config git clang-format
@@ -11,9 +14,14 @@ packages=(
   libgtest-dev libgmock-dev
   openssl  # the TLS integration test makes its certificates with it
 )
-if [[ ${1-} == --windows ]]; then
-  packages+=(g++-mingw-w64-x86-64-posix wine64 libgnutls30)
-fi
+for option in "$@"; do
+  case $option in
+    --windows) packages+=(g++-mingw-w64-x86-64-posix wine64 libgnutls30) ;;
+    --clang) packages+=(clang clang-14 libclang-rt-14-dev llvm-14) ;;
+    --bench) packages+=(libbenchmark-dev) ;;
+    *) echo "unknown option: $option" >&2; exit 2 ;;
+  esac
+done
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -8,8 +8,7 @@
 # Usage: scripts/test-sanitizers.sh [asan|tsan]...   (default: both)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh
-scripts/clang-deps.sh
+scripts/install-deps.sh --clang
 presets=("$@")
 if ((${#presets[@]} == 0)); then presets=(asan tsan); fi
 for preset in "${presets[@]}"; do
