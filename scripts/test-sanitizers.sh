@@ -2,8 +2,8 @@
 # Builds with the sanitizer presets and runs the tests under them; any report fails the run.
 #   asan: AddressSanitizer + UndefinedBehaviorSanitizer (leak checks on, halt on the first error):
 #         every unit and integration test, and the load test in a short form.
-#   tsan: ThreadSanitizer: the concurrency tests (gateway, quim, the integration 8-thread test,
-#         the load test in a short form); the preset's build and test filters pick them.
+#   tsan: ThreadSanitizer: the concurrency tests (gateway, quim, and the load test's eight threads
+#         on one handle in a short form); the preset's build and test filters pick them.
 # Options and suppressions come with the presets (CMakePresets.json, tests/sanitizers/).
 # Usage: scripts/test-sanitizers.sh [asan|tsan]...   (default: both)
 set -euo pipefail

@@ -11,22 +11,17 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <functional>
-#include <map>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "Corvane.h"
 #include "MockControl.h"
-#include "MockPlatform.h"
-#include "ReliabilitySupport.h"
 #include "ZentaInternal.h"
 #include "zenta/ZentaSdk.h"
 
 namespace {
 
-namespace mock = corvane::mock;
 using Clock = std::chrono::steady_clock;
 
 constexpr int kThreads = 8;
@@ -58,100 +53,18 @@ int CallsPerThread() {
                                                 : kDefaultCallsPerThread;
 }
 
-// The mixed calls, each checked against the platform the server was reset to. A call returns
-// true when its status is 0 and its result is what the platform holds.
-std::vector<std::function<bool(int)>> MixedCalls(const mock::PlatformState& platform) {
-  using namespace Corvane;
-  const mock::Channel* ptz = nullptr;
-  const mock::Channel* speaker = nullptr;
-  for (const auto& channel : platform.channels) {
-    if (ptz == nullptr && channel.ptz) ptz = &channel;
-    if (speaker == nullptr && channel.speaker && channel.online) speaker = &channel;
-  }
-  const mock::AlarmRecord& alarm = platform.alarms.front();
-  const auto& [mapperType, mapperEntries] = *platform.mappers.begin();
-  const std::size_t trails = ptz->trails.size();
-  const std::size_t files = speaker->audioFiles.size();
-  const std::size_t sources = alarm.sources.size();
-  const std::size_t entries = mapperEntries.size();
-  const int aiPrivacy = platform.aiPrivacyEnable;
-  const std::string ptzId = ptz->channelId;
-  const std::string speakerId = speaker->channelId;
-  const std::string alarmCode = alarm.alarmCode;
-  const long long alarmDate = alarm.alarmDate;
-  const int type = mapperType;
-  return {
-      [aiPrivacy](int h) {
-        int enable = -1;
-        return API_GetAIPrivacyConfig(h, enable) == 0 && enable == aiPrivacy;
-      },
-      [ptzId, trails](int h) {
-        std::vector<PtzTrailInfo> list;
-        return API_GetPtzTrailList(ptzId, h, list) == 0 && list.size() == trails;
-      },
-      [speakerId](int h) {
-        SpeakerVolumeInfo info;
-        return API_GetIPSpeakerVolume(speakerId, info, h) == 0 && info.channelId == speakerId;
-      },
-      [speakerId](int h) {
-        return API_SetIPSpeakerVolume({speakerId, 30, 40, 0, ""}, h) == 0;
-      },
-      [speakerId, files](int h) {
-        std::vector<AudioFileInfo> list;
-        return API_GetIPSpeakerAudioList(speakerId, list, h) == 0 && list.size() == files;
-      },
-      [speakerId](int h) {
-        std::vector<SameAudioFileInfo> list;
-        return API_GetIPSpeakerSameAudioList({speakerId}, list, h) == 0;
-      },
-      [alarmCode, alarmDate, sources](int h) {
-        std::vector<DeviceContactInfo> list;
-        return API_GetAlarmDeviceContacts(alarmCode, alarmDate, h, list) == 0 &&
-               list.size() == sources;
-      },
-      [ptzId](int h) {
-        StartRemoteRecordRsp result;
-        return API_StartRemoteRecord({h, ptzId, 0, 60}, result) == 0 && result.planId > 0;
-      },
-      [](int h) {
-        int playbackTime = -1;
-        return API_GetPosConfig(h, playbackTime) == 0 && playbackTime >= 0;
-      },
-      [](int h) {
-        std::map<int, std::string> names;
-        return API_GetPosEventTranslate(h, names) == 0 && !names.empty();
-      },
-      [type, entries](int h) {
-        std::map<int, int> mapping;
-        return API_QueryDictionaryMapper(h, type, mapping) == 0 && mapping.size() == entries;
-      },
-      [](int h) {
-        DownloadDevicePicResp picture;
-        const bool ok =
-            API_DownloadDevicePicture(h, {1, "P0100"}, picture) == 0 && picture.pictureLength > 0;
-        delete[] picture.pictureData;
-        return ok;
-      },
-      [ptzId](int h) {
-        bool enabled = false;
-        return API_GetChannelWebEnablement(ptzId, enabled, h) == 0;
-      },
-  };
-}
-
 TEST(Load, EightThreadsOnOneHandleStayFlat) {
   corvane_test::MockControl control;
   control.Reset();
   Corvane::SetLangauage("en-US");
   Corvane::SetTimeZone("UTC");
   Corvane::SetMacAddress("00:11:22:33:44:55");
-  const mock::PlatformState platform = mock::GeneratePlatformState(1);
-  const std::vector<std::function<bool(int)>> calls = MixedCalls(platform);
+  // Every operation in turn, each checked against the platform the server was reset to.
+  const std::vector<corvane_test::PlatformCall> calls = corvane_test::EveryOperation();
   const int callsPerThread = CallsPerThread();
   const int perQuarter = callsPerThread / kQuarters;
 
-  corvane_test::ScopedSession session(corvane_test::MockServerUrl());
-  ASSERT_EQ(session.status(), ZENTA_OK);
+  corvane_test::Session session(corvane_test::MockServerUrl());
   std::atomic<long long> failed{0};
   std::int64_t rss[kQuarters] = {};
   int fds[kQuarters] = {};
@@ -162,7 +75,8 @@ TEST(Load, EightThreadsOnOneHandleStayFlat) {
       threads.emplace_back([&, t] {
         for (int i = 0; i < perQuarter; ++i) {
           const std::size_t which = static_cast<std::size_t>(t + i) % calls.size();
-          if (!calls[which](session.handle())) ++failed;
+          bool matches = false;
+          if (calls[which].call(session.Handle(), matches) != 0 || !matches) ++failed;
         }
       });
     }

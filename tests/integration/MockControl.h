@@ -1,12 +1,16 @@
 // Test access to the mock server the fixture started: its URL, its control endpoint, and the
-// platform it simulates (the default seed's, reset before each test).
+// platform it simulates (the default seed's, reset before each test); every operation checked
+// against that platform; and what the process holds, as /proc reports it.
 #ifndef CORVANE_TESTS_MOCKCONTROL_H
 #define CORVANE_TESTS_MOCKCONTROL_H
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "GatewaySession.h"
 #include "quim/Json.h"
 
 namespace corvane_test {
@@ -33,6 +37,22 @@ class MockControl {
   struct Impl;
   std::unique_ptr<Impl> impl_;  // hides the HTTP library from the tests
 };
+
+// One operation of the library, run with outputs of its own on the ids of the platform that
+// Reset() restores. `matches` tells whether the outputs hold exactly that platform's data. The
+// volume update writes the volumes the platform already has, so every call may run in any order.
+struct PlatformCall {
+  const char* name;
+  bool picture;  // the answer is handed over as raw bytes, never parsed
+  std::function<int(int handle, bool& matches)> call;
+};
+std::vector<PlatformCall> EveryOperation();
+
+// VmRSS of this process in KiB, from /proc/self/status; -1 when it cannot be read.
+std::int64_t ResidentKiB();
+
+// Entries of /proc/self/fd (the listing's own descriptor included); -1 when it cannot be read.
+int OpenDescriptors();
 
 }  // namespace corvane_test
 

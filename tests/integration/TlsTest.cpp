@@ -12,15 +12,15 @@
 #include <vector>
 
 #include "Corvane.h"
+#include "GatewaySession.h"
 #include "MockServer.h"
-#include "ReliabilitySupport.h"
 #include "ZentaInternal.h"
 #include "zenta/ZentaSdk.h"
 
 namespace {
 
 namespace mock = corvane::mock;
-using corvane_test::ScopedSession;
+using corvane_test::Session;
 
 // A temporary folder with self-signed certificates, removed at the end of the test suite.
 class Certificates {
@@ -107,13 +107,11 @@ TEST_F(Tls, VerificationIsOnByDefaultAndTrustComesOnlyFromCaFile) {
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
-    ZENTA_SessionOptions options = corvane_test::DefaultOptions();
-    options.verifyTls = row.verifyTls;
+    ZENTA_SessionOptions options = corvane_test::Options(0, 0, 0, row.verifyTls);
     options.caFile = row.caFile != nullptr ? row.caFile->c_str() : nullptr;
-    ScopedSession session(row.server->BaseUrl(), options);
-    ASSERT_EQ(session.status(), ZENTA_OK);
+    Session session(row.server->BaseUrl(), options);
     std::vector<Corvane::PtzTrailInfo> trails;
-    const int status = Corvane::API_GetPtzTrailList("D1001-C01", session.handle(), trails);
+    const int status = Corvane::API_GetPtzTrailList("D1001-C01", session.Handle(), trails);
     EXPECT_EQ(status, row.status) << ZENTA_ErrorText(status);
     EXPECT_EQ(trails.empty(), row.status != 0);
     EXPECT_EQ(zenta::OutstandingAnswerBuffers(), 0u);

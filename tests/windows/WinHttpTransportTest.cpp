@@ -1,14 +1,13 @@
 // The Windows gateway (ZENTA.dll over WinHTTP, Ostrel.dll) and Corvane.dll, run under wine against
 // corvane-echo-server on the Linux side (CORVANE_SERVER_URL). The echo server answers with the
 // request's own bytes, so these tests see exactly what went on the wire; leading segments of the
-// target steer its answer (see tests/windows/echo-server/EchoServer.cpp).
+// target steer its answer (see tests/support/EchoServer.h).
 #include <gtest/gtest.h>
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #include <zenta/ZentaSdk.h>
 
 #include <atomic>
-#include <cctype>
 #include <chrono>
 #include <cstdlib>
 #include <map>
@@ -21,10 +20,14 @@
 #include <vector>
 
 #include "Corvane.h"
+#include "EchoServer.h"
+#include "GatewaySession.h"
 #include "ZentaInternal.h"
 
 namespace {
 
+using corvane_test::ParseEcho;
+using corvane_test::Session;
 using Clock = std::chrono::steady_clock;
 
 std::string ServerUrl() {
@@ -35,36 +38,6 @@ std::string ServerUrl() {
 long long MillisecondsSince(Clock::time_point start) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
 }
-
-ZENTA_SessionOptions Options(int requestMs, int maxConnections) {
-  ZENTA_SessionOptions options{};
-  options.structSize = sizeof options;
-  options.requestTimeoutMs = requestMs;
-  options.maxConnections = maxConnections;
-  return options;
-}
-
-// A session on url that is closed when the test leaves its scope.
-class Session {
- public:
-  explicit Session(const std::string& url, const ZENTA_SessionOptions* options = nullptr) {
-    EXPECT_EQ(ZENTA_OpenSession(url.c_str(), options, &handle_), ZENTA_OK) << url;
-  }
-  ~Session() {
-    if (handle_ != 0) ZENTA_CloseSession(handle_);
-  }
-  Session(const Session&) = delete;
-  Session& operator=(const Session&) = delete;
-  int Handle() const { return handle_; }
-  int Close() {
-    const int code = ZENTA_CloseSession(handle_);
-    handle_ = 0;
-    return code;
-  }
-
- private:
-  int handle_ = 0;
-};
 
 struct Result {
   int code = 0;
@@ -83,47 +56,6 @@ Result Perform(int handle, const std::string& method, const std::string& target,
   Result result;
   result.code = zenta::PerformRequest(handle, request, result.answer);
   return result;
-}
-
-// The echo server's answer: the connection's serial number, then the request byte for byte.
-struct Echo {
-  std::string connection;
-  std::string requestLine;
-  std::vector<std::string> headers;  // in the order they arrived, trailing whitespace dropped
-  std::string body;
-};
-
-Echo ParseEcho(const std::string& answer) {
-  Echo echo;
-  const std::size_t firstLine = answer.find('\n');
-  echo.connection = answer.substr(0, firstLine);
-  const std::string request = answer.substr(firstLine + 1);
-  const std::size_t headEnd = request.find("\r\n\r\n");
-  const std::string head = request.substr(0, headEnd + 2);
-  std::size_t start = 0;
-  for (std::size_t end; (end = head.find("\r\n", start)) != std::string::npos; start = end + 2) {
-    std::string line = head.substr(start, end - start);
-    // Whitespace after a value is not part of it; WinHTTP writes an empty value as "Name: ".
-    while (!line.empty() && (line.back() == ' ' || line.back() == '\t')) line.pop_back();
-    (start == 0 ? echo.requestLine : echo.headers.emplace_back()) = line;
-  }
-  echo.body = headEnd == std::string::npos ? std::string() : request.substr(headEnd + 4);
-  return echo;
-}
-
-std::size_t CountStarting(const std::vector<std::string>& lines, const std::string& prefix) {
-  std::size_t count = 0;
-  for (const std::string& line : lines) {
-    if (line.size() >= prefix.size()) {
-      bool same = true;
-      for (std::size_t i = 0; i < prefix.size() && same; ++i) {
-        same = std::tolower(static_cast<unsigned char>(line[i])) ==
-               std::tolower(static_cast<unsigned char>(prefix[i]));
-      }
-      if (same) ++count;
-    }
-  }
-  return count;
 }
 
 // The head as it arrived, one header a line, with bytes outside printable ASCII as \xHH: for
@@ -206,7 +138,7 @@ TEST_F(WinHttp, RequestBytesAreExactlyTheRequests) {
         {"X-A", "1 \t x"},
         {"x-b", "3"}},
        "",
-       {"X-B: 2", "X-Utf8: caf\xC3\xA9 \xE6\x97\xA5 \xF0\x9F\x93\xB7", "X-Empty:", "X-A: 1 \t x",
+       {"X-B: 2", "X-Utf8: caf\xC3\xA9 \xE6\x97\xA5 \xF0\x9F\x93\xB7", "X-Empty: ", "X-A: 1 \t x",
         "x-b: 3"},
        {"Content-Length:", "Content-Type:", "Expect:", "Transfer-Encoding:", "Cookie:"}},
       {"POST with a body: its length once, no type of the gateway's own",
@@ -238,7 +170,7 @@ TEST_F(WinHttp, RequestBytesAreExactlyTheRequests) {
     const Result result = Perform(session.Handle(), row.method, row.target, row.headers, row.body);
     ASSERT_EQ(result.code, ZENTA_OK);
     EXPECT_EQ(result.answer.status, 200);
-    const Echo echo = ParseEcho(result.Body());
+    const corvane_test::Echo echo = ParseEcho(result.Body());
     EXPECT_EQ(echo.requestLine, row.method + " " + row.target + " HTTP/1.1");
     std::size_t next = 0;
     for (const std::string& header : row.expectedInOrder) {
@@ -248,10 +180,10 @@ TEST_F(WinHttp, RequestBytesAreExactlyTheRequests) {
           << Printable(echo.headers);
     }
     for (const std::string& prefix : row.absent) {
-      EXPECT_EQ(CountStarting(echo.headers, prefix), 0u) << prefix;
+      EXPECT_EQ(corvane_test::CountStarting(echo.headers, prefix), 0u) << prefix;
     }
-    EXPECT_LE(CountStarting(echo.headers, "Content-Length:"), 1u);
-    EXPECT_EQ(CountStarting(echo.headers, "Host: 127.0.0.1:" + port), 1u);
+    EXPECT_LE(corvane_test::CountStarting(echo.headers, "Content-Length:"), 1u);
+    EXPECT_EQ(corvane_test::CountStarting(echo.headers, "Host: 127.0.0.1:" + port), 1u);
     EXPECT_EQ(echo.body, row.body);
   }
 }
@@ -325,7 +257,7 @@ TEST_F(WinHttp, BodylessAnswersAreCompleteWithoutTheirAnnouncedBody) {
 
 TEST_F(WinHttp, AnswersAboveTheCapAreRefused) {
   constexpr int kCap = 300000;  // more than one read of the transport's
-  ZENTA_SessionOptions options = Options(0, 0);
+  ZENTA_SessionOptions options = corvane_test::Options(0, 0, 0);
   options.maxAnswerBytes = kCap;
   Session session(ServerUrl(), &options);
   const std::string cap = std::to_string(kCap);
@@ -363,7 +295,7 @@ TEST_F(WinHttp, SequentialCallsReuseOneConnection) {
 }
 
 TEST_F(WinHttp, ParallelCallsShareAtMostMaxConnections) {
-  const ZENTA_SessionOptions options = Options(0, 3);
+  const ZENTA_SessionOptions options = corvane_test::Options(0, 0, 3);
   Session session(ServerUrl(), &options);
   constexpr int kThreads = 6;
   constexpr int kCalls = 8;
@@ -376,7 +308,7 @@ TEST_F(WinHttp, ParallelCallsShareAtMostMaxConnections) {
       for (int i = 0; i < kCalls; ++i) {
         const std::string target = "/delay/20/t" + std::to_string(t) + "/c" + std::to_string(i);
         const Result result = Perform(session.Handle(), "GET", target);
-        const Echo echo = ParseEcho(result.Body());
+        const corvane_test::Echo echo = ParseEcho(result.Body());
         if (result.code != ZENTA_OK || echo.requestLine != "GET " + target + " HTTP/1.1") ++wrong;
         std::lock_guard<std::mutex> lock(mutex);
         connections.insert(echo.connection);
@@ -390,7 +322,7 @@ TEST_F(WinHttp, ParallelCallsShareAtMostMaxConnections) {
 }
 
 TEST_F(WinHttp, RequestTimeoutEndsASlowExchange) {
-  const ZENTA_SessionOptions options = Options(300, 0);
+  const ZENTA_SessionOptions options = corvane_test::Options(0, 300, 0);
   Session session(ServerUrl(), &options);
   const Clock::time_point start = Clock::now();
   EXPECT_EQ(Perform(session.Handle(), "GET", "/delay/3000/slow").code, ZENTA_E_TIMEOUT);
@@ -400,7 +332,7 @@ TEST_F(WinHttp, RequestTimeoutEndsASlowExchange) {
 TEST_F(WinHttp, WaitingForAConnectionCountsTowardTheTimeout) {
   // One connection; each exchange takes 600 ms of a 1000 ms budget, so the second call, which
   // first waits for the first one, runs out of time.
-  const ZENTA_SessionOptions options = Options(1000, 1);
+  const ZENTA_SessionOptions options = corvane_test::Options(0, 1000, 1);
   Session session(ServerUrl(), &options);
   const std::string token = Token("first");
   int first = 1;
@@ -413,7 +345,7 @@ TEST_F(WinHttp, WaitingForAConnectionCountsTowardTheTimeout) {
 }
 
 TEST_F(WinHttp, CloseFailsCallsWaitingForAConnection) {
-  const ZENTA_SessionOptions options = Options(0, 1);
+  const ZENTA_SessionOptions options = corvane_test::Options(0, 0, 1);
   Session session(ServerUrl(), &options);
   const std::string token = Token("running");
   int running = 1;
@@ -489,7 +421,7 @@ TEST_F(WinHttp, CaFileIsRefusedWhereItWouldBeUsed) {
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(std::string(row.url) + " verifyTls " + std::to_string(row.verifyTls));
-    ZENTA_SessionOptions options = Options(0, 0);
+    ZENTA_SessionOptions options = corvane_test::Options(0, 0, 0);
     options.verifyTls = row.verifyTls;
     options.caFile = "C:\\certs\\ca.pem";
     int handle = -1;

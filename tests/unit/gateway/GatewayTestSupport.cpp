@@ -194,28 +194,4 @@ Outcome Send(int handle, RequestRecord& record) {
   return outcome;
 }
 
-Session::Session(const std::string& url, const ZENTA_SessionOptions* options) {
-  EXPECT_EQ(ZENTA_OpenSession(url.c_str(), options, &handle_), ZENTA_OK) << url;
-}
-
-Session::~Session() {
-  if (handle_ != 0) ZENTA_CloseSession(handle_);
-}
-
-int Session::Close() {
-  const int code = ZENTA_CloseSession(handle_);
-  handle_ = 0;
-  return code;
-}
-
-ZENTA_SessionOptions Options(int connectMs, int requestMs, int maxConnections, int verifyTls) {
-  ZENTA_SessionOptions options{};
-  options.structSize = sizeof options;
-  options.connectTimeoutMs = connectMs;
-  options.requestTimeoutMs = requestMs;
-  options.maxConnections = maxConnections;
-  options.verifyTls = verifyTls;
-  return options;
-}
-
 }  // namespace gateway_test

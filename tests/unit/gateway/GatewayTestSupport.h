@@ -1,5 +1,5 @@
 // Shared pieces of the gateway tests: an HTTP server on 127.0.0.1 that records what it receives,
-// request records built byte by byte at the binding offsets, and a session that closes itself.
+// and request records built byte by byte at the binding offsets.
 #ifndef CORVANE_TESTS_GATEWAY_GATEWAYTESTSUPPORT_H
 #define CORVANE_TESTS_GATEWAY_GATEWAYTESTSUPPORT_H
 
@@ -15,6 +15,8 @@
 #include <thread>
 #include <utility>
 #include <vector>
+
+#include "GatewaySession.h"
 
 namespace gateway_test {
 
@@ -98,21 +100,8 @@ struct Outcome {
 // Sends record on handle, copies the answer out and gives every buffer back.
 Outcome Send(int handle, RequestRecord& record);
 
-// A session that is closed when the test leaves its scope.
-class Session {
- public:
-  explicit Session(const std::string& url, const ZENTA_SessionOptions* options = nullptr);
-  ~Session();
-  Session(const Session&) = delete;
-  Session& operator=(const Session&) = delete;
-  int Handle() const { return handle_; }
-  int Close();
-
- private:
-  int handle_ = 0;
-};
-
-ZENTA_SessionOptions Options(int connectMs, int requestMs, int maxConnections, int verifyTls = 0);
+using corvane_test::Options;
+using corvane_test::Session;
 
 }  // namespace gateway_test
 

@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdlib>
@@ -18,10 +17,6 @@ namespace gateway_test {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-long long MillisecondsSince(Clock::time_point start) {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-}
 
 // Opens a session and closes it again at once; the code of the open, and 0 left in *handle on
 // failure.
@@ -168,47 +163,6 @@ TEST(ErrorText, HttpStatusOfRecoversOnlyTheHttpFamily) {
   }
 }
 
-TEST(Connections, SequentialCallsReuseOneConnection) {
-  TestServer server;
-  Session session(server.Url());
-  for (int i = 0; i < 20; ++i) {
-    RequestRecord record(i % 2 == 0 ? "GET" : "POST", "seq/" + std::to_string(i));
-    if (i % 2 == 1) record.Header("Content-Type", "application/json").Body("{\"i\":1}");
-    ASSERT_EQ(Send(session.Handle(), record).code, ZENTA_OK) << i;
-  }
-  EXPECT_EQ(server.Seen().size(), 20u);
-  EXPECT_EQ(server.Connections(), 1u);
-}
-
-TEST(Connections, ManyThreadsShareOneHandle) {
-  TestServer server;
-  server.Respond([](const httplib::Request& request, httplib::Response& response) {
-    response.set_content("{\"target\":\"" + request.target + "\"}", "application/json");
-  });
-  Session session(server.Url("/base"));
-  constexpr int kThreads = 8;
-  constexpr int kCalls = 50;
-  std::atomic<int> wrong{0};
-  std::vector<std::thread> threads;
-  for (int t = 0; t < kThreads; ++t) {
-    threads.emplace_back([&, t] {
-      for (int i = 0; i < kCalls; ++i) {
-        const std::string path = "t" + std::to_string(t) + "/c" + std::to_string(i);
-        RequestRecord record("GET", path);
-        const Outcome outcome = Send(session.Handle(), record);
-        if (outcome.code != ZENTA_OK || outcome.answer != "{\"target\":\"/base/" + path + "\"}") {
-          ++wrong;
-        }
-      }
-    });
-  }
-  for (std::thread& thread : threads) thread.join();
-  EXPECT_EQ(wrong.load(), 0);
-  EXPECT_EQ(server.Seen().size(), static_cast<std::size_t>(kThreads * kCalls));
-  EXPECT_LE(server.Connections(), 4u) << "default pool size is 4";
-  EXPECT_EQ(zenta::OutstandingAnswerBuffers(), 0u);
-}
-
 TEST(Connections, TransportFailuresHaveTheirCodes) {
   int closedPort = 0;
   {
@@ -231,20 +185,6 @@ TEST(Connections, TransportFailuresHaveTheirCodes) {
     RequestRecord record("GET", "x");
     EXPECT_EQ(Send(session.Handle(), record).code, row.expected);
   }
-}
-
-TEST(Timeouts, RequestTimeoutEndsASlowExchange) {
-  TestServer server;
-  server.Respond([](const httplib::Request&, httplib::Response& response) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-    response.set_content("{}", "application/json");
-  });
-  const ZENTA_SessionOptions options = Options(0, 300, 0);
-  Session session(server.Url(), &options);
-  RequestRecord record("GET", "slow");
-  const Clock::time_point start = Clock::now();
-  EXPECT_EQ(Send(session.Handle(), record).code, ZENTA_E_TIMEOUT);
-  EXPECT_LT(MillisecondsSince(start), 1200) << "the answer was awaited, not cut at the timeout";
 }
 
 TEST(Timeouts, WaitingForAConnectionCountsTowardTheTimeout) {

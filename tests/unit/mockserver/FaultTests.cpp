@@ -16,17 +16,14 @@ using Clock = std::chrono::steady_clock;
 constexpr char kPrivacyPath[] = "/vusk/api/v1.1/config/ai/privacy";
 constexpr char kPosPath[] = "/vusk/api/v1.1/config/pos";
 
-bool IsJson(const std::string& text) {
-  rapidjson::Document document;
-  document.Parse(text.c_str());
-  return !document.HasParseError();
-}
-
 long long ElapsedMs(Clock::time_point since) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count();
 }
 
-TEST_F(FaultTest, EveryKindIsObservableForItsCountThenTheAnswerIsNormal) {
+// Delays, error pages, garbage, dropped connections and business codes are what the integration
+// tests (tests/integration) inject and see through the library, each with its status; here are
+// the details a status does not show.
+TEST_F(FaultTest, FaultDetailsAreObservableForTheCountThenTheAnswerIsNormal) {
   struct Case {
     const char* name;
     std::string fault;  // members beside "path" and "count"
@@ -35,38 +32,12 @@ TEST_F(FaultTest, EveryKindIsObservableForItsCountThenTheAnswerIsNormal) {
     std::function<void(const Envelope&)> checkClient;
   };
   const Case cases[] = {
-      {"delay", R"("kind":"delay","delayMs":300)",
-       [](const RawAnswer& raw) {
-         EXPECT_EQ(raw.status, 200);
-         EXPECT_TRUE(IsJson(raw.body));
-       },
-       [](const Envelope& answer) { EXPECT_EQ(answer.code, kCodeOk); }},
-      {"http error", R"("kind":"http-error","status":503)",
-       [](const RawAnswer& raw) {
-         EXPECT_EQ(raw.status, 503);
-         EXPECT_EQ(raw.Header("content-type").rfind("text/html", 0), 0U);
-         EXPECT_FALSE(IsJson(raw.body));
-       },
-       [](const Envelope& answer) {
-         EXPECT_EQ(answer.status, 503);
-         EXPECT_FALSE(answer.isObject);
-       }},
       {"http error with its own body", R"("kind":"http-error","status":502,"body":"bad gateway")",
        [](const RawAnswer& raw) {
          EXPECT_EQ(raw.status, 502);
          EXPECT_EQ(raw.body, "bad gateway");
        },
        [](const Envelope& answer) { EXPECT_EQ(answer.body, "bad gateway"); }},
-      {"garbage", R"("kind":"garbage")",
-       [](const RawAnswer& raw) {
-         EXPECT_EQ(raw.status, 200);
-         EXPECT_FALSE(raw.body.empty());
-         EXPECT_FALSE(IsJson(raw.body));
-       },
-       [](const Envelope& answer) {
-         EXPECT_EQ(answer.status, 200);
-         EXPECT_FALSE(answer.isObject);
-       }},
       {"truncate", R"("kind":"truncate")",
        [](const RawAnswer& raw) {
          EXPECT_EQ(raw.status, 200);
@@ -75,21 +46,6 @@ TEST_F(FaultTest, EveryKindIsObservableForItsCountThenTheAnswerIsNormal) {
          EXPECT_LT(raw.body.size(), declared);
        },
        [](const Envelope& answer) { EXPECT_FALSE(answer.received); }},
-      {"drop", R"("kind":"drop")", [](const RawAnswer& raw) { EXPECT_EQ(raw.bytes, ""); },
-       [](const Envelope& answer) { EXPECT_FALSE(answer.received); }},
-      {"business code", R"("kind":"business","code":4321)",
-       [](const RawAnswer& raw) {
-         EXPECT_EQ(raw.status, 200);
-         rapidjson::Document document;
-         document.Parse(raw.body.c_str());
-         ASSERT_TRUE(document.IsObject()) << raw.body;
-         EXPECT_EQ(document["code"].GetInt(), 4321);
-         EXPECT_FALSE(document.HasMember("data"));
-       },
-       [](const Envelope& answer) {
-         EXPECT_EQ(answer.code, 4321);
-         EXPECT_TRUE(answer.Data().IsNull());
-       }},
       {"business code keeping the data", R"("kind":"business","code":-7,"keepData":true)",
        [](const RawAnswer& raw) {
          rapidjson::Document document;
@@ -111,14 +67,9 @@ TEST_F(FaultTest, EveryKindIsObservableForItsCountThenTheAnswerIsNormal) {
                 R"({"path":")" + std::string(kPrivacyPath) + R"(","count":2,)" + row.fault + "}");
     ASSERT_EQ(added.code, kCodeOk) << added.body;
 
-    const auto started = Clock::now();
     row.checkRaw(RawExchange(Port(), RawRequest("GET", kPrivacyPath, StandardHeaderLines())));
     auto client = NewClient(true);
     row.checkClient(ReadEnvelope(client->Get(kPrivacyPath, StandardHeaders())));
-    if (row.fault.find("delay") != std::string::npos) {
-      EXPECT_GE(ElapsedMs(started), 600);
-      EXPECT_LT(ElapsedMs(started), 20000);
-    }
 
     const Envelope normal = ReadEnvelope(client->Get(kPrivacyPath, StandardHeaders()));
     EXPECT_EQ(normal.code, kCodeOk) << normal.body;
@@ -135,12 +86,9 @@ TEST_F(FaultTest, PathsMatchExactlyOrAllAndTheFirstAddedFaultWins) {
     int posCode;
   };
   const Case cases[] = {
-      {"exact path only", R"([{"path":"/vusk/api/v1.1/config/pos","kind":"business","code":1}])",
-       kCodeOk, 1},
       {"the query is not part of the path",
        R"([{"path":"/vusk/api/v1.1/config/pos?x=1","kind":"business","code":1}])", kCodeOk,
        kCodeOk},
-      {"every path", R"([{"path":"*","kind":"business","code":2}])", 2, 2},
       {"first added wins",
        R"([{"path":"*","kind":"business","code":3},
            {"path":"/vusk/api/v1.1/config/pos","kind":"business","code":4}])",

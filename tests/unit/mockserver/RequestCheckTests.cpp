@@ -145,13 +145,5 @@ TEST_F(RequestCheckTest, PathsAndMethodsAreRoutedExactly) {
   }
 }
 
-TEST_F(RequestCheckTest, PercentEncodedIdsAreDecodedBeforeLookup) {
-  const auto answer = Get("/vusk/api/v1.1/common/request/picture/P%200200");
-  ASSERT_TRUE(answer);
-  EXPECT_EQ(answer->status, 200);
-  EXPECT_EQ(answer->get_header_value("Content-Type"), "image/png");
-  EXPECT_EQ(answer->body.substr(1, 3), "PNG");
-}
-
 }  // namespace
 }  // namespace corvane::mock::testing

@@ -1,79 +1,35 @@
-// corvane-echo-server: the Linux side of the Windows transport tests. A small HTTP/1.1 server on
-// 127.0.0.1 that answers every request with the request's own bytes, so a test running under wine
-// sees exactly what its WinHTTP transport put on the wire. The echo is one line with the serial
-// number of the TCP connection the request came on (which shows keep-alive reuse), then the
-// request's head and body byte for byte. What else it answers is steered by leading "name/value"
-// segments of the request target, so every test case is self-contained:
-//
-//   status/N        answer with HTTP status N (default 200)
-//   type/T          Content-Type T, percent-decoded; "type/-" sends none (default text/plain)
-//   delay/MS        wait MS milliseconds before answering
-//   body/B          answer B, percent-decoded, instead of the echo
-//   bytes/N         answer N bytes of 'a' with a Content-Length
-//   chunked/N       answer N bytes of 'a' in chunked coding, without a Content-Length
-//   location/L      add a Location header, percent-decoded
-//   close-once/K    the first request that carries token K: read it, then close without answering
-//   reset-once/K    the first request that carries token K: send the head of an answer, then
-//                   reset the connection instead of sending its body
-//   tag/K           count the request under token K
-//   count/K         answer how many requests carried token K so far (tag, close-once, reset-once)
-//
-// The first line on standard output is "listening on http://127.0.0.1:PORT", flushed at once.
-// Runs until it is killed.
+#include "EchoServer.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <signal.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <map>
-#include <mutex>
 #include <optional>
-#include <string>
-#include <thread>
+#include <stdexcept>
 
+namespace corvane_test {
 namespace {
 
 constexpr std::size_t kMostHeadBytes = 64 * 1024;
 constexpr std::size_t kChunkBytes = 1 << 20;
+constexpr int kPollMs = 20;  // how often a waiting thread looks whether the server stops
 
-// Closes a socket descriptor when the connection's thread ends.
-class Socket {
- public:
-  explicit Socket(int fd) : fd_(fd) {}
-  Socket(const Socket&) = delete;
-  Socket& operator=(const Socket&) = delete;
-  ~Socket() {
-    if (fd_ >= 0) close(fd_);
+// Waits until fd can be read, or stop is set; false when the server stops.
+bool WaitReadable(int fd, const std::atomic<bool>& stop) {
+  while (!stop) {
+    pollfd entry{fd, POLLIN, 0};
+    if (poll(&entry, 1, kPollMs) > 0) return true;
   }
-  int Fd() const { return fd_; }
-
- private:
-  int fd_;
-};
-
-// Token counts for the once-only faults and count/K.
-std::mutex tokensMutex;
-std::map<std::string, int> tokenCounts;
-
-int CountToken(const std::string& token) {
-  std::lock_guard<std::mutex> lock(tokensMutex);
-  return ++tokenCounts[token];
-}
-
-int TokenCount(const std::string& token) {
-  std::lock_guard<std::mutex> lock(tokensMutex);
-  auto found = tokenCounts.find(token);
-  return found == tokenCounts.end() ? 0 : found->second;
+  return false;
 }
 
 bool SendAll(int fd, const char* data, std::size_t size) {
@@ -122,8 +78,25 @@ std::optional<std::string> HeaderValue(const std::string& head, const std::strin
   return head.substr(start, end - start);
 }
 
+const char* Reason(int status) {
+  switch (status) {
+    case 200:
+      return "OK";
+    case 301:
+      return "Moved Permanently";
+    case 404:
+      return "Not Found";
+    case 502:
+      return "Bad Gateway";
+    default:
+      return "Status";
+  }
+}
+
+}  // namespace
+
 // What the target's leading segments ask for.
-struct Plan {
+struct EchoServer::Plan {
   int status = 200;
   std::optional<std::string> contentType = std::string("text/plain");
   int delayMs = 0;
@@ -136,7 +109,53 @@ struct Plan {
   std::string resetOnce;
 };
 
-Plan PlanFor(const std::string& target) {
+EchoServer::EchoServer(int port) {
+  listener_ = socket(AF_INET, SOCK_STREAM, 0);
+  const int on = 1;
+  setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(static_cast<std::uint16_t>(port));
+  socklen_t size = sizeof address;
+  if (listener_ < 0 ||
+      bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      listen(listener_, 64) != 0 ||
+      getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
+    if (listener_ >= 0) close(listener_);
+    throw std::runtime_error("the echo server cannot listen on 127.0.0.1");
+  }
+  port_ = ntohs(address.sin_port);
+  acceptor_ = std::thread([this] { Accept(); });
+}
+
+EchoServer::~EchoServer() {
+  stop_ = true;
+  acceptor_.join();
+  for (std::thread& connection : connections_) connection.join();
+  close(listener_);
+}
+
+void EchoServer::Accept() {
+  long long serial = 0;
+  while (WaitReadable(listener_, stop_)) {
+    const int fd = accept(listener_, nullptr, nullptr);
+    if (fd >= 0) connections_.emplace_back([this, fd, number = ++serial] { Serve(fd, number); });
+  }
+}
+
+int EchoServer::CountToken(const std::string& token) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return ++tokenCounts_[token];
+}
+
+int EchoServer::TokenCount(const std::string& token) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto found = tokenCounts_.find(token);
+  return found == tokenCounts_.end() ? 0 : found->second;
+}
+
+EchoServer::Plan EchoServer::PlanFor(const std::string& target) {
   Plan plan;
   std::size_t at = 1;  // after the leading "/"
   for (;;) {
@@ -177,23 +196,9 @@ Plan PlanFor(const std::string& target) {
   return plan;
 }
 
-const char* Reason(int status) {
-  switch (status) {
-    case 200:
-      return "OK";
-    case 301:
-      return "Moved Permanently";
-    case 404:
-      return "Not Found";
-    case 502:
-      return "Bad Gateway";
-    default:
-      return "Status";
-  }
-}
-
 // Answers one request. Returns false when the connection must end.
-bool Answer(int fd, long long connection, const std::string& request, const std::string& target) {
+bool EchoServer::Answer(int fd, long long connection, const std::string& request,
+                        const std::string& target) {
   const Plan plan = PlanFor(target);
   if (!plan.closeOnce.empty() && CountToken(plan.closeOnce) == 1) return false;
   if (plan.delayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(plan.delayMs));
@@ -243,8 +248,7 @@ bool Answer(int fd, long long connection, const std::string& request, const std:
   return SendAll(fd, bodyless ? head : head + body);
 }
 
-void Serve(int fd, long long connection) {
-  const Socket socket(fd);
+void EchoServer::Serve(int fd, long long connection) {
   const int on = 1;
   // WinHTTP writes the head and the body of a request separately; without TCP_NODELAY on this
   // side the delayed ACK holds every POST back by some 40 ms.
@@ -255,11 +259,11 @@ void Serve(int fd, long long connection) {
     // Whatever does not start like a request line (a TLS handshake, say) gets a 400 and the end.
     if (!received.empty() && (received[0] < 'A' || received[0] > 'Z')) {
       SendAll(fd, "HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
-      return;
+      break;
     }
     const std::size_t headEnd = received.find("\r\n\r\n");
     if (headEnd == std::string::npos) {
-      if (received.size() > kMostHeadBytes) return;
+      if (received.size() > kMostHeadBytes) break;
     } else {
       const std::string head = received.substr(0, headEnd + 2);
       const std::optional<std::string> length = HeaderValue(head, "Content-Length");
@@ -271,50 +275,19 @@ void Serve(int fd, long long connection) {
         const std::size_t targetStart = request.find(' ') + 1;
         const std::string target =
             request.substr(targetStart, request.find(' ', targetStart) - targetStart);
-        if (!Answer(fd, connection, request, target)) return;
+        if (!Answer(fd, connection, request, target)) break;
         const std::optional<std::string> close = HeaderValue(head, "Connection");
-        if (close && Lower(*close) == "close") return;
+        if (close && Lower(*close) == "close") break;
         continue;
       }
     }
+    if (!WaitReadable(fd, stop_)) break;
     const ssize_t count = recv(fd, chunk, sizeof chunk, 0);
     if (count < 0 && errno == EINTR) continue;
-    if (count <= 0) return;
+    if (count <= 0) break;
     received.append(chunk, static_cast<std::size_t>(count));
   }
+  close(fd);
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  int port = 0;
-  if (argc == 3 && std::strcmp(argv[1], "--port") == 0) {
-    port = std::atoi(argv[2]);
-  } else if (argc != 1) {
-    std::fprintf(stderr, "usage: corvane-echo-server [--port PORT]\n");
-    return 2;
-  }
-  signal(SIGPIPE, SIG_IGN);
-  const int listener = socket(AF_INET, SOCK_STREAM, 0);
-  const int on = 1;
-  setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(static_cast<std::uint16_t>(port));
-  socklen_t size = sizeof address;
-  if (listener < 0 || bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      listen(listener, 64) != 0 ||
-      getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
-    std::perror("corvane-echo-server: cannot listen on 127.0.0.1");
-    return 1;
-  }
-  std::printf("listening on http://127.0.0.1:%d\n", ntohs(address.sin_port));
-  std::fflush(stdout);
-  long long connections = 0;
-  for (;;) {
-    const int fd = accept(listener, nullptr, nullptr);
-    if (fd < 0) continue;
-    std::thread(Serve, fd, ++connections).detach();
-  }
-}
+}  // namespace corvane_test
