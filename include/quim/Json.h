@@ -161,6 +161,8 @@ class QUIM_API Value {
  private:
   void release() noexcept;
   Node* mutableNode();  // detaches a shared payload before a write
+  template <class Integer>
+  Integer asInteger(const char* operation) const;  // asInt, asInt64 and asUInt64
 
   ValueType type_ = nullValue;
   union {

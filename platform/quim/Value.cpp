@@ -545,69 +545,45 @@ Value::Node* Value::mutableNode() {
 
 // ---- conversions --------------------------------------------------------------------------
 
-int Value::asInt() const {
+// Null is 0, booleans 0 and 1, integers when Integer holds them, reals truncated toward zero
+// when Integer holds the truncated value (NaN and the infinities never do); anything else throws.
+template <class Integer>
+Integer Value::asInteger(const char* operation) const {
+  using Limits = std::numeric_limits<Integer>;
+  // One past the largest value, a power of two and so exact as a double.
+  constexpr double kPastMax = 2.0 * static_cast<double>(Integer{1} << (Limits::digits - 1));
   switch (type_) {
-    case intValue:
-      if (u_.int_ < INT_MIN || u_.int_ > INT_MAX) ThrowOutOfRange("asInt", asString());
-      return static_cast<int>(u_.int_);
-    case uintValue:
-      ThrowOutOfRange("asInt", asString());
-    case realValue:
-      // In range when the truncated value is: (INT_MIN - 1, INT_MAX + 1); NaN fails both.
-      if (!(u_.real_ > -2147483649.0 && u_.real_ < 2147483648.0)) {
-        ThrowOutOfRange("asInt", asString());
-      }
-      return static_cast<int>(u_.real_);
     case nullValue:
       return 0;
     case booleanValue:
       return u_.bool_ ? 1 : 0;
+    case intValue:
+      if (u_.int_ < 0
+              ? u_.int_ < static_cast<std::int64_t>(Limits::min())
+              : static_cast<std::uint64_t>(u_.int_) > static_cast<std::uint64_t>(Limits::max())) {
+        ThrowOutOfRange(operation, asString());
+      }
+      return static_cast<Integer>(u_.int_);
+    case uintValue:  // above INT64_MAX
+      if (u_.uint_ > static_cast<std::uint64_t>(Limits::max())) {
+        ThrowOutOfRange(operation, asString());
+      }
+      return static_cast<Integer>(u_.uint_);
+    case realValue: {
+      const double whole = std::trunc(u_.real_);
+      if (!(whole >= static_cast<double>(Limits::min()) && whole < kPastMax)) {
+        ThrowOutOfRange(operation, asString());
+      }
+      return static_cast<Integer>(u_.real_);
+    }
     default:
-      ThrowWrongType("asInt", type_);
+      ThrowWrongType(operation, type_);
   }
 }
 
-std::int64_t Value::asInt64() const {
-  switch (type_) {
-    case nullValue:
-      return 0;
-    case booleanValue:
-      return u_.bool_ ? 1 : 0;
-    case intValue:
-      return u_.int_;
-    case uintValue:
-      if (u_.uint_ > static_cast<std::uint64_t>(INT64_MAX)) ThrowOutOfRange("asInt64", asString());
-      return static_cast<std::int64_t>(u_.uint_);
-    case realValue:
-      if (!(u_.real_ >= -9223372036854775808.0 && u_.real_ < 9223372036854775808.0)) {
-        ThrowOutOfRange("asInt64", asString());
-      }
-      return static_cast<std::int64_t>(u_.real_);
-    default:
-      ThrowWrongType("asInt64", type_);
-  }
-}
-
-std::uint64_t Value::asUInt64() const {
-  switch (type_) {
-    case nullValue:
-      return 0;
-    case booleanValue:
-      return u_.bool_ ? 1 : 0;
-    case intValue:
-      if (u_.int_ < 0) ThrowOutOfRange("asUInt64", asString());
-      return static_cast<std::uint64_t>(u_.int_);
-    case uintValue:
-      return u_.uint_;
-    case realValue:
-      if (!(u_.real_ > -1.0 && u_.real_ < 18446744073709551616.0)) {
-        ThrowOutOfRange("asUInt64", asString());
-      }
-      return static_cast<std::uint64_t>(u_.real_);
-    default:
-      ThrowWrongType("asUInt64", type_);
-  }
-}
+int Value::asInt() const { return asInteger<int>("asInt"); }
+std::int64_t Value::asInt64() const { return asInteger<std::int64_t>("asInt64"); }
+std::uint64_t Value::asUInt64() const { return asInteger<std::uint64_t>("asUInt64"); }
 
 double Value::asDouble() const {
   switch (type_) {
