@@ -7,6 +7,7 @@
 #include <chrono>
 #include <set>
 
+#include "JsonPut.h"
 #include "Png.h"
 
 namespace corvane::mock {
@@ -238,23 +239,6 @@ void AddMappers(SeededRandom& rng, PlatformState& state) {
 std::int64_t NowMs() {
   using namespace std::chrono;
   return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
-}
-
-using JsonWriter = rapidjson::Writer<rapidjson::StringBuffer>;
-
-void PutString(JsonWriter& w, const char* key, const std::string& value) {
-  w.Key(key);
-  w.String(value.data(), static_cast<rapidjson::SizeType>(value.size()));
-}
-
-void PutInt(JsonWriter& w, const char* key, std::int64_t value) {
-  w.Key(key);
-  w.Int64(value);
-}
-
-void PutBool(JsonWriter& w, const char* key, bool value) {
-  w.Key(key);
-  w.Bool(value);
 }
 
 void WriteChannel(JsonWriter& w, const Channel& channel) {

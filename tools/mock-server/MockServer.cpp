@@ -30,6 +30,8 @@
 #include <utility>
 #include <vector>
 
+#include "JsonPut.h"
+
 namespace corvane::mock {
 namespace {
 
@@ -44,8 +46,6 @@ constexpr std::size_t kMaxHeadBytes = 65536;  // request head kept for the heade
 constexpr std::size_t kMaxLoggedRequests = 256;
 constexpr std::size_t kMaxCountedPaths = 1024;
 constexpr std::size_t kBigPiece = 64 * 1024;  // a "big" answer is produced this much at a time
-
-using JsonWriter = rapidjson::Writer<rapidjson::StringBuffer>;
 
 // ---------------------------------------------------------------------------------------------
 // Connections
@@ -280,21 +280,6 @@ class PlatformHttpServer final : public httplib::Server {
 
 // ---------------------------------------------------------------------------------------------
 // JSON
-
-void PutString(JsonWriter& w, const char* key, const std::string& value) {
-  w.Key(key);
-  w.String(value.data(), static_cast<rapidjson::SizeType>(value.size()));
-}
-
-void PutInt(JsonWriter& w, const char* key, std::int64_t value) {
-  w.Key(key);
-  w.Int64(value);
-}
-
-void PutUint(JsonWriter& w, const char* key, std::uint64_t value) {
-  w.Key(key);
-  w.Uint64(value);
-}
 
 // The text of a JSON object whose members `fill` writes.
 template <class Fill>
