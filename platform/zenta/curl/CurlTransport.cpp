@@ -393,7 +393,6 @@ class CurlTransport final : public Transport {
         .Set(CURLOPT_PROXY, "")
         .Set(CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1))
         .Set(CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(config_.connectTimeout.count()))
-        .Set(CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(config_.maxAnswerBytes))
         .Set(CURLOPT_WRITEFUNCTION, &WriteBody)
         .Set(CURLOPT_WRITEDATA, static_cast<void*>(sink))
         .Set(CURLOPT_CUSTOMREQUEST, method.c_str());
@@ -402,7 +401,14 @@ class CurlTransport final : public Transport {
           .Set(CURLOPT_SSL_VERIFYHOST, config_.verifyTls ? 2L : 0L);
       if (!config_.caFile.empty()) options.Set(CURLOPT_CAINFO, config_.caFile.c_str());
     }
-    if (method == "HEAD") options.Set(CURLOPT_NOBODY, 1L);
+    // An answer announcing more than the cap is refused before its body is read; an answer to
+    // HEAD announces the length of a body that never comes, so only the sink's own count
+    // applies to it.
+    if (method == "HEAD") {
+      options.Set(CURLOPT_NOBODY, 1L);
+    } else {
+      options.Set(CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(config_.maxAnswerBytes));
+    }
     // libcurl re-sends a request whose reused connection closed before any answer byte came
     // back. For a request that is not idempotent, reuse only a connection that was busy within
     // the last second: a server's keep-alive close, the usual cause, comes after a longer idle.

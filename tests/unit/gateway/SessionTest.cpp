@@ -1,22 +1,18 @@
-// Sessions: opening arguments, handles, error texts, connections, timeouts, threads and closing.
+// Sessions: opening arguments, handles, error texts and tracing. What a session's transport does
+// with connections, timeouts and closing is checked in tests/transport.
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstddef>
 #include <cstdlib>
 #include <set>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "GatewayTestSupport.h"
-#include "ZentaInternal.h"
 
 namespace gateway_test {
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 // Opens a session and closes it again at once; the code of the open, and 0 left in *handle on
 // failure.
@@ -161,93 +157,6 @@ TEST(ErrorText, HttpStatusOfRecoversOnlyTheHttpFamily) {
     SCOPED_TRACE(row.code);
     EXPECT_EQ(ZENTA_HttpStatusOf(row.code), row.status);
   }
-}
-
-TEST(Connections, TransportFailuresHaveTheirCodes) {
-  int closedPort = 0;
-  {
-    const TestServer gone;  // its port is closed once it stops
-    closedPort = gone.Port();
-  }
-  TestServer plainHttp;
-  const struct {
-    const char* name;
-    std::string url;
-    int expected;
-  } rows[] = {
-      {"nothing listens", "http://127.0.0.1:" + std::to_string(closedPort), ZENTA_E_CONNECT},
-      {"TLS to a plain HTTP server", "https://127.0.0.1:" + std::to_string(plainHttp.Port()),
-       ZENTA_E_TLS},
-  };
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.name);
-    Session session(row.url);
-    RequestRecord record("GET", "x");
-    EXPECT_EQ(Send(session.Handle(), record).code, row.expected);
-  }
-}
-
-TEST(Timeouts, WaitingForAConnectionCountsTowardTheTimeout) {
-  TestServer server;
-  server.Respond([](const httplib::Request&, httplib::Response& response) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(600));
-    response.set_content("{}", "application/json");
-  });
-  // One connection; each exchange takes 600 ms of a 1000 ms budget, so the second call, which
-  // first waits for the first one, runs out of time.
-  const ZENTA_SessionOptions options = Options(0, 1000, 1);
-  Session session(server.Url(), &options);
-  int first = 1;
-  std::thread firstCall([&] {
-    RequestRecord record("GET", "first");
-    first = Send(session.Handle(), record).code;
-  });
-  while (server.Seen().empty()) std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  RequestRecord record("GET", "second");
-  EXPECT_EQ(Send(session.Handle(), record).code, ZENTA_E_TIMEOUT);
-  firstCall.join();
-  EXPECT_EQ(first, ZENTA_OK);
-}
-
-TEST(CloseSession, WaitsForCallsUnderWayAndFailsTheRest) {
-  TestServer server;
-  std::mutex finishMutex;
-  Clock::time_point lastAnswerWritten{};
-  server.Respond([&](const httplib::Request&, httplib::Response& response) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    response.set_content("{}", "application/json");
-    std::lock_guard<std::mutex> lock(finishMutex);
-    lastAnswerWritten = std::max(lastAnswerWritten, Clock::now());
-  });
-  const ZENTA_SessionOptions options = Options(0, 0, 2);
-  Session session(server.Url(), &options);
-  const int handle = session.Handle();
-  std::vector<int> codes(6, 1);
-  std::vector<std::thread> threads;
-  for (std::size_t i = 0; i < codes.size(); ++i) {
-    threads.emplace_back([&, i] {
-      RequestRecord record("GET", "call/" + std::to_string(i));
-      codes[i] = Send(handle, record).code;
-    });
-  }
-  while (server.Seen().size() < 2) std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  EXPECT_EQ(session.Close(), ZENTA_OK);
-  const Clock::time_point closed = Clock::now();
-  for (std::thread& thread : threads) thread.join();
-  EXPECT_GE(closed, lastAnswerWritten) << "CloseSession returned before its calls finished";
-
-  const auto succeeded = static_cast<std::size_t>(std::count(codes.begin(), codes.end(), 0));
-  EXPECT_EQ(succeeded, server.Seen().size()) << "every request sent was answered";
-  EXPECT_GE(succeeded, 2u);
-  for (int code : codes) {
-    EXPECT_TRUE(code == ZENTA_OK || code == ZENTA_E_SESSION_CLOSED ||
-                code == ZENTA_E_UNKNOWN_HANDLE)
-        << code;
-  }
-  RequestRecord later("GET", "later");
-  EXPECT_EQ(Send(handle, later).code, ZENTA_E_UNKNOWN_HANDLE);
-  EXPECT_EQ(ZENTA_CloseSession(handle), ZENTA_E_UNKNOWN_HANDLE);
-  EXPECT_EQ(zenta::OutstandingAnswerBuffers(), 0u);
 }
 
 // Runs only in the gateway_trace test, whose environment holds ZENTA_TRACE=1 from the start.
