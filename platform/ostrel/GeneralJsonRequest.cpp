@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <new>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "RequestBuilder.h"
@@ -15,18 +16,15 @@ namespace ostrel {
 namespace {
 
 // "application/json" or any "type/subtype+json", parameters ignored, case-insensitive.
-bool IsJsonContentType(const std::string& contentType) {
-  std::string type = contentType.substr(0, contentType.find(';'));
+bool IsJsonContentType(std::string_view contentType) {
+  std::string_view type = contentType.substr(0, contentType.find(';'));
   const std::size_t first = type.find_first_not_of(" \t");
-  const std::size_t last = type.find_last_not_of(" \t");
-  type = first == std::string::npos ? std::string() : type.substr(first, last - first + 1);
-  for (char& c : type) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-  }
-  const std::string suffix = "+json";
-  return type == "application/json" ||
-         (type.size() > suffix.size() && type.find('/') != std::string::npos &&
-          type.compare(type.size() - suffix.size(), suffix.size(), suffix) == 0);
+  if (first == std::string_view::npos) return false;
+  type = type.substr(first, type.find_last_not_of(" \t") - first + 1);
+  constexpr std::string_view kSuffix = "+json";
+  return zenta::EqualsIgnoringAsciiCase(type, "application/json") ||
+         (type.size() > kSuffix.size() && type.find('/') != std::string_view::npos &&
+          zenta::EqualsIgnoringAsciiCase(type.substr(type.size() - kSuffix.size()), kSuffix));
 }
 
 int Carry(int handle, const RestRequest& record, RestResponse& response) {

@@ -51,18 +51,10 @@ struct ByteTable {
 
 constexpr ByteTable kBytes;
 
-// True when text is non-empty and every byte has the class.
+// True when every byte of text has the class.
 bool AllOfClass(std::string_view text, ByteClass byteClass) {
   for (char c : text) {
     if ((kBytes.classes[static_cast<unsigned char>(c)] & byteClass) == 0) return false;
-  }
-  return true;
-}
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if ((a[i] | 0x20) != (b[i] | 0x20)) return false;  // b is letters and "-" only
   }
   return true;
 }
@@ -100,8 +92,8 @@ int ReadHeader(const HttpHeaderItem& item, std::int32_t bodyLength,
   if (name.empty() || !AllOfClass(name, kToken) || !AllOfClass(value, kFieldValue)) {
     return ZENTA_E_BAD_HEADER;
   }
-  if (EqualsIgnoringCase(name, "Transfer-Encoding")) return ZENTA_E_BAD_HEADER;
-  if (EqualsIgnoringCase(name, "Content-Length")) {
+  if (zenta::EqualsIgnoringAsciiCase(name, "Transfer-Encoding")) return ZENTA_E_BAD_HEADER;
+  if (zenta::EqualsIgnoringAsciiCase(name, "Content-Length")) {
     return value == std::to_string(bodyLength) ? ZENTA_OK : ZENTA_E_BAD_HEADER;
   }
   headers.push_back({name, value});

@@ -6,6 +6,8 @@
 #include <string>
 #include <utility>
 
+#include "ZentaInternal.h"
+
 namespace zenta {
 namespace {
 
@@ -13,10 +15,8 @@ bool IsAlpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 bool IsHexDigit(char c) { return IsDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
 
-char ToLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
 std::string Lowered(std::string text) {
-  for (char& c : text) c = ToLower(c);
+  for (char& c : text) c = AsciiLower(c);
   return text;
 }
 

@@ -17,6 +17,20 @@ namespace zenta {
 // server cannot make the client allocate without bound.
 constexpr std::size_t kMaxAnswerBytes = 64u * 1024u * 1024u;
 
+// ASCII case folding for the names the protocol compares without case (schemes, host names,
+// header names, media types); bytes outside A-Z stay as they are.
+inline char AsciiLower(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+inline bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
+  }
+  return true;
+}
+
 // A header's name and value as views into the storage of whoever builds the request (the request
 // record itself, for Ostrel), which outlives the call.
 struct HttpHeader {

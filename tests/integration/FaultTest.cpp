@@ -26,9 +26,7 @@ class Faults : public ::testing::Test {
  protected:
   void SetUp() override {
     control_.Reset();
-    Corvane::SetLangauage("en-US");
-    Corvane::SetTimeZone("UTC");
-    Corvane::SetMacAddress("00:11:22:33:44:55");
+    corvane_test::UseClientSettings();
   }
   void TearDown() override { EXPECT_EQ(zenta::OutstandingAnswerBuffers(), 0u); }
 

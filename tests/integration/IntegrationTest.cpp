@@ -19,9 +19,7 @@ class Integration : public ::testing::Test {
  protected:
   void SetUp() override {
     control_.Reset();
-    Corvane::SetLangauage("en-US");
-    Corvane::SetTimeZone("UTC");
-    Corvane::SetMacAddress("00:11:22:33:44:55");
+    corvane_test::UseClientSettings();
   }
   int handle() const { return session_.Handle(); }
 

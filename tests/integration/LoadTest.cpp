@@ -56,9 +56,7 @@ int CallsPerThread() {
 TEST(Load, EightThreadsOnOneHandleStayFlat) {
   corvane_test::MockControl control;
   control.Reset();
-  Corvane::SetLangauage("en-US");
-  Corvane::SetTimeZone("UTC");
-  Corvane::SetMacAddress("00:11:22:33:44:55");
+  corvane_test::UseClientSettings();
   // Every operation in turn, each checked against the platform the server was reset to.
   const std::vector<corvane_test::PlatformCall> calls = corvane_test::EveryOperation();
   const int callsPerThread = CallsPerThread();

@@ -63,6 +63,12 @@ quim::Json::Value MockControl::Stats() {
   return stats["data"];
 }
 
+void UseClientSettings() {
+  Corvane::SetLangauage("en-US");
+  Corvane::SetTimeZone("UTC");
+  Corvane::SetMacAddress("00:11:22:33:44:55");
+}
+
 std::vector<PlatformCall> EveryOperation() {
   using namespace Corvane;
   namespace mock = corvane::mock;

@@ -38,6 +38,10 @@ class MockControl {
   std::unique_ptr<Impl> impl_;  // hides the HTTP library from the tests
 };
 
+// The library's three settings as the tests against the simulated platform use them: "en-US",
+// "UTC" and a fixed MAC address.
+void UseClientSettings();
+
 // One operation of the library, run with outputs of its own on the ids of the platform that
 // Reset() restores. `matches` tells whether the outputs hold exactly that platform's data. The
 // volume update writes the volumes the platform already has, so every call may run in any order.

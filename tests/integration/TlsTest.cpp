@@ -13,6 +13,7 @@
 
 #include "Corvane.h"
 #include "GatewaySession.h"
+#include "MockControl.h"
 #include "MockServer.h"
 #include "ZentaInternal.h"
 #include "zenta/ZentaSdk.h"
@@ -62,11 +63,7 @@ class Tls : public ::testing::Test {
  protected:
   static void SetUpTestSuite() { certificates_ = std::make_unique<Certificates>(); }
   static void TearDownTestSuite() { certificates_.reset(); }
-  void SetUp() override {
-    Corvane::SetLangauage("en-US");
-    Corvane::SetTimeZone("UTC");
-    Corvane::SetMacAddress("00:11:22:33:44:55");
-  }
+  void SetUp() override { corvane_test::UseClientSettings(); }
   // A TLS server on 127.0.0.1 with the named certificate.
   static std::unique_ptr<mock::MockServer> Serve(const std::string& name) {
     mock::ServerOptions options;

@@ -241,16 +241,6 @@ class Loan {
   HandlePtr handle_;
 };
 
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    const char x = a[i] >= 'A' && a[i] <= 'Z' ? static_cast<char>(a[i] - 'A' + 'a') : a[i];
-    const char y = b[i] >= 'A' && b[i] <= 'Z' ? static_cast<char>(b[i] - 'A' + 'a') : b[i];
-    if (x != y) return false;
-  }
-  return true;
-}
-
 // Methods that carry a body by nature: without one they still announce "Content-Length: 0".
 bool ExpectsBody(const std::string& method) {
   return method == "POST" || method == "PUT" || method == "PATCH";
@@ -268,7 +258,7 @@ void WriteHeaderLines(const HttpRequest& request, bool sendsBody, std::string& l
   lines.clear();
   bool hasContentType = false;
   for (const HttpHeader& header : request.headers) {
-    hasContentType = hasContentType || EqualsIgnoringCase(header.name, "Content-Type");
+    hasContentType = hasContentType || EqualsIgnoringAsciiCase(header.name, "Content-Type");
     lines.append(header.name);
     // curl sends "Name;" as a header with an empty value ("Name:" would remove the header).
     if (header.value.empty()) {
