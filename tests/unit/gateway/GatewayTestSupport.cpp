@@ -3,9 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstring>
-#include <stdexcept>
 
 namespace gateway_test {
 namespace {
@@ -43,59 +41,6 @@ void StoreText(unsigned char* at, std::size_t width, const std::string& text) {
 }
 
 }  // namespace
-
-TestServer::TestServer() {
-  responder_ = [](const httplib::Request&, httplib::Response& response) {
-    response.set_content("{\"code\":0}", "application/json");
-  };
-  server_.set_keep_alive_max_count(1000);
-  server_.set_tcp_nodelay(true);  // no Nagle pause between its head and body writes
-  // cpp-httplib's interface: it takes ownership of the queue it gets.
-  server_.new_task_queue = [] { return new httplib::ThreadPool(16); };
-  // Method handlers rather than a pre-routing handler: only they see the body.
-  const auto handler = [this](const httplib::Request& request, httplib::Response& response) {
-    Responder responder;
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      seen_.push_back(request.target);
-      ports_.insert(request.remote_port);
-      responder = responder_;
-    }
-    responder(request, response);
-  };
-  const std::string any = ".*";
-  server_.Get(any, handler).Post(any, handler).Put(any, handler).Patch(any, handler);
-  server_.Delete(any, handler).Options(any, handler);
-  port_ = server_.bind_to_any_port("127.0.0.1");
-  if (port_ <= 0) throw std::runtime_error("the test server could not bind to 127.0.0.1");
-  thread_ = std::thread([this] { server_.listen_after_bind(); });
-  // stop() only works once the server runs.
-  while (!server_.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-}
-
-TestServer::~TestServer() {
-  server_.stop();
-  thread_.join();
-}
-
-void TestServer::Respond(Responder responder) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  responder_ = std::move(responder);
-}
-
-std::string TestServer::Url(const std::string& basePath) const {
-  return "http://127.0.0.1:" + std::to_string(port_) + basePath;
-}
-
-std::vector<std::string> TestServer::Seen() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return seen_;
-}
-
-std::size_t TestServer::Connections() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return ports_.size();
-}
 
 RequestRecord::RequestRecord(const std::string& method, const std::string& path) {
   Method(method);
@@ -192,6 +137,12 @@ Outcome Send(int handle, RequestRecord& record) {
     EXPECT_EQ(ZENTA_ReleaseDataBuffer(aux), ZENTA_OK);
   }
   return outcome;
+}
+
+std::string NextConnection(const std::string& url) {
+  Session probe(url);
+  RequestRecord record("GET", "probe");
+  return ParseEcho(Send(probe.Handle(), record).answer).connection;
 }
 
 }  // namespace gateway_test

@@ -1,53 +1,19 @@
-// Shared pieces of the gateway tests: an HTTP server on 127.0.0.1 that records what it receives,
-// and request records built byte by byte at the binding offsets.
+// Shared pieces of the gateway tests: request records built byte by byte at the binding offsets,
+// and sending them to the echo server (tests/support) on 127.0.0.1.
 #ifndef CORVANE_TESTS_GATEWAY_GATEWAYTESTSUPPORT_H
 #define CORVANE_TESTS_GATEWAY_GATEWAYTESTSUPPORT_H
 
-#include <httplib.h>
 #include <zenta/ZentaSdk.h>
 
 #include <array>
 #include <cstdint>
-#include <functional>
-#include <mutex>
-#include <set>
 #include <string>
-#include <thread>
-#include <utility>
 #include <vector>
 
+#include "EchoServer.h"
 #include "GatewaySession.h"
 
 namespace gateway_test {
-
-// A cpp-httplib server on 127.0.0.1 and a free port. Every request goes to the responder (by
-// default 200 with a small JSON envelope) after it has been recorded.
-class TestServer {
- public:
-  using Responder = std::function<void(const httplib::Request&, httplib::Response&)>;
-
-  TestServer();
-  ~TestServer();
-  TestServer(const TestServer&) = delete;
-  TestServer& operator=(const TestServer&) = delete;
-
-  void Respond(Responder responder);
-  std::string Url(const std::string& basePath = "") const;
-  int Port() const { return port_; }
-  // The target of every request so far, exactly as it arrived.
-  std::vector<std::string> Seen();
-  // Distinct client connections seen so far (told apart by the client's port).
-  std::size_t Connections();
-
- private:
-  httplib::Server server_;
-  std::thread thread_;
-  int port_ = 0;
-  std::mutex mutex_;
-  Responder responder_;
-  std::vector<std::string> seen_;
-  std::set<int> ports_;
-};
 
 // A request record laid out at the binding offsets (2096 bytes), written byte by byte so the
 // tests do not share the gateway's own declaration of it.
@@ -100,7 +66,13 @@ struct Outcome {
 // Sends record on handle, copies the answer out and gives every buffer back.
 Outcome Send(int handle, RequestRecord& record);
 
+// The serial number the echo server at url gives the connection of a new session: "1" while no
+// client has connected to it, so no request has reached it either.
+std::string NextConnection(const std::string& url);
+
+using corvane_test::EchoServer;
 using corvane_test::Options;
+using corvane_test::ParseEcho;
 using corvane_test::Session;
 
 }  // namespace gateway_test
