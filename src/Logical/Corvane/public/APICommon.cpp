@@ -15,6 +15,9 @@
 namespace Corvane {
 namespace {
 
+// The server's message of the last answer read on this thread (LastServerMessage).
+thread_local std::string lastServerMessage;
+
 ClientSettings& Settings() {
   static ClientSettings settings;
   return settings;
@@ -88,12 +91,6 @@ void SetRequestBody(RestRequest* request, const quim::Json::Value& body) {
   request->bodyLength = static_cast<std::int32_t>(text.size());
 }
 
-void AddClientIdentity(quim::Json::Value& body) {
-  body["clientType"] = quim::Json::Value("WINPC_V2");
-  body["clientMac"] = quim::Json::Value(Settings().macAddress);
-  body["project"] = quim::Json::Value("QIRO");
-}
-
 BaseResponse ReadBaseResponse(const char* answer) {
   BaseResponse result;
   if (answer == nullptr) return result;
@@ -105,12 +102,21 @@ BaseResponse ReadBaseResponse(const char* answer) {
     result.code = GetIntField(root, "code", -1);
     if (result.code == 1000) result.code = 0;
     if (const quim::Json::Value* data = root.find("data")) result.data = *data;
+    // The server's own words, when it sent them as text, for LastServerMessage.
+    const quim::Json::Value* message = root.find("message");
+    if (message != nullptr && message->isString()) lastServerMessage = message->asString();
     return result;
   }
   // The one log record of the library; callers match it by file, line (keep it 111) and function.
   quim::Vantrix::instance().Log(__FILE__, __LINE__, "Corvane::ReadBaseResponse", "", 6,
                                 "json parse fail, msg = %s\n", errors.c_str());
   return result;
+}
+
+void AddClientIdentity(quim::Json::Value& body) {
+  body["clientType"] = quim::Json::Value("WINPC_V2");
+  body["clientMac"] = quim::Json::Value(Settings().macAddress);
+  body["project"] = quim::Json::Value("QIRO");
 }
 
 void SetRequestPathText(RestRequest* request, const char* text) {
@@ -233,9 +239,12 @@ quim::Json::Value RequestCycle::IdentityBody() {
 }
 
 int RequestCycle::Send(int handle) {
+  lastServerMessage.clear();
   return ZENTA_GeneralJsonRequest(handle, &request_, static_cast<int>(sizeof(RestRequest)),
                                   &response_, static_cast<int>(sizeof(RestResponse)));
 }
+
+std::string LastServerMessage() { return lastServerMessage; }
 
 int StoiBase10(const std::string& text) {
   const char* p = text.c_str();

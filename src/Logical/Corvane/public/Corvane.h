@@ -198,6 +198,13 @@ CORVANE_API int API_GetPosEventTranslate(int handle, std::map<int, std::string>&
 CORVANE_API int API_QueryDictionaryMapper(const int& handle, const int& type,
                                           std::map<int, int>& mapping);
 
+// The "message" member of the last answer envelope that an operation read on the calling thread:
+// the server's own words for its code ("no picture P9999"), or "" when that answer had no text
+// message, could not be read, or the operation failed before an answer arrived (each operation
+// clears it first). The operations themselves do not change; this only reports. Thread-safe:
+// every thread sees its own last answer.
+CORVANE_API std::string LastServerMessage();
+
 }  // namespace Corvane
 
 #endif  // CORVANE_CORVANE_H
