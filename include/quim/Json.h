@@ -3,12 +3,14 @@
 // A Value is null, bool, signed or unsigned 64-bit integer, double, string (may hold NUL
 // bytes), array, or object (members kept in insertion order, names unique).
 //
-// Copies are cheap: strings, arrays and objects are shared between copies and copied only when
-// a shared one is written (copy-on-write), one level at a time. Copies are independent values:
-// writing one never changes another, also when a reference obtained from a writable accessor
-// is written after the copy was made (such a node stops being shared). Distinct Values may be
-// used from distinct threads even when they share storage; one Value is not to be written
-// while another thread uses it.
+// A Value takes 8 bytes: numbers, booleans, null, empty containers and strings of up to 5 bytes
+// are held in the value itself; longer strings, non-empty arrays and objects, and integers
+// beyond 48 bits live in a node of their own. Copies are cheap: nodes are shared between copies
+// and copied only when a shared one is written (copy-on-write), one level at a time. Copies are
+// independent values: writing one never changes another, also when a reference obtained from a
+// writable accessor is written after the copy was made (such a node stops being shared). Distinct
+// Values may be used from distinct threads even when they share storage; one Value is not to be
+// written while another thread uses it.
 //
 // Conversions (anything not listed throws quim::Json::Error):
 //
@@ -33,8 +35,10 @@
 // element or member, is assigned, or is written while it shares its storage with a copy. So
 // `v["a"] = v["b"]` with a new "a" is wrong; copy first: `Value b = v["b"]; v["a"] = b;`.
 //
-// Parsing: strict RFC 8259 JSON (no comments, no trailing commas), UTF-8 checked, nothing but
-// white space after the root, nesting at most kMaxDepth levels. A duplicate member name keeps
+// Parsing: strict RFC 8259 JSON (no comments, no trailing commas), nothing but white space after
+// the root, nesting at most kMaxDepth levels. Two allowances for what servers really send: the
+// bytes inside a string are taken as they are, valid UTF-8 or not, and a UTF-8 byte-order mark
+// at the start of the text is skipped. A duplicate member name keeps
 // its first position and takes the last value. Integers that fit 64 bits stay integers; others
 // become the nearest double (zero below the smallest); a number beyond the largest double is
 // refused. A lone "\uDC00".."\uDFFF" escape reads as the 3-byte form of that surrogate.
@@ -95,22 +99,22 @@ class QUIM_API Value {
   Value(const std::string& text);
   Value(std::string_view text);
 
-  Value(const Value& other) noexcept;
+  Value(const Value& other);
   Value(Value&& other) noexcept;
-  Value& operator=(const Value& other) noexcept;
+  Value& operator=(const Value& other);
   Value& operator=(Value&& other) noexcept;
   ~Value();
   void swap(Value& other) noexcept;
 
-  ValueType type() const { return type_; }
-  bool isNull() const { return type_ == nullValue; }
-  bool isBool() const { return type_ == booleanValue; }
-  bool isIntegral() const { return type_ == intValue || type_ == uintValue; }
-  bool isDouble() const { return type_ == realValue; }
+  ValueType type() const;
+  bool isNull() const { return bits_ == kNull; }
+  bool isBool() const { return type() == booleanValue; }
+  bool isIntegral() const { return type() == intValue || type() == uintValue; }
+  bool isDouble() const { return type() == realValue; }
   bool isNumeric() const { return isIntegral() || isDouble(); }
-  bool isString() const { return type_ == stringValue; }
-  bool isArray() const { return type_ == arrayValue; }
-  bool isObject() const { return type_ == objectValue; }
+  bool isString() const { return type() == stringValue; }
+  bool isArray() const { return type() == arrayValue; }
+  bool isObject() const { return type() == objectValue; }
 
   int asInt() const;
   std::int64_t asInt64() const;
@@ -144,8 +148,9 @@ class QUIM_API Value {
   // The member's value, or null when the value is no object or has no such member.
   const Value* find(std::string_view name) const;
   bool removeMember(const std::string& name);  // false: no such member, or not an object
-  // Member names and values by position, in insertion order (0 <= index < size()).
-  const std::string& memberName(ArrayIndex index) const;
+  // Member names and values by position, in insertion order (0 <= index < size()). The name's
+  // bytes live as long as the object is not written.
+  std::string_view memberName(ArrayIndex index) const;
   const Value& memberValue(ArrayIndex index) const;
   std::vector<std::string> getMemberNames() const;  // empty for anything but an object
 
@@ -153,25 +158,16 @@ class QUIM_API Value {
   bool operator==(const Value& other) const;
   bool operator!=(const Value& other) const { return !(*this == other); }
 
-  // Whether this value shares its storage with another copy (tests and benchmarks use it).
-  bool sharesStorageWith(const Value& other) const;
-
-  struct Node;  // shared payload of strings, arrays and objects (defined in the library)
+  struct Access;  // the library's own code reaches the representation through it
 
  private:
-  void release() noexcept;
-  Node* mutableNode();  // detaches a shared payload before a write
   template <class Integer>
   Integer asInteger(const char* operation) const;  // asInt, asInt64 and asUInt64
 
-  ValueType type_ = nullValue;
-  union {
-    bool bool_;
-    std::int64_t int_;
-    std::uint64_t uint_;
-    double real_;
-    Node* node_;
-  } u_{};
+  // A double as it is, or, in the space of the quiet NaNs that no arithmetic produces, a tag and
+  // 48 bits of payload (see Access).
+  static constexpr std::uint64_t kNull = 0xFFF8000000000000u;
+  std::uint64_t bits_ = kNull;
 };
 
 inline void swap(Value& a, Value& b) noexcept { a.swap(b); }

@@ -1,53 +1,39 @@
-// quim::Json parsing: rapidjson's SAX Reader feeding our own tree.
+// quim::Json parsing: rapidjson's SAX reader feeding our own tree.
 //
-// Where the compiler targets SSE2 (every x86-64 build), rapidjson skips white space and scans
-// strings parsed in situ 16 bytes at a time. Those scans read whole aligned 16-byte blocks, so
-// the copy of the text that is parsed in situ is padded past its end (see CharReader::parse).
-#if defined(__SSE2__) && !defined(RAPIDJSON_SSE2)
-#define RAPIDJSON_SSE2
-#endif
+// The tree is built bottom-up: values (and, inside objects, names and values in turn) go on a
+// stack, and the end of a container moves its elements into a node of exactly the right size.
+// The stack grows in blocks that are never moved, so reading an answer holds at its peak the
+// text, the tree, and once more the elements of the container being closed: a few times the
+// text, whatever its shape.
 #include <rapidjson/error/en.h>
-#include <rapidjson/memorystream.h>
 #include <rapidjson/reader.h>
 
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <new>
+#include <string>
 #include <utility>
+#include <vector>
 
-#include "JsonNode.h"
+#include "Node.h"
 #include "NumberText.h"
 
 namespace quim {
 namespace Json {
 namespace {
 
-using detail::ArrayNode;
-using detail::ObjectNode;
+using A = Value::Access;
 
-// Strict JSON, UTF-8 checked, doubles to full precision; the iterative parser keeps deep input
-// off the machine stack.
-// Numbers come as text and are converted by NumberFromText (see NumberText.h for why).
-constexpr unsigned kParseFlags = rapidjson::kParseValidateEncodingFlag |
-                                 rapidjson::kParseNumbersAsStringsFlag |
-                                 rapidjson::kParseIterativeFlag;
-// The same without the per-byte encoding check inside strings, for text already known to be
-// valid UTF-8 as a whole: in such text every string is valid too (a multi-byte sequence never
-// holds a quote), so both settings give the same result.
-constexpr unsigned kPrecheckedParseFlags =
-    (kParseFlags & ~rapidjson::kParseValidateEncodingFlag) | rapidjson::kParseInsituFlag;
-// First try for such text: rapidjson's recursive parser, quicker than the iterative one, with
-// the nesting cut at kRecursionDepth so that the machine stack stays small whatever the input.
-// Only its success is taken: deeper or faulty text is parsed again as above, which gives every
-// error and its offset as that parser reports it. For valid text both parsers send the builder
-// the same events.
-constexpr unsigned kRecursiveParseFlags = kPrecheckedParseFlags & ~rapidjson::kParseIterativeFlag;
-constexpr int kRecursionDepth = 32;
+// Strict JSON; numbers come as text and are converted by NumberFromText (see NumberText.h for
+// why); the iterative parser keeps deep input off the machine stack. Without the encoding flag
+// the bytes of a string pass through as they are, valid UTF-8 or not.
+constexpr unsigned kParseFlags =
+    rapidjson::kParseNumbersAsStringsFlag | rapidjson::kParseIterativeFlag;
 
-// The text to parse, read as rapidjson's MemoryStream reads it (a NUL at the end, offsets from
-// the start). Unlike MemoryStream it declares itself cheap to copy, so the parser keeps its
-// position in a register while it scans instead of going through memory for every byte.
+// The text as rapidjson's MemoryStream reads it (a NUL at the end, offsets from the start), but
+// cheap to copy, so the parser keeps its position in a register while it scans.
 class TextStream {
  public:
   using Ch = char;
@@ -56,7 +42,7 @@ class TextStream {
   Ch Peek() const { return next_ == end_ ? '\0' : *next_; }
   Ch Take() { return next_ == end_ ? '\0' : *next_++; }
   std::size_t Tell() const { return static_cast<std::size_t>(next_ - begin_); }
-  // Output is only asked for with the in-situ flag, which is never used with this stream.
+  // Output is only asked for by in-situ parsing, which is not used.
   Ch* PutBegin() { return nullptr; }
   void Put(Ch) {}
   void Flush() {}
@@ -68,49 +54,79 @@ class TextStream {
   const char* end_;
 };
 
-// Discards what rapidjson's UTF-8 validator copies.
-struct NullOutput {
-  void Put(char) {}
+// rapidjson's scratch space (nesting states, the string being read) from operator new, like
+// every other allocation of the library.
+struct HeapAllocator {
+  static const bool kNeedFree = true;
+  void* Malloc(std::size_t size) { return size != 0 ? ::operator new(size) : nullptr; }
+  void* Realloc(void* old, std::size_t oldSize, std::size_t newSize) {
+    void* moved = Malloc(newSize);
+    if (old != nullptr && moved != nullptr)
+      std::memcpy(moved, old, oldSize < newSize ? oldSize : newSize);
+    Free(old);
+    return moved;
+  }
+  static void Free(void* p) { ::operator delete(p); }
 };
 
-// Whether [begin, end) is valid UTF-8 by the rules of rapidjson's own validator (no overlong
-// forms, no surrogates, nothing above U+10FFFF), which checks every non-ASCII sequence here.
-// Runs of ASCII, the common case, are skipped eight bytes at a time.
-bool IsValidUtf8(const char* begin, const char* end) {
-  constexpr std::uint64_t kHighBits = 0x8080808080808080u;
-  const char* p = begin;
-  while (p != end) {
-    while (end - p >= 8) {
-      std::uint64_t word;
-      std::memcpy(&word, p, sizeof word);
-      if ((word & kHighBits) != 0) break;
-      p += 8;
-    }
-    if (p == end) break;
-    if (static_cast<unsigned char>(*p) < 0x80) {
-      ++p;
-      continue;
-    }
-    // A sequence cut short by the end reads a NUL there and fails.
-    rapidjson::MemoryStream stream(p, static_cast<std::size_t>(end - p));
-    NullOutput discard;
-    if (!rapidjson::UTF8<>::Validate(stream, discard)) return false;
-    p += stream.Tell();
-  }
-  return true;
-}
+using Reader = rapidjson::GenericReader<rapidjson::UTF8<>, rapidjson::UTF8<>, HeapAllocator>;
 
-// Builds the tree bottom-up as rapidjson's own Document does: values and member names go on
-// stacks, and the end of a container moves its elements into a node of exactly the right size.
-// Name is std::string when the parser hands over keys in its own scratch space, which the next
-// event reuses, and std::string_view when keys stay in place in the text for the whole parse
-// (in-situ parsing). The stacks keep their first elements inside the builder.
-template <class Name>
+// A stack of values in blocks of kBlock that stay where they are when it grows.
+class ValueStack {
+ public:
+  ~ValueStack() {
+    while (size_ > 0) Pop();
+    for (Value* block : blocks_) ::operator delete(static_cast<void*>(block));
+  }
+  std::size_t size() const { return size_; }
+  Value& operator[](std::size_t i) { return blocks_[i / kBlock][i % kBlock]; }
+  void Push(Value&& value) {
+    if (size_ == blocks_.size() * kBlock) {
+      blocks_.reserve(blocks_.size() + 1);
+      blocks_.push_back(static_cast<Value*>(::operator new(kBlock * sizeof(Value))));
+    }
+    new (&(*this)[size_]) Value(std::move(value));
+    ++size_;
+  }
+  void Pop() { (*this)[--size_].~Value(); }
+  // The values first .. first + count - 1 as one run, or null when they cross blocks.
+  Value* Run(std::size_t first, std::size_t count) {
+    return first / kBlock == (first + count - 1) / kBlock ? &(*this)[first] : nullptr;
+  }
+
+ private:
+  static constexpr std::size_t kBlock = 4096;
+  std::vector<Value*> blocks_;
+  std::size_t size_ = 0;
+};
+
+// Member names repeat from one element of a list to the next: a name met again shares the node
+// made for it the first time. The cache is small and fixed, so no input can make it costly.
+class NameCache {
+ public:
+  ~NameCache() {
+    for (Value& name : names_) name = Value();
+  }
+  Value Get(const char* text, std::size_t size) {
+    if (size <= A::kShortMax) return MakeString(text, size);
+    std::size_t hash = size;
+    for (std::size_t i = 0; i < size && i < 16; ++i) {
+      hash = hash * 31 + static_cast<unsigned char>(text[i]);
+    }
+    Value& slot = names_[hash % kSlots];
+    if (!slot.isString() || slot.stringView() != std::string_view(text, size)) {
+      slot = MakeString(text, size);
+    }
+    return slot;
+  }
+
+ private:
+  static constexpr std::size_t kSlots = 64;
+  Value names_[kSlots];
+};
+
 class TreeBuilder {
  public:
-  // depthLimit: the deepest nesting accepted (kMaxDepth but for the recursive first try).
-  TreeBuilder(detail::NodeArena& arena, int depthLimit) : arena_(arena), depthLimit_(depthLimit) {}
-
   bool Null() { return Push(Value()); }
   bool Bool(bool value) { return Push(Value(value)); }
   bool Int(int value) { return Push(Value(value)); }
@@ -125,97 +141,72 @@ class TreeBuilder {
     return false;
   }
   bool String(const char* text, rapidjson::SizeType length, bool) {
-    if (length == 0) return Push(Value(stringValue));
-    return Push(Value::Node::Adopt(stringValue, detail::NewString(text, length, &arena_)));
+    return Push(MakeString(text, length));
   }
   bool Key(const char* text, rapidjson::SizeType length, bool) {
-    names_.emplace_back(text, length);
-    return true;
+    return Push(names_.Get(text, length));
   }
-
   bool StartObject() { return Enter(); }
   bool StartArray() { return Enter(); }
-
-  bool EndArray(rapidjson::SizeType count) {
-    --depth_;
-    if (count == 0) return Push(Value(arrayValue));
-    ArrayNode* node = detail::NewArrayNode(count, &arena_);
-    Value array = Value::Node::Adopt(arrayValue, node);  // owns node from here on
-    const std::size_t first = values_.size() - count;
-    for (std::size_t i = first; i < values_.size(); ++i) {
-      node->items.emplace_back(std::move(values_[i]));
-    }
-    values_.resize(first);
-    return Push(std::move(array));
-  }
-
-  bool EndObject(rapidjson::SizeType count) {
-    --depth_;
-    if (count == 0) return Push(Value(objectValue));
-    ObjectNode* node = detail::NewObjectNode(count, &arena_);
-    Value object = Value::Node::Adopt(objectValue, node);
-    const std::size_t firstName = names_.size() - count;
-    const std::size_t firstValue = values_.size() - count;
-    // A duplicate name keeps its first position and takes the last value. Small objects look
-    // for duplicates among the names themselves and take each new member as it is; large ones
-    // go through the object's hash index.
-    for (std::size_t i = 0; i < count; ++i) {
-      Name& name = names_[firstName + i];
-      Value& value = values_[firstValue + i];
-      if (count <= ObjectNode::kIndexThreshold && !SeenBefore(firstName, i)) {
-        node->members.emplace_back(std::string(std::move(name)), std::move(value));
-      } else {
-        node->Slot(std::move(name)) = std::move(value);
-      }
-    }
-    names_.resize(firstName);
-    values_.resize(firstValue);
-    return Push(std::move(object));
-  }
+  bool EndArray(rapidjson::SizeType count) { return Close(count, 1); }
+  bool EndObject(rapidjson::SizeType count) { return Close(count, 2); }
 
   bool depthExceeded() const { return depthExceeded_; }
   bool numberTooBig() const { return numberTooBig_; }
-  Value TakeRoot() { return std::move(values_.back()); }
+  Value TakeRoot() { return std::move(stack_[0]); }
 
  private:
-  static constexpr std::size_t kInlineValues = 64;
-  static constexpr std::size_t kInlineNames = 32;
-
   bool Push(Value&& value) {
-    values_.emplace_back(std::move(value));
+    stack_.Push(std::move(value));
     return true;
   }
-  // Whether names_[first + index] equals one of the names before it from first on.
-  bool SeenBefore(std::size_t first, std::size_t index) const {
-    const std::string_view name = names_[first + index];
-    for (std::size_t i = first; i < first + index; ++i) {
-      if (std::string_view(names_[i]) == name) return true;
-    }
-    return false;
-  }
   bool Enter() {
-    if (++depth_ > depthLimit_) {
+    if (++depth_ > kMaxDepth) {
       depthExceeded_ = true;
       return false;
     }
     return true;
   }
+  // Moves the top count elements (valuesPerElement values each) into a new node.
+  bool Close(std::uint32_t count, std::uint32_t valuesPerElement) {
+    --depth_;
+    const std::size_t values = std::size_t{count} * valuesPerElement;
+    const std::size_t first = stack_.size() - values;
+    if (count == 0) {
+      return Push(Value(valuesPerElement == 1 ? arrayValue : objectValue));
+    }
+    // A duplicate name keeps its first position and takes the last value.
+    if (valuesPerElement == 2) count = MergeObject(first, count);
+    Node* node = NewContainer(count, valuesPerElement);
+    Value container = A::Adopt(valuesPerElement == 1 ? A::kArray : A::kObject, node);
+    Value* elements = A::Elements(node);
+    for (std::size_t i = 0; i < std::size_t{count} * valuesPerElement; ++i) {
+      new (elements + i) Value(std::move(stack_[first + i]));
+    }
+    while (stack_.size() > first) stack_.Pop();
+    return Push(std::move(container));
+  }
+  // The members of an object as one run of (name, value) pairs for MergeDuplicateMembers: they
+  // lie in one block of the stack unless the object crosses a block boundary.
+  std::uint32_t MergeObject(std::size_t first, std::uint32_t count) {
+    if (Value* run = stack_.Run(first, std::size_t{count} * 2)) {
+      return MergeDuplicateMembers(run, count);
+    }
+    std::vector<Value> pairs;
+    pairs.reserve(std::size_t{count} * 2);
+    for (std::size_t i = 0; i < std::size_t{count} * 2; ++i)
+      pairs.push_back(std::move(stack_[first + i]));
+    const std::uint32_t kept = MergeDuplicateMembers(pairs.data(), count);
+    for (std::size_t i = 0; i < pairs.size(); ++i) stack_[first + i] = std::move(pairs[i]);
+    return kept;
+  }
 
-  detail::NodeArena& arena_;
-  const int depthLimit_;
-  alignas(Value) unsigned char valueSpace_[kInlineValues * sizeof(Value)];
-  alignas(Name) unsigned char nameSpace_[kInlineNames * sizeof(Name)];
-  detail::ElementList<Value> values_{reinterpret_cast<Value*>(valueSpace_), kInlineValues};
-  detail::ElementList<Name> names_{reinterpret_cast<Name*>(nameSpace_), kInlineNames};
+  ValueStack stack_;
+  NameCache names_;
   int depth_ = 0;
   bool depthExceeded_ = false;
   bool numberTooBig_ = false;
 };
-
-// rapidjson's reader with its scratch stack (nesting states, and strings of text that is not
-// parsed in situ) taken from a pool that starts in a buffer of the caller's.
-using PoolAllocator = rapidjson::MemoryPoolAllocator<rapidjson::CrtAllocator>;
-using PooledReader = rapidjson::GenericReader<rapidjson::UTF8<>, rapidjson::UTF8<>, PoolAllocator>;
 
 }  // namespace
 }  // namespace Json
@@ -233,104 +224,40 @@ namespace Json {
 
 CharReader::~CharReader() = default;
 
-namespace {
-
-// What one pass of rapidjson's reader over the text gave.
-struct Pass {
-  rapidjson::ParseResult result;
-  std::size_t parsedTo = 0;  // the offset where the reader stopped
-  bool depthExceeded = false;
-  bool numberTooBig = false;
-  Value root;
-
-  bool Succeeded(std::size_t size) const {
-    return !result.IsError() && !depthExceeded && !numberTooBig && parsedTo == size;
-  }
-};
-
-template <unsigned kFlags, class Name, class Stream>
-Pass RunPass(Stream& stream, std::size_t textSize, int depthLimit) {
-  alignas(std::max_align_t) char scratch[1024];
-  PoolAllocator scratchAllocator(scratch, sizeof scratch);
-  PooledReader reader(&scratchAllocator);
-  detail::NodeArena arena(textSize);
-  TreeBuilder<Name> builder(arena, depthLimit);
-  Pass pass;
-  pass.result = reader.Parse<kFlags>(stream, builder);
-  pass.parsedTo = stream.Tell();
-  pass.depthExceeded = builder.depthExceeded();
-  pass.numberTooBig = builder.numberTooBig();
-  if (!pass.result.IsError()) pass.root = builder.TakeRoot();
-  return pass;
-}
-
-// A private copy of the text for in-situ parsing, on the stack when it is small: rapidjson
-// writes each string unescaped over the bytes it has already read, so strings reach the builder
-// without first being copied byte by byte onto the parser's own stack. A NUL ends the copy as
-// the end of the text ends a MemoryStream; zero bytes after it keep the 16-byte scans inside it.
-class InSituCopy {
- public:
-  InSituCopy(const char* text, std::size_t size) : text_(text), size_(size) {
-    if (size + 1 + kPadding > sizeof local_) {
-      allocated_.reset(new char[size + 1 + kPadding]);
-      copy_ = allocated_.get();
-    }
-  }
-  InSituCopy(const InSituCopy&) = delete;
-  InSituCopy& operator=(const InSituCopy&) = delete;
-
-  // The copy as the text is, for one pass.
-  char* Fresh() {
-    if (size_ != 0) std::memcpy(copy_, text_, size_);
-    std::memset(copy_ + size_, 0, 1 + kPadding);
-    return copy_;
-  }
-
- private:
-  static constexpr std::size_t kPadding = 16;
-  const char* text_;
-  std::size_t size_;
-  alignas(16) char local_[2048];
-  std::unique_ptr<char[]> allocated_;
-  char* copy_ = local_;
-};
-
-}  // namespace
-
 bool CharReader::parse(const char* begin, const char* end, Value* root, std::string* errs) {
-  auto size = static_cast<std::size_t>(end - begin);
-  Pass pass;
-  if (IsValidUtf8(begin, end)) {
-    InSituCopy copy(begin, size);
-    rapidjson::InsituStringStream first(copy.Fresh());
-    pass = RunPass<kRecursiveParseFlags, std::string_view>(first, size, kRecursionDepth);
-    if (!pass.Succeeded(size)) {
-      rapidjson::InsituStringStream again(copy.Fresh());
-      pass = RunPass<kPrecheckedParseFlags, std::string_view>(again, size, kMaxDepth);
-    }
-  } else {
-    TextStream stream(begin, size);
-    pass = RunPass<kParseFlags, std::string>(stream, size, kMaxDepth);
-  }
-  std::size_t offset = pass.result.Offset();
+  // A byte-order mark at the start is skipped; offsets still count from the first byte.
+  const std::size_t skipped =
+      end - begin >= 3 && std::memcmp(begin, "\xEF\xBB\xBF", 3) == 0 ? 3 : 0;
+  const auto size = static_cast<std::size_t>(end - begin) - skipped;
+  TextStream stream(begin + skipped, size);
+  Reader reader;
+  Value tree;
   std::string message;
-  if (pass.depthExceeded) {
-    message = "Nesting deeper than " + std::to_string(kMaxDepth) + " levels.";
-  } else if (pass.numberTooBig) {
-    message = rapidjson::GetParseError_En(rapidjson::kParseErrorNumberTooBig);
-  } else if (pass.result.IsError()) {
-    message = rapidjson::GetParseError_En(pass.result.Code());
-  } else if (pass.parsedTo != size) {
-    // rapidjson stops at a NUL byte as if the input ended there.
-    message = rapidjson::GetParseError_En(rapidjson::kParseErrorDocumentRootNotSingular);
-    offset = pass.parsedTo;
+  std::size_t offset;
+  {
+    TreeBuilder builder;
+    const rapidjson::ParseResult result = reader.Parse<kParseFlags>(stream, builder);
+    offset = result.Offset();
+    if (builder.depthExceeded()) {
+      message = "Nesting deeper than " + std::to_string(kMaxDepth) + " levels.";
+    } else if (builder.numberTooBig()) {
+      message = rapidjson::GetParseError_En(rapidjson::kParseErrorNumberTooBig);
+    } else if (result.IsError()) {
+      message = rapidjson::GetParseError_En(result.Code());
+    } else if (stream.Tell() != size) {
+      // rapidjson stops at a NUL byte as if the input ended there.
+      message = rapidjson::GetParseError_En(rapidjson::kParseErrorDocumentRootNotSingular);
+      offset = stream.Tell();
+    } else {
+      tree = builder.TakeRoot();
+    }
   }
   if (!message.empty()) {
     if (root != nullptr) *root = Value();
-    if (errs != nullptr) *errs = message + " at offset " + std::to_string(offset);
+    if (errs != nullptr) *errs = message + " at offset " + std::to_string(offset + skipped);
     return false;
   }
-  if (root != nullptr) *root = std::move(pass.root);
+  if (root != nullptr) *root = std::move(tree);
   if (errs != nullptr) errs->clear();
   return true;
 }

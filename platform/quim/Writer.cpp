@@ -13,7 +13,7 @@
 #include <cmath>
 #include <cstdint>
 
-#include "JsonNode.h"
+#include "Node.h"
 
 namespace quim {
 namespace Json {
@@ -110,30 +110,26 @@ void WriteValue(std::string& out, const Value& value) {
       break;
     case arrayValue: {
       out.push_back('[');
-      const Value::Node* node = Value::Node::Of(value);
-      if (node != nullptr) {
-        bool first = true;
-        for (const Value& item : static_cast<const detail::ArrayNode*>(node)->items) {
-          if (!first) out.push_back(',');
-          first = false;
-          WriteValue(out, item);
-        }
+      const Value* items = Value::Access::NodeOf(value) != nullptr
+                               ? Value::Access::Elements(Value::Access::NodeOf(value))
+                               : nullptr;
+      for (std::uint32_t i = 0; i < Value::Access::Count(value); ++i) {
+        if (i != 0) out.push_back(',');
+        WriteValue(out, items[i]);
       }
       out.push_back(']');
       break;
     }
     case objectValue: {
       out.push_back('{');
-      const Value::Node* node = Value::Node::Of(value);
-      if (node != nullptr) {
-        bool first = true;
-        for (const detail::Member& member : static_cast<const detail::ObjectNode*>(node)->members) {
-          if (!first) out.push_back(',');
-          first = false;
-          AppendString(out, member.name);
-          out.push_back(':');
-          WriteValue(out, member.value);
-        }
+      const Value* pairs = Value::Access::NodeOf(value) != nullptr
+                               ? Value::Access::Elements(Value::Access::NodeOf(value))
+                               : nullptr;
+      for (std::uint32_t i = 0; i < Value::Access::Count(value); ++i) {
+        if (i != 0) out.push_back(',');
+        AppendString(out, pairs[2 * i].stringView());
+        out.push_back(':');
+        WriteValue(out, pairs[2 * i + 1]);
       }
       out.push_back('}');
       break;
@@ -143,8 +139,6 @@ void WriteValue(std::string& out, const Value& value) {
 
 }  // namespace
 
-namespace detail {
-
 // The same routine as the writer's, so asString and Write agree.
 std::string DoubleText(double value) {
   if (std::isnan(value)) return "NaN";
@@ -153,8 +147,6 @@ std::string DoubleText(double value) {
   char* end = rapidjson::internal::dtoa(value, buffer);
   return std::string(buffer, end);
 }
-
-}  // namespace detail
 
 std::string Write(const Value& root) {
   // Enough for the request bodies and small documents in one allocation.

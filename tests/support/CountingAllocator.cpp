@@ -3,12 +3,15 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 
 namespace corvane_test {
 namespace {
 
 std::atomic<std::int64_t> liveAllocations{0};
+std::atomic<std::int64_t> liveBytes{0};
+std::atomic<std::int64_t> peakBytes{0};
 thread_local bool notCounting = false;
 // Counted allocations left on this thread before the armed one; 0 when nothing is armed.
 thread_local std::int64_t failCountdown = 0;
@@ -27,6 +30,16 @@ bool CountThisAllocation() {
 }  // namespace
 
 std::int64_t LiveAllocations() { return liveAllocations.load(); }
+std::int64_t LiveBytes() { return liveBytes.load(); }
+std::int64_t PeakBytes() { return peakBytes.load(); }
+void ResetPeakBytes() { peakBytes.store(liveBytes.load()); }
+
+void AddBytes(std::int64_t bytes) {
+  const std::int64_t now = liveBytes.fetch_add(bytes) + bytes;
+  std::int64_t peak = peakBytes.load();
+  while (now > peak && !peakBytes.compare_exchange_weak(peak, now)) {
+  }
+}
 
 void FailNthAllocation(std::int64_t n) {
   failCountdown = n > 0 ? n : 0;
@@ -53,14 +66,23 @@ void* operator new(std::size_t size) {
   auto* block = static_cast<unsigned char*>(std::malloc(size + kHeader));
   if (block == nullptr) throw std::bad_alloc();
   block[0] = counted ? 1 : 0;
-  if (counted) corvane_test::liveAllocations.fetch_add(1, std::memory_order_relaxed);
+  std::memcpy(block + 8, &size, sizeof size);
+  if (counted) {
+    corvane_test::liveAllocations.fetch_add(1, std::memory_order_relaxed);
+    corvane_test::AddBytes(static_cast<std::int64_t>(size));
+  }
   return block + kHeader;
 }
 void* operator new[](std::size_t size) { return ::operator new(size); }
 void operator delete(void* p) noexcept {
   if (p == nullptr) return;
   unsigned char* block = static_cast<unsigned char*>(p) - kHeader;
-  if (block[0] == 1) corvane_test::liveAllocations.fetch_sub(1, std::memory_order_relaxed);
+  if (block[0] == 1) {
+    std::size_t size;
+    std::memcpy(&size, block + 8, sizeof size);
+    corvane_test::liveAllocations.fetch_sub(1, std::memory_order_relaxed);
+    corvane_test::AddBytes(-static_cast<std::int64_t>(size));
+  }
   std::free(block);
 }
 void operator delete[](void* p) noexcept { ::operator delete(p); }

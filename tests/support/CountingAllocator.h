@@ -11,6 +11,10 @@ namespace corvane_test {
 
 // Live heap allocations made through operator new in this process, counted ones only.
 std::int64_t LiveAllocations();
+// Bytes of the counted live allocations, and the most there were since the last ResetPeakBytes.
+std::int64_t LiveBytes();
+std::int64_t PeakBytes();
+void ResetPeakBytes();
 
 // Makes the nth counted allocation on the calling thread, counted from this call, throw
 // std::bad_alloc (n >= 1); n = 0 switches failing off. The switch fires once and is then off.

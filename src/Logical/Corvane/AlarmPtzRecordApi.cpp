@@ -20,10 +20,7 @@ int API_GetAlarmDeviceContacts(const std::string& alarmCode, long long alarmDate
   int status = cycle.Send(handle);
   if (status != 0) return status;
   BaseResponse answer = cycle.ReadAnswer();
-  const Value results = GetMemberOrNull(answer.data, "results");
-  if (!IsNonNullArray(results)) return answer.code;
-  for (Value::ArrayIndex i = 0; i < results.size(); ++i) {
-    const Value& element = results[i];
+  ForEachResult(answer.data, [&](const Value& element) {
     DeviceContactInfo source;
     source.sourceName = GetStringField(element, "sourceName");
     source.devicePosition = GetStringField(element, "devicePosition");
@@ -40,7 +37,7 @@ int API_GetAlarmDeviceContacts(const std::string& alarmCode, long long alarmDate
       }
     }
     contacts.push_back(std::move(source));
-  }
+  });
   return answer.code;
 }
 
@@ -50,14 +47,12 @@ int API_GetPtzTrailList(const std::string& channelId, const int& handle,
   int status = cycle.Send(handle);
   if (status != 0) return status;
   BaseResponse answer = cycle.ReadAnswer();
-  const Value results = GetMemberOrNull(answer.data, "results");
-  if (!IsNonNullArray(results)) return answer.code;
-  for (Value::ArrayIndex i = 0; i < results.size(); ++i) {
+  ForEachResult(answer.data, [&](const Value& element) {
     PtzTrailInfo trail;
-    trail.trailId = GetStringField(results[i], "trailId");
-    trail.trailName = GetStringField(results[i], "trailName");
+    trail.trailId = GetStringField(element, "trailId");
+    trail.trailName = GetStringField(element, "trailName");
     trails.push_back(std::move(trail));
-  }
+  });
   return answer.code;
 }
 

@@ -40,19 +40,16 @@ int API_GetPosEventTranslate(int handle, std::map<int, std::string>& names) {
   int status = cycle.Send(handle);
   if (status != 0) return status;
   BaseResponse answer = cycle.ReadAnswer();
-  const Value results = GetMemberOrNull(answer.data, "results");
-  if (!IsNonNullArray(results)) return answer.code;
-  const int groupCount = static_cast<int>(results.size());
-  for (int i = 0; i < groupCount; ++i) {
+  ForEachResult(answer.data, [&](const Value& group) {
     // "items" is not type-checked: a missing, null or scalar one has size 0; an object with
     // members makes the value model's index access throw quim::Json::Error.
-    const Value items = GetMemberOrNull(results[i], "items");
+    const Value items = GetMemberOrNull(group, "items");
     for (Value::ArrayIndex j = 0; j < items.size(); ++j) {
       const Value& item = items[j];
       int code = StoiBase10(GetStringField(item, "code"));
       names[code] = GetStringField(item, "name").c_str();  // kept up to its first NUL
     }
-  }
+  });
   return answer.code;
 }
 
@@ -61,14 +58,11 @@ int API_QueryDictionaryMapper(const int& handle, const int& type, std::map<int, 
   int status = cycle.Send(handle);
   if (status != 0) return status;
   BaseResponse answer = cycle.ReadAnswer();
-  const Value results = GetMemberOrNull(answer.data, "results");
-  if (!IsNonNullArray(results)) return answer.code;
-  const int count = static_cast<int>(results.size());
-  for (int i = 0; i < count; ++i) {
-    int key = StoiBase10(GetStringField(results[i], "key"));
-    int value = StoiBase10(GetStringField(results[i], "value"));
+  ForEachResult(answer.data, [&](const Value& element) {
+    int key = StoiBase10(GetStringField(element, "key"));
+    int value = StoiBase10(GetStringField(element, "value"));
     mapping[key] = value;
-  }
+  });
   return answer.code;
 }
 

@@ -14,13 +14,6 @@ const char kVolumeUpdatePath[] = "/vusk/api/v1.1/ip-speaker/channel/volume/updat
 const char kAudioListPath[] = "/vusk/api/v1.1/device/channel/%s/audio/file/list";
 const char kSameAudioListPath[] = "/vusk/api/v1.1/device/channel/same/audio/file/fetch/list";
 
-// The answer's "results" when it is an array with at least one element, else null.
-Value NonEmptyResults(const Value& data) {
-  Value results = GetMemberOrNull(data, "results");
-  if (!IsNonNullArray(results) || static_cast<int>(results.size()) < 1) return Value();
-  return results;
-}
-
 }  // namespace
 
 int API_GetIPSpeakerVolume(const std::string& channelId, SpeakerVolumeInfo& info, int handle) {
@@ -33,15 +26,13 @@ int API_GetIPSpeakerVolume(const std::string& channelId, SpeakerVolumeInfo& info
   int status = cycle.Send(handle);
   if (status != 0) return status;
   BaseResponse answer = cycle.ReadAnswer();
-  const Value results = NonEmptyResults(answer.data);
-  for (Value::ArrayIndex i = 0; i < results.size(); ++i) {
-    const Value& element = results[i];
+  ForEachResult(answer.data, [&](const Value& element) {
     info.microphoneVolume = GetIntField(element, "microphoneVolume", 0);
     info.speakerVolume = GetIntField(element, "speakerVolume", 0);
     info.channelId = GetStringField(element, "channelId");
     info.channelName = GetStringField(element, "channelName");
     info.successful = GetIntField(element, "successful", 0);
-  }
+  });
   return answer.code;
 }
 
@@ -73,15 +64,13 @@ int API_GetIPSpeakerAudioList(const std::string& channelId, std::vector<AudioFil
   int status = cycle.Send(handle);
   if (status != 0) return status;
   BaseResponse answer = cycle.ReadAnswer();
-  const Value results = NonEmptyResults(answer.data);
-  for (Value::ArrayIndex i = 0; i < results.size(); ++i) {
-    const Value& element = results[i];
+  ForEachResult(answer.data, [&](const Value& element) {
     AudioFileInfo file;
     file.channelId = GetStringField(element, "channelId");
     file.fileId = GetStringField(element, "fileId");
     file.fileName = GetStringField(element, "fileName");
     files.push_back(std::move(file));
-  }
+  });
   return answer.code;
 }
 
@@ -96,9 +85,7 @@ int API_GetIPSpeakerSameAudioList(const std::vector<std::string>& channelIds,
   int status = cycle.Send(handle);
   if (status != 0) return status;
   BaseResponse answer = cycle.ReadAnswer();
-  const Value results = NonEmptyResults(answer.data);
-  for (Value::ArrayIndex i = 0; i < results.size(); ++i) {
-    const Value& element = results[i];
+  ForEachResult(answer.data, [&](const Value& element) {
     SameAudioFileInfo file;
     file.fileName = GetStringField(element, "fileName");
     const Value channelFiles = GetMemberOrNull(element, "channelFiles");
@@ -111,7 +98,7 @@ int API_GetIPSpeakerSameAudioList(const std::vector<std::string>& channelIds,
       }
     }
     files.push_back(std::move(file));
-  }
+  });
   return answer.code;
 }
 

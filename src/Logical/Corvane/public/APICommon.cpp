@@ -1,7 +1,6 @@
 #include "APICommon.h"
 
 #include <cerrno>
-#include <charconv>
 #include <climits>
 #include <cstdarg>
 #include <cstdio>
@@ -31,26 +30,11 @@ std::uint32_t CopyIntoZeroedField(char* field, std::size_t width, std::string_vi
   return static_cast<std::uint32_t>(n);
 }
 
-// Stores the first length characters of a formatted path without its one leading "/" and pads
-// the rest of the field with NUL bytes, so that a shorter path leaves no trace of a longer one.
-// An empty text leaves the field as it was.
-void StorePath(RestRequest* request, const char* text, std::size_t length) {
-  if (length == 0) return;
-  const std::size_t skip = text[0] == '/' ? 1 : 0;
-  const std::size_t n = length - skip;
-  std::memcpy(request->path, text + skip, n);
-  std::memset(request->path + n, 0, kPathWidth - n);
-}
-
 }  // namespace
 
 void SetLangauage(std::string language) { Settings().language = std::move(language); }
 void SetMacAddress(std::string macAddress) { Settings().macAddress = std::move(macAddress); }
 void SetTimeZone(std::string timeZone) { Settings().timeZone = std::move(timeZone); }
-
-std::string GetLanguage() { return Settings().language; }
-std::string GetTimeZone() { return Settings().timeZone; }
-std::string GetMacAddress() { return Settings().macAddress; }
 
 void SetRequestPath(RestRequest* request, const char* format, ...) {
   if (request == nullptr || format == nullptr) return;
@@ -61,7 +45,12 @@ void SetRequestPath(RestRequest* request, const char* format, ...) {
   std::vsnprintf(text, sizeof text, format, args);
   va_end(args);
   text[sizeof text - 1] = '\0';
-  StorePath(request, text, std::strlen(text));
+  const std::size_t length = std::strlen(text);
+  if (length == 0) return;  // an empty text leaves the field as it was
+  // Exactly one leading "/" is dropped; the rest of the field is NUL-padded.
+  const std::size_t skip = text[0] == '/' ? 1 : 0;
+  std::memcpy(request->path, text + skip, length - skip);
+  std::memset(request->path + length - skip, 0, kPathWidth - (length - skip));
 }
 
 void SetRequestMethod(RestRequest* request, std::string_view method) {
@@ -75,10 +64,21 @@ void BuildHeaderList(HttpHeaderItem** headers, std::uint32_t* headerCount) {
     if (headerCount != nullptr) *headerCount = 0;
     return;
   }
-  HttpHeaderItem* items = new HttpHeaderItem[kStandardHeaderCount]();
-  const std::uint32_t count = FillStandardHeaders(items);
+  const ClientSettings& settings = Settings();
+  // Ordered by byte-wise comparison of the names, which is the order the gateway receives.
+  const std::string_view entries[][2] = {
+      {"Accept-Language", settings.language},
+      {"Content-Type", "application/json;charset=UTF-8"},
+      {"Time-Zone", settings.timeZone},
+  };
+  constexpr std::uint32_t kCount = sizeof entries / sizeof entries[0];
+  HttpHeaderItem* items = new HttpHeaderItem[kCount]();
+  for (std::uint32_t i = 0; i < kCount; ++i) {
+    items[i].nameLength = CopyIntoZeroedField(items[i].name, kHeaderNameWidth, entries[i][0]);
+    items[i].valueLength = CopyIntoZeroedField(items[i].value, kHeaderValueWidth, entries[i][1]);
+  }
   *headers = items;
-  if (headerCount != nullptr) *headerCount = count;
+  if (headerCount != nullptr) *headerCount = kCount;
 }
 
 void SetRequestBody(RestRequest* request, const quim::Json::Value& body) {
@@ -113,87 +113,14 @@ BaseResponse ReadBaseResponse(const char* answer) {
   return result;
 }
 
+std::string GetLanguage() { return Settings().language; }
+std::string GetTimeZone() { return Settings().timeZone; }
+std::string GetMacAddress() { return Settings().macAddress; }
+
 void AddClientIdentity(quim::Json::Value& body) {
   body["clientType"] = quim::Json::Value("WINPC_V2");
   body["clientMac"] = quim::Json::Value(Settings().macAddress);
   body["project"] = quim::Json::Value("QIRO");
-}
-
-void SetRequestPathText(RestRequest* request, const char* text) {
-  if (request == nullptr || text == nullptr) return;
-  // The formatter would keep the first kPathFormatCapacity - 1 characters.
-  const void* nul = std::memchr(text, '\0', kPathFormatCapacity - 1);
-  const std::size_t length = nul != nullptr
-                                 ? static_cast<std::size_t>(static_cast<const char*>(nul) - text)
-                                 : kPathFormatCapacity - 1;
-  StorePath(request, text, length);
-}
-
-std::uint32_t FillStandardHeaders(HttpHeaderItem* items) {
-  const ClientSettings& settings = Settings();
-  // Ordered by byte-wise comparison of the names, which is the order the gateway receives.
-  const std::string_view entries[kStandardHeaderCount][2] = {
-      {"Accept-Language", settings.language},
-      {"Content-Type", "application/json;charset=UTF-8"},
-      {"Time-Zone", settings.timeZone},
-  };
-  for (std::uint32_t i = 0; i < kStandardHeaderCount; ++i) {
-    items[i].nameLength = CopyIntoZeroedField(items[i].name, kHeaderNameWidth, entries[i][0]);
-    items[i].valueLength = CopyIntoZeroedField(items[i].value, kHeaderValueWidth, entries[i][1]);
-  }
-  return kStandardHeaderCount;
-}
-
-PathArgument::PathArgument(const char* text)
-    : conversion_("s"), text_(text != nullptr ? text : ""), printable_(text != nullptr) {}
-
-PathArgument::PathArgument(int number) : conversion_("d") {
-  const std::to_chars_result result = std::to_chars(digits_, digits_ + sizeof digits_, number);
-  text_ = std::string_view(digits_, static_cast<std::size_t>(result.ptr - digits_));
-}
-
-PathArgument::PathArgument(long long number) : conversion_("lld") {
-  const std::to_chars_result result = std::to_chars(digits_, digits_ + sizeof digits_, number);
-  text_ = std::string_view(digits_, static_cast<std::size_t>(result.ptr - digits_));
-}
-
-bool SetRequestPathPlain(RestRequest* request, const char* format, const PathArgument* arguments,
-                         std::size_t count) {
-  if (request == nullptr || format == nullptr) return false;
-  // What the formatter writes, cut where its buffer would cut it.
-  char text[kPathFormatCapacity];
-  std::size_t length = 0;
-  auto append = [&](std::string_view piece) {
-    const std::size_t room = sizeof text - 1 - length;
-    const std::size_t n = piece.size() < room ? piece.size() : room;
-    std::memcpy(text + length, piece.data(), n);
-    length += n;
-  };
-  std::size_t next = 0;
-  for (const char* p = format; *p != '\0'; ++p) {
-    if (*p != '%') {
-      const char* percent = std::strchr(p, '%');
-      const std::size_t run =
-          percent != nullptr ? static_cast<std::size_t>(percent - p) : std::strlen(p);
-      append(std::string_view(p, run));
-      p += run - 1;
-      continue;
-    }
-    if (p[1] == '%') {
-      append("%");
-      ++p;
-      continue;
-    }
-    if (next == count || !arguments[next].Printable()) return false;
-    const std::string_view conversion = arguments[next].Conversion();
-    if (std::string_view(p + 1).substr(0, conversion.size()) != conversion) return false;
-    append(arguments[next].Text());
-    p += conversion.size();
-    ++next;
-  }
-  if (next != count) return false;
-  StorePath(request, text, length);
-  return true;
 }
 
 int GetIntField(const quim::Json::Value& object, std::string_view name, int defaultValue) {
@@ -219,17 +146,13 @@ quim::Json::Value GetMemberOrNull(const quim::Json::Value& value, std::string_vi
 
 bool IsNonNullArray(const quim::Json::Value& value) { return value.isArray(); }
 
-void RequestCycle::Init(const char* method) {
-  SetRequestMethod(&request_, method);
-  request_.headerCount = FillStandardHeaders(headers_);
-  request_.headers = headers_;
-}
-
 RequestCycle::~RequestCycle() {
   if (response_.answer != nullptr) ZENTA_ReleaseDataBuffer(response_.answer);
   if (response_.auxBuffer != nullptr) ZENTA_ReleaseDataBuffer(response_.auxBuffer);
   delete[] request_.body;
   request_.body = nullptr;
+  delete[] request_.headers;
+  request_.headers = nullptr;
 }
 
 quim::Json::Value RequestCycle::IdentityBody() {

@@ -89,38 +89,6 @@ void SetRequestPath(RestRequest* request, const char* format, ...)
 #endif
     ;
 
-// SetRequestPath(request, "%s", text) without the formatter: the fixed paths of operations that
-// take no path arguments.
-void SetRequestPathText(RestRequest* request, const char* text);
-
-// One argument of a path format, held as the text the formatter would insert for it. Not
-// copyable: the text of a number lives in the object itself.
-class PathArgument {
- public:
-  PathArgument(const char* text);  // NOLINT: made implicitly from each argument
-  PathArgument(int number);        // NOLINT
-  PathArgument(long long number);  // NOLINT
-  PathArgument(const PathArgument&) = delete;
-  PathArgument& operator=(const PathArgument&) = delete;
-
-  // The conversion that prints this argument plainly: "s", "d" or "lld".
-  const char* Conversion() const { return conversion_; }
-  std::string_view Text() const { return text_; }
-  bool Printable() const { return printable_; }
-
- private:
-  const char* conversion_;
-  std::string_view text_;
-  char digits_[24];
-  bool printable_ = true;  // false for a null text, which only the formatter may print
-};
-
-// SetRequestPath(request, format, arguments...) without the formatter when every conversion in
-// format is the plain one for its argument (%s, %d, %lld) or "%%"; returns false, and leaves
-// the record untouched, for any other format, which then needs SetRequestPath.
-bool SetRequestPathPlain(RestRequest* request, const char* format, const PathArgument* arguments,
-                         std::size_t count);
-
 // Stores the method NUL-padded; a method longer than 10 characters is cut to its first 10.
 // Does nothing when request is null.
 void SetRequestMethod(RestRequest* request, std::string_view method);
@@ -131,11 +99,6 @@ void SetRequestMethod(RestRequest* request, std::string_view method);
 // whoever owns the request (new[], freed with delete[]). A null headers address sets the count
 // to 0 and allocates nothing.
 void BuildHeaderList(HttpHeaderItem** headers, std::uint32_t* headerCount);
-
-// The number of standard headers, and the same three written into zero-filled items that the
-// caller provides; returns kStandardHeaderCount.
-constexpr std::uint32_t kStandardHeaderCount = 3;
-std::uint32_t FillStandardHeaders(HttpHeaderItem* items);
 
 // Serialises body compactly into a new[] buffer of bodyLength + 1 bytes ending with NUL. A null
 // request or a null body value leaves the request without a body.
@@ -164,26 +127,32 @@ std::string GetStringField(const quim::Json::Value& object, std::string_view nam
 quim::Json::Value GetMemberOrNull(const quim::Json::Value& value, std::string_view name);
 bool IsNonNullArray(const quim::Json::Value& value);
 
-// One request from start to release. The cycle holds both records and the header array in
-// itself, zero-filled when it is made, so a request costs no allocation beyond its body; the
-// constructor sets path, method and the standard headers, and Send hands the request to the
-// gateway. The destructor releases, on every exit including exceptions and in this order: the
-// answer and the auxBuffer through the gateway, then the body; the header array and the records
-// end with the cycle itself, after that.
+// Calls each(element) for every element of the "results" array of an answer's data; does
+// nothing when data has no such array. The list operations read their answers through it.
+template <typename Each>
+void ForEachResult(const quim::Json::Value& data, Each each) {
+  const quim::Json::Value results = GetMemberOrNull(data, "results");
+  if (!IsNonNullArray(results)) return;
+  for (quim::Json::Value::ArrayIndex i = 0; i < results.size(); ++i) each(results[i]);
+}
+
+// One request from start to release. The cycle holds both records, zero-filled when it is made;
+// the constructor fills path, method and the standard headers through the helpers above, and
+// Send hands the request to the gateway. The destructor releases, on every exit including
+// exceptions and in this order: the answer and the auxBuffer through the gateway, the body, the
+// header array; the records end with the cycle itself.
 class RequestCycle {
  public:
   template <typename... Args>
   RequestCycle(const char* method, const char* pathFormat, Args... pathArgs) {
     if constexpr (sizeof...(Args) == 0) {
-      // A path without arguments is stored as it is; clang refuses a lone non-literal format.
-      SetRequestPathText(&request_, pathFormat);
+      // A fixed path is its own text; clang refuses a lone non-literal format.
+      SetRequestPath(&request_, "%s", pathFormat);
     } else {
-      const PathArgument arguments[] = {PathArgument(pathArgs)...};
-      if (!SetRequestPathPlain(&request_, pathFormat, arguments, sizeof...(Args))) {
-        SetRequestPath(&request_, pathFormat, pathArgs...);
-      }
+      SetRequestPath(&request_, pathFormat, pathArgs...);
     }
-    Init(method);
+    SetRequestMethod(&request_, method);
+    BuildHeaderList(&request_.headers, &request_.headerCount);
   }
   ~RequestCycle();
   RequestCycle(const RequestCycle&) = delete;
@@ -200,11 +169,8 @@ class RequestCycle {
   const RestResponse& Response() const { return response_; }
 
  private:
-  void Init(const char* method);
-
   RestResponse response_{};
   RestRequest request_{};
-  HttpHeaderItem headers_[kStandardHeaderCount]{};
 };
 
 // Text to int as std::stoi in base 10 (leading blanks, sign, digits; the rest ignored), with the

@@ -1,0 +1,113 @@
+// Internal: how a quim::Json::Value is stored, and the nodes behind strings, arrays and objects.
+//
+// A Value is 64 bits. Any double but a NaN stands for itself (every NaN is stored as the one
+// positive quiet NaN); the negative quiet NaNs, which no double then uses, carry a 3-bit tag and
+// a 48-bit payload:
+//
+//   tag 0  null, false, true, "", [], {} (payload 0..5)
+//   tag 1  an integer of 48 bits, two's complement
+//   tag 2  a string of 1 to 5 bytes: the bytes in payload bytes 0..4, the length in byte 5
+//   tag 3  a StringNode*, tag 4 an array node, tag 5 an object node, tag 6 a NumberNode*
+//
+// Pointers fit 48 bits on every platform the library builds for (x86-64, AArch64). A node starts
+// with an atomic reference count; string and number nodes never change once built, so they are
+// only ever shared. A shared array or object node is copied one level before a write, and a node
+// that handed out a writable reference is marked unshareable: copying its Value then copies the
+// node instead of sharing it. Every node reachable from a shareable node is shareable, because
+// a writable reference into a node passes through a writable accessor of each enclosing node.
+#ifndef QUIM_PLATFORM_NODE_H
+#define QUIM_PLATFORM_NODE_H
+
+#include <atomic>
+#include <cstdint>
+#include <cstring>
+#include <string_view>
+
+#include "quim/Json.h"
+
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ != __ORDER_LITTLE_ENDIAN__
+#error "quim stores short strings inside a Value in little-endian byte order"
+#endif
+
+namespace quim {
+namespace Json {
+
+struct Node {
+  std::atomic<std::uint32_t> refs{1};
+  // Strings: the byte count. Arrays and objects: the element count with the two flags below.
+  // Numbers: 1 for an unsigned value above INT64_MAX, else 0.
+  std::uint32_t word = 0;
+};
+
+// An array's or object's elements follow its node (an object's as name, value, name, ...).
+// A growable node (made by a write) has room for Capacity(size) elements; any other for exactly
+// size, as the parser and copies make them.
+constexpr std::uint32_t kGrowable = 1u << 31;
+constexpr std::uint32_t kUnshareable = 1u << 30;
+constexpr std::uint32_t kMaxElements = kUnshareable - 1;
+
+struct Value::Access {
+  enum Tag : unsigned { kSpecial, kSmallInt, kShortString, kString, kArray, kObject, kNumber };
+  static constexpr std::uint64_t kTagged = 0xFFF8000000000000u;
+  static constexpr std::uint64_t kPayload = 0x0000FFFFFFFFFFFFu;
+  enum Special : unsigned { kNullBits, kFalse, kTrue, kEmptyString, kEmptyArray, kEmptyObject };
+  static constexpr std::int64_t kSmallMin = -(std::int64_t{1} << 47);
+  static constexpr std::int64_t kSmallMax = (std::int64_t{1} << 47) - 1;
+  static constexpr std::size_t kShortMax = 5;
+
+  static constexpr std::uint64_t Make(Tag tag, std::uint64_t payload) {
+    return kTagged | (std::uint64_t{tag} << 48) | payload;
+  }
+  static bool Tagged(std::uint64_t bits) { return (bits & kTagged) == kTagged; }
+  static Tag TagOf(std::uint64_t bits) { return static_cast<Tag>((bits >> 48) & 7); }
+  static std::uint64_t& Bits(Value& value) { return value.bits_; }
+  static std::uint64_t Bits(const Value& value) { return value.bits_; }
+  static Value FromBits(std::uint64_t bits) {
+    Value value;
+    value.bits_ = bits;
+    return value;
+  }
+  // Takes over one reference to node.
+  static Value Adopt(Tag tag, Node* node) {
+    return FromBits(Make(tag, reinterpret_cast<std::uintptr_t>(node)));
+  }
+  // The node of a value with tag kString .. kNumber, else null.
+  static Node* NodeOf(const Value& value) {
+    const std::uint64_t bits = value.bits_;
+    if (!Tagged(bits) || TagOf(bits) < kString) return nullptr;
+    return reinterpret_cast<Node*>(static_cast<std::uintptr_t>(bits & kPayload));
+  }
+  static std::uint32_t Size(const Node* node) { return node->word & kMaxElements; }
+  static Value* Elements(Node* node) { return reinterpret_cast<Value*>(node + 1); }
+  static const Value* Elements(const Node* node) {
+    return reinterpret_cast<const Value*>(node + 1);
+  }
+  static const char* Bytes(const Node* node) { return reinterpret_cast<const char*>(node + 1); }
+  // Array elements or object members (2 values each) of a value, without type checks.
+  static std::uint32_t Count(const Value& value) {
+    const Node* node = NodeOf(value);
+    return node == nullptr ? 0 : Size(node);
+  }
+};
+
+static_assert(sizeof(Node) == 8 && sizeof(Value) == 8, "a node header and a value fill 8 bytes");
+
+// Storage.cpp: making, sharing and dropping nodes.
+Value MakeString(const char* data, std::size_t size);  // short strings inline, others a node
+void Unref(std::uint64_t bits) noexcept;               // drops one reference of a value's node
+// A node for count elements (values) laid out for exactly count, not yet constructed; the caller
+// places them. Throws std::length_error past kMaxElements.
+Node* NewContainer(std::uint32_t count, std::uint32_t valuesPerElement);
+// The writable node of an array (valuesPerElement 1) or object (2) value with room for at least
+// `room` elements, detached from its copies, marked unshareable; turns an empty value into a node.
+Node* WritableContainer(Value& value, std::uint32_t room, std::uint32_t valuesPerElement);
+// Position of a member named name in an object node, or size when there is none.
+std::uint32_t FindMember(const Node* object, std::string_view name);
+// Removes duplicate names among count (name, value) pairs: the first position keeps the last
+// value. Returns the count left. Quick for large objects too (no quadratic search).
+std::uint32_t MergeDuplicateMembers(Value* pairs, std::uint32_t count);
+
+}  // namespace Json
+}  // namespace quim
+
+#endif  // QUIM_PLATFORM_NODE_H

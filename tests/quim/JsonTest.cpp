@@ -1,0 +1,216 @@
+// quim::Json: parsing (accepted texts, refused texts and their messages), conversions, copies
+// that stay independent, objects, and the compact writer.
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <memory>
+#include <string>
+
+#include "quim/Json.h"
+
+namespace {
+
+using quim::Json::Error;
+using quim::Json::Value;
+using quim::Json::Write;
+
+Value ParseOk(const std::string& text) {
+  Value root;
+  std::string errs;
+  EXPECT_TRUE(quim::Json::Parse(text, root, &errs)) << errs;
+  return root;
+}
+
+std::string Nested(int depth) { return std::string(depth, '[') + std::string(depth, ']'); }
+
+TEST(Json, AcceptedTextsAndTheirValues) {
+  struct Case {
+    std::string text;
+    quim::Json::ValueType type;
+    std::string compact;
+  };
+  const Case cases[] = {
+      {" [1, 2 ]\n", quim::Json::arrayValue, "[1,2]"},
+      {"-0.0", quim::Json::realValue, "-0.0"},
+      {"1E2", quim::Json::realValue, "100.0"},
+      {"140737488355327", quim::Json::intValue, "140737488355327"},  // 48-bit edges
+      {"140737488355328", quim::Json::intValue, "140737488355328"},
+      {"-140737488355328", quim::Json::intValue, "-140737488355328"},
+      {"-140737488355329", quim::Json::intValue, "-140737488355329"},
+      {"-9223372036854775808", quim::Json::intValue, "-9223372036854775808"},
+      {"18446744073709551615", quim::Json::uintValue, "18446744073709551615"},
+      {"18446744073709551616", quim::Json::realValue, "18446744073709553000.0"},
+      {"1e-400", quim::Json::realValue, "0.0"},
+      {"\"\\u00e9\\ud83d\\ude00\"", quim::Json::stringValue, "\"\xc3\xa9\xf0\x9f\x98\x80\""},
+      {"[\"a\\u0000b\",\"\",\"12345\",\"123456\"]", quim::Json::arrayValue,
+       "[\"a\\u0000b\",\"\",\"12345\",\"123456\"]"},
+      {"\"\\udc01\"", quim::Json::stringValue, "\"\\uDC01\""},
+      // Bytes that are not UTF-8 pass through; a byte-order mark at the start is skipped.
+      {"[\"\xff\xc0\xaf\xe2\x82\"]", quim::Json::arrayValue, "[\"\xff\xc0\xaf\xe2\x82\"]"},
+      {"\xEF\xBB\xBF{\"\xE9\":1}", quim::Json::objectValue, "{\"\xE9\":1}"},
+      {"{\"a\":1,\"b\":2,\"a\":3,\"b\":[],\"c\":{}}", quim::Json::objectValue,
+       "{\"a\":3,\"b\":[],\"c\":{}}"},
+      {Nested(quim::Json::kMaxDepth), quim::Json::arrayValue, Nested(quim::Json::kMaxDepth)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text.substr(0, 40));
+    Value root = ParseOk(c.text);
+    EXPECT_EQ(root.type(), c.type);
+    EXPECT_EQ(Write(root), c.compact);
+    EXPECT_EQ(ParseOk(c.compact), root);
+  }
+}
+
+TEST(Json, RefusedTextsAndTheirMessages) {
+  const std::string tooDeep = Nested(quim::Json::kMaxDepth + 1);
+  const std::pair<std::string, std::string> cases[] = {
+      {"", "The document is empty. at offset 0"},
+      {"\xEF\xBB\xBF", "The document is empty. at offset 3"},
+      {"\xEF\xBB\xBF\xEF\xBB\xBF{}", "Invalid value. at offset 3"},
+      {std::string("[1]\0", 4),
+       "The document root must not be followed by other values. at offset 3"},
+      {"[1,]", "Invalid value. at offset 3"},
+      {"{\"a\":1,}", "Missing a name for object member. at offset 7"},
+      {"// c\n1", "Invalid value. at offset 0"},
+      {"1e400", "Number too big to be stored in double. at offset 0"},
+      {"9e308", "Number too big to be stored in double. at offset 0"},
+      {"\"\\ud800\"", "The surrogate pair in string is invalid. at offset 1"},
+      {"\"a\x01\"", "Invalid escape character in string. at offset 2"},
+      {tooDeep, "Nesting deeper than 512 levels. at offset 512"},
+  };
+  for (const auto& [text, error] : cases) {
+    SCOPED_TRACE(text.substr(0, 40));
+    Value root(7);
+    std::string errs;
+    EXPECT_FALSE(quim::Json::Parse(text, root, &errs));
+    EXPECT_EQ(errs, error);
+    EXPECT_TRUE(root.isNull());
+  }
+  std::unique_ptr<quim::Json::CharReader> reader(quim::Json::CharReaderBuilder().newCharReader());
+  const char text[] = "{\"a\":[true]}";
+  Value root;
+  EXPECT_TRUE(reader->parse(text, text + sizeof text - 1, &root, nullptr));
+  EXPECT_FALSE(reader->parse(text, text + 3, &root, nullptr));
+}
+
+TEST(Json, Conversions) {
+  struct Case {
+    Value value;
+    const char* asInt;  // the result as text, or the exception's message
+    const char* asInt64;
+    const char* asString;
+  };
+  const Case cases[] = {
+      {Value(), "0", "0", ""},
+      {Value(true), "1", "1", "true"},
+      {Value(INT_MIN), "-2147483648", "-2147483648", "-2147483648"},
+      {Value(2147483648LL), "quim::Json::Value::asInt: 2147483648 is out of range", "2147483648",
+       "2147483648"},
+      {Value(INT64_MIN), "quim::Json::Value::asInt: -9223372036854775808 is out of range",
+       "-9223372036854775808", "-9223372036854775808"},
+      {Value(UINT64_MAX), "quim::Json::Value::asInt: 18446744073709551615 is out of range",
+       "quim::Json::Value::asInt64: 18446744073709551615 is out of range", "18446744073709551615"},
+      {Value(-2147483648.9), "-2147483648", "-2147483648", "-2147483648.9"},
+      {Value(2147483648.0), "quim::Json::Value::asInt: 2147483648.0 is out of range", "2147483648",
+       "2147483648.0"},
+      {Value(9223372036854775808.0),
+       "quim::Json::Value::asInt: 9223372036854776000.0 is out of "
+       "range",
+       "quim::Json::Value::asInt64: 9223372036854776000.0 is out of range",
+       "9223372036854776000.0"},
+      {Value(0.0 / 0.0), "quim::Json::Value::asInt: NaN is out of range",
+       "quim::Json::Value::asInt64: NaN is out of range", "NaN"},
+      {Value("12"), "quim::Json::Value::asInt: not applicable to a string",
+       "quim::Json::Value::asInt64: not applicable to a string", "12"},
+      {ParseOk("[1]"), "quim::Json::Value::asInt: not applicable to an array",
+       "quim::Json::Value::asInt64: not applicable to an array",
+       "quim::Json::Value::asString: not applicable to an array"},
+  };
+  auto text = [](auto convert) {
+    try {
+      return std::string(convert());
+    } catch (const Error& e) {
+      return std::string(e.what());
+    }
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.asString);
+    EXPECT_EQ(text([&] { return std::to_string(c.value.asInt()); }), c.asInt);
+    EXPECT_EQ(text([&] { return std::to_string(c.value.asInt64()); }), c.asInt64);
+    EXPECT_EQ(text([&] { return c.value.asString(); }), c.asString);
+  }
+  EXPECT_EQ(Value(UINT64_MAX).asUInt64(), UINT64_MAX);
+  EXPECT_EQ(Value(-1).asDouble(), -1.0);
+  EXPECT_TRUE(Value(0.5).asBool());
+  EXPECT_NE(Value(0.0 / 0.0), Value(0.0 / 0.0));
+  EXPECT_EQ(Value(5000000000LL), Value(5000000000ULL));
+  EXPECT_THROW(Value(1).stringView(), Error);
+}
+
+TEST(Json, CopiesStayIndependent) {
+  const std::string tree = "{\"a\":{\"b\":[1,2],\"c\":[3]},\"s\":\"a long text\"}";
+  Value original = ParseOk(tree);
+  Value copy = original;
+  copy["a"]["b"][0] = 9;
+  copy["a"]["b"].append("x");
+  EXPECT_EQ(Write(original), tree);
+  EXPECT_EQ(Write(copy), "{\"a\":{\"b\":[9,2,\"x\"],\"c\":[3]},\"s\":\"a long text\"}");
+  // A reference from a writable accessor, written after a copy was made, must not reach the copy.
+  Value built;
+  Value& member = built["x"];
+  Value& element = built["list"][3];
+  const Value snapshot = built;
+  Value assigned;
+  assigned = built;
+  member = 5;
+  element = "e";
+  EXPECT_EQ(Write(snapshot), "{\"x\":null,\"list\":[null,null,null,null]}");
+  EXPECT_EQ(Write(assigned), Write(snapshot));
+  EXPECT_EQ(Write(built), "{\"x\":5,\"list\":[null,null,null,\"e\"]}");
+  Value self = ParseOk("{\"x\":{\"y\":1}}");
+  self = self["x"];
+  EXPECT_EQ(Write(self), "{\"y\":1}");
+}
+
+TEST(Json, Objects) {
+  Value object;
+  for (const char* name : {"z", "a", "long member name", "m"}) object[name] = name;
+  EXPECT_EQ(object.getMemberNames(), (std::vector<std::string>{"z", "a", "long member name", "m"}));
+  EXPECT_TRUE(object.removeMember("a"));
+  EXPECT_FALSE(object.removeMember("a"));
+  EXPECT_EQ(object.memberName(1), "long member name");
+  EXPECT_EQ(object, ParseOk("{\"m\":\"m\",\"z\":\"z\",\"long member name\":\"long member name\"}"));
+  EXPECT_FALSE(Value(1).isMember("a"));
+  EXPECT_THROW(Value(1)["a"] = 1, Error);
+  EXPECT_THROW(Value("s")[0u], Error);
+  EXPECT_EQ(Value(5).size(), 0u);
+  // Large objects, duplicates far apart included, parse without quadratic searching.
+  std::string text = "{";
+  for (int i = 0; i < 200000; ++i)
+    text += "\"m" + std::to_string(i) + "\":" + std::to_string(i) + ",";
+  text += "\"m7\":-1,\"m199999\":-2}";
+  Value large = ParseOk(text);
+  ASSERT_EQ(large.size(), 200000u);
+  EXPECT_EQ(large.memberName(7), "m7");
+  EXPECT_EQ(large["m7"].asInt(), -1);
+  EXPECT_EQ(large.memberValue(199999).asInt(), -2);
+  EXPECT_EQ(large["m8"].asInt(), 8);
+}
+
+TEST(Json, Writer) {
+  Value built;
+  built["s"] = std::string("q\"\\\x01\x7f\xe9\n", 7);
+  built["d"] = 0.1;
+  built["inf"] = 1.0 / 0.0;
+  built["u"] = UINT64_MAX;
+  built["e"] = Value(quim::Json::objectValue);
+  EXPECT_EQ(quim::Json::FastWriter().write(built),
+            "{\"s\":\"q\\\"\\\\\\u0001\x7f\xe9\\n\",\"d\":0.1,\"inf\":null,"
+            "\"u\":18446744073709551615,\"e\":{}}");
+  Value deep;
+  Value* level = &deep;
+  for (int i = 0; i < 1000; ++i) level = &level->append(Value());
+  EXPECT_EQ(Write(deep), Nested(1000).replace(1000, 0, "null"));
+}
+
+}  // namespace
