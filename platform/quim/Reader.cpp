@@ -71,17 +71,24 @@ struct HeapAllocator {
 
 using Reader = rapidjson::GenericReader<rapidjson::UTF8<>, rapidjson::UTF8<>, HeapAllocator>;
 
-// A stack of values in blocks of kBlock that stay where they are when it grows.
+// A stack of values: the first kInline in the stack itself (small answers allocate nothing for
+// it), the rest in blocks of kBlock that stay where they are when it grows.
 class ValueStack {
  public:
+  ValueStack() = default;
+  ValueStack(const ValueStack&) = delete;
+  ValueStack& operator=(const ValueStack&) = delete;
   ~ValueStack() {
     while (size_ > 0) Pop();
     for (Value* block : blocks_) ::operator delete(static_cast<void*>(block));
   }
   std::size_t size() const { return size_; }
-  Value& operator[](std::size_t i) { return blocks_[i / kBlock][i % kBlock]; }
+  Value& operator[](std::size_t i) {
+    if (i < kInline) return reinterpret_cast<Value*>(inline_)[i];
+    return blocks_[(i - kInline) / kBlock][(i - kInline) % kBlock];
+  }
   void Push(Value&& value) {
-    if (size_ == blocks_.size() * kBlock) {
+    if (size_ >= kInline && (size_ - kInline) == blocks_.size() * kBlock) {
       blocks_.reserve(blocks_.size() + 1);
       blocks_.push_back(static_cast<Value*>(::operator new(kBlock * sizeof(Value))));
     }
@@ -91,11 +98,16 @@ class ValueStack {
   void Pop() { (*this)[--size_].~Value(); }
   // The values first .. first + count - 1 as one run, or null when they cross blocks.
   Value* Run(std::size_t first, std::size_t count) {
-    return first / kBlock == (first + count - 1) / kBlock ? &(*this)[first] : nullptr;
+    const std::size_t last = first + count - 1;
+    if (last < kInline) return &(*this)[first];
+    if (first < kInline) return nullptr;
+    return (first - kInline) / kBlock == (last - kInline) / kBlock ? &(*this)[first] : nullptr;
   }
 
  private:
+  static constexpr std::size_t kInline = 128;
   static constexpr std::size_t kBlock = 4096;
+  alignas(Value) unsigned char inline_[kInline * sizeof(Value)];
   std::vector<Value*> blocks_;
   std::size_t size_ = 0;
 };
@@ -104,9 +116,6 @@ class ValueStack {
 // made for it the first time. The cache is small and fixed, so no input can make it costly.
 class NameCache {
  public:
-  ~NameCache() {
-    for (Value& name : names_) name = Value();
-  }
   Value Get(const char* text, std::size_t size) {
     if (size <= A::kShortMax) return MakeString(text, size);
     std::size_t hash = size;
@@ -121,7 +130,7 @@ class NameCache {
   }
 
  private:
-  static constexpr std::size_t kSlots = 64;
+  static constexpr std::size_t kSlots = 16;
   Value names_[kSlots];
 };
 
