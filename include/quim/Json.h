@@ -3,7 +3,7 @@
 // A Value is null, bool, signed or unsigned 64-bit integer, double, string (may hold NUL
 // bytes), array, or object (members kept in insertion order, names unique).
 //
-// A Value takes 8 bytes: numbers, booleans, null, empty containers and strings of up to 5 bytes
+// A Value takes 8 bytes: numbers, booleans, null, empty containers and strings of up to 6 bytes
 // are held in the value itself; longer strings, non-empty arrays and objects, and integers
 // beyond 48 bits live in a node of their own. Copies are cheap: nodes are shared between copies
 // and copied only when a shared one is written (copy-on-write), one level at a time. Copies are
@@ -54,6 +54,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "quim/QuimExport.h"
@@ -100,11 +101,21 @@ class QUIM_API Value {
   Value(std::string_view text);
 
   Value(const Value& other);
-  Value(Value&& other) noexcept;
+  Value(Value&& other) noexcept : bits_(other.bits_) { other.bits_ = kNull; }
   Value& operator=(const Value& other);
-  Value& operator=(Value&& other) noexcept;
-  ~Value();
-  void swap(Value& other) noexcept;
+  Value& operator=(Value&& other) noexcept {
+    Value moved(std::move(other));  // other may live inside this value
+    swap(moved);
+    return *this;
+  }
+  ~Value() {
+    if (HoldsNode()) Release();
+  }
+  void swap(Value& other) noexcept {
+    const std::uint64_t bits = bits_;
+    bits_ = other.bits_;
+    other.bits_ = bits;
+  }
 
   ValueType type() const;
   bool isNull() const { return bits_ == kNull; }
@@ -167,6 +178,12 @@ class QUIM_API Value {
   // A double as it is, or, in the space of the quiet NaNs that no arithmetic produces, a tag and
   // 48 bits of payload (see Access).
   static constexpr std::uint64_t kNull = 0xFFF8000000000000u;
+  // Tags 3 to 6 hold a node (a long string, an array, an object, a large integer).
+  bool HoldsNode() const {
+    const std::uint64_t tag = bits_ >> 48;
+    return tag >= 0xFFFB && tag <= 0xFFFE;
+  }
+  void Release() noexcept;  // drops this value's reference to its node
   std::uint64_t bits_ = kNull;
 };
 

@@ -7,7 +7,8 @@
 //   tag 0  null, false, true, "", [], {} (payload 0..5)
 //   tag 1  an integer of 48 bits, two's complement
 //   tag 2  a string of 1 to 5 bytes: the bytes in payload bytes 0..4, the length in byte 5
-//   tag 3  a StringNode*, tag 4 an array node, tag 5 an object node, tag 6 a NumberNode*
+//   tag 3  a string node, tag 4 an array node, tag 5 an object node, tag 6 a number node
+//   tag 7  a string of exactly 6 bytes, in payload bytes 0..5
 //
 // Pointers fit 48 bits on every platform the library builds for (x86-64, AArch64). A node starts
 // with an atomic reference count; string and number nodes never change once built, so they are
@@ -47,13 +48,22 @@ constexpr std::uint32_t kUnshareable = 1u << 30;
 constexpr std::uint32_t kMaxElements = kUnshareable - 1;
 
 struct Value::Access {
-  enum Tag : unsigned { kSpecial, kSmallInt, kShortString, kString, kArray, kObject, kNumber };
+  enum Tag : unsigned {
+    kSpecial,
+    kSmallInt,
+    kShortString,
+    kString,
+    kArray,
+    kObject,
+    kNumber,
+    kSixBytes
+  };
   static constexpr std::uint64_t kTagged = 0xFFF8000000000000u;
   static constexpr std::uint64_t kPayload = 0x0000FFFFFFFFFFFFu;
   enum Special : unsigned { kNullBits, kFalse, kTrue, kEmptyString, kEmptyArray, kEmptyObject };
   static constexpr std::int64_t kSmallMin = -(std::int64_t{1} << 47);
   static constexpr std::int64_t kSmallMax = (std::int64_t{1} << 47) - 1;
-  static constexpr std::size_t kShortMax = 5;
+  static constexpr std::size_t kShortMax = 6;  // 1..5 bytes: kShortString, 6: kSixBytes
 
   static constexpr std::uint64_t Make(Tag tag, std::uint64_t payload) {
     return kTagged | (std::uint64_t{tag} << 48) | payload;
@@ -74,7 +84,7 @@ struct Value::Access {
   // The node of a value with tag kString .. kNumber, else null.
   static Node* NodeOf(const Value& value) {
     const std::uint64_t bits = value.bits_;
-    if (!Tagged(bits) || TagOf(bits) < kString) return nullptr;
+    if (!Tagged(bits) || TagOf(bits) < kString || TagOf(bits) > kNumber) return nullptr;
     return reinterpret_cast<Node*>(static_cast<std::uintptr_t>(bits & kPayload));
   }
   static std::uint32_t Size(const Node* node) { return node->word & kMaxElements; }

@@ -59,8 +59,9 @@ std::string_view NameOf(const Value& name) { return name.stringView(); }
 Value MakeString(const char* data, std::size_t size) {
   if (size == 0) return A::FromBits(A::Make(A::kSpecial, A::kEmptyString));
   if (size <= A::kShortMax) {
-    std::uint64_t bits = A::Make(A::kShortString, std::uint64_t{size} << 40);
-    std::memcpy(&bits, data, size);  // payload bytes 0..4, little-endian
+    std::uint64_t bits =
+        size == 6 ? A::Make(A::kSixBytes, 0) : A::Make(A::kShortString, std::uint64_t{size} << 40);
+    std::memcpy(&bits, data, size);  // the first payload bytes, little-endian
     return A::FromBits(bits);
   }
   if (size > 0xFFFFFFFFu) throw std::length_error("quim::Json: string too long");

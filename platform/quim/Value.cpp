@@ -150,9 +150,7 @@ Value::Value(const Value& other) : bits_(other.bits_) {
   }
 }
 
-Value::Value(Value&& other) noexcept : bits_(other.bits_) { other.bits_ = kNull; }
-
-// Both assignments build the new content before dropping the old, so assigning a value its own
+// Assignment builds the new content before dropping the old, so assigning a value its own
 // member (a = a["x"]) is safe.
 Value& Value::operator=(const Value& other) {
   Value copy(other);
@@ -160,17 +158,7 @@ Value& Value::operator=(const Value& other) {
   return *this;
 }
 
-Value& Value::operator=(Value&& other) noexcept {
-  Value moved(std::move(other));
-  swap(moved);
-  return *this;
-}
-
-Value::~Value() {
-  if (A::NodeOf(*this) != nullptr) Unref(bits_);
-}
-
-void Value::swap(Value& other) noexcept { std::swap(bits_, other.bits_); }
+void Value::Release() noexcept { Unref(bits_); }
 
 ValueType Value::type() const {
   if (!A::Tagged(bits_)) return realValue;
@@ -306,6 +294,8 @@ std::string_view Value::stringView() const {
     switch (A::TagOf(bits_)) {
       case A::kShortString:
         return std::string_view(reinterpret_cast<const char*>(&bits_), (bits_ >> 40) & 0xFF);
+      case A::kSixBytes:
+        return std::string_view(reinterpret_cast<const char*>(&bits_), 6);
       case A::kString: {
         const Node* node = A::NodeOf(*this);
         return std::string_view(A::Bytes(node), node->word);
