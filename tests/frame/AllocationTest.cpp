@@ -21,19 +21,21 @@ TEST(Allocation, EveryFailedAllocationEndsInBadAllocAndLeavesNothing) {
   FakeGateway::Instance().Reset();
   for (const Call& call : Calls()) {
     SCOPED_TRACE(call.name);
-    const std::int64_t before = corvane_test::LiveAllocations();
     std::int64_t n = 1;
     for (;; ++n) {
       FakeGateway::Instance().Reset();
       FakeGateway::Instance().Script(
           corvane_test::Answer(std::string("{\"code\":1000,\"data\":") + call.data + "}"));
       bool threw = false;
-      corvane_test::FailNthAllocation(n);
-      int status = 99;
-      try {
-        call.run(status);
-      } catch (const std::bad_alloc&) {
-        threw = true;
+      const std::int64_t before = corvane_test::LiveAllocations();
+      {
+        Outputs out;  // what the call appended is the caller's, and goes with it
+        corvane_test::FailNthAllocation(n);
+        try {
+          call.run(out);
+        } catch (const std::bad_alloc&) {
+          threw = true;
+        }
       }
       const bool fired = corvane_test::AllocationFailureFired();
       corvane_test::FailNthAllocation(0);

@@ -32,42 +32,39 @@ TEST_F(Operations, RequestAndAnswer) {
     SCOPED_TRACE(call.name);
     FakeGateway::Instance().Reset();
     FakeGateway::Instance().Script(
-        Answer(std::string("{\"code\":1000,\"data\":") + call.data + "}"));
-    int status = 99;
-    std::string output = call.run(status);
-    EXPECT_EQ(status, 0);
-    EXPECT_EQ(output, call.output);
+        {0, std::string("{\"code\":1000,\"data\":") + call.data + "}", std::nullopt, true});
+    Outputs out;
+    EXPECT_EQ(call.run(out), 0);
+    EXPECT_EQ(call.show(out), call.output);
     const auto seen = FakeGateway::Instance().LastRequest();
     EXPECT_EQ(seen.handle, 3);
-    EXPECT_EQ(seen.method, call.method);
-    EXPECT_EQ(seen.path, call.path);
-    EXPECT_EQ(seen.hasBody, !call.body.empty());
+    EXPECT_EQ(seen.method + " " + seen.path, std::string(call.method) + " " + call.path);
     EXPECT_EQ(seen.body, call.body);
-    EXPECT_TRUE(call.body.empty() || seen.bodyTerminated);
-    EXPECT_EQ(FakeGateway::Instance().OutstandingBuffers(), 0u);
+    EXPECT_EQ(seen.hasBody && seen.bodyTerminated, !call.body.empty());
+    EXPECT_EQ(FakeGateway::Instance().Releases(),
+              (std::vector<corvane_test::Release>{corvane_test::Release::kAnswer,
+                                                  corvane_test::Release::kAux}));
   }
 }
 
 TEST_F(Operations, FailureAndErrorAnswers) {
   for (const Call& call : Calls()) {
     SCOPED_TRACE(call.name);
-    FakeGateway::Instance().Reset();
+    const std::string start = call.show(Outputs());
+    Outputs failed, error, unreadable;
     FakeGateway::Instance().Script(corvane_test::Failure(-301));
-    int status = 99;
-    const std::string untouched = call.run(status);
-    EXPECT_EQ(status, -301);
-    // A server error still fills single values, with their defaults, and lists it carries.
+    EXPECT_EQ(call.run(failed), -301);
+    EXPECT_EQ(call.show(failed), start);
+    // An error answer fills single values with their defaults; lists stay as they are.
     FakeGateway::Instance().Script(Answer("{\"code\":1401,\"data\":7,\"message\":\"no\"}"));
-    const std::string defaults = call.run(status);
-    EXPECT_EQ(status, 1401);
+    EXPECT_EQ(call.run(error), 1401);
     EXPECT_EQ(LastServerMessage(), "no");
+    const bool list = call.output.empty() || call.output.find_first_of("[=") != std::string::npos;
+    EXPECT_EQ(call.show(error) == start, list);
     FakeGateway::Instance().Script(Answer("{\"code\":1000,\"data\":[1"));
-    EXPECT_EQ(call.run(status), defaults);
-    EXPECT_EQ(status, -1);
+    EXPECT_EQ(call.run(unreadable), -1);
+    EXPECT_EQ(call.show(unreadable), call.show(error));
     EXPECT_EQ(LastServerMessage(), "");
-    if (call.output.find('[') != std::string::npos || call.output.find('=') != std::string::npos) {
-      EXPECT_EQ(defaults, untouched);  // lists: untouched without a list in the answer
-    }
   }
 }
 

@@ -60,20 +60,12 @@ void FakeGateway::Reset() {
   scripts_.clear();
   seen_.clear();
   releases_.clear();
-  lastRecord_ = nullptr;
-  badReleases_ = 0;
 }
 
 void FakeGateway::Script(Reply reply) {
   NotCounted notCounted;
   std::lock_guard<std::mutex> lock(mutex_);
   scripts_.push_back(reply);  // a copy made here stays out of the test's allocation balance
-}
-
-std::vector<SeenRequest> FakeGateway::Requests() const {
-  NotCounted notCounted;
-  std::lock_guard<std::mutex> lock(mutex_);
-  return seen_;
 }
 
 SeenRequest FakeGateway::LastRequest() const {
@@ -92,11 +84,6 @@ std::vector<Release> FakeGateway::Releases() const {
 std::size_t FakeGateway::OutstandingBuffers() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return outstanding_.size();
-}
-
-int FakeGateway::BadReleases() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return badReleases_;
 }
 
 int FakeGateway::Request(int handle, void* request, int requestSize, void* response,
@@ -141,7 +128,6 @@ int FakeGateway::Request(int handle, void* request, int requestSize, void* respo
     seen.headers.push_back(std::move(header));
   }
   seen_.push_back(std::move(seen));
-  lastRecord_ = request;
 
   if (scripts_.empty()) return kUnscripted;
   Reply reply = std::move(scripts_.front());
@@ -170,15 +156,11 @@ int FakeGateway::ReleaseBuffer(void* buffer) {
   std::lock_guard<std::mutex> lock(mutex_);
   auto it = std::find(outstanding_.begin(), outstanding_.end(), static_cast<char*>(buffer));
   if (buffer == nullptr || it == outstanding_.end()) {
-    ++badReleases_;
-    releases_.push_back({Release::kUnknown, false});
+    releases_.push_back(Release::kUnknown);
     return ZENTA_E_NULL_ARGUMENT;
   }
-  bool isAnswer = std::find(answers_.begin(), answers_.end(), *it) != answers_.end();
-  // The library must still hold its request record, unchanged, when it gives buffers back.
-  bool intact = lastRecord_ != nullptr && !seen_.empty() &&
-                std::memcmp(lastRecord_, seen_.back().requestBytes.data(), kRequestSize) == 0;
-  releases_.push_back({isAnswer ? Release::kAnswer : Release::kAux, intact});
+  const bool isAnswer = std::find(answers_.begin(), answers_.end(), *it) != answers_.end();
+  releases_.push_back(isAnswer ? Release::kAnswer : Release::kAux);
   delete[] * it;
   outstanding_.erase(it);
   return 0;

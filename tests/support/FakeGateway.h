@@ -52,11 +52,8 @@ struct SeenRequest {
   std::vector<SeenHeader> headers;
 };
 
-// Which buffer a release call gave back, and whether the request record was intact then.
-struct Release {
-  enum Kind { kAnswer, kAux, kUnknown } kind;
-  bool requestStillIntact;
-};
+// Which buffer a release call gave back.
+enum class Release { kAnswer, kAux, kUnknown };
 
 class FakeGateway {
  public:
@@ -68,11 +65,9 @@ class FakeGateway {
   void Script(Reply reply);
   static constexpr int kUnscripted = -29999;
 
-  std::vector<SeenRequest> Requests() const;
   SeenRequest LastRequest() const;  // fails the test when there was none
   std::vector<Release> Releases() const;
   std::size_t OutstandingBuffers() const;  // handed out and not given back
-  int BadReleases() const;                 // null, unknown or double releases
 
   // Called by the two gateway functions.
   int Request(int handle, void* request, int requestSize, void* response, int responseSize);
@@ -86,8 +81,6 @@ class FakeGateway {
   std::vector<Release> releases_;
   std::vector<char*> outstanding_;
   std::vector<char*> answers_;
-  const void* lastRecord_ = nullptr;
-  int badReleases_ = 0;
 };
 
 }  // namespace corvane_test
