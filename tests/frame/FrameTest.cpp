@@ -142,23 +142,6 @@ TEST(Frame, ReadBaseResponse) {
   }
 }
 
-TEST(Frame, Accessors) {
-  Value object;
-  ASSERT_TRUE(quim::Json::Parse("{\"i\":3,\"s\":\"x\",\"b\":5000000000,\"n\":null}", object));
-  const Value array(quim::Json::arrayValue);
-  EXPECT_EQ(GetIntField(object, "i", 9) * 100 + GetIntField(object, "none", 9) * 10 +
-                GetIntField(object, "n", 9),
-            390);
-  EXPECT_EQ(GetIntField(Value(), "i", 9), 9);
-  EXPECT_THROW(GetIntField(object, "b", 9), quim::Json::Error);
-  EXPECT_EQ(GetInt64Field(object, "b", 1), 5000000000);
-  EXPECT_EQ(GetInt64Field(array, "b", 1), 1);
-  EXPECT_EQ(GetStringField(object, "i") + GetStringField(array, "s"), "3");
-  EXPECT_EQ(quim::Json::Write(GetMemberOrNull(object, "s")), "\"x\"");
-  EXPECT_TRUE(GetMemberOrNull(Value(), "s").isNull());
-  EXPECT_TRUE(IsNonNullArray(array) && !IsNonNullArray(Value()));
-}
-
 TEST(Frame, StoiBase10) {
   const std::pair<const char*, std::string> cases[] = {
       {" \t+42x", "42"},

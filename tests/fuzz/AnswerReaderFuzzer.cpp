@@ -1,7 +1,8 @@
 // Answer text through every operation's reader, over a gateway of the fuzzer's own. The first
 // byte picks the gateway's behaviour (status, null answer, negative length, auxBuffer); the rest
 // is the answer. Only the exceptions the operations document may leave them, and every buffer
-// must come back exactly once.
+// must come back exactly once. The answer also goes through quim alone: whatever parses is
+// written, and that text parses again to an equal tree that writes to the same text.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -50,6 +51,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   quim::Vantrix::instance().SetSink([](const quim::LogRecord&) {});
   mode = size > 0 ? data[0] : 0;
   answer.assign(reinterpret_cast<const char*>(data) + (size > 0), size - (size > 0));
+  quim::Json::Value root, again;
+  if (quim::Json::Parse(answer, root)) {
+    const std::string text = quim::Json::Write(root);
+    if (!quim::Json::Parse(text, again) || !(again == root) || quim::Json::Write(again) != text) {
+      std::abort();
+    }
+  }
   using namespace Corvane;
   int i;
   bool b;

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstddef>
 #include <cstring>
 
 #include "zenta/ZentaSdk.h"
@@ -11,13 +10,8 @@
 namespace corvane_test {
 namespace {
 
-// The binding layout, read here independently of the library's own declarations.
+// The binding layout of the two records and of one header item, as the gateway reads it.
 constexpr std::size_t kRequestSize = 2096, kResponseSize = 56, kHeaderSize = 1288;
-constexpr std::size_t kBodyAt = 0, kBodyLengthAt = 8, kMethodAt = 12, kMethodWidth = 10,
-                      kPathAt = 22, kPathWidth = 2048, kHeaderCountAt = 2072, kHeadersAt = 2080;
-constexpr std::size_t kNameWidth = 256, kNameLengthAt = 256, kValueAt = 260, kValueWidth = 1024,
-                      kValueLengthAt = 1284;
-constexpr std::size_t kAnswerAt = 32, kAnswerLengthAt = 40, kAuxAt = 48;
 
 template <typename T>
 T ReadAt(const unsigned char* base, std::size_t offset) {
@@ -26,22 +20,19 @@ T ReadAt(const unsigned char* base, std::size_t offset) {
   return value;
 }
 
-template <typename T>
-void WriteAt(unsigned char* base, std::size_t offset, T value) {
-  std::memcpy(base + offset, &value, sizeof value);
-}
-
-std::string Field(const unsigned char* field, std::size_t width) {
-  const void* nul = std::memchr(field, 0, width);
-  std::size_t n = nul ? static_cast<const unsigned char*>(nul) - field : width;
-  return std::string(reinterpret_cast<const char*>(field), n);
-}
-
-bool ZeroFrom(const unsigned char* field, std::size_t from, std::size_t width) {
-  for (std::size_t i = from; i < width; ++i) {
-    if (field[i] != 0) return false;
+// The used part of a NUL-padded field: up to its first NUL, or up to `used` bytes when given;
+// zeroPadded says whether every byte after it is NUL.
+std::string Field(const unsigned char* field, std::size_t width, std::size_t used,
+                  bool* zeroPadded) {
+  if (used == std::string::npos) {
+    const void* nul = std::memchr(field, 0, width);
+    used = nul ? static_cast<const unsigned char*>(nul) - field : width;
   }
-  return true;
+  used = std::min(used, width);
+  if (zeroPadded)
+    *zeroPadded = *zeroPadded &&
+                  std::all_of(field + used, field + width, [](unsigned char c) { return c == 0; });
+  return std::string(reinterpret_cast<const char*>(field), used);
 }
 
 }  // namespace
@@ -51,12 +42,12 @@ FakeGateway& FakeGateway::Instance() {
   return *gateway;
 }
 
+// The fake's bookkeeping is done with counting off, so that it stays out of a test's balance.
 void FakeGateway::Reset() {
   NotCounted notCounted;
   std::lock_guard<std::mutex> lock(mutex_);
-  for (char* buffer : outstanding_) delete[] buffer;
+  for (auto& buffer : outstanding_) delete[] buffer.first;
   outstanding_.clear();
-  answers_.clear();
   scripts_.clear();
   seen_.clear();
   releases_.clear();
@@ -65,7 +56,7 @@ void FakeGateway::Reset() {
 void FakeGateway::Script(Reply reply) {
   NotCounted notCounted;
   std::lock_guard<std::mutex> lock(mutex_);
-  scripts_.push_back(reply);  // a copy made here stays out of the test's allocation balance
+  scripts_.push_back(reply);
 }
 
 SeenRequest FakeGateway::LastRequest() const {
@@ -86,67 +77,61 @@ std::size_t FakeGateway::OutstandingBuffers() const {
   return outstanding_.size();
 }
 
+char* FakeGateway::HandOut(const std::string& bytes, bool isAnswer) {
+  char* buffer = new char[bytes.size() + 1]();
+  std::memcpy(buffer, bytes.data(), bytes.size());
+  outstanding_.emplace_back(buffer, isAnswer ? Release::kAnswer : Release::kAux);
+  return buffer;
+}
+
 int FakeGateway::Request(int handle, void* request, int requestSize, void* response,
                          int responseSize) {
   NotCounted notCounted;
   std::lock_guard<std::mutex> lock(mutex_);
-  SeenRequest seen;
+  SeenRequest& seen = seen_.emplace_back();
   seen.handle = handle;
   seen.requestSize = requestSize;
   seen.responseSize = responseSize;
   if (request == nullptr || response == nullptr || requestSize != int(kRequestSize) ||
       responseSize != int(kResponseSize)) {
-    seen_.push_back(std::move(seen));
     return ZENTA_E_BAD_RECORD;
   }
   const auto* rec = static_cast<const unsigned char*>(request);
   auto* rsp = static_cast<unsigned char*>(response);
   seen.requestBytes.assign(rec, rec + kRequestSize);
   seen.responseBytes.assign(rsp, rsp + kResponseSize);
-  seen.method = Field(rec + kMethodAt, kMethodWidth);
-  seen.path = Field(rec + kPathAt, kPathWidth);
-  const char* body = ReadAt<const char*>(rec, kBodyAt);
-  seen.bodyLength = ReadAt<std::int32_t>(rec, kBodyLengthAt);
+  seen.method = Field(rec + 12, 10, std::string::npos, nullptr);
+  seen.path = Field(rec + 22, 2048, std::string::npos, nullptr);
+  const char* body = ReadAt<const char*>(rec, 0);
+  seen.bodyLength = ReadAt<std::int32_t>(rec, 8);
   if (body != nullptr) {
     seen.hasBody = true;
     seen.body.assign(body, static_cast<std::size_t>(std::max(seen.bodyLength, 0)));
     seen.bodyTerminated = body[std::max(seen.bodyLength, 0)] == '\0';
   }
-  seen.headerCount = ReadAt<std::uint32_t>(rec, kHeaderCountAt);
-  const auto* headers = ReadAt<const unsigned char*>(rec, kHeadersAt);
+  seen.headerCount = ReadAt<std::uint32_t>(rec, 2072);
+  const auto* headers = ReadAt<const unsigned char*>(rec, 2080);
   for (std::uint32_t i = 0; headers != nullptr && i < seen.headerCount; ++i) {
     const unsigned char* item = headers + i * kHeaderSize;
-    SeenHeader header;
-    header.nameLength = ReadAt<std::uint32_t>(item, kNameLengthAt);
-    header.valueLength = ReadAt<std::uint32_t>(item, kValueLengthAt);
-    std::size_t nameUsed = std::min<std::size_t>(header.nameLength, kNameWidth);
-    std::size_t valueUsed = std::min<std::size_t>(header.valueLength, kValueWidth);
-    header.name.assign(reinterpret_cast<const char*>(item), nameUsed);
-    header.value.assign(reinterpret_cast<const char*>(item + kValueAt), valueUsed);
-    header.fieldsZeroPadded =
-        ZeroFrom(item, nameUsed, kNameWidth) && ZeroFrom(item + kValueAt, valueUsed, kValueWidth);
-    seen.headers.push_back(std::move(header));
+    SeenHeader& header = seen.headers.emplace_back();
+    header.nameLength = ReadAt<std::uint32_t>(item, 256);
+    header.valueLength = ReadAt<std::uint32_t>(item, 1284);
+    header.name = Field(item, 256, header.nameLength, &header.fieldsZeroPadded);
+    header.value = Field(item + 260, 1024, header.valueLength, &header.fieldsZeroPadded);
   }
-  seen_.push_back(std::move(seen));
-
   if (scripts_.empty()) return kUnscripted;
-  Reply reply = std::move(scripts_.front());
+  const Reply reply = scripts_.front();
   scripts_.erase(scripts_.begin());
   if (reply.answer) {
-    const std::string& text = *reply.answer;
-    char* buffer = new char[text.size() + 1];
-    std::memcpy(buffer, text.data(), text.size());
-    buffer[text.size()] = '\0';
-    outstanding_.push_back(buffer);
-    answers_.push_back(buffer);
-    WriteAt(rsp, kAnswerAt, buffer);
-    WriteAt(rsp, kAnswerLengthAt,
-            reply.answerLength.value_or(static_cast<std::int32_t>(text.size())));
+    char* answer = HandOut(*reply.answer, true);
+    const std::int32_t length =
+        reply.answerLength.value_or(static_cast<std::int32_t>(reply.answer->size()));
+    std::memcpy(rsp + 32, &answer, sizeof answer);
+    std::memcpy(rsp + 40, &length, sizeof length);
   }
   if (reply.auxBuffer) {
-    char* aux = new char[16]();
-    outstanding_.push_back(aux);
-    WriteAt(rsp, kAuxAt, static_cast<void*>(aux));
+    char* aux = HandOut(std::string(15, '\0'), false);
+    std::memcpy(rsp + 48, &aux, sizeof aux);
   }
   return reply.status;
 }
@@ -154,14 +139,14 @@ int FakeGateway::Request(int handle, void* request, int requestSize, void* respo
 int FakeGateway::ReleaseBuffer(void* buffer) {
   NotCounted notCounted;
   std::lock_guard<std::mutex> lock(mutex_);
-  auto it = std::find(outstanding_.begin(), outstanding_.end(), static_cast<char*>(buffer));
+  auto it = std::find_if(outstanding_.begin(), outstanding_.end(),
+                         [buffer](const auto& entry) { return entry.first == buffer; });
   if (buffer == nullptr || it == outstanding_.end()) {
     releases_.push_back(Release::kUnknown);
     return ZENTA_E_NULL_ARGUMENT;
   }
-  const bool isAnswer = std::find(answers_.begin(), answers_.end(), *it) != answers_.end();
-  releases_.push_back(isAnswer ? Release::kAnswer : Release::kAux);
-  delete[] * it;
+  releases_.push_back(it->second);
+  delete[] it->first;
   outstanding_.erase(it);
   return 0;
 }

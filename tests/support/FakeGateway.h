@@ -37,9 +37,7 @@ struct SeenHeader {
 
 // One request as the gateway saw it.
 struct SeenRequest {
-  int handle = 0;
-  int requestSize = 0;
-  int responseSize = 0;
+  int handle = 0, requestSize = 0, responseSize = 0;
   std::vector<unsigned char> requestBytes;   // the whole request record
   std::vector<unsigned char> responseBytes;  // the response record as handed over
   std::string method;                        // the method field up to its first NUL
@@ -75,12 +73,13 @@ class FakeGateway {
 
  private:
   FakeGateway() = default;
+  char* HandOut(const std::string& bytes, bool isAnswer);
+
   mutable std::mutex mutex_;
   std::vector<Reply> scripts_;
   std::vector<SeenRequest> seen_;
   std::vector<Release> releases_;
-  std::vector<char*> outstanding_;
-  std::vector<char*> answers_;
+  std::vector<std::pair<char*, Release>> outstanding_;
 };
 
 }  // namespace corvane_test
