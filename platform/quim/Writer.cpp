@@ -4,8 +4,9 @@
 // makes of the same events, built from the same number formatters; writing it directly saves the
 // Writer's output buffer, its level stack and the final copy, and copies the unescaped runs of a
 // string in one go instead of byte by byte. One exception: a string holding the 3-byte form of a
-// surrogate (which only a lone "\uDC00".."\uDFFF" escape in parsed text can produce) gets that
-// escape back, so that the text reads back to the same tree.
+// low surrogate (which a lone "\uDC00".."\uDFFF" escape in parsed text produces, or a server's
+// bytes passed through) gets that escape back, so that the text reads back to the same tree.
+// Other bytes that are not UTF-8 are written as they are.
 #include <rapidjson/internal/dtoa.h>
 #include <rapidjson/internal/itoa.h>
 
@@ -32,7 +33,7 @@ constexpr std::array<char, 256> MakeEscapes() {
   escapes['\r'] = 'r';
   escapes['"'] = '"';
   escapes['\\'] = '\\';
-  escapes[0xED] = 's';  // may lead the 3-byte form of a surrogate
+  escapes[0xED] = 's';  // may lead the 3-byte form of a low surrogate
   return escapes;
 }
 constexpr std::array<char, 256> kEscapes = MakeEscapes();
@@ -50,7 +51,8 @@ void AppendString(std::string& out, std::string_view text) {
     if (escape == 's') {
       const auto second = end - p > 2 ? static_cast<unsigned char>(p[1]) : 0u;
       const auto third = end - p > 2 ? static_cast<unsigned char>(p[2]) : 0u;
-      if ((second & 0xE0) != 0xA0 || (third & 0xC0) != 0x80) continue;  // an ordinary character
+      // Only a low surrogate is escaped: a lone high one would not read back.
+      if ((second & 0xF0) != 0xB0 || (third & 0xC0) != 0x80) continue;
       surrogate = 0xD000u | ((second & 0x3Fu) << 6) | (third & 0x3Fu);
     }
     out.append(run, static_cast<std::size_t>(p - run));
