@@ -141,24 +141,5 @@ TEST(Frame, ReadBaseResponse) {
   }
 }
 
-TEST(Frame, StoiBase10) {
-  const std::pair<const char*, std::string> cases[] = {
-      {" \t+42x", "42"},
-      {"-2147483648", "-2147483648"},
-      {"2147483647", "2147483647"},
-      {"2147483648", "stoi argument out of range"},
-      {"-2147483649", "stoi argument out of range"},
-      {"99999999999999999999", "stoi argument out of range"},
-      {"", "invalid stoi argument"},
-      {"- 1", "invalid stoi argument"}};
-  for (const auto& [text, result] : cases) {
-    try {
-      EXPECT_EQ(std::to_string(StoiBase10(text)), result);
-    } catch (const std::logic_error& e) {  // invalid_argument and out_of_range
-      EXPECT_EQ(e.what(), result) << text;
-    }
-  }
-}
-
 }  // namespace
 }  // namespace Corvane

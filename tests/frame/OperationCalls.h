@@ -13,6 +13,7 @@
 
 namespace Corvane {
 
+// Text forms of the outputs, so that a row states what an operation wrote in one string.
 template <typename T>
 std::string S(const T& v) {
   if constexpr (std::is_same_v<T, std::string>) {
@@ -27,11 +28,25 @@ std::string S(const std::map<A, B>& m) {
   for (const auto& [k, v] : m) out += S(k) + "=" + S(v) + ";";
   return out;
 }
-template <typename T, typename F>
-std::string S(const std::vector<T>& items, F each) {
+template <typename T>
+std::string S(const std::vector<T>& items) {
   std::string out;
-  for (const T& item : items) out += "[" + each(item) + "]";
+  for (const T& item : items) out += "[" + S(item) + "]";
   return out;
+}
+inline std::string S(const ContactInfo& c) {
+  return c.contactName + c.contactPhone + c.contactEmail + c.contactNote;
+}
+inline std::string S(const DeviceContactInfo& d) {
+  return d.sourceName + d.devicePosition + S(d.deviceContacts);
+}
+inline std::string S(const ChannelFileInfo& c) { return c.channelId + c.fileId; }
+inline std::string S(const SameAudioFileInfo& f) { return f.fileName + S(f.channelFiles); }
+inline std::string S(const AudioFileInfo& f) { return f.channelId + f.fileId + f.fileName; }
+inline std::string S(const PtzTrailInfo& t) { return t.trailId + "|" + t.trailName; }
+inline std::string S(const SpeakerVolumeInfo& v) {
+  return "[" + v.channelId + S(v.microphoneVolume) + S(v.speakerVolume) + S(v.successful) +
+         v.channelName + "]";
 }
 
 // Every output an operation writes, with starting values that show when it is left alone.
@@ -71,13 +86,8 @@ inline std::vector<Call> Calls() {
       {"channel web", [](Outputs& o) { return API_GetChannelWebEnablement("c", o.b, 3); }, b, "GET",
        "vusk/api/v1.1/device/channel/c/web/enablement", "", "{}", "0"},
       {"volume", [](Outputs& o) { return API_GetIPSpeakerVolume("c1", o.volume, 3); },
-       [](const Outputs& o) {
-         const SpeakerVolumeInfo& v = o.volume;
-         return "[" + v.channelId + S(v.microphoneVolume) + S(v.speakerVolume) + S(v.successful) +
-                v.channelName + "]";
-       },
-       "POST", "vusk/api/v1.1/ip-speaker/channel/volume/fetch/list",
-       id + ",\"channelIds\":[\"c1\"]}",
+       [](const Outputs& o) { return S(o.volume); }, "POST",
+       "vusk/api/v1.1/ip-speaker/channel/volume/fetch/list", id + ",\"channelIds\":[\"c1\"]}",
        "{\"results\":[{\"channelId\":\"a\"},{\"channelId\":\"b\",\"microphoneVolume\":4,"
        "\"speakerVolume\":5,\"successful\":1,\"channelName\":\"n\"}]}",
        "[b451n]"},
@@ -90,42 +100,25 @@ inline std::vector<Call> Calls() {
        id + ",\"channelIds\":[\"c\"],\"microphoneVolume\":0}",
        "{\"microphoneVolumeFailedChannels\":[]}", ""},
       {"audio", [](Outputs& o) { return API_GetIPSpeakerAudioList("c", o.audio, 3); },
-       [](const Outputs& o) {
-         return S(o.audio,
-                  [](const AudioFileInfo& a) { return a.channelId + a.fileId + a.fileName; });
-       },
-       "GET", "vusk/api/v1.1/device/channel/c/audio/file/list", "",
+       [](const Outputs& o) { return S(o.audio); }, "GET",
+       "vusk/api/v1.1/device/channel/c/audio/file/list", "",
        "{\"results\":[{\"channelId\":\"c\",\"fileId\":\"f\",\"fileName\":\"\xE9\"}]}",
        "[][cf\xE9]"},
       {"same audio", [](Outputs& o) { return API_GetIPSpeakerSameAudioList({}, o.same, 3); },
-       [](const Outputs& o) {
-         return S(o.same, [](const SameAudioFileInfo& a) {
-           return a.fileName + S(a.channelFiles,
-                                 [](const ChannelFileInfo& c) { return c.channelId + c.fileId; });
-         });
-       },
-       "POST", "vusk/api/v1.1/device/channel/same/audio/file/fetch/list",
-       id + ",\"channelIds\":null}",
+       [](const Outputs& o) { return S(o.same); }, "POST",
+       "vusk/api/v1.1/device/channel/same/audio/file/fetch/list", id + ",\"channelIds\":null}",
        "{\"results\":[{\"fileName\":\"x\",\"channelFiles\":[{\"channelId\":\"c\",\"fileId\":\"f\"}"
        "]},{\"channelFiles\":7}]}",
        "[x[cf]][]"},
       {"contacts", [](Outputs& o) { return API_GetAlarmDeviceContacts("A&1", -5, 3, o.contacts); },
-       [](const Outputs& o) {
-         return S(o.contacts, [](const DeviceContactInfo& d) {
-           return d.sourceName + d.devicePosition + S(d.deviceContacts, [](const ContactInfo& i) {
-                    return i.contactName + i.contactPhone + i.contactEmail + i.contactNote;
-                  });
-         });
-       },
-       "GET", "vusk/api/v1.1/alarm/record/contact/detail?alarmCode=A&1&alarmDate=-5", "",
+       [](const Outputs& o) { return S(o.contacts); }, "GET",
+       "vusk/api/v1.1/alarm/record/contact/detail?alarmCode=A&1&alarmDate=-5", "",
        "{\"results\":[{\"sourceName\":\"s\",\"devicePosition\":\"p\",\"deviceContacts\":[{"
        "\"contactName\":\"n\",\"contactPhone\":1,\"contactEmail\":\"e\",\"contactNote\":\"o\"}]}]}",
        "[sp[n1eo]]"},
       {"trails", [](Outputs& o) { return API_GetPtzTrailList("c", 3, o.trails); },
-       [](const Outputs& o) {
-         return S(o.trails, [](const PtzTrailInfo& t) { return t.trailId + "|" + t.trailName; });
-       },
-       "GET", "vusk/api/v1.1/ptz/channel/c/trail/list", "",
+       [](const Outputs& o) { return S(o.trails); }, "GET",
+       "vusk/api/v1.1/ptz/channel/c/trail/list", "",
        "{\"results\":[{\"trailId\":12345678901,\"trailName\":\"t\"},{\"trailId\":1.5}]}",
        "[12345678901|t][1.5|]"},
       {"record",

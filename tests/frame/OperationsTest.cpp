@@ -1,15 +1,17 @@
 // Every operation over the fake gateway: the request it puts on the wire, what it writes on
-// which status and how it reads its answer.
+// which status, how it reads its answer, and what it allocates.
 #include <gtest/gtest.h>
 
 #include <functional>
 #include <map>
+#include <new>
 #include <string>
 #include <tuple>
 #include <vector>
 
 #include "Corvane.h"
 #include "FakeGateway.h"
+#include "LogCounter.h"
 #include "OperationCalls.h"
 
 namespace Corvane {
@@ -70,30 +72,25 @@ TEST(Operations, SpeakerVolumeUpdate) {
 
 TEST(Operations, LongIdsAreCutAtEachPathFormat) {
   const std::string id(1400, 'i');
-  struct Case {
-    std::function<void()> run;
-    std::string prefix, suffix;  // the formatted path keeps its first 1279 characters
-  };
   Outputs o;
   DownloadDevicePicResp picture;  // stays empty: the gateway answers nothing
-  const Case cases[] = {
-      {[&] { API_GetWebEnablement(id, o.b, 3); }, "/vusk/api/v1.1/device/", "/web/enablement"},
-      {[&] { API_GetChannelWebEnablement(id, o.b, 3); }, "/vusk/api/v1.1/device/channel/", ""},
+  // Each call, and the start of its path: the formatted path keeps its first 1279 characters.
+  const std::pair<std::function<void()>, std::string> cases[] = {
+      {[&] { API_GetWebEnablement(id, o.b, 3); }, "/vusk/api/v1.1/device/"},
+      {[&] { API_GetChannelWebEnablement(id, o.b, 3); }, "/vusk/api/v1.1/device/channel/"},
       {[&] {
          API_DownloadDevicePicture(3, {0, id}, picture);
        },
-       "/vusk/api/v1.1/common/request/", ""},
-      {[&] { API_GetIPSpeakerAudioList(id, o.audio, 3); }, "/vusk/api/v1.1/device/channel/", ""},
-      {[&] { API_GetAlarmDeviceContacts(id, 1, 3, o.contacts); }, "/vusk/api/v1.1/alarm/", ""},
-      {[&] { API_GetPtzTrailList(id, 3, o.trails); }, "/vusk/api/v1.1/ptz/channel/", ""},
+       "/vusk/api/v1.1/common/request/"},
+      {[&] { API_GetIPSpeakerAudioList(id, o.audio, 3); }, "/vusk/api/v1.1/device/channel/"},
+      {[&] { API_GetAlarmDeviceContacts(id, 1, 3, o.contacts); }, "/vusk/api/v1.1/alarm/"},
+      {[&] { API_GetPtzTrailList(id, 3, o.trails); }, "/vusk/api/v1.1/ptz/channel/"},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.prefix);
-    c.run();
+  for (const auto& [run, prefix] : cases) {
+    run();
     const std::string path = FakeGateway::Instance().LastRequest().path;
-    EXPECT_EQ(path.size(), 1278u);
-    EXPECT_EQ(path.substr(0, c.prefix.size() - 1), c.prefix.substr(1));
-    EXPECT_EQ(path.substr(path.size() - 8), (id + c.suffix).substr(1271 - c.prefix.size(), 8));
+    EXPECT_EQ(path.size(), 1278u) << prefix;
+    EXPECT_EQ(path.substr(0, prefix.size() - 1) + path.substr(1270), prefix.substr(1) + "iiiiiiii");
   }
 }
 
@@ -121,33 +118,108 @@ TEST(Operations, Picture) {
   }
 }
 
-TEST(Operations, ConversionsThrowAfterEarlierEntries) {
-  struct Case {
-    const char* results;
-    const char* what;
-    const char* kept;
-  };
-  const Case cases[] = {
-      {"[{\"key\":\"1\",\"value\":\"2\"},{\"key\":\"x\",\"value\":\"1\"}]", "invalid stoi argument",
-       "1=2;"},
+// Dictionary codes convert as std::stoi in base 10; a failure throws after the earlier entries.
+TEST(Operations, DictionaryConversions) {
+  const std::tuple<const char*, const char*, const char*> cases[] = {
+      // results, error, kept
+      {"[{\"key\":\" \\t+42x\",\"value\":\"-2147483648\"},{\"key\":\"2147483647\",\"value\":0}]",
+       "", "42=-2147483648;2147483647=0;"},
+      {"[{\"key\":\"1\",\"value\":\"2\"},{\"key\":\"- 1\",\"value\":\"1\"}]",
+       "invalid stoi argument", "1=2;"},
       // The key is converted first: out of range wins over a value that is a word.
-      {"[{\"key\":\"99999999999\",\"value\":\"word\"}]", "stoi argument out of range", ""},
+      {"[{\"key\":\"2147483648\",\"value\":\"word\"}]", "stoi argument out of range", ""},
+      {"[{\"key\":\"1\",\"value\":\"-2147483649\"}]", "stoi argument out of range", ""},
       {"[{\"key\":\"1\",\"value\":[]}]", "quim::Json::Value::asString: not applicable to an array",
        ""},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.results);
+  for (const auto& [results, error, kept] : cases) {
+    SCOPED_TRACE(results);
     FakeGateway::Instance().Script(
-        Answer(std::string("{\"code\":1000,\"data\":{\"results\":") + c.results + "}}"));
+        Answer(std::string("{\"code\":1000,\"data\":{\"results\":") + results + "}}"));
     std::map<int, int> mapping;
     try {
-      API_QueryDictionaryMapper(3, 1, mapping);
-      ADD_FAILURE() << "no exception";
+      EXPECT_EQ(API_QueryDictionaryMapper(3, 1, mapping), 0);
+      EXPECT_STREQ("", error);
     } catch (const std::exception& e) {
-      EXPECT_STREQ(e.what(), c.what);
+      EXPECT_STREQ(e.what(), error);
     }
-    EXPECT_EQ(S(mapping), c.kept);
-    EXPECT_EQ(FakeGateway::Instance().OutstandingBuffers(), 0u);
+    EXPECT_EQ(S(mapping), kept);
+  }
+}
+
+// Allocations: every allocation of a call failed in turn ends in std::bad_alloc with nothing
+// left behind, and reading an answer of any shape holds at its peak less than 10 times the
+// answer's size. These run as their own tests, labelled alloc.
+TEST(Allocation, EveryFailedAllocationEndsInBadAllocAndLeavesNothing) {
+  corvane_test::LogCounter quiet;  // installed before counting starts
+  SetMacAddress("m");
+  for (const Call& call : Calls()) {
+    SCOPED_TRACE(call.name);
+    std::int64_t n = 1;
+    for (;; ++n) {
+      FakeGateway::Instance().Reset();
+      FakeGateway::Instance().Script(
+          corvane_test::Answer(std::string("{\"code\":1000,\"data\":") + call.data + "}"));
+      bool threw = false;
+      const std::int64_t before = corvane_test::LiveAllocations();
+      {
+        Outputs out;  // what the call appended is the caller's, and goes with it
+        corvane_test::FailNthAllocation(n);
+        try {
+          call.run(out);
+        } catch (const std::bad_alloc&) {
+          threw = true;
+        }
+      }
+      const bool fired = corvane_test::AllocationFailureFired();
+      corvane_test::FailNthAllocation(0);
+      ASSERT_EQ(FakeGateway::Instance().OutstandingBuffers(), 0u) << n;
+      ASSERT_EQ(corvane_test::LiveAllocations(), before) << "allocation " << n << " leaked";
+      ASSERT_EQ(threw, fired) << "allocation " << n;
+      if (!fired) break;
+    }
+    EXPECT_GT(n, 3) << "the switch did not work";
+  }
+}
+
+std::string Repeat(const std::string& first, const std::string& next, std::size_t bytes) {
+  std::string text = first;
+  while (text.size() < bytes) text += next;
+  return text;
+}
+
+TEST(Allocation, ReadingAnAnswerHoldsLessThanTenTimesItsSize) {
+  constexpr std::size_t kSize = 4 << 20;
+  std::string distinct = "{\"m0\":0";
+  for (int i = 1; distinct.size() < kSize && i < 200000; ++i) {
+    distinct += ",\"m" + std::to_string(i) + "\":0";
+  }
+  const std::string list = "{\"code\":1000,\"data\":{\"results\":[{\"trailId\":\"1\"}";
+  const std::string shapes[] = {
+      Repeat("[0", ",0", kSize) + "]",
+      Repeat("[[]", ",[]", kSize) + "]",
+      Repeat("[{}", ",{}", kSize) + "]",
+      Repeat("[[0]", ",[0]", kSize) + "]",
+      Repeat("[\"a\"", ",\"a\"", kSize) + "]",
+      Repeat("[\"abcdef\"", ",\"abcdef\"", kSize) + "]",
+      distinct + "}",
+      Repeat(list, ",{\"trailId\":\"12\",\"trailName\":\"n\"}", kSize) + "]}}",
+  };
+  corvane_test::LogCounter quiet;
+  for (const std::string& text : shapes) {
+    SCOPED_TRACE(text.substr(0, 24));
+    FakeGateway::Instance().Reset();
+    FakeGateway::Instance().Script(corvane_test::Answer(text));
+    const std::int64_t before = corvane_test::LiveBytes();
+    corvane_test::ResetPeakBytes();
+    std::vector<PtzTrailInfo> trails;
+    EXPECT_EQ(API_GetPtzTrailList("c", 3, trails), text == shapes[7] ? 0 : -1);
+    const std::int64_t peak = corvane_test::PeakBytes() - before;
+    // The gateway holds the text once, outside the count.
+    EXPECT_LT(peak + static_cast<std::int64_t>(text.size()),
+              10 * static_cast<std::int64_t>(text.size()));
+    std::printf("[          ] %.16s...: peak %.2f x the answer\n", text.c_str(),
+                static_cast<double>(peak + text.size()) / text.size());
   }
 }
 
