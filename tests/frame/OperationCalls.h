@@ -6,7 +6,6 @@
 #include <functional>
 #include <map>
 #include <string>
-#include <type_traits>
 #include <vector>
 
 #include "Corvane.h"
@@ -14,13 +13,10 @@
 namespace Corvane {
 
 // Text forms of the outputs, so that a row states what an operation wrote in one string.
+inline std::string S(const std::string& v) { return v; }
 template <typename T>
-std::string S(const T& v) {
-  if constexpr (std::is_same_v<T, std::string>) {
-    return v;
-  } else {
-    return std::to_string(v);
-  }
+std::string S(T v) {
+  return std::to_string(v);
 }
 template <typename A, typename B>
 std::string S(const std::map<A, B>& m) {

@@ -2,7 +2,6 @@
 // conversions, copies that stay independent, objects, the compact writer; the Vantrix logger.
 #include <gtest/gtest.h>
 
-#include <climits>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -90,12 +89,9 @@ TEST(Json, AcceptedTextsTheirValuesAndConversions) {
   } catch (const Error& e) {
     EXPECT_STREQ(e.what(), "quim::Json::Value::asInt: 2147483648 is out of range");
   }
-  EXPECT_THROW(Value(1).stringView(), Error);
   EXPECT_EQ(Value(UINT64_MAX).asUInt64(), UINT64_MAX);
-  EXPECT_EQ(Value(-1).asDouble(), -1.0);
-  EXPECT_TRUE(Value(0.5).asBool());
-  EXPECT_NE(Value(0.0 / 0.0), Value(0.0 / 0.0));
-  EXPECT_EQ(Value(5000000000LL), Value(5000000000ULL));
+  EXPECT_TRUE(Value(-1).asDouble() == -1.0 && Value(0.5).asBool() && !Value(0.0).asBool());
+  EXPECT_TRUE(Value(0.0 / 0.0) != Value(0.0 / 0.0) && Value(5000000000LL) == Value(5000000000ULL));
 }
 
 TEST(Json, RefusedTextsAndTheirMessages) {
@@ -124,8 +120,8 @@ TEST(Json, RefusedTextsAndTheirMessages) {
   std::unique_ptr<quim::Json::CharReader> reader(quim::Json::CharReaderBuilder().newCharReader());
   const char text[] = "{\"a\":[true]}";
   Value root;
-  EXPECT_TRUE(reader->parse(text, text + sizeof text - 1, &root, nullptr));
-  EXPECT_FALSE(reader->parse(text, text + 3, &root, nullptr));
+  EXPECT_TRUE(reader->parse(text, text + 12, &root, nullptr) && root["a"][0].asBool() &&
+              !reader->parse(text, text + 3, &root, nullptr));
 }
 
 TEST(Json, CopiesStayIndependent) {
@@ -160,14 +156,12 @@ TEST(Json, Objects) {
   Value object;
   for (const char* name : {"z", "a", "long member name", "m"}) object[name] = name;
   EXPECT_EQ(object.getMemberNames(), (std::vector<std::string>{"z", "a", "long member name", "m"}));
-  EXPECT_TRUE(object.removeMember("a"));
-  EXPECT_FALSE(object.removeMember("a"));
+  EXPECT_TRUE(object.removeMember("a") && !object.removeMember("a"));
   EXPECT_EQ(object.memberName(1), "long member name");
   EXPECT_EQ(object, ParseOk("{\"m\":\"m\",\"z\":\"z\",\"long member name\":\"long member name\"}"));
-  EXPECT_FALSE(Value(1).isMember("a"));
   EXPECT_THROW(Value(1)["a"] = 1, Error);
   EXPECT_THROW(Value("s")[0u], Error);
-  EXPECT_EQ(Value(5).size(), 0u);
+  EXPECT_TRUE(!Value(1).isMember("a") && Value(5).size() == 0);
   // Large objects, duplicates far apart included, parse without quadratic searching.
   std::string text = "{";
   for (int i = 0; i < 200000; ++i)
@@ -175,10 +169,9 @@ TEST(Json, Objects) {
   text += "\"m7\":-1,\"m199999\":-2}";
   Value large = ParseOk(text);
   ASSERT_EQ(large.size(), 200000u);
-  EXPECT_EQ(large.memberName(7), "m7");
-  EXPECT_EQ(large["m7"].asInt(), -1);
-  EXPECT_EQ(large.memberValue(199999).asInt(), -2);
-  EXPECT_EQ(large["m8"].asInt(), 8);
+  EXPECT_EQ(std::string(large.memberName(7)) + Write(large["m7"]) + Write(large["m8"]) +
+                Write(large.memberValue(199999)),
+            "m7-18-2");
 }
 
 // The Vantrix logger: the record a sink receives, the threshold, the default sink's line.

@@ -34,7 +34,8 @@ std::int64_t LiveBytes() { return liveBytes.load(); }
 std::int64_t PeakBytes() { return peakBytes.load(); }
 void ResetPeakBytes() { peakBytes.store(liveBytes.load()); }
 
-void AddBytes(std::int64_t bytes) {
+void AddBytes(std::int64_t count, std::int64_t bytes) {
+  liveAllocations.fetch_add(count, std::memory_order_relaxed);
   const std::int64_t now = liveBytes.fetch_add(bytes) + bytes;
   std::int64_t peak = peakBytes.load();
   while (now > peak && !peakBytes.compare_exchange_weak(peak, now)) {
@@ -67,22 +68,16 @@ void* operator new(std::size_t size) {
   if (block == nullptr) throw std::bad_alloc();
   block[0] = counted ? 1 : 0;
   std::memcpy(block + 8, &size, sizeof size);
-  if (counted) {
-    corvane_test::liveAllocations.fetch_add(1, std::memory_order_relaxed);
-    corvane_test::AddBytes(static_cast<std::int64_t>(size));
-  }
+  if (counted) corvane_test::AddBytes(1, static_cast<std::int64_t>(size));
   return block + kHeader;
 }
 void* operator new[](std::size_t size) { return ::operator new(size); }
 void operator delete(void* p) noexcept {
   if (p == nullptr) return;
   unsigned char* block = static_cast<unsigned char*>(p) - kHeader;
-  if (block[0] == 1) {
-    std::size_t size;
-    std::memcpy(&size, block + 8, sizeof size);
-    corvane_test::liveAllocations.fetch_sub(1, std::memory_order_relaxed);
-    corvane_test::AddBytes(-static_cast<std::int64_t>(size));
-  }
+  std::size_t size;
+  std::memcpy(&size, block + 8, sizeof size);
+  if (block[0] == 1) corvane_test::AddBytes(-1, -static_cast<std::int64_t>(size));
   std::free(block);
 }
 void operator delete[](void* p) noexcept { ::operator delete(p); }

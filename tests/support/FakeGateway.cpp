@@ -92,8 +92,7 @@ int FakeGateway::Request(int handle, void* request, int requestSize, void* respo
   seen.handle = handle;
   seen.requestSize = requestSize;
   seen.responseSize = responseSize;
-  if (request == nullptr || response == nullptr || requestSize != int(kRequestSize) ||
-      responseSize != int(kResponseSize)) {
+  if (requestSize != int(kRequestSize) || responseSize != int(kResponseSize)) {
     return ZENTA_E_BAD_RECORD;
   }
   const auto* rec = static_cast<const unsigned char*>(request);
