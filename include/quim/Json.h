@@ -86,7 +86,8 @@ class QUIM_API Value {
  public:
   using ArrayIndex = unsigned int;
 
-  Value(ValueType type = nullValue);  // NOLINT: a type tag converts, as callers expect
+  Value() = default;      // null
+  Value(ValueType type);  // NOLINT: a type tag converts, as callers expect
   Value(int value);
   Value(unsigned int value);
   Value(long value);
@@ -133,7 +134,8 @@ class QUIM_API Value {
   double asDouble() const;
   bool asBool() const;
   std::string asString() const;
-  // The bytes of a string value, without copying; throws Error for other types.
+  // The bytes of a string value, without copying, valid while this value is neither written nor
+  // moved (short strings live inside the value); throws Error for other types.
   std::string_view stringView() const;
 
   ArrayIndex size() const;
