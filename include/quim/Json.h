@@ -176,6 +176,7 @@ class QUIM_API Value {
  private:
   template <class Integer>
   Integer asInteger(const char* operation) const;  // asInt, asInt64 and asUInt64
+  Value& writableMember(std::string_view name);    // both writable operator[] by name
 
   // A double as it is, or, in the space of the quiet NaNs that no arithmetic produces, a tag and
   // 48 bits of payload (see Access).

@@ -57,7 +57,6 @@ class TextStream {
 // rapidjson's scratch space (nesting states, the string being read) from operator new, like
 // every other allocation of the library.
 struct HeapAllocator {
-  static const bool kNeedFree = true;
   void* Malloc(std::size_t size) { return size != 0 ? ::operator new(size) : nullptr; }
   void* Realloc(void* old, std::size_t oldSize, std::size_t newSize) {
     void* moved = Malloc(newSize);
@@ -239,7 +238,8 @@ bool CharReader::parse(const char* begin, const char* end, Value* root, std::str
       end - begin >= 3 && std::memcmp(begin, "\xEF\xBB\xBF", 3) == 0 ? 3 : 0;
   const auto size = static_cast<std::size_t>(end - begin) - skipped;
   TextStream stream(begin + skipped, size);
-  Reader reader;
+  HeapAllocator allocator;
+  Reader reader(&allocator);
   Value tree;
   std::string message;
   std::size_t offset;

@@ -363,16 +363,19 @@ void Value::reserve(ArrayIndex count) {
 // ---- objects ------------------------------------------------------------------------------
 
 Value& Value::operator[](const char* name) {
-  return (*this)[std::string(name == nullptr ? "" : name)];
+  return writableMember(name == nullptr ? std::string_view() : std::string_view(name));
 }
 
-Value& Value::operator[](const std::string& name) {
+Value& Value::operator[](const std::string& name) { return writableMember(name); }
+
+Value& Value::writableMember(std::string_view name) {
   if (isNull()) bits_ = Special(A::kEmptyObject);
   if (type() != objectValue) ThrowWrongType("operator[](name)", type());
   const Node* current = A::NodeOf(*this);
   const std::uint32_t size = A::Count(*this);
   const std::uint32_t position = current != nullptr ? FindMember(current, name) : 0;
-  Value key = position == size ? Value(name) : Value();  // made before the object changes
+  // The name is made before the object changes.
+  Value key = position == size ? MakeString(name.data(), name.size()) : Value();
   Node* node = WritableContainer(*this, position == size ? size + 1 : size, 2);
   Value* pairs = A::Elements(node);
   if (position == size) {

@@ -146,6 +146,11 @@ quim::Json::Value GetMemberOrNull(const quim::Json::Value& value, std::string_vi
 
 bool IsNonNullArray(const quim::Json::Value& value) { return value.isArray(); }
 
+void RequestCycle::ZeroRecords() {
+  std::memset(static_cast<void*>(&response_), 0, sizeof response_);
+  std::memset(static_cast<void*>(&request_), 0, sizeof request_);
+}
+
 RequestCycle::~RequestCycle() {
   if (response_.answer != nullptr) ZENTA_ReleaseDataBuffer(response_.answer);
   if (response_.auxBuffer != nullptr) ZENTA_ReleaseDataBuffer(response_.auxBuffer);

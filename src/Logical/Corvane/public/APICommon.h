@@ -145,6 +145,7 @@ class RequestCycle {
  public:
   template <typename... Args>
   RequestCycle(const char* method, const char* pathFormat, Args... pathArgs) {
+    ZeroRecords();
     if constexpr (sizeof...(Args) == 0) {
       // A fixed path is its own text; clang refuses a lone non-literal format.
       SetRequestPath(&request_, "%s", pathFormat);
@@ -169,8 +170,12 @@ class RequestCycle {
   const RestResponse& Response() const { return response_; }
 
  private:
-  RestResponse response_{};
-  RestRequest request_{};
+  // Zeroes every byte of both records, padding included, which member-wise initialisation does
+  // not promise.
+  void ZeroRecords();
+
+  RestResponse response_;
+  RestRequest request_;
 };
 
 // Text to int as std::stoi in base 10 (leading blanks, sign, digits; the rest ignored), with the
