@@ -1,5 +1,6 @@
 #include "MockControl.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <map>
@@ -25,145 +26,132 @@ std::string MockServerUrl(const std::string& server) {
   return url;
 }
 
-void UseClientSettings() {
+MockControl::MockControl() : MockClient(MockServerUrl()) {
   Corvane::SetLangauage("en-US");
   Corvane::SetTimeZone("UTC");
   Corvane::SetMacAddress("00:11:22:33:44:55");
 }
+
+namespace {
+
+// An operation run on fresh outputs of type Out; `same` compares them with the platform.
+template <class Out, class Call, class Same>
+PlatformCall Op(const char* name, Call call, Same same) {
+  return {name, [call, same](int h, bool& matches, int& planId) {
+            Out out{};
+            const int status = call(h, out);
+            matches = same(out, planId);
+            return status;
+          }};
+}
+
+}  // namespace
 
 std::vector<PlatformCall> EveryOperation() {
   using namespace Corvane;
   namespace mock = corvane::mock;
   const auto p = std::make_shared<const mock::PlatformState>(mock::GeneratePlatformState(1));
   const auto first = [&p](bool (*pick)(const mock::Channel&)) {
-    for (const mock::Channel& channel : p->channels) {
-      if (pick(channel)) return channel;
-    }
-    throw std::runtime_error("the platform has no such channel");
+    return *std::find_if(p->channels.begin(), p->channels.end(), pick);
   };
-  const mock::Channel camera = first([](const mock::Channel& c) { return !c.speaker; });
-  const mock::Channel speaker = first([](const mock::Channel& c) { return c.speaker && c.online; });
+  const mock::Channel cam = first([](const mock::Channel& c) { return !c.speaker; });
+  const mock::Channel spk = first([](const mock::Channel& c) { return c.speaker && c.online; });
   const mock::Channel ptz = first([](const mock::Channel& c) { return c.ptz; });
   const mock::Device device = p->devices.front();
   const mock::AlarmRecord alarm = p->alarms.front();
+  const mock::Picture picture = p->pictures.front();
   std::map<int, std::string> events;
   for (const auto& group : p->dictionaryGroups) {
     for (const auto& item : group.items) {
       if (group.type == mock::kPosEventDictionary) events[std::stoi(item.code)] = item.name;
     }
   }
+  const auto& [mapperType, entries] = *p->mappers.begin();
   std::map<int, int> mapper;
-  for (const auto& entry : p->mappers.begin()->second) {
-    mapper[std::stoi(entry.key)] = std::stoi(entry.value);
-  }
-  const int mapperType = p->mappers.begin()->first;
+  for (const auto& entry : entries) mapper[std::stoi(entry.key)] = std::stoi(entry.value);
   // Each compares the fields that tell this platform's answer from any other.
   return {
-      {"ai privacy", false,
-       [p](int h, bool& m, int&) {
-         int enable = -7;
-         const int status = API_GetAIPrivacyConfig(h, enable);
-         m = enable == p->aiPrivacyEnable;
-         return status;
-       }},
-      {"device web enablement", false,
-       [device](int h, bool& m, int&) {
-         bool web = !device.enableWeb;
-         const int status = API_GetWebEnablement(device.deviceId, web, h);
-         m = web == device.enableWeb;
-         return status;
-       }},
-      {"channel web enablement", false,
-       [camera](int h, bool& m, int&) {
-         bool web = !camera.enableWeb;
-         const int status = API_GetChannelWebEnablement(camera.channelId, web, h);
-         m = web == camera.enableWeb;
-         return status;
-       }},
-      {"picture", true,
-       [picture = p->pictures.front()](int h, bool& m, int&) {
-         DownloadDevicePicResp png;
-         const int status = API_DownloadDevicePicture(h, {5, picture.pictureId}, png);
-         m = png.pictureData != nullptr && png.tag == 5 &&
-             std::string(png.pictureData, png.pictureLength) == *picture.png;
-         delete[] png.pictureData;
-         return status;
-       }},
-      {"speaker volume fetch", false,
-       [speaker](int h, bool& m, int&) {
-         SpeakerVolumeInfo v{"sentinel", -1, -1, -1, "sentinel"};
-         const int status = API_GetIPSpeakerVolume(speaker.channelId, v, h);
-         m = v.channelName == speaker.channelName && v.speakerVolume == speaker.speakerVolume &&
-             v.microphoneVolume == speaker.microphoneVolume && v.successful == 1;
-         return status;
-       }},
-      {"speaker volume update", false,
-       [speaker](int h, bool& m, int&) {
-         m = true;  // the answer carries no data
-         return API_SetIPSpeakerVolume(
-             {speaker.channelId, speaker.microphoneVolume, speaker.speakerVolume, 0, ""}, h);
-       }},
-      {"audio files", false,
-       [speaker](int h, bool& m, int&) {
-         std::vector<AudioFileInfo> files;
-         const int status = API_GetIPSpeakerAudioList(speaker.channelId, files, h);
-         m = files.size() == speaker.audioFiles.size() &&
-             files.back().fileName == speaker.audioFiles.back().fileName;
-         return status;
-       }},
-      {"same audio files", false,
-       [speaker](int h, bool& m, int&) {
-         std::vector<SameAudioFileInfo> same;
-         const int status = API_GetIPSpeakerSameAudioList({speaker.channelId}, same, h);
-         m = same.size() == speaker.audioFiles.size();  // one channel shares all its files
-         return status;
-       }},
-      {"alarm contacts", false,
-       [alarm](int h, bool& m, int&) {
-         std::vector<DeviceContactInfo> contacts;
-         const int status =
-             API_GetAlarmDeviceContacts(alarm.alarmCode, alarm.alarmDate, h, contacts);
-         m = contacts.size() == alarm.sources.size() &&
-             contacts.back().sourceName == alarm.sources.back().sourceName;
-         return status;
-       }},
-      {"ptz trails", false,
-       [ptz](int h, bool& m, int&) {
-         std::vector<PtzTrailInfo> trails;
-         const int status = API_GetPtzTrailList(ptz.channelId, h, trails);
-         m = trails.size() == ptz.trails.size() &&
-             trails.back().trailId == ptz.trails.back().trailId;
-         return status;
-       }},
-      {"record start", false,
-       [camera](int h, bool& m, int& planId) {
-         StartRemoteRecordRsp record{-7, -7};
-         const int status = API_StartRemoteRecord({h, camera.channelId, 0, 60}, record);
-         planId = record.planId;
-         m = record.planId > 0 && record.now > 1700000000000LL;  // epoch ms, full width
-         return status;
-       }},
-      {"pos config", false,
-       [p](int h, bool& m, int&) {
-         int playback = -7;
-         const int status = API_GetPosConfig(h, playback);
-         m = playback == std::stoi(p->posPlaybackTime);
-         return status;
-       }},
-      {"pos event names", false,
-       [events](int h, bool& m, int&) {
-         std::map<int, std::string> names;
-         const int status = API_GetPosEventTranslate(h, names);
-         m = !names.empty() && names == events;
-         return status;
-       }},
-      {"dictionary mapper", false,
-       [mapperType, mapper](int h, bool& m, int&) {
-         std::map<int, int> mapping;
-         const int status = API_QueryDictionaryMapper(h, mapperType, mapping);
-         m = mapping == mapper;
-         return status;
-       }},
+      Op<int>(
+          "ai privacy", [](int h, int& o) { return API_GetAIPrivacyConfig(h, o); },
+          [p](int o, int&) { return o == p->aiPrivacyEnable; }),
+      Op<bool>(
+          "device web enablement",
+          [device](int h, bool& o) { return API_GetWebEnablement(device.deviceId, o, h); },
+          [device](bool o, int&) { return o == device.enableWeb; }),
+      Op<bool>(
+          "channel web enablement",
+          [cam](int h, bool& o) { return API_GetChannelWebEnablement(cam.channelId, o, h); },
+          [cam](bool o, int&) { return o == cam.enableWeb; }),
+      Op<DownloadDevicePicResp>(
+          "picture",
+          [picture](int h, DownloadDevicePicResp& o) {
+            return API_DownloadDevicePicture(h, {5, picture.pictureId}, o);
+          },
+          [picture](const DownloadDevicePicResp& o, int&) {
+            const std::unique_ptr<char[]> data(o.pictureData);
+            return data && o.tag == 5 &&
+                   std::string(o.pictureData, o.pictureLength) == *picture.png;
+          }),
+      Op<SpeakerVolumeInfo>(
+          "speaker volume fetch",
+          [spk](int h, SpeakerVolumeInfo& o) {
+            return API_GetIPSpeakerVolume(spk.channelId, o, h);
+          },
+          [spk](const SpeakerVolumeInfo& o, int&) {
+            return o.channelName == spk.channelName && o.speakerVolume == spk.speakerVolume &&
+                   o.microphoneVolume == spk.microphoneVolume && o.successful == 1;
+          }),
+      Op<int>(
+          "speaker volume update",
+          [spk](int h, int&) {
+            return API_SetIPSpeakerVolume(
+                {spk.channelId, spk.microphoneVolume, spk.speakerVolume, 0, ""}, h);
+          },
+          [](int, int&) { return true; }),  // the answer carries no data
+      Op<std::vector<AudioFileInfo>>(
+          "audio files",
+          [spk](int h, auto& o) { return API_GetIPSpeakerAudioList(spk.channelId, o, h); },
+          [spk](const auto& o, int&) {
+            return o.size() == spk.audioFiles.size() &&
+                   o.back().fileName == spk.audioFiles.back().fileName;
+          }),
+      Op<std::vector<SameAudioFileInfo>>(
+          "same audio files",
+          [spk](int h, auto& o) { return API_GetIPSpeakerSameAudioList({spk.channelId}, o, h); },
+          [spk](const auto& o, int&) { return o.size() == spk.audioFiles.size(); }),
+      Op<std::vector<DeviceContactInfo>>(
+          "alarm contacts",
+          [alarm](int h, auto& o) {
+            return API_GetAlarmDeviceContacts(alarm.alarmCode, alarm.alarmDate, h, o);
+          },
+          [alarm](const auto& o, int&) {
+            return o.size() == alarm.sources.size() &&
+                   o.back().sourceName == alarm.sources.back().sourceName;
+          }),
+      Op<std::vector<PtzTrailInfo>>(
+          "ptz trails", [ptz](int h, auto& o) { return API_GetPtzTrailList(ptz.channelId, h, o); },
+          [ptz](const auto& o, int&) {
+            return o.size() == ptz.trails.size() && o.back().trailId == ptz.trails.back().trailId;
+          }),
+      Op<StartRemoteRecordRsp>(
+          "record start",
+          [cam](int h, auto& o) {
+            return API_StartRemoteRecord({h, cam.channelId, 0, 60}, o);
+          },
+          [](const auto& o, int& planId) {
+            planId = o.planId;
+            return o.planId > 0 && o.now > 1700000000000LL;  // epoch ms, full width
+          }),
+      Op<int>(
+          "pos config", [](int h, int& o) { return API_GetPosConfig(h, o); },
+          [p](int o, int&) { return o == std::stoi(p->posPlaybackTime); }),
+      Op<std::map<int, std::string>>(
+          "pos event names", [](int h, auto& o) { return API_GetPosEventTranslate(h, o); },
+          [events](const auto& o, int&) { return !o.empty() && o == events; }),
+      Op<std::map<int, int>>(
+          "dictionary mapper",
+          [type = mapperType](int h, auto& o) { return API_QueryDictionaryMapper(h, type, o); },
+          [mapper](const auto& o, int&) { return o == mapper; }),
   };
 }
 

@@ -18,15 +18,13 @@ std::string FixtureFile(const std::string& name);
 // ("http://127.0.0.1:PORT"), "url-good" and "url-other" the HTTPS ones.
 std::string MockServerUrl(const std::string& server = "url");
 
-// The fixture's server under control (corvane::mock::MockClient).
+// The fixture's server under control (corvane::mock::MockClient). Constructing one also gives
+// the library the settings that the tests against the platform use: "en-US", "UTC" and a fixed
+// MAC address.
 class MockControl : public corvane::mock::MockClient {
  public:
-  MockControl() : MockClient(MockServerUrl()) {}
+  MockControl();
 };
-
-// The library's three settings as the tests against the simulated platform use them: "en-US",
-// "UTC" and a fixed MAC address.
-void UseClientSettings();
 
 // One operation of the library, run with outputs of its own on the ids of the default platform.
 // `matches` tells whether the outputs hold that platform's data; `planId` is set by the record
@@ -34,7 +32,6 @@ void UseClientSettings();
 // platform already has, so the calls may run in any order.
 struct PlatformCall {
   const char* name;
-  bool picture;  // the answer is handed over as raw bytes, never parsed
   std::function<int(int handle, bool& matches, int& planId)> call;
 };
 std::vector<PlatformCall> EveryOperation();

@@ -1,7 +1,6 @@
 #include "EchoServer.h"
 
 #include <cstdlib>
-#include <string_view>
 
 namespace corvane_test {
 namespace http = corvane::http;
@@ -13,8 +12,6 @@ EchoServer::EchoServer(int port) {
       options, [this](const http::Request& req, http::Exchange& out) { Answer(req, out); });
   server_->Start();
 }
-
-EchoServer::~EchoServer() { server_->Stop(); }
 
 int EchoServer::CountToken(const std::string& token, int add) {
   std::lock_guard<std::mutex> lock(mutex_);
@@ -76,21 +73,17 @@ void EchoServer::Answer(const http::Request& req, http::Exchange& out) {
   // Answers to HEAD, and 1xx, 204 and 304 answers, announce the body a GET would get without
   // sending it.
   const bool bodyless = out.HeadRequest() || status < 200 || status == 204 || status == 304;
-  if (bytes < 0) {
-    headers.emplace_back("Content-Length", std::to_string(body.size()));
-    if (!out.WriteHead(status, headers) || (!bodyless && !out.Write(body))) out.Close();
+  if (bytes >= 0) body.assign(bodyless ? 0 : bytes, 'a');
+  if (chunked && !bodyless) {
+    headers.emplace_back("Transfer-Encoding", "chunked");
+    if (!out.WriteHead(status, headers) || (!body.empty() && !out.WriteChunk(body)) ||
+        !out.WriteChunk({})) {
+      out.Close();
+    }
     return;
   }
-  chunked = chunked && !bodyless;  // a bodyless answer announces its size instead
-  headers.emplace_back(chunked ? "Transfer-Encoding" : "Content-Length",
-                       chunked ? "chunked" : std::to_string(bytes));
-  bool ok = out.WriteHead(status, headers);
-  const std::string piece(1 << 20, 'a');
-  for (long long left = bodyless ? 0 : bytes; ok && left > 0; left -= piece.size()) {
-    const std::string_view part(piece.data(), std::min<long long>(left, piece.size()));
-    ok = chunked ? out.WriteChunk(part) : out.Write(part);
-  }
-  if (!ok || (chunked && !bodyless && !out.WriteChunk({}))) out.Close();
+  headers.emplace_back("Content-Length", std::to_string(bytes >= 0 ? bytes : body.size()));
+  if (!out.WriteHead(status, headers) || (!bodyless && !out.Write(body))) out.Close();
 }
 
 }  // namespace corvane_test

@@ -60,17 +60,13 @@ inline Echo ParseEcho(const std::string& answer) {
 
 // How many of lines start with prefix, letters compared without case.
 inline std::size_t CountStarting(const std::vector<std::string>& lines, const std::string& prefix) {
+  const auto lower = [](std::string text) {
+    for (char& c : text) c = c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
+    return text;
+  };
   std::size_t count = 0;
-  for (const std::string& line : lines) {
-    bool same = line.size() >= prefix.size();
-    for (std::size_t i = 0; i < prefix.size() && same; ++i) {
-      const auto lower = [](char c) {
-        return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
-      };
-      same = lower(line[i]) == lower(prefix[i]);
-    }
-    if (same) ++count;
-  }
+  for (const std::string& line : lines)
+    count += lower(line.substr(0, prefix.size())) == lower(prefix);
   return count;
 }
 
@@ -78,11 +74,8 @@ inline std::size_t CountStarting(const std::vector<std::string>& lines, const st
 class EchoServer {
  public:
   // Listens on 127.0.0.1 and port (0: a free one); throws std::runtime_error when it cannot.
+  // Destroying it stops accepting, ends every connection and waits for them.
   explicit EchoServer(int port = 0);
-  // Stops accepting, ends every connection and waits for them.
-  ~EchoServer();
-  EchoServer(const EchoServer&) = delete;
-  EchoServer& operator=(const EchoServer&) = delete;
 
   std::string Url() const { return server_->BaseUrl(); }
 
@@ -91,8 +84,8 @@ class EchoServer {
   int CountToken(const std::string& token, int add);
 
   std::mutex mutex_;
-  std::map<std::string, int> tokenCounts_;  // for the once-only faults and count/K
-  std::unique_ptr<corvane::http::Server> server_;
+  std::map<std::string, int> tokenCounts_;         // for the once-only faults and count/K
+  std::unique_ptr<corvane::http::Server> server_;  // last: stopped before the rest goes
 };
 #endif
 
