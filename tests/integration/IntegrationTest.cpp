@@ -35,6 +35,7 @@ TEST_F(Integration, EveryOperationReturnsThePlatformsDataOnOneConnection) {
   }
   const corvane::mock::ServerStats stats = control_.Stats();
   EXPECT_EQ(stats.apiRequests, operations.size());
+  EXPECT_EQ(stats.requests, operations.size() + 1);  // this statistics request too
   EXPECT_EQ(stats.connections, 1u);
   // A volume written is read back; one out of range lists the channel as failed (-1).
   Corvane::SpeakerVolumeInfo volume;

@@ -333,8 +333,11 @@ void Server::Impl::Serve(int fd, std::uint64_t serial) {
   ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
   std::unique_ptr<SSL, decltype(&SSL_free)> ssl(nullptr, SSL_free);
   if (tls_) {
+    // The handshake waits for the client's first bytes as an idle connection would: Stop ends it.
+    const auto until = Clock::now() + std::chrono::seconds(options_.ioTimeoutSec);
     ssl.reset(SSL_new(tls_.get()));
-    if (!ssl || SSL_set_fd(ssl.get(), fd) != 1 || SSL_accept(ssl.get()) != 1) {
+    if (!ssl || SSL_set_fd(ssl.get(), fd) != 1 || !WaitReadable(fd, until) ||
+        SSL_accept(ssl.get()) != 1) {
       ERR_clear_error();
       ::close(fd);
       return;
