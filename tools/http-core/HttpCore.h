@@ -5,7 +5,8 @@
 //
 // The server gives every connection a thread of its own (at most `maxConnections` at a time),
 // reads each request completely (head and Content-Length body) and hands it to one handler,
-// which writes its answer through the Exchange however it likes, correct or not.
+// which writes its answer through the Exchange however it likes, correct or not. The handler
+// runs on the connection's thread, so it runs concurrently for different connections.
 #ifndef CORVANE_HTTP_CORE_H
 #define CORVANE_HTTP_CORE_H
 
