@@ -59,7 +59,9 @@ std::vector<PlatformCall> EveryOperation() {
   const mock::Channel ptz = first([](const mock::Channel& c) { return c.ptz; });
   const mock::Device device = p->devices.front();
   const mock::AlarmRecord alarm = p->alarms.front();
-  const mock::Picture picture = p->pictures.front();
+  const mock::Picture picture = *std::find_if(  // a space in the path
+      p->pictures.begin(), p->pictures.end(),
+      [](const auto& x) { return x.pictureId == "P 0200"; });
   std::map<int, std::string> events;
   for (const auto& group : p->dictionaryGroups) {
     for (const auto& item : group.items) {
