@@ -29,8 +29,7 @@ TEST_F(Integration, EveryOperationReturnsThePlatformsDataOnOneConnection) {
   for (const corvane_test::PlatformCall& operation : operations) {
     SCOPED_TRACE(operation.name);
     bool matches = false;
-    int planId = 0;
-    EXPECT_EQ(operation.call(handle(), matches, planId), 0);
+    EXPECT_EQ(operation.call(handle(), matches), 0);
     EXPECT_TRUE(matches);
   }
   const corvane::mock::ServerStats stats = control_.Stats();

@@ -5,6 +5,8 @@
 #include <fstream>
 #include <map>
 #include <memory>
+#include <mutex>
+#include <set>
 #include <stdexcept>
 
 #include "Corvane.h"
@@ -37,13 +39,19 @@ namespace {
 // An operation run on fresh outputs of type Out; `same` compares them with the platform.
 template <class Out, class Call, class Same>
 PlatformCall Op(const char* name, Call call, Same same) {
-  return {name, [call, same](int h, bool& matches, int& planId) {
+  return {name, [call, same](int h, bool& matches) {
             Out out{};
             const int status = call(h, out);
-            matches = same(out, planId);
+            matches = same(out);
             return status;
           }};
 }
+
+// The plan ids that the record starts of one table have returned: each answer carries a new one.
+struct PlanIds {
+  std::mutex mutex;
+  std::set<int> seen;
+};
 
 }  // namespace
 
@@ -75,21 +83,21 @@ std::vector<PlatformCall> EveryOperation() {
   return {
       Op<int>(
           "ai privacy", [](int h, int& o) { return API_GetAIPrivacyConfig(h, o); },
-          [p](int o, int&) { return o == p->aiPrivacyEnable; }),
+          [p](int o) { return o == p->aiPrivacyEnable; }),
       Op<bool>(
           "device web enablement",
           [device](int h, bool& o) { return API_GetWebEnablement(device.deviceId, o, h); },
-          [device](bool o, int&) { return o == device.enableWeb; }),
+          [device](bool o) { return o == device.enableWeb; }),
       Op<bool>(
           "channel web enablement",
           [cam](int h, bool& o) { return API_GetChannelWebEnablement(cam.channelId, o, h); },
-          [cam](bool o, int&) { return o == cam.enableWeb; }),
+          [cam](bool o) { return o == cam.enableWeb; }),
       Op<DownloadDevicePicResp>(
           "picture",
           [picture](int h, DownloadDevicePicResp& o) {
             return API_DownloadDevicePicture(h, {5, picture.pictureId}, o);
           },
-          [picture](const DownloadDevicePicResp& o, int&) {
+          [picture](const DownloadDevicePicResp& o) {
             const std::unique_ptr<char[]> data(o.pictureData);
             return data && o.tag == 5 &&
                    std::string(o.pictureData, o.pictureLength) == *picture.png;
@@ -99,7 +107,7 @@ std::vector<PlatformCall> EveryOperation() {
           [spk](int h, SpeakerVolumeInfo& o) {
             return API_GetIPSpeakerVolume(spk.channelId, o, h);
           },
-          [spk](const SpeakerVolumeInfo& o, int&) {
+          [spk](const SpeakerVolumeInfo& o) {
             return o.channelName == spk.channelName && o.speakerVolume == spk.speakerVolume &&
                    o.microphoneVolume == spk.microphoneVolume && o.successful == 1;
           }),
@@ -109,30 +117,30 @@ std::vector<PlatformCall> EveryOperation() {
             return API_SetIPSpeakerVolume(
                 {spk.channelId, spk.microphoneVolume, spk.speakerVolume, 0, ""}, h);
           },
-          [](int, int&) { return true; }),  // the answer carries no data
+          [](int) { return true; }),  // the answer carries no data
       Op<std::vector<AudioFileInfo>>(
           "audio files",
           [spk](int h, auto& o) { return API_GetIPSpeakerAudioList(spk.channelId, o, h); },
-          [spk](const auto& o, int&) {
+          [spk](const auto& o) {
             return o.size() == spk.audioFiles.size() &&
                    o.back().fileName == spk.audioFiles.back().fileName;
           }),
       Op<std::vector<SameAudioFileInfo>>(
           "same audio files",
           [spk](int h, auto& o) { return API_GetIPSpeakerSameAudioList({spk.channelId}, o, h); },
-          [spk](const auto& o, int&) { return o.size() == spk.audioFiles.size(); }),
+          [spk](const auto& o) { return o.size() == spk.audioFiles.size(); }),
       Op<std::vector<DeviceContactInfo>>(
           "alarm contacts",
           [alarm](int h, auto& o) {
             return API_GetAlarmDeviceContacts(alarm.alarmCode, alarm.alarmDate, h, o);
           },
-          [alarm](const auto& o, int&) {
+          [alarm](const auto& o) {
             return o.size() == alarm.sources.size() &&
                    o.back().sourceName == alarm.sources.back().sourceName;
           }),
       Op<std::vector<PtzTrailInfo>>(
           "ptz trails", [ptz](int h, auto& o) { return API_GetPtzTrailList(ptz.channelId, h, o); },
-          [ptz](const auto& o, int&) {
+          [ptz](const auto& o) {
             return o.size() == ptz.trails.size() && o.back().trailId == ptz.trails.back().trailId;
           }),
       Op<StartRemoteRecordRsp>(
@@ -140,20 +148,20 @@ std::vector<PlatformCall> EveryOperation() {
           [cam](int h, auto& o) {
             return API_StartRemoteRecord({h, cam.channelId, 0, 60}, o);
           },
-          [](const auto& o, int& planId) {
-            planId = o.planId;
-            return o.planId > 0 && o.now > 1700000000000LL;  // epoch ms, full width
+          [plans = std::make_shared<PlanIds>()](const auto& o) {
+            const std::lock_guard<std::mutex> lock(plans->mutex);
+            return plans->seen.insert(o.planId).second && o.now > 1700000000000LL;  // epoch ms
           }),
       Op<int>(
           "pos config", [](int h, int& o) { return API_GetPosConfig(h, o); },
-          [p](int o, int&) { return o == std::stoi(p->posPlaybackTime); }),
+          [p](int o) { return o == std::stoi(p->posPlaybackTime); }),
       Op<std::map<int, std::string>>(
           "pos event names", [](int h, auto& o) { return API_GetPosEventTranslate(h, o); },
-          [events](const auto& o, int&) { return !o.empty() && o == events; }),
+          [events](const auto& o) { return !o.empty() && o == events; }),
       Op<std::map<int, int>>(
           "dictionary mapper",
           [type = mapperType](int h, auto& o) { return API_QueryDictionaryMapper(h, type, o); },
-          [mapper](const auto& o, int&) { return o == mapper; }),
+          [mapper](const auto& o) { return o == mapper; }),
   };
 }
 

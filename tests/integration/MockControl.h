@@ -27,12 +27,13 @@ class MockControl : public corvane::mock::MockClient {
 };
 
 // One operation of the library, run with outputs of its own on the ids of the default platform.
-// `matches` tells whether the outputs hold that platform's data; `planId` is set by the record
-// start only, whose plan id is new with every request. The volume update writes the volumes the
-// platform already has, so the calls may run in any order.
+// `matches` tells whether the outputs hold that platform's data; for the record start, whose
+// answer carries a new plan id with every request, whether its plan id is one that no earlier
+// call of the same table got. The volume update writes the volumes the platform already has, so
+// the calls may run in any order. Thread-safe.
 struct PlatformCall {
   const char* name;
-  std::function<int(int handle, bool& matches, int& planId)> call;
+  std::function<int(int handle, bool& matches)> call;
 };
 std::vector<PlatformCall> EveryOperation();
 
