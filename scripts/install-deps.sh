@@ -10,7 +10,7 @@
 set -euo pipefail
 packages=(
   build-essential cmake pkg-config git clang-format
-  rapidjson-dev libcurl4-openssl-dev libcpp-httplib-dev libcli11-dev
+  rapidjson-dev libcurl4-openssl-dev libssl-dev libcli11-dev
   libgtest-dev libgmock-dev
   openssl  # the TLS integration test makes its certificates with it
 )

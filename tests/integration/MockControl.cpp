@@ -1,245 +1,168 @@
 #include "MockControl.h"
 
-#include <dirent.h>
-#include <gtest/gtest.h>
-#include <httplib.h>
-
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <map>
 #include <memory>
+#include <mutex>
+#include <set>
 #include <stdexcept>
-#include <string>
-#include <vector>
 
 #include "Corvane.h"
 #include "MockPlatform.h"
 
 namespace corvane_test {
 
-std::string MockServerUrl() {
+std::string FixtureFile(const std::string& name) {
   const char* file = std::getenv("CORVANE_MOCK_URL_FILE");
   if (file == nullptr) throw std::runtime_error("CORVANE_MOCK_URL_FILE is not set: run via ctest");
-  std::ifstream in(file);
+  const std::string url(file);
+  return url.substr(0, url.rfind('/') + 1) + name;
+}
+
+std::string MockServerUrl(const std::string& server) {
+  std::ifstream in(FixtureFile(server));
   std::string url;
-  if (!std::getline(in, url) || url.empty()) throw std::runtime_error("no mock server URL");
+  if (!std::getline(in, url) || url.empty()) throw std::runtime_error("no URL in " + server);
   return url;
 }
 
-struct MockControl::Impl {
-  explicit Impl(const std::string& url) : client(url) { client.set_keep_alive(true); }
-  void Expect(const httplib::Result& result, const char* what) {
-    if (!result || result->status != 200) {
-      throw std::runtime_error(std::string("mock control ") + what + " failed");
-    }
-  }
-  httplib::Client client;
-};
-
-MockControl::MockControl() : impl_(std::make_unique<Impl>(MockServerUrl())) {}
-MockControl::~MockControl() = default;
-
-void MockControl::Reset() {
-  impl_->Expect(impl_->client.Delete("/__mock/faults"), "clearing faults");
-  impl_->Expect(impl_->client.Post("/__mock/reset", "{}", "application/json"), "reset");
-  impl_->Expect(impl_->client.Delete("/__mock/stats"), "zeroing statistics");
-}
-
-void MockControl::ClearFaults() {
-  impl_->Expect(impl_->client.Delete("/__mock/faults"), "clearing faults");
-}
-
-void MockControl::AddFault(const std::string& json) {
-  impl_->Expect(impl_->client.Post("/__mock/faults", json, "application/json"), "adding a fault");
-}
-
-quim::Json::Value MockControl::Stats() {
-  httplib::Result result = impl_->client.Get("/__mock/stats");
-  impl_->Expect(result, "statistics");
-  quim::Json::Value stats;
-  if (!quim::Json::Parse(result->body, stats) || !stats.isMember("data")) {
-    throw std::runtime_error("statistics not in an answer envelope");
-  }
-  return stats["data"];
-}
-
-void UseClientSettings() {
+MockControl::MockControl() : MockClient(MockServerUrl()) {
   Corvane::SetLangauage("en-US");
   Corvane::SetTimeZone("UTC");
   Corvane::SetMacAddress("00:11:22:33:44:55");
 }
+
+namespace {
+
+// An operation run on fresh outputs of type Out; `same` compares them with the platform.
+template <class Out, class Call, class Same>
+PlatformCall Op(const char* name, Call call, Same same) {
+  return {name, [call, same](int h, bool& matches) {
+            Out out{};
+            const int status = call(h, out);
+            matches = same(out);
+            return status;
+          }};
+}
+
+// The plan ids that the record starts of one table have returned: each answer carries a new one.
+struct PlanIds {
+  std::mutex mutex;
+  std::set<int> seen;
+};
+
+}  // namespace
 
 std::vector<PlatformCall> EveryOperation() {
   using namespace Corvane;
   namespace mock = corvane::mock;
   const auto p = std::make_shared<const mock::PlatformState>(mock::GeneratePlatformState(1));
   const auto first = [&p](bool (*pick)(const mock::Channel&)) {
-    for (const mock::Channel& channel : p->channels) {
-      if (pick(channel)) return channel;
-    }
-    throw std::runtime_error("the platform has no such channel");
+    return *std::find_if(p->channels.begin(), p->channels.end(), pick);
   };
-  const mock::Channel camera = first([](const mock::Channel& c) { return !c.speaker; });
-  const mock::Channel speaker = first([](const mock::Channel& c) { return c.speaker && c.online; });
+  const mock::Channel cam = first([](const mock::Channel& c) { return !c.speaker; });
+  const mock::Channel spk = first([](const mock::Channel& c) { return c.speaker && c.online; });
   const mock::Channel ptz = first([](const mock::Channel& c) { return c.ptz; });
   const mock::Device device = p->devices.front();
   const mock::AlarmRecord alarm = p->alarms.front();
+  const mock::Picture picture = *std::find_if(  // a space in the path
+      p->pictures.begin(), p->pictures.end(),
+      [](const auto& x) { return x.pictureId == "P 0200"; });
   std::map<int, std::string> events;
   for (const auto& group : p->dictionaryGroups) {
-    if (group.type != mock::kPosEventDictionary) continue;
-    for (const auto& item : group.items) events[std::stoi(item.code)] = item.name;
+    for (const auto& item : group.items) {
+      if (group.type == mock::kPosEventDictionary) events[std::stoi(item.code)] = item.name;
+    }
   }
-  const int mapperType = p->mappers.begin()->first;
+  const auto& [mapperType, entries] = *p->mappers.begin();
   std::map<int, int> mapper;
-  for (const auto& entry : p->mappers.begin()->second) {
-    mapper[std::stoi(entry.key)] = std::stoi(entry.value);
-  }
+  for (const auto& entry : entries) mapper[std::stoi(entry.key)] = std::stoi(entry.value);
+  // Each compares the fields that tell this platform's answer from any other.
   return {
-      {"ai privacy", false,
-       [p](int h, bool& matches) {
-         int enable = -7;
-         const int status = API_GetAIPrivacyConfig(h, enable);
-         matches = enable == p->aiPrivacyEnable;
-         return status;
-       }},
-      {"device web enablement", false,
-       [device](int h, bool& matches) {
-         bool web = !device.enableWeb;
-         const int status = API_GetWebEnablement(device.deviceId, web, h);
-         matches = web == device.enableWeb;
-         return status;
-       }},
-      {"channel web enablement", false,
-       [camera](int h, bool& matches) {
-         bool web = !camera.enableWeb;
-         const int status = API_GetChannelWebEnablement(camera.channelId, web, h);
-         matches = web == camera.enableWeb;
-         return status;
-       }},
-      {"picture", true,
-       [picture = p->pictures.front()](int h, bool& matches) {
-         DownloadDevicePicResp png;
-         const int status = API_DownloadDevicePicture(h, {5, picture.pictureId}, png);
-         matches = png.pictureData != nullptr && png.tag == 5 &&
-                   std::string(png.pictureData, static_cast<std::size_t>(png.pictureLength)) ==
-                       *picture.png;
-         delete[] png.pictureData;
-         return status;
-       }},
-      {"speaker volume fetch", false,
-       [speaker](int h, bool& matches) {
-         SpeakerVolumeInfo volume{"sentinel", -1, -1, -1, "sentinel"};
-         const int status = API_GetIPSpeakerVolume(speaker.channelId, volume, h);
-         matches = volume.channelId == speaker.channelId &&
-                   volume.channelName == speaker.channelName &&
-                   volume.microphoneVolume == speaker.microphoneVolume &&
-                   volume.speakerVolume == speaker.speakerVolume && volume.successful == 1;
-         return status;
-       }},
-      {"speaker volume update", false,
-       [speaker](int h, bool& matches) {
-         matches = true;
-         return API_SetIPSpeakerVolume(
-             {speaker.channelId, speaker.microphoneVolume, speaker.speakerVolume, 0, ""}, h);
-       }},
-      {"audio files", false,
-       [speaker](int h, bool& matches) {
-         std::vector<AudioFileInfo> files;
-         const int status = API_GetIPSpeakerAudioList(speaker.channelId, files, h);
-         matches = files.size() == speaker.audioFiles.size();
-         for (std::size_t i = 0; matches && i < files.size(); ++i) {
-           matches = files[i].channelId == speaker.channelId &&
-                     files[i].fileId == speaker.audioFiles[i].fileId &&
-                     files[i].fileName == speaker.audioFiles[i].fileName;
-         }
-         return status;
-       }},
-      {"same audio files", false,
-       [speaker](int h, bool& matches) {
-         std::vector<SameAudioFileInfo> same;
-         const int status =
-             API_GetIPSpeakerSameAudioList({speaker.channelId, speaker.channelId}, same, h);
-         matches = same.size() == speaker.audioFiles.size();  // one channel shares all its files
-         return status;
-       }},
-      {"alarm contacts", false,
-       [alarm](int h, bool& matches) {
-         std::vector<DeviceContactInfo> contacts;
-         const int status =
-             API_GetAlarmDeviceContacts(alarm.alarmCode, alarm.alarmDate, h, contacts);
-         matches = contacts.size() == alarm.sources.size();
-         for (std::size_t i = 0; matches && i < contacts.size(); ++i) {
-           const mock::AlarmSource& source = alarm.sources[i];
-           matches = contacts[i].sourceName == source.sourceName &&
-                     contacts[i].devicePosition == source.devicePosition &&
-                     contacts[i].deviceContacts.size() == source.deviceContacts.size();
-           for (std::size_t j = 0; matches && j < source.deviceContacts.size(); ++j) {
-             matches = contacts[i].deviceContacts[j].contactEmail ==
-                       source.deviceContacts[j].contactEmail;
-           }
-         }
-         return status;
-       }},
-      {"ptz trails", false,
-       [ptz](int h, bool& matches) {
-         std::vector<PtzTrailInfo> trails;
-         const int status = API_GetPtzTrailList(ptz.channelId, h, trails);
-         matches = trails.size() == ptz.trails.size();
-         for (std::size_t i = 0; matches && i < trails.size(); ++i) {
-           matches = trails[i].trailId == ptz.trails[i].trailId &&
-                     trails[i].trailName == ptz.trails[i].trailName;
-         }
-         return status;
-       }},
-      {"record start", false,
-       [camera](int h, bool& matches) {
-         StartRemoteRecordRsp record{-7, -7};
-         const int status = API_StartRemoteRecord({h, camera.channelId, 0, 60}, record);
-         matches = record.planId > 0 && record.now > 1700000000000LL;  // epoch ms, full width
-         return status;
-       }},
-      {"pos config", false,
-       [p](int h, bool& matches) {
-         int playback = -7;
-         const int status = API_GetPosConfig(h, playback);
-         matches = playback == std::stoi(p->posPlaybackTime);
-         return status;
-       }},
-      {"pos event names", false,
-       [events](int h, bool& matches) {
-         std::map<int, std::string> names;
-         const int status = API_GetPosEventTranslate(h, names);
-         matches = !names.empty() && names == events;
-         return status;
-       }},
-      {"dictionary mapper", false,
-       [mapperType, mapper](int h, bool& matches) {
-         std::map<int, int> mapping;
-         const int status = API_QueryDictionaryMapper(h, mapperType, mapping);
-         matches = mapping == mapper;
-         return status;
-       }},
+      Op<int>(
+          "ai privacy", [](int h, int& o) { return API_GetAIPrivacyConfig(h, o); },
+          [p](int o) { return o == p->aiPrivacyEnable; }),
+      Op<bool>(
+          "device web enablement",
+          [device](int h, bool& o) { return API_GetWebEnablement(device.deviceId, o, h); },
+          [device](bool o) { return o == device.enableWeb; }),
+      Op<bool>(
+          "channel web enablement",
+          [cam](int h, bool& o) { return API_GetChannelWebEnablement(cam.channelId, o, h); },
+          [cam](bool o) { return o == cam.enableWeb; }),
+      Op<DownloadDevicePicResp>(
+          "picture",
+          [picture](int h, DownloadDevicePicResp& o) {
+            return API_DownloadDevicePicture(h, {5, picture.pictureId}, o);
+          },
+          [picture](const DownloadDevicePicResp& o) {
+            const std::unique_ptr<char[]> data(o.pictureData);
+            return data && o.tag == 5 &&
+                   std::string(o.pictureData, o.pictureLength) == *picture.png;
+          }),
+      Op<SpeakerVolumeInfo>(
+          "speaker volume fetch",
+          [spk](int h, SpeakerVolumeInfo& o) {
+            return API_GetIPSpeakerVolume(spk.channelId, o, h);
+          },
+          [spk](const SpeakerVolumeInfo& o) {
+            return o.channelName == spk.channelName && o.speakerVolume == spk.speakerVolume &&
+                   o.microphoneVolume == spk.microphoneVolume && o.successful == 1;
+          }),
+      Op<int>(
+          "speaker volume update",
+          [spk](int h, int&) {
+            return API_SetIPSpeakerVolume(
+                {spk.channelId, spk.microphoneVolume, spk.speakerVolume, 0, ""}, h);
+          },
+          [](int) { return true; }),  // the answer carries no data
+      Op<std::vector<AudioFileInfo>>(
+          "audio files",
+          [spk](int h, auto& o) { return API_GetIPSpeakerAudioList(spk.channelId, o, h); },
+          [spk](const auto& o) {
+            return o.size() == spk.audioFiles.size() &&
+                   o.back().fileName == spk.audioFiles.back().fileName;
+          }),
+      Op<std::vector<SameAudioFileInfo>>(
+          "same audio files",
+          [spk](int h, auto& o) { return API_GetIPSpeakerSameAudioList({spk.channelId}, o, h); },
+          [spk](const auto& o) { return o.size() == spk.audioFiles.size(); }),
+      Op<std::vector<DeviceContactInfo>>(
+          "alarm contacts",
+          [alarm](int h, auto& o) {
+            return API_GetAlarmDeviceContacts(alarm.alarmCode, alarm.alarmDate, h, o);
+          },
+          [alarm](const auto& o) {
+            return o.size() == alarm.sources.size() &&
+                   o.back().sourceName == alarm.sources.back().sourceName;
+          }),
+      Op<std::vector<PtzTrailInfo>>(
+          "ptz trails", [ptz](int h, auto& o) { return API_GetPtzTrailList(ptz.channelId, h, o); },
+          [ptz](const auto& o) {
+            return o.size() == ptz.trails.size() && o.back().trailId == ptz.trails.back().trailId;
+          }),
+      Op<StartRemoteRecordRsp>(
+          "record start",
+          [cam](int h, auto& o) {
+            return API_StartRemoteRecord({h, cam.channelId, 0, 60}, o);
+          },
+          [plans = std::make_shared<PlanIds>()](const auto& o) {
+            const std::lock_guard<std::mutex> lock(plans->mutex);
+            return plans->seen.insert(o.planId).second && o.now > 1700000000000LL;  // epoch ms
+          }),
+      Op<int>(
+          "pos config", [](int h, int& o) { return API_GetPosConfig(h, o); },
+          [p](int o) { return o == std::stoi(p->posPlaybackTime); }),
+      Op<std::map<int, std::string>>(
+          "pos event names", [](int h, auto& o) { return API_GetPosEventTranslate(h, o); },
+          [events](const auto& o) { return !o.empty() && o == events; }),
+      Op<std::map<int, int>>(
+          "dictionary mapper",
+          [type = mapperType](int h, auto& o) { return API_QueryDictionaryMapper(h, type, o); },
+          [mapper](const auto& o) { return o == mapper; }),
   };
-}
-
-std::int64_t ResidentKiB() {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.compare(0, 6, "VmRSS:") == 0) return std::strtoll(line.c_str() + 6, nullptr, 10);
-  }
-  return -1;
-}
-
-int OpenDescriptors() {
-  DIR* dir = ::opendir("/proc/self/fd");
-  if (dir == nullptr) return -1;
-  int count = 0;
-  while (const dirent* entry = ::readdir(dir)) {
-    if (entry->d_name[0] != '.') ++count;
-  }
-  ::closedir(dir);
-  return count;
 }
 
 }  // namespace corvane_test

@@ -1,34 +1,56 @@
 #!/usr/bin/env bash
-# CTest fixture: starts corvane-mock-server on a free loopback port and stops it again.
-#   mock-server-fixture.sh start DIR SERVER-BINARY   writes DIR/url and DIR/pid
+# CTest fixture: starts corvane-mock-server on free loopback ports and stops it again: one plain
+# HTTP server (DIR/url), and for the TLS tests two HTTPS servers with self-signed certificates
+# made here by openssl, one for 127.0.0.1 (DIR/url-good, DIR/good-cert.pem) and one made out
+# for 127.0.0.2 (DIR/url-other, DIR/other-cert.pem).
+#   mock-server-fixture.sh start DIR SERVER-BINARY
 #   mock-server-fixture.sh stop DIR
 set -euo pipefail
 dir=$2
+
+# serve NAME ARGS...: starts the server, waits for its first line, writes DIR/NAME and its pid.
+serve() {
+  local name=$1
+  shift
+  "$server" --port 0 "$@" >"$dir/$name.out" 2>"$dir/$name.err" &
+  echo $! >>"$dir/pids"
+  for _ in $(seq 1 100); do
+    if line=$(head -n 1 "$dir/$name.out" 2>/dev/null) && [[ $line == "listening on "* ]]; then
+      echo "${line#listening on }" >"$dir/$name"
+      echo "mock server at $(cat "$dir/$name")"
+      return 0
+    fi
+    sleep 0.1
+  done
+  echo "the mock server did not start:" >&2
+  cat "$dir/$name.err" >&2
+  exit 1
+}
+
 case $1 in
   start)
+    server=$3
     mkdir -p "$dir"
-    rm -f "$dir/url" "$dir/pid" "$dir/out"
-    "$3" --port 0 >"$dir/out" 2>"$dir/err" &
-    echo $! >"$dir/pid"
-    for _ in $(seq 1 100); do
-      if line=$(head -n 1 "$dir/out" 2>/dev/null) && [[ $line == "listening on "* ]]; then
-        echo "${line#listening on }" >"$dir/url"
-        echo "mock server at $(cat "$dir/url") (pid $(cat "$dir/pid"))"
-        exit 0
-      fi
-      sleep 0.1
+    rm -f "$dir"/url* "$dir/pids" "$dir"/*.out
+    serve url
+    for cert in good:127.0.0.1 other:127.0.0.2; do
+      name=${cert%%:*}
+      ip=${cert#*:}
+      openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=$ip" \
+        -addext "subjectAltName=IP:$ip" -keyout "$dir/$name-key.pem" -out "$dir/$name-cert.pem" \
+        >/dev/null 2>&1 || { echo "openssl could not make a certificate" >&2; exit 1; }
+      serve "url-$name" --tls-cert "$dir/$name-cert.pem" --tls-key "$dir/$name-key.pem"
     done
-    echo "the mock server did not start:" >&2
-    cat "$dir/err" >&2
-    exit 1
     ;;
   stop)
-    if [[ -f $dir/pid ]]; then
-      pid=$(cat "$dir/pid")
-      kill "$pid" 2>/dev/null || true
-      for _ in $(seq 1 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
-      kill -9 "$pid" 2>/dev/null || true
-      rm -f "$dir/pid"
+    if [[ -f $dir/pids ]]; then
+      pids=$(cat "$dir/pids")
+      kill $pids 2>/dev/null || true
+      for pid in $pids; do
+        for _ in $(seq 1 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+        kill -9 "$pid" 2>/dev/null || true
+      done
+      rm -f "$dir/pids"
     fi
     ;;
   *)

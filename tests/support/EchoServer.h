@@ -26,10 +26,11 @@
 #include <vector>
 
 #ifndef _WIN32
-#include <atomic>
 #include <map>
+#include <memory>
 #include <mutex>
-#include <thread>
+
+#include "HttpCore.h"
 #endif
 
 namespace corvane_test {
@@ -59,17 +60,13 @@ inline Echo ParseEcho(const std::string& answer) {
 
 // How many of lines start with prefix, letters compared without case.
 inline std::size_t CountStarting(const std::vector<std::string>& lines, const std::string& prefix) {
+  const auto lower = [](std::string text) {
+    for (char& c : text) c = c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
+    return text;
+  };
   std::size_t count = 0;
-  for (const std::string& line : lines) {
-    bool same = line.size() >= prefix.size();
-    for (std::size_t i = 0; i < prefix.size() && same; ++i) {
-      const auto lower = [](char c) {
-        return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
-      };
-      same = lower(line[i]) == lower(prefix[i]);
-    }
-    if (same) ++count;
-  }
+  for (const std::string& line : lines)
+    count += lower(line.substr(0, prefix.size())) == lower(prefix);
   return count;
 }
 
@@ -77,30 +74,18 @@ inline std::size_t CountStarting(const std::vector<std::string>& lines, const st
 class EchoServer {
  public:
   // Listens on 127.0.0.1 and port (0: a free one); throws std::runtime_error when it cannot.
+  // Destroying it stops accepting, ends every connection and waits for them.
   explicit EchoServer(int port = 0);
-  // Stops accepting, ends every connection and waits for them.
-  ~EchoServer();
-  EchoServer(const EchoServer&) = delete;
-  EchoServer& operator=(const EchoServer&) = delete;
 
-  std::string Url() const { return "http://127.0.0.1:" + std::to_string(port_); }
+  std::string Url() const { return server_->BaseUrl(); }
 
  private:
-  struct Plan;
-  void Accept();
-  void Serve(int fd, long long connection);
-  bool Answer(int fd, long long connection, const std::string& request, const std::string& target);
-  Plan PlanFor(const std::string& target);
-  int CountToken(const std::string& token);
-  int TokenCount(const std::string& token);
+  void Answer(const corvane::http::Request& req, corvane::http::Exchange& out);
+  int CountToken(const std::string& token, int add);
 
-  int listener_ = -1;
-  int port_ = 0;
-  std::atomic<bool> stop_{false};
   std::mutex mutex_;
-  std::map<std::string, int> tokenCounts_;  // for the once-only faults and count/K
-  std::vector<std::thread> connections_;
-  std::thread acceptor_;
+  std::map<std::string, int> tokenCounts_;         // for the once-only faults and count/K
+  std::unique_ptr<corvane::http::Server> server_;  // last: stopped before the rest goes
 };
 #endif
 

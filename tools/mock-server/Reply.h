@@ -1,0 +1,76 @@
+// The answers of the simulated platform: the JSON envelope {"code", "message", "data"}, picture
+// bytes, and the ways they are written on the connection, whole or faulted.
+#ifndef CORVANE_MOCK_REPLY_H
+#define CORVANE_MOCK_REPLY_H
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+
+#include "HttpCore.h"
+#include "JsonPut.h"
+#include "MockPlatform.h"
+
+namespace corvane::mock {
+
+constexpr char kJsonType[] = "application/json;charset=UTF-8";
+
+struct Reply {
+  int httpStatus = 200;
+  int code = kCodeOk;
+  std::string message = "success";
+  std::optional<std::string> data;            // JSON text of "data"; none: no "data" member
+  std::shared_ptr<const std::string> binary;  // set: these bytes are the answer, no envelope
+  std::string binaryType;
+  http::Headers headers;
+};
+
+Reply Ok(std::string data);
+Reply Error(int httpStatus, int code, std::string message);
+std::string EnvelopeText(const Reply& reply);
+
+// Writes the whole answer; returns its HTTP status.
+int Send(const Reply& reply, http::Exchange& out, http::Headers extra = {});
+// The answer's full Content-Length, then only the first half of its bytes; the connection
+// closes after them.
+void SendTruncated(const Reply& reply, http::Exchange& out, http::Headers extra);
+// An answer envelope of exactly `bytes` bytes, {"code":1000,...,"data":{"filler":"xx..."}},
+// produced piece by piece, so that even a 1 GiB answer costs no memory. Chunked: without
+// Content-Length, the client finds the size only while receiving.
+void SendBig(int bytes, bool chunked, http::Exchange& out, http::Headers extra);
+
+// The text of a JSON object whose members `fill` writes.
+template <class Fill>
+std::string JsonObject(Fill fill) {
+  rapidjson::StringBuffer buffer;
+  JsonWriter w(buffer);
+  w.StartObject();
+  fill(w);
+  w.EndObject();
+  return std::string(buffer.GetString(), buffer.GetSize());
+}
+
+// An array of objects, each written by `fill`.
+template <class Items, class Fill>
+void PutArray(JsonWriter& w, const char* key, const Items& items, Fill fill) {
+  w.Key(key);
+  w.StartArray();
+  for (const auto& item : items) {
+    w.StartObject();
+    fill(w, item);
+    w.EndObject();
+  }
+  w.EndArray();
+}
+
+// A platform outcome as a reply: its data written by `fill`, or its business error.
+template <class T, class Fill>
+Reply FromOutcome(const Outcome<T>& outcome, Fill fill) {
+  if (!outcome.Ok()) return Error(200, outcome.code, outcome.message);
+  return Ok(JsonObject([&](JsonWriter& w) { fill(w, outcome.value); }));
+}
+
+}  // namespace corvane::mock
+
+#endif  // CORVANE_MOCK_REPLY_H
