@@ -26,7 +26,6 @@
 
 #include "RequestBuilder.h"
 #include "RequestRecords.h"
-#include "ZentaInternal.h"
 
 #if defined(__has_feature)
 #if __has_feature(address_sanitizer)
@@ -133,7 +132,7 @@ bool Acceptable(const RestRequest& record) {
   return true;
 }
 
-void CheckAccepted(const RestRequest& record, const zenta::HttpRequest& request) {
+void CheckAccepted(const RestRequest& record, const ostrel::HttpRequest& request) {
   if (request.method != FieldText(record.method, ostrel::kMethodWidth) ||
       !IsToken(request.method)) {
     Fail("the method is not the record's token");
@@ -143,7 +142,9 @@ void CheckAccepted(const RestRequest& record, const zenta::HttpRequest& request)
     const Header expected = ItemText(record.headers[i]);
     if (Lower(expected.name) == "content-length") continue;  // framed by the transport
     if (next >= request.headers.size()) Fail("a header went missing");
-    const zenta::HttpHeader& header = request.headers[next++];
+    const ZENTA_HttpHeader& item = request.headers[next++];
+    const Header header{std::string(item.name, item.nameLength),
+                        std::string(item.value, item.valueLength)};
     if (header.name != expected.name || header.value != expected.value) {
       Fail("a header is not the record's");
     }
@@ -230,7 +231,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const Poisoned reserved(base + offsetof(RestRequest, reserved), sizeof(record->reserved));
   const Poisoned bodyOffLimits(body.get(), bodyBytes + 1);
 
-  zenta::HttpRequest request;
+  ostrel::HttpRequest request;
   const int code = ostrel::BuildHttpRequest(*record, request);
   const bool acceptable = Acceptable(*record);
   if (code == ZENTA_OK) {

@@ -34,22 +34,22 @@ TEST(GatewayAllocationFailure, NeverThrowsAndAnswersNoMemory) {
     if (std::string(row.method) == "POST") record.Body("{\"clientType\":\"WINPC_V2\"}");
     std::int64_t failed = 0;
     for (std::int64_t n = 1; n <= kMostAllocations; ++n) {
-      ResponseRecord response;
+      ostrel::RestResponse response{};
       void* request = record.Get();
       corvane_test::FailNthAllocation(n);
-      const int code = ZENTA_GeneralJsonRequest(session.Handle(), request, RequestRecord::kSize,
-                                                response.bytes.data(), 56);
+      const int code =
+          ZENTA_GeneralJsonRequest(session.Handle(), request, RequestRecord::kSize, &response, 56);
       const bool fired = corvane_test::AllocationFailureFired();
       corvane_test::FailNthAllocation(0);
       if (!fired) {
         ASSERT_EQ(code, ZENTA_OK) << ZENTA_ErrorText(code);
-        EXPECT_EQ(response.AnswerLength(), kAnswerBytes);
-        EXPECT_EQ(ZENTA_ReleaseDataBuffer(response.Answer()), ZENTA_OK);
+        EXPECT_EQ(response.answerLength, kAnswerBytes);
+        EXPECT_EQ(ZENTA_ReleaseDataBuffer(response.answer), ZENTA_OK);
         break;
       }
       ++failed;
       ASSERT_EQ(code, ZENTA_E_NO_MEMORY) << "allocation " << n << ": " << ZENTA_ErrorText(code);
-      EXPECT_EQ(response.Answer(), nullptr) << "allocation " << n;
+      EXPECT_EQ(response.answer, nullptr) << "allocation " << n;
       EXPECT_EQ(zenta::OutstandingAnswerBuffers(), 0u) << "allocation " << n;
     }
     EXPECT_GT(failed, 0);
