@@ -26,10 +26,11 @@
 #include <vector>
 
 #ifndef _WIN32
-#include <atomic>
 #include <map>
+#include <memory>
 #include <mutex>
-#include <thread>
+
+#include "HttpCore.h"
 #endif
 
 namespace corvane_test {
@@ -83,24 +84,15 @@ class EchoServer {
   EchoServer(const EchoServer&) = delete;
   EchoServer& operator=(const EchoServer&) = delete;
 
-  std::string Url() const { return "http://127.0.0.1:" + std::to_string(port_); }
+  std::string Url() const { return server_->BaseUrl(); }
 
  private:
-  struct Plan;
-  void Accept();
-  void Serve(int fd, long long connection);
-  bool Answer(int fd, long long connection, const std::string& request, const std::string& target);
-  Plan PlanFor(const std::string& target);
-  int CountToken(const std::string& token);
-  int TokenCount(const std::string& token);
+  void Answer(const corvane::http::Request& req, corvane::http::Exchange& out);
+  int CountToken(const std::string& token, int add);
 
-  int listener_ = -1;
-  int port_ = 0;
-  std::atomic<bool> stop_{false};
   std::mutex mutex_;
   std::map<std::string, int> tokenCounts_;  // for the once-only faults and count/K
-  std::vector<std::thread> connections_;
-  std::thread acceptor_;
+  std::unique_ptr<corvane::http::Server> server_;
 };
 #endif
 
