@@ -1,10 +1,8 @@
 // The session's policy over a scripted fake transport: which failed requests are sent again,
-// which idle connections carry a request, the pool's limit and the deadline, closing, fork. Each
+// which idle connections carry a request, the pool's limit and the deadline, closing. Each
 // rule is checked here once for both transports; tests/gateway/TransportTest.cpp checks what
 // only a transport does.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -174,18 +172,6 @@ TEST(Policy, CloseWaitsForTheExchangeUnderWayAndFailsTheCallWaiting) {
   EXPECT_EQ(f.fake->exchanges, 1);
 }
 
-TEST(Policy, AForkedChildCannotUseItsParentsSession) {
-  Fixture f;
-  ASSERT_EQ(f.Carry("GET"), ZENTA_OK);
-  const pid_t child = fork();
-  if (child == 0)
-    _exit(f.Carry("GET") == ZENTA_E_INHERITED_SESSION && f.fake->exchanges == 1 ? 0 : 1);
-  int status = -1;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the child reached the transport";
-  EXPECT_EQ(f.Carry("GET"), ZENTA_OK);
-}
-
 TEST(Pool, LendsTheLastReturnedAndWaitsUntilTheDeadlineOrShutdown) {
   int made = 0;
   ConnectionPool pool(2, [&made]() -> std::unique_ptr<Connection> {
@@ -212,23 +198,6 @@ TEST(Pool, LendsTheLastReturnedAndWaitsUntilTheDeadlineOrShutdown) {
   pool.Shutdown();
   borrower.join();
   EXPECT_EQ(code, ZENTA_E_SESSION_CLOSED);
-}
-
-TEST(AnswerBuffer, HoldsAtMostTheCapAndHandsOverNulTerminated) {
-  AnswerBuffer buffer(10);
-  EXPECT_EQ(buffer.Reserve(1000), ZENTA_OK);  // clamped to the cap
-  EXPECT_EQ(buffer.Append("0123456789", 10), ZENTA_OK);
-  EXPECT_EQ(buffer.Append("x", 1), ZENTA_E_ANSWER_TOO_LARGE);
-  EXPECT_EQ(buffer.Size(), 10u);
-  buffer.Clear();
-  char* room = buffer.Room(1000);
-  ASSERT_NE(room, nullptr);
-  std::memcpy(room, "abcdefghijk", 11);  // one byte past the cap is all the room there is
-  buffer.Commit(3);
-  char* released = buffer.Release();
-  EXPECT_STREQ(released, "abc");
-  EXPECT_EQ(buffer.Size(), 0u);
-  std::free(released);
 }
 
 }  // namespace
