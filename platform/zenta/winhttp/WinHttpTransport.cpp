@@ -210,15 +210,14 @@ class WinHttpTransport final : public Transport {
       report.requestSent = phase == "send";
       return Failed(error, Phase::kSend, report);
     }
-    const unsigned localPort = LocalPort(requestHandle);
-    report.reused = localPort != 0 && Carried(localPort);
+    // Any exchange that went out marks its connection as carried, whatever became of it: an
+    // answer given up half-read (too large, too slow) may leave WinHTTP a connection to reuse.
+    report.reused = Carried(LocalPort(requestHandle));
     if (!WinHttpReceiveResponse(requestHandle, nullptr)) {
       return Failed(GetLastError(), Phase::kReceive, report);
     }
     report.answerStarted = true;
-    status = ReadAnswer(requestHandle, request, deadline, answer, body, report);
-    if (status == ZENTA_OK && localPort != 0) Remember(localPort);
-    return status;
+    return ReadAnswer(requestHandle, request, deadline, answer, body, report);
   }
 
  private:
@@ -339,21 +338,18 @@ class WinHttpTransport final : public Transport {
     }
   }
 
+  // Whether the connection on localPort carried an exchange before; remembers that it has now.
+  // False when WinHTTP cannot tell the port (0).
   bool Carried(unsigned localPort) {
     std::lock_guard<std::mutex> lock(portsMutex_);
-    return carriedPorts_.count(localPort) != 0;
-  }
-
-  void Remember(unsigned localPort) {
-    std::lock_guard<std::mutex> lock(portsMutex_);
-    carriedPorts_.insert(localPort);
+    return localPort != 0 && !carriedPorts_.insert(localPort).second;
   }
 
   const TransportConfig config_;
   const InternetHandle session_;
   const InternetHandle connection_;  // closed before the session it belongs to
-  // Local ports of the connections that completed an exchange: a request that goes out on one
-  // of them reused a kept-alive connection. At most one entry per port number.
+  // Local ports of the connections that carried an exchange: a request that goes out on one of
+  // them reused a kept-alive connection. At most one entry per port number.
   std::mutex portsMutex_;
   std::set<unsigned> carriedPorts_;
 };
