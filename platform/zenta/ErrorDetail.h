@@ -17,7 +17,6 @@ class Detail {
       __attribute__((format(printf, 2, 3)))
 #endif
       ;
-  bool Empty() const { return text_[0] == '\0'; }
   const char* Text() const { return text_; }
 
  private:

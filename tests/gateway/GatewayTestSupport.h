@@ -33,6 +33,7 @@ class RequestRecord {
     Text(item.value, value);
     item.nameLength = static_cast<std::uint32_t>(name.size());
     item.valueLength = static_cast<std::uint32_t>(value.size());
+    record_.headerCount = static_cast<std::uint32_t>(items_.size());
     return *this;
   }
   RequestRecord& Body(const std::string& body) {
@@ -43,7 +44,6 @@ class RequestRecord {
   ostrel::RestRequest& Fields() { return record_; }  // to write what the builder would not
   void* Get() {
     record_.body = body_.empty() ? record_.body : body_.data();
-    record_.headerCount = static_cast<std::uint32_t>(items_.size());
     record_.headers = items_.empty() ? nullptr : items_.data();
     return &record_;
   }
@@ -72,7 +72,9 @@ Outcome Send(int handle, RequestRecord& record);
 // client has connected to it, so no request has reached it either.
 std::string NextConnection(const std::string& url);
 
+#ifndef _WIN32
 using corvane_test::EchoServer;
+#endif
 using corvane_test::Options;
 using corvane_test::ParseEcho;
 using corvane_test::Session;

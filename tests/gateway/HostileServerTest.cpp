@@ -9,6 +9,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <thread>
 #include <utility>
@@ -42,9 +44,9 @@ std::string Answer(const std::string& body, const std::string& head = "HTTP/1.1 
 // request's number; counts the requests.
 class ScriptedServer {
  public:
-  explicit ScriptedServer(std::vector<Reply> replies)
+  explicit ScriptedServer(std::vector<Reply> replies, http::ServerOptions options = {})
       : replies_(std::move(replies)),
-        server_({}, [this](const http::Request&, http::Exchange& out) {
+        server_(options, [this](const http::Request&, http::Exchange& out) {
           const std::size_t n = requests_++;
           const Reply reply = n < replies_.size() ? replies_[n] : Reply{Answer(std::to_string(n))};
           out.Write(reply.bytes);
@@ -65,6 +67,7 @@ class ScriptedServer {
 
 TEST(HostileServer, EveryAnswerIsTheRequestsOwnAndNothingUnsafeIsSentTwice) {
   const Reply first(Answer("0")), reset("", Reply::kReset), closed("", Reply::kClose);
+  const Reply interim("HTTP/1.1 100 Continue\r\nContent-Length: 9\r\n\r\n" + Answer("{}"));
   const Reply stray(Answer("0"), Reply::kKeep, 50, Answer("777"));
   const Reply bodyOf204("HTTP/1.1 204 No Content\r\n\r\n", Reply::kKeep, 50, "{}");
   const Reply idle408(Answer("0"), Reply::kClose, 50,
@@ -82,6 +85,7 @@ TEST(HostileServer, EveryAnswerIsTheRequestsOwnAndNothingUnsafeIsSentTwice) {
       {"GET read, then reset: sent again", "GET", {first, reset}, 0, "2", 3},
       {"a stray answer on the idle connection", "GET", {stray}, 0, "1", 2},
       {"a 204 with a body", "GET", {bodyOf204}, 0, "1", 2},
+      {"an interim 100 head first", "GET", {first, interim}, 0, "{}", 2},
       {"a 408 on the idle connection, then closed", "GET", {idle408}, 0, "1", 2}};
   const Reply protocolErrors[] = {
       Answer("x", "HTTP/1.1 099 Odd\r\n"),
@@ -107,6 +111,26 @@ TEST(HostileServer, EveryAnswerIsTheRequestsOwnAndNothingUnsafeIsSentTwice) {
     EXPECT_EQ(outcome.answer, row.answer);
     EXPECT_EQ(server.Requests(), row.requests) << "requests that reached the server";
   }
+}
+
+// A certificate nobody trusts (made by openssl for this test) is named as such.
+TEST(HostileServer, AnUntrustedCertificateIsNamed) {
+  http::ServerOptions tls;
+  tls.tlsCertFile = ::testing::TempDir() + "zenta-untrusted-cert.pem";
+  tls.tlsKeyFile = ::testing::TempDir() + "zenta-untrusted-key.pem";
+  const std::string make =
+      "openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=127.0.0.1 -keyout " +
+      tls.tlsKeyFile + " -out " + tls.tlsCertFile + " 2>/dev/null";
+  ASSERT_EQ(std::system(make.c_str()), 0) << "openssl could not make a certificate";
+  ScriptedServer server({}, tls);
+  Session session(server.Url());
+  RequestRecord record("GET", "x");
+  EXPECT_EQ(Send(session.Handle(), record).code, ZENTA_E_TLS);
+  char detail[512];
+  ZENTA_LastErrorDetail(detail, sizeof detail);
+  EXPECT_NE(std::string(detail).find("certificate is not trusted"), std::string::npos) << detail;
+  std::remove(tls.tlsCertFile.c_str());
+  std::remove(tls.tlsKeyFile.c_str());
 }
 
 // An answer without a length grows its buffer at most to the cap: the bytes are held once.
