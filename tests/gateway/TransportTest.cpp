@@ -93,6 +93,7 @@ TEST_F(Transport, RequestBytesAreExactlyTheRequests) {
        {"Content-Type: application/json", "Content-Length: 13"},
        {"Expect:"}},
       {"POST", "/empty", {}, "", {"Content-Length: 0"}, {"Content-Type:", "Expect:"}},
+      {"PUT", "/empty", {}, "", {"Content-Length: 0"}, {"Content-Type:", "Expect:"}},
       {"DELETE", "/d", {}, "", {}, {"Content-Length:"}},
       {"POST", "/cl", {{"Content-Length", "2"}}, "{}", {"Content-Length: 2"}, {"Content-Type:"}},
       {"POST", "/cl", {}, "[10]", {"Content-Length: 4"}, {"Content-Length: 2", "Content-Type:"}},
