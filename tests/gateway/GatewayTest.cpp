@@ -33,9 +33,11 @@ int OpenAndClose(const char* url, const ZENTA_SessionOptions* options) {
 }
 
 TEST(OpenSession, ChecksTheServerUrl) {
-  for (const char* url : {"127.0.0.1:8080", "http://127.0.0.1:", "http://127.0.0.1:65536",
-                          "http://user@127.0.0.1", "http://127.0.0.1/b?x=1", "http://[::1:8080",
-                          "http://127.0.0.1/my base", static_cast<const char*>(nullptr)}) {
+  for (const char* url :
+       {"127.0.0.1:8080", "http://127.0.0.1:", "http://127.0.0.1:65536", "http://user@127.0.0.1",
+        "http://127.0.0.1/b?x=1", "http://[::1:8080", "http://127.0.0.1/my base", "", "http://",
+        "http://:8080", "http://127.0.0.1:0", "http://127.0.0.1:80a", "http://127.0.0.1/a%4z",
+        "http://[]:8080", static_cast<const char*>(nullptr)}) {
     EXPECT_EQ(OpenAndClose(url, nullptr), ZENTA_E_BAD_URL) << (url ? url : "(null)");
   }
   for (const char* url :
