@@ -101,9 +101,15 @@ std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) 
 }
 
 std::string_view Trimmed(std::string_view text) {
-  const std::size_t first = text.find_first_not_of(" \t\r\n");
-  if (first == std::string_view::npos) return {};
-  return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
+  const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+  while (!text.empty() && blank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && blank(text.back())) text.remove_suffix(1);
+  return text;
+}
+
+// name is `expected`, letters compared without case; the usual spelling is checked first.
+bool IsName(std::string_view name, std::string_view expected) {
+  return name == expected || EqualsIgnoringAsciiCase(name, expected);
 }
 
 // Each header line of the answer: counts them against the limit, keeps the content type and
@@ -124,17 +130,23 @@ std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user
     state.answer->contentTypeLength = 0;
     return bytes;
   }
-  const std::size_t colon = line.find(':');
-  if (colon == std::string_view::npos) return bytes;
+  // Only Content-Type and Content-Length matter: most lines are passed over after two bytes.
+  constexpr std::size_t kTypeLength = sizeof "Content-Type" - 1;
+  constexpr std::size_t kLengthLength = sizeof "Content-Length" - 1;
+  if (bytes <= kLengthLength || AsciiLower(data[0]) != 'c') return bytes;
+  const std::size_t colon = data[kTypeLength] == ':'     ? kTypeLength
+                            : data[kLengthLength] == ':' ? kLengthLength
+                                                         : 0;
+  if (colon == 0) return bytes;
   const std::string_view name = line.substr(0, colon);
   const std::string_view value = Trimmed(line.substr(colon + 1));
-  if (EqualsIgnoringAsciiCase(name, "Content-Type")) {
+  if (colon == kTypeLength && IsName(name, "Content-Type")) {
     const std::size_t kept = value.size() < sizeof state.answer->contentType
                                  ? value.size()
                                  : sizeof state.answer->contentType;
     std::memcpy(state.answer->contentType, value.data(), kept);
     state.answer->contentTypeLength = static_cast<int>(kept);
-  } else if (EqualsIgnoringAsciiCase(name, "Content-Length")) {
+  } else if (colon == kLengthLength && IsName(name, "Content-Length")) {
     long long length = 0;
     bool number = !value.empty() && value.size() <= 18;
     for (char c : value) {
