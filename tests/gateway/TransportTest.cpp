@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -34,10 +35,12 @@ std::string ServerUrl() {
 }
 #else
 constexpr bool kWinHttp = false;
-// CTest runs every test in a process of its own, so each test gets a fresh server.
+// CTest runs every test in a process of its own, so each test gets a fresh server. The suite
+// stops it (TearDownTestSuite) before exit, when libcurl's TLS library cleans up.
+std::unique_ptr<corvane_test::EchoServer> echoServer;
 std::string ServerUrl() {
-  static const corvane_test::EchoServer server;
-  return server.Url();
+  if (!echoServer) echoServer = std::make_unique<corvane_test::EchoServer>();
+  return echoServer->Url();
 }
 #endif
 
@@ -62,6 +65,9 @@ class Transport : public testing::Test {
   void SetUp() override {
     ASSERT_FALSE(ServerUrl().empty()) << "CORVANE_SERVER_URL is not set: run through CTest";
   }
+#ifndef _WIN32
+  static void TearDownTestSuite() { echoServer.reset(); }
+#endif
 };
 
 // The rows run in order on one session, so each also shows that nothing of the request before it
