@@ -45,4 +45,15 @@ TEST_F(Library, ExceptionsCrossTheDllBoundaryWithTheirType) {
   }
 }
 
+// Run by windows.gateway.untrusted_certificate, against the simulated server over HTTPS with a
+// certificate nobody trusts.
+TEST(UntrustedCertificate, DISABLED_IsNamedInTheDetail) {
+  Session session(Answering(""));
+  int enable = 0;
+  EXPECT_EQ(Corvane::API_GetAIPrivacyConfig(session.Handle(), enable), ZENTA_E_TLS);
+  char detail[512];
+  ZENTA_LastErrorDetail(detail, sizeof detail);
+  EXPECT_NE(std::string(detail).find("not trusted"), std::string::npos) << detail;
+}
+
 }  // namespace

@@ -28,7 +28,7 @@ const char* PhaseName(DWORD error, Phase phase) {
   }
 }
 
-const char* Meaning(DWORD error) {
+const char* Meaning(DWORD error, bool verifying) {
   switch (error) {
     case ERROR_WINHTTP_NAME_NOT_RESOLVED:
       return "the host name could not be resolved";
@@ -41,14 +41,16 @@ const char* Meaning(DWORD error) {
       return "timed out";
     case ERROR_WINHTTP_SECURE_INVALID_CA:
       return "the server's certificate is not trusted (unknown certificate authority)";
+    // WinHTTP gives these for a certificate it could not verify (wine: a chain it could not
+    // build, such as a self-signed certificate's) as well as for a failed handshake.
     case ERROR_WINHTTP_SECURE_FAILURE:
-      return "the server's certificate is not trusted or the TLS handshake failed";
+    case ERROR_WINHTTP_SECURE_CHANNEL_ERROR:
+      return verifying ? "the server's certificate is not trusted, or the TLS handshake failed"
+                       : "the TLS handshake failed";
     case ERROR_WINHTTP_SECURE_CERT_CN_INVALID:
       return "the server's certificate is for another host name";
     case ERROR_WINHTTP_SECURE_CERT_DATE_INVALID:
       return "the server's certificate has expired or is not yet valid";
-    case ERROR_WINHTTP_SECURE_CHANNEL_ERROR:
-      return "the TLS handshake failed";
     case ERROR_WINHTTP_INVALID_SERVER_RESPONSE:
       return "the server closed the connection or answered with something that is not HTTP";
     case ERROR_WINHTTP_CONNECTION_ERROR:

@@ -20,8 +20,9 @@ int CodeOf(DWORD error, Phase phase);
 // WinHttpSendRequest resolves, connects, shakes hands and sends, and its error tells which failed.
 const char* PhaseName(DWORD error, Phase phase);
 
-// What a WinHTTP error means, in words a reader of a log understands.
-const char* Meaning(DWORD error);
+// What a WinHTTP error means, in words a reader of a log understands; verifying tells whether the
+// server's certificate was being verified.
+const char* Meaning(DWORD error, bool verifying);
 
 }  // namespace zenta
 

@@ -228,7 +228,7 @@ class WinHttpTransport final : public Transport {
       report.detail.Set("could not resolve host %s: WinHTTP error %lu during %s",
                         config_.host.c_str(), static_cast<unsigned long>(error), phaseName);
     } else {
-      report.detail.Set("%s: WinHTTP error %lu during %s", Meaning(error),
+      report.detail.Set("%s: WinHTTP error %lu during %s", Meaning(error, config_.verifyTls),
                         static_cast<unsigned long>(error), phaseName);
     }
     return CodeOf(error, phase);
