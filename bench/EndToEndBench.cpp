@@ -36,8 +36,8 @@
 #include <utility>
 #include <vector>
 
+#include "Boundary.h"
 #include "Corvane.h"
-#include "ZentaInternal.h"
 #include "zenta/ZentaSdk.h"
 
 extern char** environ;
@@ -445,15 +445,16 @@ void BM_Threads_Raw_GetIPSpeakerVolume(benchmark::State& state) {
   CompareThreads(state, &LibraryVolume, kVolumeTarget, kVolumeBody, true);
 }
 
-// The real gateway's hand-over of a 200-byte answer (the body vector the transport filled, the
-// answer registry, the release), to compare with the in-process gateway of the library benchmark.
+// The real gateway's hand-over of a 200-byte answer (the buffer the transport filled, the answer
+// registry, the release), to compare with the in-process gateway of the library benchmark.
 void BM_ZentaHandOver(benchmark::State& state) {
   const std::string answer(200, 'x');
   for (auto _ : state) {
-    std::vector<char> body;
-    body.reserve(answer.size() + 1);
-    body.assign(answer.begin(), answer.end());
-    char* buffer = zenta::HandOverAnswer(std::move(body));
+    ZENTA_HttpAnswer filled{};
+    filled.body = static_cast<char*>(std::malloc(answer.size() + 1));
+    std::memcpy(filled.body, answer.c_str(), answer.size() + 1);
+    filled.bodyLength = answer.size();
+    char* buffer = ZENTA_KeepAnswer(&filled);
     benchmark::DoNotOptimize(buffer);
     ZENTA_ReleaseDataBuffer(buffer);
   }

@@ -62,6 +62,7 @@ enum ZENTA_ErrorCode {
   ZENTA_E_ANSWER_TOO_LARGE = -20102,  /* the answer exceeded the session's size cap */
   ZENTA_E_TRANSPORT_INIT = -20103,    /* the transport could not be initialised */
   ZENTA_E_HANDLES_EXHAUSTED = -20104, /* every session handle value has been used */
+  ZENTA_E_INHERITED_SESSION = -20105, /* the session belongs to the process that forked this one */
   /* Transport */
   ZENTA_E_RESOLVE = -20200,   /* the server's host name could not be resolved */
   ZENTA_E_CONNECT = -20201,   /* the connection was refused or could not be made */
@@ -119,6 +120,14 @@ OSTREL_API int ZENTA_GeneralJsonRequest(int handle, void* request, int requestSi
  * is harmless (0); a pointer that is not an outstanding answer buffer is left alone and gets
  * ZENTA_E_UNKNOWN_BUFFER, so a double release cannot corrupt the heap. */
 ZENTA_API int ZENTA_ReleaseDataBuffer(void* buffer);
+
+/* The detail of the last failed call on the calling thread, in the transport's own words where
+ * it had any (libcurl's error text and the system error; the WinHTTP error number and the phase
+ * it happened in: resolve, connect, TLS, send, receive), else the code's text. Writes it NUL-
+ * terminated into buffer, cut to size bytes (the NUL included); buffer may be null when size is
+ * 0. Returns the detail's full length without the NUL, so a caller can size its buffer. Before any
+ * failure the detail is empty. */
+ZENTA_API int ZENTA_LastErrorDetail(char* buffer, int size);
 
 #ifdef __cplusplus
 }

@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include "Ascii.h"
+
 namespace ostrel {
 namespace {
 
@@ -84,7 +86,7 @@ void EncodeTarget(const RestRequest& record, std::string& target) {
 // Checks one header. Content-Length is checked against the body and left to the transport, which
 // frames the body itself; Transfer-Encoding is refused for the same reason.
 int ReadHeader(const HttpHeaderItem& item, std::int32_t bodyLength,
-               std::vector<zenta::HttpHeader>& headers) {
+               std::vector<ZENTA_HttpHeader>& headers) {
   const std::string_view name(item.name,
                               item.nameLength < kNameWidth ? item.nameLength : kNameWidth);
   const std::string_view value(item.value,
@@ -96,13 +98,13 @@ int ReadHeader(const HttpHeaderItem& item, std::int32_t bodyLength,
   if (zenta::EqualsIgnoringAsciiCase(name, "Content-Length")) {
     return value == std::to_string(bodyLength) ? ZENTA_OK : ZENTA_E_BAD_HEADER;
   }
-  headers.push_back({name, value});
+  headers.push_back({name.data(), name.size(), value.data(), value.size()});
   return ZENTA_OK;
 }
 
 }  // namespace
 
-int BuildHttpRequest(const RestRequest& record, zenta::HttpRequest& request) {
+int BuildHttpRequest(const RestRequest& record, HttpRequest& request) {
   if (record.bodyLength < 0 || (record.body == nullptr && record.bodyLength > 0)) {
     return ZENTA_E_BAD_RECORD;
   }

@@ -47,6 +47,8 @@ const char* NamedCodeText(int code) {
       return "the HTTP transport could not be initialised";
     case ZENTA_E_HANDLES_EXHAUSTED:
       return "every session handle value has been used";
+    case ZENTA_E_INHERITED_SESSION:
+      return "the session was opened by the parent of this forked process; open a new one here";
     case ZENTA_E_RESOLVE:
       return "the server's host name could not be resolved";
     case ZENTA_E_CONNECT:

@@ -6,7 +6,7 @@
 #include <string>
 #include <utility>
 
-#include "ZentaInternal.h"
+#include "Ascii.h"
 
 namespace zenta {
 namespace {

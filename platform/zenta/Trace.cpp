@@ -16,16 +16,21 @@ bool TraceEnabled() {
   return enabled;
 }
 
-void TraceRequest(const std::string& method, const std::string& target, int code, int httpStatus,
-                  std::size_t answerBytes, std::chrono::milliseconds elapsed) {
+void TraceRequest(const ZENTA_HttpRequest& request, const std::string& basePath, int code,
+                  int httpStatus, std::size_t answerBytes, const char* detail,
+                  std::chrono::milliseconds elapsed) {
   // One fprintf per line, so lines from parallel calls do not interleave.
   const long long ms = static_cast<long long>(elapsed.count());
+  const int methodLength = static_cast<int>(request.methodLength);
+  const int targetLength = static_cast<int>(request.targetLength);
   if (code == ZENTA_OK) {
-    std::fprintf(stderr, "ZENTA %s %s -> HTTP %d, %llu bytes, %lld ms\n", method.c_str(),
-                 target.c_str(), httpStatus, static_cast<unsigned long long>(answerBytes), ms);
+    std::fprintf(stderr, "ZENTA %.*s %s%.*s -> HTTP %d, %llu bytes, %lld ms\n", methodLength,
+                 request.method, basePath.c_str(), targetLength, request.target, httpStatus,
+                 static_cast<unsigned long long>(answerBytes), ms);
   } else {
-    std::fprintf(stderr, "ZENTA %s %s -> error %d (%s), %lld ms\n", method.c_str(), target.c_str(),
-                 code, ZENTA_ErrorText(code), ms);
+    std::fprintf(stderr, "ZENTA %.*s %s%.*s -> error %d (%s: %s), %lld ms\n", methodLength,
+                 request.method, basePath.c_str(), targetLength, request.target, code,
+                 ZENTA_ErrorText(code), detail != nullptr && *detail ? detail : "no detail", ms);
   }
 }
 

@@ -7,13 +7,17 @@
 #include <cstddef>
 #include <string>
 
+#include "Boundary.h"
+
 namespace zenta {
 
 bool TraceEnabled();
 
-// httpStatus is meaningful when code is 0; answerBytes counts the answer body.
-void TraceRequest(const std::string& method, const std::string& target, int code, int httpStatus,
-                  std::size_t answerBytes, std::chrono::milliseconds elapsed);
+// httpStatus is meaningful when code is 0; answerBytes counts the answer body; detail, on
+// failure, is the transport's own account of it.
+void TraceRequest(const ZENTA_HttpRequest& request, const std::string& basePath, int code,
+                  int httpStatus, std::size_t answerBytes, const char* detail,
+                  std::chrono::milliseconds elapsed);
 
 }  // namespace zenta
 

@@ -1,5 +1,7 @@
-// The seam between sessions and the platform's HTTP stack: libcurl on Linux (curl/), WinHTTP on
-// Windows (winhttp/). CMake compiles exactly one implementation of CreateTransport.
+// The seam between the session's policy and the platform's HTTP stack: libcurl on Linux (curl/),
+// WinHTTP on Windows (winhttp/). A transport performs exactly one exchange on a connection the
+// session hands it and reports what the policy needs to decide what comes next; it never sends a
+// request twice on its own. CMake compiles exactly one implementation of CreateTransport.
 #ifndef ZENTA_TRANSPORT_H
 #define ZENTA_TRANSPORT_H
 
@@ -9,16 +11,21 @@
 #include <string>
 #include <string_view>
 
-#include "ZentaInternal.h"
+#include "AnswerBuffer.h"
+#include "Boundary.h"
+#include "ErrorDetail.h"
 
 namespace zenta {
+
+using Clock = std::chrono::steady_clock;
 
 // Everything a transport needs to reach one server; filled from the session's URL and options.
 struct TransportConfig {
   bool https = false;
-  std::string host;    // name or IPv4 literal; IPv6 literal without brackets
-  int port = 0;        // 1..65535
-  std::string origin;  // "scheme://host:port" with an IPv6 host in brackets
+  std::string host;      // name or IPv4 literal; IPv6 literal without brackets
+  int port = 0;          // 1..65535
+  std::string origin;    // "scheme://host:port" with an IPv6 host in brackets
+  std::string basePath;  // "" or "/..." without a trailing "/", put in front of every target
   std::chrono::milliseconds connectTimeout{5000};
   std::chrono::milliseconds requestTimeout{30000};  // the whole exchange, waiting included
   int maxConnections = 4;
@@ -27,21 +34,43 @@ struct TransportConfig {
   std::size_t maxAnswerBytes = kMaxAnswerBytes;
 };
 
-// Carries requests for one session. Perform may run on several threads at once; each exchange
-// uses one connection of at most maxConnections, and waits for a free one when all are busy.
+// One connection to the server as the transport keeps it (a libcurl easy handle with its
+// connection cache, a WinHTTP slot). The session's pool owns them; one exchange at a time.
+class Connection {
+ public:
+  virtual ~Connection() = default;
+};
+
+// What one exchange tells the policy besides its code.
+struct ExchangeReport {
+  bool reused = false;         // it went out on a connection that had carried an earlier exchange
+  bool requestSent = false;    // a byte of the request may have reached the server
+  bool answerStarted = false;  // a byte of the answer arrived
+  Detail detail;               // on failure: the transport's own words, and the phase
+};
+
 class Transport {
  public:
   virtual ~Transport() = default;
 
-  // Sends request to basePath + request.target (the session's base path, "" or "/..." without a
-  // trailing "/", then the encoded path) and fills answer. Returns 0 when an HTTP answer arrived
-  // (any status), else a negative ZENTA code.
-  virtual int Perform(const HttpRequest& request, std::string_view basePath,
-                      HttpAnswer& answer) = 0;
+  // A new connection object; nothing is connected before its first exchange. Null when memory
+  // or the platform's resources ran out.
+  virtual std::unique_ptr<Connection> NewConnection() = 0;
 
-  // Makes calls still waiting for a connection fail with ZENTA_E_SESSION_CLOSED, and every later
-  // call too. Exchanges already under way finish normally.
-  virtual void Shutdown() = 0;
+  // True when an idle connection cannot carry another exchange as it is: bytes or the end of the
+  // stream are waiting on it (a stray answer, a 408, the server's close). Reading nothing.
+  virtual bool HasPendingInput(Connection& connection) = 0;
+
+  // Closes the connection's network connection, if any; its next exchange opens a fresh one.
+  virtual void Disconnect(Connection& connection) = 0;
+
+  // Sends request (the base path, then request.target) on connection and reads the answer: its
+  // status and content type into answer, its body into body, within the body's cap and the
+  // deadline. Returns 0 when an HTTP answer arrived (any status), else a negative ZENTA code with
+  // report.detail set. Never sends the request a second time.
+  virtual int Exchange(Connection& connection, const ZENTA_HttpRequest& request,
+                       Clock::time_point deadline, ZENTA_HttpAnswer& answer, AnswerBuffer& body,
+                       ExchangeReport& report) = 0;
 };
 
 // Creates the platform's transport. On failure returns null and writes a negative code to status.

@@ -2,10 +2,11 @@
 # check-binary-interface.sh <objdump> <c++filt> <folder with the DLLs and EXEs>
 #
 # The binary interface of the Windows build, read from the PE files:
-#   - Corvane.dll exports exactly the fourteen operations and three setters of Corvane.h, under
-#     their MinGW (Itanium ABI) names, and each name demangles to the signature the header
-#     declares, so a changed parameter type (const int& for int, long for long long) shows;
-#   - Ostrel.dll and ZENTA.dll export their C functions under their plain names;
+#   - Corvane.dll exports exactly the fourteen operations, three setters and LastServerMessage of
+#     Corvane.h, under their MinGW (Itanium ABI) names, and each name demangles to the signature
+#     the header declares, so a changed parameter type (const int& for int, long for long long) shows;
+#   - Ostrel.dll and ZENTA.dll export exactly their C functions under their plain names: no
+#     C++-mangled name, nothing of std::, so no C++ object crosses between the gateway DLLs;
 #   - no DLL or EXE imports a MinGW runtime DLL: the runtime is linked into each of them.
 set -u
 if (($# != 3)); then
@@ -47,11 +48,13 @@ corvane=(
   '_ZN7Corvane21API_StartRemoteRecordERKNS_20StartRemoteRecordReqERNS_20StartRemoteRecordRspE|Corvane::API_StartRemoteRecord(Corvane::StartRemoteRecordReq const&, Corvane::StartRemoteRecordRsp&)'
   '_ZN7Corvane16API_GetPosConfigEiRi|Corvane::API_GetPosConfig(int, int&)'
   '_ZN7Corvane24API_GetPosEventTranslateEiRSt3mapIiNSt7__cxx1112basic_stringIcSt11char_traitsIcESaIcEEESt4lessIiESaISt4pairIKiS6_EEE|Corvane::API_GetPosEventTranslate(int, std::map<int, std::string, std::less<int>, std::allocator<std::pair<int const, std::string > > >&)'
+  '_ZN7Corvane17LastServerMessageB5cxx11Ev|Corvane::LastServerMessage[abi:cxx11]()'
   '_ZN7Corvane25API_QueryDictionaryMapperERKiS1_RSt3mapIiiSt4lessIiESaISt4pairIS0_iEEE|Corvane::API_QueryDictionaryMapper(int const&, int const&, std::map<int, int, std::less<int>, std::allocator<std::pair<int const, int> > >&)'
 )
 ostrel=(ZENTA_GeneralJsonRequest)
-zenta=(ZENTA_OpenSession ZENTA_CloseSession ZENTA_ErrorText ZENTA_HttpStatusOf
-  ZENTA_ReleaseDataBuffer)
+zenta=(ZENTA_CarryRequest ZENTA_CloseSession ZENTA_DropAnswer ZENTA_ErrorText ZENTA_HttpStatusOf
+  ZENTA_KeepAnswer ZENTA_LastErrorDetail ZENTA_NoteFailure ZENTA_OpenSession
+  ZENTA_OutstandingAnswerBuffers ZENTA_ReleaseDataBuffer)
 
 for dll in Corvane.dll Ostrel.dll ZENTA.dll libquim.dll; do
   [[ -f $folder/$dll ]] || fail "$folder/$dll is missing"
@@ -72,13 +75,16 @@ extra=$(comm -13 <(printf '%s\n' "${expected[@]}" | sort) <(exports "$folder/Cor
 [[ -z $missing ]] || fail "Corvane.dll does not export: $missing"
 [[ -z $extra ]] || fail "Corvane.dll exports more than Corvane.h declares: $extra"
 
-# The gateway DLLs: their C functions, unmangled.
-for name in "${ostrel[@]}"; do
-  exports "$folder/Ostrel.dll" | grep -qx "$name" || fail "Ostrel.dll does not export $name"
-done
-for name in "${zenta[@]}"; do
-  exports "$folder/ZENTA.dll" | grep -qx "$name" || fail "ZENTA.dll does not export $name"
-done
+# The gateway DLLs: their C functions, unmangled, and nothing else.
+same_exports() { # <dll> <names...>
+  local dll=$1
+  shift
+  local diff
+  diff=$(diff <(printf '%s\n' "$@" | sort) <(exports "$folder/$dll" | sort))
+  [[ -z $diff ]] || fail "$dll exports other names than its C functions: $diff"
+}
+same_exports Ostrel.dll "${ostrel[@]}"
+same_exports ZENTA.dll "${zenta[@]}"
 
 # No MinGW runtime DLL anywhere.
 shopt -s nullglob

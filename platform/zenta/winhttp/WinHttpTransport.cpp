@@ -1,7 +1,9 @@
 // The WinHTTP transport: one WinHTTP session and one connection handle per ZENTA session, and a
 // request handle per exchange. WinHTTP keeps the TCP connections itself and reuses kept-alive
-// ones; this transport bounds how many exchanges run at once (maxConnections), so parallel calls
-// on one handle run side by side on at most that many connections.
+// ones; the session's pool bounds how many exchanges run at once (maxConnections), so at most
+// that many connections are busy. A pooled Connection is therefore only a slot here: WinHTTP
+// gives no hold on an idle TCP connection, so HasPendingInput cannot look at one and Disconnect
+// cannot close one (a dead connection is dropped by WinHTTP when an exchange on it fails).
 //
 // Bytes and wide strings: WinHTTP takes the method, the target and the headers as UTF-16 and
 // writes them to the wire as UTF-8 (measured under wine). The target arrives percent-encoded
@@ -23,81 +25,26 @@
 #include <winhttp.h>
 
 #include <chrono>
-#include <condition_variable>
 #include <cstddef>
+#include <cstdio>
 #include <limits>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <set>
 #include <string>
 #include <utility>
-#include <vector>
 
 #include "../Transport.h"
+#include "WinHttpErrors.h"
 
 namespace zenta {
 namespace {
 
 // Session, connection and request handles all go back through WinHttpCloseHandle.
 using InternetHandle = std::unique_ptr<void, decltype(&WinHttpCloseHandle)>;
-using Clock = std::chrono::steady_clock;
-
 // Bytes read from the answer per WinHttpReadData call.
 constexpr DWORD kReadChunk = 64 * 1024;
-
-// Where an exchange was when WinHTTP failed: a dropped connection means a failed send before
-// the answer is awaited, a failed receive afterwards.
-enum class Phase { kSetup, kSend, kReceive };
-
-// The one place where a WinHTTP error becomes a ZENTA code. wine's WinHTTP passes some socket
-// errors on as they are (WSAE...); they map like their WinHTTP counterparts.
-int CodeOf(DWORD error, Phase phase) {
-  switch (error) {
-    case ERROR_NOT_ENOUGH_MEMORY:
-    case ERROR_OUTOFMEMORY:
-      return ZENTA_E_NO_MEMORY;
-    case ERROR_WINHTTP_NAME_NOT_RESOLVED:
-      return ZENTA_E_RESOLVE;
-    case ERROR_WINHTTP_CANNOT_CONNECT:
-    case WSAECONNREFUSED:
-      return ZENTA_E_CONNECT;
-    case ERROR_WINHTTP_TIMEOUT:
-    case WSAETIMEDOUT:
-      return ZENTA_E_TIMEOUT;
-    case ERROR_WINHTTP_SECURE_FAILURE:
-    case ERROR_WINHTTP_SECURE_CHANNEL_ERROR:
-    case ERROR_WINHTTP_SECURE_INVALID_CERT:
-    case ERROR_WINHTTP_SECURE_INVALID_CA:
-    case ERROR_WINHTTP_SECURE_CERT_DATE_INVALID:
-    case ERROR_WINHTTP_SECURE_CERT_CN_INVALID:
-    case ERROR_WINHTTP_SECURE_CERT_REVOKED:
-    case ERROR_WINHTTP_SECURE_CERT_REV_FAILED:
-    case ERROR_WINHTTP_SECURE_CERT_WRONG_USAGE:
-    case ERROR_WINHTTP_CLIENT_AUTH_CERT_NEEDED:
-      return ZENTA_E_TLS;
-    // WinHTTP gives INVALID_SERVER_RESPONSE for a connection closed before any answer byte as
-    // well as for an answer that is not HTTP. The first is the common one (a kept-alive
-    // connection the server had closed, a server that went away) and libcurl's "got nothing".
-    case ERROR_WINHTTP_INVALID_SERVER_RESPONSE:
-    case ERROR_WINHTTP_CONNECTION_ERROR:
-    case WSAECONNRESET:
-    case WSAECONNABORTED:
-      return phase == Phase::kSend ? ZENTA_E_SEND : ZENTA_E_RECEIVE;
-    case ERROR_WINHTTP_HEADER_SIZE_OVERFLOW:
-    case ERROR_WINHTTP_HEADER_COUNT_EXCEEDED:
-    case ERROR_WINHTTP_CHUNKED_ENCODING_HEADER_SIZE_OVERFLOW:
-    case ERROR_WINHTTP_RESPONSE_DRAIN_OVERFLOW:
-    case ERROR_WINHTTP_HTTP_PROTOCOL_MISMATCH:
-      return ZENTA_E_PROTOCOL;
-    case ERROR_WINHTTP_OUT_OF_HANDLES:
-    case ERROR_WINHTTP_NOT_INITIALIZED:
-    case ERROR_WINHTTP_INVALID_OPTION:
-    case ERROR_WINHTTP_OPTION_NOT_SETTABLE:
-      return ZENTA_E_TRANSPORT_INIT;
-    default:
-      return ZENTA_E_TRANSPORT;
-  }
-}
 
 // The UTF-16 form of UTF-8 text; false when text is not valid UTF-8.
 bool Widen(const std::string& text, std::wstring& wide) {
@@ -188,248 +135,221 @@ unsigned LocalPort(HINTERNET request) {
   return 0;
 }
 
-// At most `size` exchanges at a time; a call waits for a free slot until its deadline.
-class ExchangeSlots {
- public:
-  explicit ExchangeSlots(int size) : free_(size) {}
-
-  // Returns 0, ZENTA_E_TIMEOUT or ZENTA_E_SESSION_CLOSED.
-  int Acquire(Clock::time_point deadline) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    const bool ready =
-        available_.wait_until(lock, deadline, [this] { return closed_ || free_ > 0; });
-    if (closed_) return ZENTA_E_SESSION_CLOSED;
-    if (!ready) return ZENTA_E_TIMEOUT;
-    --free_;
-    return ZENTA_OK;
-  }
-
-  void Release() {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      ++free_;
-    }
-    available_.notify_one();
-  }
-
-  void Shutdown() {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      closed_ = true;
-    }
-    available_.notify_all();
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable available_;
-  int free_;
-  bool closed_ = false;
-};
-
-// Holds a slot from a successful Acquire until the exchange leaves, on every exit path.
-class SlotLease {
- public:
-  SlotLease(ExchangeSlots& slots, Clock::time_point deadline)
-      : slots_(slots), status_(slots.Acquire(deadline)) {}
-  SlotLease(const SlotLease&) = delete;
-  SlotLease& operator=(const SlotLease&) = delete;
-  ~SlotLease() {
-    if (status_ == ZENTA_OK) slots_.Release();
-  }
-  int Status() const { return status_; }
-
- private:
-  ExchangeSlots& slots_;
-  const int status_;
-};
-
-// The parts of a request that stay the same when it is sent a second time.
-struct WideRequest {
-  std::wstring method;
-  std::wstring target;
-  std::wstring headers;  // "Name: value\r\n" for each header, in record order
-};
+// A slot of the session's pool: WinHTTP picks the TCP connection an exchange goes out on.
+struct WinHttpSlot final : Connection {};
 
 class WinHttpTransport final : public Transport {
  public:
   WinHttpTransport(const TransportConfig& config, InternetHandle session, InternetHandle connection)
-      : config_(config),
-        session_(std::move(session)),
-        connection_(std::move(connection)),
-        slots_(config.maxConnections) {}
+      : config_(config), session_(std::move(session)), connection_(std::move(connection)) {}
 
-  int Perform(const HttpRequest& request, std::string_view basePath, HttpAnswer& answer) override {
-    const Clock::time_point deadline = Clock::now() + config_.requestTimeout;
-    const SlotLease lease(slots_, deadline);
-    if (lease.Status() != ZENTA_OK) return lease.Status();
+  std::unique_ptr<Connection> NewConnection() override {
+    return std::unique_ptr<Connection>(new (std::nothrow) WinHttpSlot);
+  }
 
-    WideRequest wide;
+  bool HasPendingInput(Connection&) override { return false; }
+
+  void Disconnect(Connection&) override {}
+
+  int Exchange(Connection&, const ZENTA_HttpRequest& request, Clock::time_point deadline,
+               ZENTA_HttpAnswer& answer, AnswerBuffer& body, ExchangeReport& report) override {
+    std::wstring method;
+    std::wstring target;
+    std::wstring headers;
     std::wstring line;
-    if (!Widen(request.method, wide.method) ||
-        !Widen(std::string(basePath).append(request.target), wide.target)) {
+    if (!Widen(std::string(request.method, request.methodLength), method) ||
+        !Widen(config_.basePath + std::string(request.target, request.targetLength), target)) {
+      report.detail.Set("the method or target is not ASCII");
       return ZENTA_E_TRANSPORT;  // both are ASCII by the time they get here
     }
     std::string text;
-    for (const HttpHeader& header : request.headers) {
-      text.assign(header.name).append(": ").append(header.value).append("\r\n");
-      if (!Widen(text, line)) return ZENTA_E_BAD_HEADER;
-      wide.headers += line;
+    for (std::size_t i = 0; i < request.headerCount; ++i) {
+      const ZENTA_HttpHeader& header = request.headers[i];
+      text.assign(header.name, header.nameLength)
+          .append(": ")
+          .append(header.value, header.valueLength)
+          .append("\r\n");
+      if (!Widen(text, line)) {
+        report.detail.Set("header %llu is not UTF-8, and WinHTTP sends only UTF-8 header text",
+                          static_cast<unsigned long long>(i));
+        return ZENTA_E_BAD_HEADER;
+      }
+      headers += line;
     }
     // WinHTTP announces a length only for a body it is given; the methods that carry one by
     // nature announce an empty one explicitly, as the libcurl transport does.
-    if (request.bodyLength == 0 && ExpectsBody(request.method)) {
-      wide.headers += L"Content-Length: 0\r\n";
+    if (request.bodyLength == 0 && ExpectsBody(std::string(request.method, request.methodLength))) {
+      headers += L"Content-Length: 0\r\n";
     }
 
-    // A GET is safe to repeat, so it gets one more try when the only fault was a kept-alive
-    // connection that the server had closed; nothing else is ever sent twice by this code.
-    for (int attempt = 0;; ++attempt) {
-      bool reused = false;
-      const int status = Exchange(request, wide, deadline, answer, reused);
-      const bool dropped = status == ZENTA_E_SEND || status == ZENTA_E_RECEIVE;
-      if (attempt == 0 && dropped && reused && request.method == "GET" && Clock::now() < deadline) {
-        continue;
-      }
-      return status;
-    }
-  }
-
-  void Shutdown() override { slots_.Shutdown(); }
-
- private:
-  // One request on a fresh request handle. reused tells whether the request went out on a
-  // connection that had carried an earlier exchange of this session.
-  int Exchange(const HttpRequest& request, const WideRequest& wide, Clock::time_point deadline,
-               HttpAnswer& answer, bool& reused) {
-    answer.body.clear();
     const DWORD flags = WINHTTP_FLAG_ESCAPE_DISABLE | WINHTTP_FLAG_ESCAPE_DISABLE_QUERY |
                         (config_.https ? WINHTTP_FLAG_SECURE : 0);
     InternetHandle handle(
-        WinHttpOpenRequest(connection_.get(), wide.method.c_str(), wide.target.c_str(), nullptr,
+        WinHttpOpenRequest(connection_.get(), method.c_str(), target.c_str(), nullptr,
                            WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, flags),
         &WinHttpCloseHandle);
-    if (!handle) return CodeOf(GetLastError(), Phase::kSetup);
+    if (!handle) return Failed(GetLastError(), Phase::kSetup, report);
     HINTERNET requestHandle = handle.get();
 
-    int status = Configure(requestHandle, deadline);
+    int status = Configure(requestHandle, deadline, report);
     if (status != ZENTA_OK) return status;
-    if (!wide.headers.empty() && !WinHttpAddRequestHeaders(requestHandle, wide.headers.c_str(),
-                                                           static_cast<DWORD>(wide.headers.size()),
-                                                           WINHTTP_ADDREQ_FLAG_ADD)) {
-      return CodeOf(GetLastError(), Phase::kSetup);
+    if (!headers.empty() &&
+        !WinHttpAddRequestHeaders(requestHandle, headers.c_str(),
+                                  static_cast<DWORD>(headers.size()), WINHTTP_ADDREQ_FLAG_ADD)) {
+      return Failed(GetLastError(), Phase::kSetup, report);
     }
     const auto bodyLength = static_cast<DWORD>(request.bodyLength);
     // WinHTTP only reads the body; the parameter is not const for historical reasons.
-    void* body = bodyLength > 0 ? const_cast<char*>(request.body) : WINHTTP_NO_REQUEST_DATA;
-    if (!WinHttpSendRequest(requestHandle, WINHTTP_NO_ADDITIONAL_HEADERS, 0, body, bodyLength,
+    void* sent = bodyLength > 0 ? const_cast<char*>(request.body) : WINHTTP_NO_REQUEST_DATA;
+    report.requestSent = true;
+    if (!WinHttpSendRequest(requestHandle, WINHTTP_NO_ADDITIONAL_HEADERS, 0, sent, bodyLength,
                             bodyLength, 0)) {
-      return CodeOf(GetLastError(), Phase::kSend);
+      const DWORD error = GetLastError();
+      // Nothing went out when the name, the connection or the handshake failed.
+      const std::string phase = PhaseName(error, Phase::kSend);
+      report.requestSent = phase == "send";
+      return Failed(error, Phase::kSend, report);
     }
-    const unsigned localPort = LocalPort(requestHandle);
-    reused = localPort != 0 && Carried(localPort);
+    // Any exchange that went out marks its connection as carried, whatever became of it: an
+    // answer given up half-read (too large, too slow) may leave WinHTTP a connection to reuse.
+    report.reused = Carried(LocalPort(requestHandle));
     if (!WinHttpReceiveResponse(requestHandle, nullptr)) {
-      return CodeOf(GetLastError(), Phase::kReceive);
+      return Failed(GetLastError(), Phase::kReceive, report);
     }
-    status = ReadAnswer(requestHandle, request.method == "HEAD", deadline, answer);
-    if (status == ZENTA_OK && localPort != 0) Remember(localPort);
-    return status;
+    report.answerStarted = true;
+    return ReadAnswer(requestHandle, request, deadline, answer, body, report);
+  }
+
+ private:
+  // The code of a WinHTTP failure, with its number, its meaning and the phase in the detail.
+  int Failed(DWORD error, Phase phase, ExchangeReport& report) const {
+    const char* phaseName = PhaseName(error, phase);
+    if (error == ERROR_WINHTTP_NAME_NOT_RESOLVED) {
+      report.detail.Set("could not resolve host %s: WinHTTP error %lu during %s",
+                        config_.host.c_str(), static_cast<unsigned long>(error), phaseName);
+    } else {
+      report.detail.Set("%s: WinHTTP error %lu during %s", Meaning(error, config_.verifyTls),
+                        static_cast<unsigned long>(error), phaseName);
+    }
+    return CodeOf(error, phase);
   }
 
   // Timeouts, redirects, cookies, authentication and certificate checks of one request.
-  int Configure(HINTERNET request, Clock::time_point deadline) const {
+  int Configure(HINTERNET request, Clock::time_point deadline, ExchangeReport& report) const {
     const int remaining = RemainingMs(deadline);
-    if (remaining == 0) return ZENTA_E_TIMEOUT;
+    if (remaining == 0) {
+      report.detail.Set("the request timeout elapsed before the request was sent");
+      return ZENTA_E_TIMEOUT;
+    }
     const auto connectMs = static_cast<int>(config_.connectTimeout.count());
     const int connect = connectMs < remaining ? connectMs : remaining;
     if (!WinHttpSetTimeouts(request, connect, connect, remaining, remaining)) {
-      return CodeOf(GetLastError(), Phase::kSetup);
+      return Failed(GetLastError(), Phase::kSetup, report);
     }
     // Waiting for the answer's head has a timeout of its own, apart from the receive timeout.
     DWORD headTimeout = static_cast<DWORD>(remaining);
     if (!WinHttpSetOption(request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &headTimeout,
                           sizeof headTimeout)) {
-      return CodeOf(GetLastError(), Phase::kSetup);
+      return Failed(GetLastError(), Phase::kSetup, report);
     }
     // Redirects are answers like any other; cookies and authentication are the caller's.
     DWORD disabled =
         WINHTTP_DISABLE_REDIRECTS | WINHTTP_DISABLE_COOKIES | WINHTTP_DISABLE_AUTHENTICATION;
     if (!WinHttpSetOption(request, WINHTTP_OPTION_DISABLE_FEATURE, &disabled, sizeof disabled)) {
-      return CodeOf(GetLastError(), Phase::kSetup);
+      return Failed(GetLastError(), Phase::kSetup, report);
     }
     if (config_.https && !config_.verifyTls) {
       DWORD ignored = SECURITY_FLAG_IGNORE_UNKNOWN_CA | SECURITY_FLAG_IGNORE_CERT_DATE_INVALID |
                       SECURITY_FLAG_IGNORE_CERT_CN_INVALID | SECURITY_FLAG_IGNORE_CERT_WRONG_USAGE;
       if (!WinHttpSetOption(request, WINHTTP_OPTION_SECURITY_FLAGS, &ignored, sizeof ignored)) {
-        return CodeOf(GetLastError(), Phase::kSetup);
+        return Failed(GetLastError(), Phase::kSetup, report);
       }
     }
     return ZENTA_OK;
   }
 
   // Status, content type and body, within the size cap and the deadline.
-  int ReadAnswer(HINTERNET request, bool head, Clock::time_point deadline,
-                 HttpAnswer& answer) const {
+  int ReadAnswer(HINTERNET request, const ZENTA_HttpRequest& sent, Clock::time_point deadline,
+                 ZENTA_HttpAnswer& answer, AnswerBuffer& body, ExchangeReport& report) const {
     DWORD httpStatus = 0;
     DWORD size = sizeof httpStatus;
     if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
                              WINHTTP_HEADER_NAME_BY_INDEX, &httpStatus, &size,
                              WINHTTP_NO_HEADER_INDEX)) {
+      report.detail.Set("the answer has no status code WinHTTP can read");
       return ZENTA_E_PROTOCOL;
     }
     answer.status = static_cast<int>(httpStatus);
-    answer.contentType.clear();
-    QueryHeader(request, WINHTTP_QUERY_CONTENT_TYPE, answer.contentType);
+    std::string contentType;
+    QueryHeader(request, WINHTTP_QUERY_CONTENT_TYPE, contentType);
+    const std::size_t kept = contentType.size() < sizeof answer.contentType
+                                 ? contentType.size()
+                                 : sizeof answer.contentType;
+    contentType.copy(answer.contentType, kept);
+    answer.contentTypeLength = static_cast<int>(kept);
 
-    const std::size_t cap = config_.maxAnswerBytes;
+    const std::size_t cap = body.Cap();
+    const bool head = sent.methodLength == 4 && std::string(sent.method, 4) == "HEAD";
     // The answers that never have a body may still announce the length of one.
     const bool bodyless = head || httpStatus < 200 || httpStatus == 204 || httpStatus == 304;
     const long long announced = bodyless ? -1 : AnnouncedLength(request);
-    if (announced > static_cast<long long>(cap)) return ZENTA_E_ANSWER_TOO_LARGE;
-    // The announced length plus the NUL the hand-over appends.
-    if (announced > 0) answer.body.reserve(static_cast<std::size_t>(announced) + 1);
+    if (announced > static_cast<long long>(cap)) {
+      report.detail.Set("the answer announces %lld bytes, more than the cap of %llu", announced,
+                        static_cast<unsigned long long>(cap));
+      return ZENTA_E_ANSWER_TOO_LARGE;
+    }
+    if (announced > 0 && body.Reserve(static_cast<std::size_t>(announced)) != ZENTA_OK) {
+      return ZENTA_E_NO_MEMORY;
+    }
     for (;;) {
       DWORD remaining = static_cast<DWORD>(RemainingMs(deadline));
-      if (remaining == 0) return ZENTA_E_TIMEOUT;
+      if (remaining == 0) {
+        report.detail.Set("the request timeout elapsed while the answer arrived");
+        return ZENTA_E_TIMEOUT;
+      }
       if (!WinHttpSetOption(request, WINHTTP_OPTION_RECEIVE_TIMEOUT, &remaining,
                             sizeof remaining)) {
-        return CodeOf(GetLastError(), Phase::kReceive);
+        return Failed(GetLastError(), Phase::kReceive, report);
       }
-      // Asking for one byte more than the cap allows reveals an answer that is too long.
-      const std::size_t at = answer.body.size();
-      const std::size_t room = cap - at + 1;
-      const DWORD wanted = room < kReadChunk ? static_cast<DWORD>(room) : kReadChunk;
-      answer.body.resize(at + wanted);
+      // Room for one byte more than the cap allows reveals an answer that is too long.
+      char* room = body.Room(kReadChunk);
+      if (room == nullptr) return ZENTA_E_NO_MEMORY;
+      const std::size_t most = cap + 1 - body.Size();
+      const DWORD wanted = most < kReadChunk ? static_cast<DWORD>(most) : kReadChunk;
       DWORD read = 0;
-      if (!WinHttpReadData(request, answer.body.data() + at, wanted, &read)) {
-        return CodeOf(GetLastError(), Phase::kReceive);
+      if (!WinHttpReadData(request, room, wanted, &read)) {
+        return Failed(GetLastError(), Phase::kReceive, report);
       }
-      answer.body.resize(at + read);
+      body.Commit(read);
       if (read == 0) {
         // The connection ended before the announced length arrived.
-        if (announced > static_cast<long long>(answer.body.size())) return ZENTA_E_RECEIVE;
+        if (announced > static_cast<long long>(body.Size())) {
+          report.detail.Set("the connection ended after %llu of %lld announced bytes",
+                            static_cast<unsigned long long>(body.Size()), announced);
+          return ZENTA_E_RECEIVE;
+        }
         return ZENTA_OK;
       }
-      if (answer.body.size() > cap) return ZENTA_E_ANSWER_TOO_LARGE;
+      if (body.Size() > cap) {
+        report.detail.Set("the answer grew past the cap of %llu bytes",
+                          static_cast<unsigned long long>(cap));
+        return ZENTA_E_ANSWER_TOO_LARGE;
+      }
     }
   }
 
+  // Whether the connection on localPort carried an exchange before; remembers that it has now.
+  // False when WinHTTP cannot tell the port (0).
   bool Carried(unsigned localPort) {
     std::lock_guard<std::mutex> lock(portsMutex_);
-    return carriedPorts_.count(localPort) != 0;
-  }
-
-  void Remember(unsigned localPort) {
-    std::lock_guard<std::mutex> lock(portsMutex_);
-    carriedPorts_.insert(localPort);
+    return localPort != 0 && !carriedPorts_.insert(localPort).second;
   }
 
   const TransportConfig config_;
   const InternetHandle session_;
   const InternetHandle connection_;  // closed before the session it belongs to
-  ExchangeSlots slots_;
-  // Local ports of the connections that completed an exchange: a request that goes out on one
-  // of them reused a kept-alive connection. At most one entry per port number.
+  // Local ports of the connections that carried an exchange: a request that goes out on one of
+  // them reused a kept-alive connection. At most one entry per port number.
   std::mutex portsMutex_;
   std::set<unsigned> carriedPorts_;
 };

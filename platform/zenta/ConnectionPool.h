@@ -1,0 +1,74 @@
+// A session's connections: at most `size` of them exist; a call borrows one, waiting while all
+// are busy (at most until its deadline), and gives it back, so sequential calls reuse one kept-
+// alive connection and parallel calls run side by side.
+#ifndef ZENTA_CONNECTIONPOOL_H
+#define ZENTA_CONNECTIONPOOL_H
+
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "Transport.h"
+
+namespace zenta {
+
+// A connection and what the policy knows of it.
+struct PooledConnection {
+  std::unique_ptr<Connection> connection;
+  bool carried = false;          // carried an exchange: may hold a kept-alive connection
+  Clock::time_point lastUsed{};  // when its last exchange ended
+};
+
+class ConnectionPool {
+ public:
+  using Factory = std::function<std::unique_ptr<Connection>()>;
+
+  ConnectionPool(int size, Factory factory);
+  ConnectionPool(const ConnectionPool&) = delete;
+  ConnectionPool& operator=(const ConnectionPool&) = delete;
+
+  // A connection for one exchange, returned to the pool when the loan ends.
+  class Loan {
+   public:
+    explicit Loan(ConnectionPool& pool) : pool_(pool) {}
+    Loan(const Loan&) = delete;
+    Loan& operator=(const Loan&) = delete;
+    ~Loan() {
+      if (connection_) pool_.Return(std::move(connection_));
+    }
+    PooledConnection& Get() { return *connection_; }
+
+   private:
+    friend class ConnectionPool;
+    ConnectionPool& pool_;
+    std::unique_ptr<PooledConnection> connection_;
+  };
+
+  // Lends the most recently returned idle connection, or a new one while fewer than size exist,
+  // waiting at most until deadline. Returns 0, ZENTA_E_TIMEOUT, ZENTA_E_SESSION_CLOSED or
+  // ZENTA_E_NO_MEMORY.
+  int Borrow(Clock::time_point deadline, Loan& loan);
+
+  // Fails the calls waiting for a connection and every later one with ZENTA_E_SESSION_CLOSED and
+  // frees the idle connections; lent ones are freed when they come back.
+  void Shutdown();
+
+  int Size() const { return size_; }
+
+ private:
+  void Return(std::unique_ptr<PooledConnection> connection);
+
+  const int size_;
+  const Factory factory_;
+  std::mutex mutex_;
+  std::condition_variable available_;
+  std::vector<std::unique_ptr<PooledConnection>> idle_;
+  int created_ = 0;
+  bool closed_ = false;
+};
+
+}  // namespace zenta
+
+#endif  // ZENTA_CONNECTIONPOOL_H

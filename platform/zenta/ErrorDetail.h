@@ -1,0 +1,32 @@
+// The reason of a failure in the transport's own words, kept per thread for
+// ZENTA_LastErrorDetail and the trace line.
+#ifndef ZENTA_ERRORDETAIL_H
+#define ZENTA_ERRORDETAIL_H
+
+#include <cstddef>
+
+namespace zenta {
+
+// A failure's detail as an exchange reports it: fixed storage, so reporting never allocates.
+class Detail {
+ public:
+  static constexpr std::size_t kWidth = 512;
+  // Replaces the text (printf-style), cut to the width.
+  void Set(const char* format, ...)
+#if defined(__GNUC__)
+      __attribute__((format(printf, 2, 3)))
+#endif
+      ;
+  const char* Text() const { return text_; }
+
+ private:
+  char text_[kWidth] = {};
+};
+
+// Keeps text (or the code's own text when text is null or empty) as the calling thread's last
+// failure detail.
+void NoteFailure(int code, const char* text);
+
+}  // namespace zenta
+
+#endif  // ZENTA_ERRORDETAIL_H

@@ -1,0 +1,66 @@
+// A session: one server, its pool of connections and the policy every call follows. The policy
+// lives here once for every transport: the deadline (waiting for a connection included), which
+// idle connections may carry a request, which failed requests are sent again and when, and
+// tracing. The transport below performs single exchanges and reports what happened.
+#ifndef ZENTA_SESSION_H
+#define ZENTA_SESSION_H
+
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+
+#include "ConnectionPool.h"
+#include "Transport.h"
+
+namespace zenta {
+
+// A request other than GET and HEAD reuses only a connection whose last exchange ended less
+// than this long ago: servers close idle keep-alive connections after several seconds, and a
+// request that met such a close after a byte of it went out is never sent again.
+constexpr std::chrono::milliseconds kNonIdempotentReuseWindow{1000};
+
+class Session {
+ public:
+  Session(const TransportConfig& config, std::unique_ptr<Transport> transport);
+
+  // Carries request: 0 with answer and body filled when an HTTP answer arrived, else a negative
+  // code with report.detail saying why. Thread-safe.
+  int Carry(const ZENTA_HttpRequest& request, ZENTA_HttpAnswer& answer, AnswerBuffer& body,
+            ExchangeReport& report);
+
+  // Refuses new calls, fails the ones waiting for a connection, waits for the exchanges under way
+  // and frees the connections.
+  void Close();
+
+  // True in a child process that inherited the session through fork(): its connections are the
+  // parent's, so the child must never write, read or close them.
+  bool Inherited() const;
+
+  std::size_t AnswerCap() const { return answerCap_; }
+
+ private:
+  int Exchange(const ZENTA_HttpRequest& request, Clock::time_point deadline,
+               ZENTA_HttpAnswer& answer, AnswerBuffer& body, ExchangeReport& report);
+  bool MustNotReuse(PooledConnection& pooled, bool idempotent);
+
+  class CallGuard;
+
+  const std::chrono::milliseconds requestTimeout_;
+  const std::size_t answerCap_;
+  const std::string basePath_;
+  const long processId_;
+  std::unique_ptr<Transport> transport_;
+  ConnectionPool pool_;
+  std::mutex mutex_;
+  std::condition_variable callsDone_;
+  bool closed_ = false;
+  int inFlight_ = 0;
+};
+
+// The calling process's id.
+long CurrentProcessId();
+
+}  // namespace zenta
+
+#endif  // ZENTA_SESSION_H

@@ -1,0 +1,164 @@
+// The handle table, and opening and closing sessions (ZENTA_OpenSession, ZENTA_CloseSession).
+#include "SessionTable.h"
+
+#include <zenta/ZentaSdk.h>
+
+#include <atomic>
+#include <climits>
+#include <cstddef>
+#include <mutex>
+#include <new>
+#include <string>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "ErrorDetail.h"
+#include "ServerUrl.h"
+
+namespace zenta {
+namespace {
+
+// Size of the first published ZENTA_SessionOptions: every field up to and including caFile.
+constexpr std::size_t kOptionsFirstVersionSize =
+    offsetof(ZENTA_SessionOptions, caFile) + sizeof(const char*);
+// Fields added later are read only from a struct whose structSize covers them.
+constexpr std::size_t kOptionsMaxAnswerBytesEnd =
+    offsetof(ZENTA_SessionOptions, maxAnswerBytes) + sizeof(int);
+constexpr int kDefaultConnectTimeoutMs = 5000;
+constexpr int kDefaultRequestTimeoutMs = 30000;
+constexpr int kDefaultMaxConnections = 4;
+constexpr int kMostConnections = 64;
+constexpr int kVerifyTlsOff = 2;
+
+class SessionTable {
+ public:
+  // Writes a fresh handle; handles count up from 1 and are never given out twice.
+  int Add(std::shared_ptr<Session> session, int& handle) {
+    const long long next = nextHandle_.fetch_add(1);
+    if (next > INT_MAX) return ZENTA_E_HANDLES_EXHAUSTED;
+    std::lock_guard<std::mutex> lock(mutex_);
+    sessions_.emplace(static_cast<int>(next), std::move(session));
+    handle = static_cast<int>(next);
+    return ZENTA_OK;
+  }
+
+  std::shared_ptr<Session> Find(int handle) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto entry = sessions_.find(handle);
+    return entry == sessions_.end() ? nullptr : entry->second;
+  }
+
+  std::shared_ptr<Session> Remove(int handle) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto entry = sessions_.find(handle);
+    if (entry == sessions_.end()) return nullptr;
+    std::shared_ptr<Session> removed = std::move(entry->second);
+    sessions_.erase(entry);
+    return removed;
+  }
+
+  // Keeps a session a forked child closed: its connections are the parent's and must be neither
+  // used nor shut down here, so they are never freed in this process.
+  void KeepInherited(std::shared_ptr<Session> session) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    inherited_.push_back(std::move(session));
+  }
+
+ private:
+  std::atomic<long long> nextHandle_{1};
+  std::mutex mutex_;
+  std::unordered_map<int, std::shared_ptr<Session>> sessions_;
+  std::vector<std::shared_ptr<Session>> inherited_;
+};
+
+// Never destroyed: sessions left open at exit keep their connections to the end, and a forked
+// child's exit must not close the connections it inherited.
+SessionTable& Sessions() {
+  static SessionTable* table = new SessionTable;
+  return *table;
+}
+
+int ReadOptions(const ZENTA_SessionOptions* options, TransportConfig& config) {
+  int connectMs = 0;
+  int requestMs = 0;
+  int maxConnections = 0;
+  int verifyTls = 0;
+  const char* caFile = nullptr;
+  int maxAnswerBytes = 0;
+  if (options != nullptr) {
+    if (options->structSize < kOptionsFirstVersionSize) return ZENTA_E_OPTIONS_SIZE;
+    connectMs = options->connectTimeoutMs;
+    requestMs = options->requestTimeoutMs;
+    maxConnections = options->maxConnections;
+    verifyTls = options->verifyTls;
+    caFile = options->caFile;
+    if (options->structSize >= kOptionsMaxAnswerBytesEnd) maxAnswerBytes = options->maxAnswerBytes;
+  }
+  if (connectMs < 0 || requestMs < 0 || maxConnections < 0 || maxConnections > kMostConnections ||
+      verifyTls < 0 || verifyTls > kVerifyTlsOff || maxAnswerBytes < 0) {
+    return ZENTA_E_BAD_OPTION;
+  }
+  config.connectTimeout =
+      std::chrono::milliseconds(connectMs == 0 ? kDefaultConnectTimeoutMs : connectMs);
+  config.requestTimeout =
+      std::chrono::milliseconds(requestMs == 0 ? kDefaultRequestTimeoutMs : requestMs);
+  config.maxConnections = maxConnections == 0 ? kDefaultMaxConnections : maxConnections;
+  config.verifyTls = verifyTls != kVerifyTlsOff;
+  config.caFile = caFile == nullptr ? std::string() : std::string(caFile);
+  config.maxAnswerBytes =
+      maxAnswerBytes == 0 ? kMaxAnswerBytes : static_cast<std::size_t>(maxAnswerBytes);
+  return ZENTA_OK;
+}
+
+int OpenSession(const char* serverUrl, const ZENTA_SessionOptions* options, int& handle) {
+  ServerUrl url;
+  int status = ParseServerUrl(serverUrl, url);
+  if (status != ZENTA_OK) return status;
+  TransportConfig config;
+  status = ReadOptions(options, config);
+  if (status != ZENTA_OK) return status;
+  config.https = url.https;
+  config.host = url.host;
+  config.port = url.port;
+  config.origin = url.origin;
+  config.basePath = url.basePath;
+
+  std::unique_ptr<Transport> transport = CreateTransport(config, status);
+  if (!transport) return status;
+  return Sessions().Add(std::make_shared<Session>(config, std::move(transport)), handle);
+}
+
+}  // namespace
+
+std::shared_ptr<Session> FindSession(int handle) { return Sessions().Find(handle); }
+
+}  // namespace zenta
+
+extern "C" {
+
+ZENTA_API int ZENTA_OpenSession(const char* serverUrl, const ZENTA_SessionOptions* options,
+                                int* handle) {
+  if (handle == nullptr) return ZENTA_E_NULL_ARGUMENT;
+  *handle = 0;
+  int code = ZENTA_E_NO_MEMORY;
+  try {
+    code = zenta::OpenSession(serverUrl, options, *handle);
+  } catch (const std::bad_alloc&) {
+  }
+  if (code != ZENTA_OK) zenta::NoteFailure(code, nullptr);
+  return code;
+}
+
+ZENTA_API int ZENTA_CloseSession(int handle) {
+  std::shared_ptr<zenta::Session> session = zenta::Sessions().Remove(handle);
+  if (!session) return ZENTA_E_UNKNOWN_HANDLE;
+  if (session->Inherited()) {
+    zenta::Sessions().KeepInherited(std::move(session));
+  } else {
+    session->Close();
+  }
+  return ZENTA_OK;
+}
+
+}  // extern "C"

@@ -1,0 +1,204 @@
+// The session's policy over a scripted fake transport: which failed requests are sent again,
+// which idle connections carry a request, the pool's limit and the deadline, closing. Each
+// rule is checked here once for both transports; tests/gateway/TransportTest.cpp checks what
+// only a transport does.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "ConnectionPool.h"
+#include "Session.h"
+
+namespace zenta {
+namespace {
+
+using std::chrono::milliseconds;
+
+// One scripted exchange: its code and what it reports; OK answers 200 "ok".
+struct Step {
+  int code = ZENTA_OK;
+  bool reused = false;
+  bool requestSent = true;
+  int delayMs = 0;
+};
+
+class FakeTransport final : public Transport {
+ public:
+  std::deque<Step> steps;  // then OK for every later exchange
+  std::atomic<int> exchanges{0}, disconnects{0}, made{0}, running{0}, mostRunning{0};
+  std::atomic<bool> pendingInput{false};
+
+  std::unique_ptr<Connection> NewConnection() override {
+    ++made;
+    return std::make_unique<Connection>();
+  }
+  bool HasPendingInput(Connection&) override { return pendingInput; }
+  void Disconnect(Connection&) override { ++disconnects; }
+  int Exchange(Connection&, const ZENTA_HttpRequest&, Clock::time_point, ZENTA_HttpAnswer& answer,
+               AnswerBuffer& body, ExchangeReport& report) override {
+    Step step;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (!steps.empty()) step = steps.front(), steps.pop_front();
+    }
+    ++exchanges;
+    const int now = ++running;
+    for (int most = mostRunning; now > most && !mostRunning.compare_exchange_weak(most, now);) {
+    }
+    std::this_thread::sleep_for(milliseconds(step.delayMs));
+    --running;
+    report.reused = step.reused;
+    report.requestSent = step.requestSent;
+    answer.status = 200;
+    if (step.code != ZENTA_OK) report.detail.Set("scripted failure %d", step.code);
+    return step.code == ZENTA_OK ? body.Append("ok", 2) : step.code;
+  }
+
+ private:
+  std::mutex mutex_;
+};
+
+struct Fixture {
+  explicit Fixture(int maxConnections = 4, int timeoutMs = 5000) {
+    TransportConfig config;
+    config.maxConnections = maxConnections;
+    config.requestTimeout = milliseconds(timeoutMs);
+    auto owned = std::make_unique<FakeTransport>();
+    fake = owned.get();
+    session = std::make_unique<Session>(config, std::move(owned));
+  }
+  int Carry(const char* method, std::string* detail = nullptr) {
+    const ZENTA_HttpRequest request{method, std::strlen(method), "/x", 2, nullptr, 0, nullptr, 0};
+    ZENTA_HttpAnswer answer{};
+    AnswerBuffer body(kMaxAnswerBytes);
+    ExchangeReport report;
+    const int code = session->Carry(request, answer, body, report);
+    if (detail != nullptr) *detail = report.detail.Text();
+    return code;
+  }
+  FakeTransport* fake = nullptr;
+  std::unique_ptr<Session> session;
+};
+
+TEST(Policy, OnlyASafeRequestOrOneNotSentIsSentAgainOnceOnAFreshConnection) {
+  const Step dropped{ZENTA_E_RECEIVE, true, true};
+  const struct {
+    const char* method;
+    std::vector<Step> steps;
+    int exchanges;
+    int expected;
+  } rows[] = {
+      {"GET", {dropped}, 2, ZENTA_OK},
+      {"HEAD", {{ZENTA_E_SEND, true, true}}, 2, ZENTA_OK},
+      {"GET", {dropped, dropped}, 2, ZENTA_E_RECEIVE},                // once only
+      {"GET", {{ZENTA_E_RECEIVE, false, true}}, 1, ZENTA_E_RECEIVE},  // a new connection failed
+      {"GET", {{ZENTA_E_TIMEOUT, true, true}}, 1, ZENTA_E_TIMEOUT},
+      {"GET", {{ZENTA_E_PROTOCOL, true, true}}, 1, ZENTA_E_PROTOCOL},
+      {"POST", {dropped}, 1, ZENTA_E_RECEIVE},
+      {"DELETE", {{ZENTA_E_SEND, true, true}}, 1, ZENTA_E_SEND},
+      {"POST", {{ZENTA_E_SEND, true, false}}, 2, ZENTA_OK},  // nothing of it went out
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(std::string(row.method) + " exchanges " + std::to_string(row.exchanges));
+    Fixture f;
+    ASSERT_EQ(f.Carry("GET"), ZENTA_OK);  // the connection has carried an exchange
+    f.fake->steps.assign(row.steps.begin(), row.steps.end());
+    std::string detail;
+    EXPECT_EQ(f.Carry(row.method, &detail), row.expected);
+    EXPECT_EQ(f.fake->exchanges, 1 + row.exchanges);
+    EXPECT_EQ(f.fake->disconnects, row.exchanges - 1) << "a second try reuses no connection";
+    if (row.expected != ZENTA_OK) {
+      EXPECT_EQ(detail, "scripted failure " + std::to_string(row.expected));
+    }
+  }
+}
+
+TEST(Policy, AnIdleConnectionCarriesARequestOnlyWhenNothingWaitsOnItAndItIsFreshEnough) {
+  Fixture f;
+  EXPECT_EQ(f.Carry("GET"), ZENTA_OK);
+  EXPECT_EQ(f.Carry("POST"), ZENTA_OK);
+  EXPECT_EQ(f.fake->disconnects, 0) << "busy a moment ago, nothing waiting";
+  f.fake->pendingInput = true;
+  EXPECT_EQ(f.Carry("GET"), ZENTA_OK);
+  EXPECT_EQ(f.fake->disconnects, 1) << "a stray answer or a close waited on it";
+  f.fake->pendingInput = false;
+  std::this_thread::sleep_for(kNonIdempotentReuseWindow);
+  EXPECT_EQ(f.Carry("GET"), ZENTA_OK);
+  EXPECT_EQ(f.fake->disconnects, 1) << "a GET reuses an older connection";
+  std::this_thread::sleep_for(kNonIdempotentReuseWindow);
+  EXPECT_EQ(f.Carry("PUT"), ZENTA_OK);
+  EXPECT_EQ(f.fake->disconnects, 2) << "a PUT does not";
+  EXPECT_EQ(f.fake->made, 1);
+}
+
+TEST(Policy, AtMostMaxConnectionsRunAndWaitingCountsTowardTheTimeout) {
+  // Two connections, 250 ms per exchange, 400 ms per call: the third and fourth calls get a
+  // connection in time, the last two do not.
+  Fixture f(2, 400);
+  f.fake->steps.assign(6, Step{ZENTA_OK, false, true, 250});
+  std::vector<int> codes(6, 1);
+  std::vector<std::thread> threads;
+  for (int& code : codes) threads.emplace_back([&f, &code] { code = f.Carry("GET"); });
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(f.fake->mostRunning, 2);
+  EXPECT_EQ(f.fake->made, 2);
+  EXPECT_EQ(std::count(codes.begin(), codes.end(), ZENTA_OK), 4);
+  EXPECT_EQ(std::count(codes.begin(), codes.end(), ZENTA_E_TIMEOUT), 2);
+  EXPECT_EQ(f.fake->exchanges, 4) << "a call that timed out waiting was sent";
+}
+
+TEST(Policy, CloseWaitsForTheExchangeUnderWayAndFailsTheCallWaiting) {
+  Fixture f(1);
+  f.fake->steps = {Step{ZENTA_OK, false, true, 300}};
+  int first = 1, waiting = 1;
+  std::thread running([&] { first = f.Carry("GET"); });
+  while (f.fake->running == 0) std::this_thread::sleep_for(milliseconds(1));
+  std::thread second([&] { waiting = f.Carry("GET"); });
+  std::this_thread::sleep_for(milliseconds(50));
+  f.session->Close();
+  EXPECT_EQ(f.fake->running, 0) << "closed under a running exchange";
+  running.join();
+  second.join();
+  EXPECT_EQ(first, ZENTA_OK);
+  EXPECT_EQ(waiting, ZENTA_E_SESSION_CLOSED);
+  EXPECT_EQ(f.fake->exchanges, 1);
+}
+
+TEST(Pool, LendsTheLastReturnedAndWaitsUntilTheDeadlineOrShutdown) {
+  int made = 0;
+  ConnectionPool pool(2, [&made]() -> std::unique_ptr<Connection> {
+    return ++made == 2 ? nullptr : std::make_unique<Connection>();
+  });
+  const auto soon = [] { return Clock::now() + milliseconds(50); };
+  Connection* first = nullptr;
+  {
+    ConnectionPool::Loan a(pool), b(pool), c(pool);
+    ASSERT_EQ(pool.Borrow(soon(), a), ZENTA_OK);
+    first = a.Get().connection.get();
+    EXPECT_EQ(pool.Borrow(soon(), b), ZENTA_E_NO_MEMORY) << "the factory failed";
+    ASSERT_EQ(pool.Borrow(soon(), b), ZENTA_OK) << "the failed slot was given back";
+    EXPECT_EQ(pool.Borrow(soon(), c), ZENTA_E_TIMEOUT);
+  }
+  ConnectionPool::Loan again(pool), waiting(pool), other(pool);
+  ASSERT_EQ(pool.Borrow(soon(), again), ZENTA_OK);
+  EXPECT_EQ(again.Get().connection.get(), first) << "not the connection returned last";
+  ASSERT_EQ(pool.Borrow(soon(), other), ZENTA_OK);
+  EXPECT_EQ(made, 3) << "returned connections are lent again";
+  int code = 1;
+  std::thread borrower([&] { code = pool.Borrow(Clock::now() + milliseconds(5000), waiting); });
+  std::this_thread::sleep_for(milliseconds(50));
+  pool.Shutdown();
+  borrower.join();
+  EXPECT_EQ(code, ZENTA_E_SESSION_CLOSED);
+}
+
+}  // namespace
+}  // namespace zenta
