@@ -38,6 +38,8 @@ install(FILES ${corvane_public}/Corvane.h ${corvane_public}/CorvaneExport.h
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/Corvane)
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/zenta ${PROJECT_SOURCE_DIR}/include/quim
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+install(FILES ${PROJECT_SOURCE_DIR}/LICENSE ${PROJECT_SOURCE_DIR}/CHANGELOG.md
+        DESTINATION ${CMAKE_INSTALL_DOCDIR})
 foreach(program corvane corvane-mock-server)
   if(TARGET ${program})
     set_target_properties(${program} PROPERTIES INSTALL_RPATH "${CMAKE_INSTALL_RPATH}")

@@ -6,11 +6,13 @@
 
 #include <array>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "Corvane.h"
@@ -51,22 +53,45 @@ CliRun Corvane(const std::string& arguments) {
 
 class Cli : public ::testing::Test {
  protected:
+  // A plain server, and a TLS one whose self-signed certificate (made by openssl) names 127.0.0.1.
   static void SetUpTestSuite() {
     server_ = new corvane::mock::MockServer(corvane::mock::ServerOptions{});
     server_->Start();
+    corvane::mock::ServerOptions tls;
+    tls.tlsCertFile = testing::TempDir() + "corvane-cli-cert.pem";
+    tls.tlsKeyFile = testing::TempDir() + "corvane-cli-key.pem";
+    const std::string openssl =
+        "openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=127.0.0.1 -addext "
+        "subjectAltName=IP:127.0.0.1 -keyout " +
+        tls.tlsKeyFile + " -out " + tls.tlsCertFile + " >/dev/null 2>&1";
+    ASSERT_EQ(std::system(openssl.c_str()), 0) << "openssl could not make a certificate";
+    tlsServer_ = new corvane::mock::MockServer(tls);
+    tlsServer_->Start();
   }
-  static void TearDownTestSuite() { delete server_; }
+  static void TearDownTestSuite() {
+    delete server_;
+    delete tlsServer_;
+  }
   void SetUp() override { server_->Faults().Clear(); }
-  // Arguments with every "$S" replaced by the server's URL.
+  // Arguments with "$S" replaced by the server's URL, "$T" by the TLS server's, "$C" by its
+  // certificate.
   static std::string With(std::string arguments) {
-    for (std::size_t at; (at = arguments.find("$S")) != std::string::npos;) {
-      arguments.replace(at, 2, server_->BaseUrl());
+    const std::pair<const char*, std::string> names[] = {
+        {"$S", server_->BaseUrl()},
+        {"$T", tlsServer_->BaseUrl()},
+        {"$C", testing::TempDir() + "corvane-cli-cert.pem"}};
+    for (const auto& [name, value] : names) {
+      for (std::size_t at; (at = arguments.find(name)) != std::string::npos;) {
+        arguments.replace(at, 2, value);
+      }
     }
     return arguments;
   }
   static corvane::mock::MockServer* server_;
+  static corvane::mock::MockServer* tlsServer_;
 };
 corvane::mock::MockServer* Cli::server_ = nullptr;
+corvane::mock::MockServer* Cli::tlsServer_ = nullptr;
 
 TEST_F(Cli, ExitStatusAndWhereEachWordGoes) {
   const std::string file = testing::TempDir() + "corvane-cli-picture.png";
@@ -88,6 +113,8 @@ TEST_F(Cli, ExitStatusAndWhereEachWordGoes) {
       {"--server $S demo", 2, nullptr, "add --yes"},
       {"--simulate --server $S ai-privacy", 2, nullptr, "excludes"},
       {"--server $S ai-privacy --cacert /no/such.pem", 2, nullptr, "/no/such.pem"},
+      {"--server ftp://127.0.0.1:1 ai-privacy", 2, nullptr, "cannot open a session on ftp://"},
+      {"--version", 0, "corvane 0.", ""},
       {"--server http://127.0.0.1:9 ai-privacy --connect-timeout 500", 1, nullptr, "(-20201)"},
       {"CORVANE_SERVER=$S ptz-trails NO-SUCH", 1, nullptr,
        "ptz-trails: the server answered code 4004 (server: \"no channel NO-SUCH\")"},
@@ -97,7 +124,9 @@ TEST_F(Cli, ExitStatusAndWhereEachWordGoes) {
        "did not apply the volumes to channel D2001-C01"},
       {"ptz-trails D1001-C01 --json --server $S", 0, "{\"operation\":\"ptz-trails\",\"status\":0",
        ""},
-      {"CORVANE_SERVER=$S ai-privacy --insecure", 0, "enable",
+      {"--server $T ai-privacy", 1, nullptr, "certificate verification failed"},
+      {"--server $T ai-privacy --cacert $C", 0, "enable", ""},
+      {"CORVANE_SERVER=$T ai-privacy --insecure", 0, "enable",
        "warning: --insecure: the server's TLS certificate is not verified"},
       {"picture P0001 --server $S -o -", 0, "\x89PNG\r\n", ""},
       {"--simulate ai-privacy", 0, "enable", "simulated server (invented data)"},

@@ -312,7 +312,8 @@ Outcome Runner::DictionaryMap(int type) {
 
 std::string DescribeFailure(const Outcome& outcome) {
   std::string line = outcome.failure.empty() ? DescribeStatus(outcome.status) : outcome.failure;
-  // detail: the transport's own words for a gateway failure are added here.
+  // detail: the transport's own words for a gateway failure go here (read on this thread, right
+  // after the call: Print and the demo describe an outcome before the next call).
   if (!outcome.serverMessage.empty()) line += " (server: \"" + outcome.serverMessage + "\")";
   return line;
 }
