@@ -105,6 +105,8 @@ TEST_F(Cli, ExitStatusAndWhereEachWordGoes) {
       {"ai-privacy", 2, nullptr, "give --server URL (or set CORVANE_SERVER), or --simulate"},
       {"--server '' ai-privacy", 2, nullptr, "--server was given an empty URL"},
       {"no-such-command --server $S", 2, nullptr, "unknown subcommand 'no-such-command'"},
+      {"speaker-volume --server $S loud", 2, nullptr,
+       "unknown subcommand 'loud' of speaker-volume"},
       {"ai-privacy --server $S --timeout -5", 2, nullptr,
        "'-5' is not a whole number in 0..3600000"},
       {"ai-privacy --server $S --connect-timeout 1e9", 2, nullptr, "(milliseconds)"},

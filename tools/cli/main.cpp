@@ -14,7 +14,6 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "Corvane.h"
@@ -75,14 +74,31 @@ class Session {
   int handle_ = 0;
 };
 
-// The first word that is neither an option nor an option's value: the subcommand the user meant.
-std::string FirstWord(int argc, char** argv, const CLI::App& app) {
+// The subcommand word the parser could not place, with the command it was meant for ("" when
+// every word names a subcommand): walks the words as the parser does, skipping options and
+// their values.
+std::string UnknownSubcommand(int argc, char** argv, const CLI::App& app) {
+  const CLI::App* current = &app;
   for (int i = 1; i < argc; ++i) {
-    std::string word = argv[i];
-    if (word.empty() || word[0] != '-') return word;
+    const std::string word = argv[i];
+    if (word.empty() || word[0] != '-') {
+      if (current->get_subcommands({}).empty()) return "";  // a positional argument
+      const auto named = [&](const CLI::App* s) { return s->check_name(word); };
+      const auto found = current->get_subcommands(named);
+      if (found.empty()) {
+        return "unknown subcommand '" + word + "'" +
+               (current == &app ? "" : " of " + current->get_name());
+      }
+      current = found.front();
+      continue;
+    }
     if (word.find('=') != std::string::npos) continue;
-    const CLI::Option* option = app.get_option_no_throw(word);
-    if (option != nullptr && option->get_type_size() > 0) ++i;  // its value follows
+    for (const CLI::App* owner = current; owner != nullptr; owner = owner->get_parent()) {
+      const CLI::Option* option = owner->get_option_no_throw(word);
+      if (option == nullptr) continue;
+      if (option->get_expected_min() > 0) ++i;  // its value follows
+      break;
+    }
   }
   return "";
 }
@@ -101,7 +117,7 @@ int main(int argc, char** argv) {
       "Examples:\n"
       "  corvane --server https://vms.example:8443 ptz-trails D1001-C01\n"
       "  CORVANE_SERVER=http://10.0.0.5:8080 corvane speaker-volume get D2001-C01 --json\n"
-      "  corvane --simulate demo");
+      "  corvane --simulate demo\n");
 
   std::string server, language = "en-US", timeZone = "UTC", mac = "00:00:00:00:00:00", caFile;
   int timeoutMs = 0, connectTimeoutMs = 0;
@@ -227,9 +243,8 @@ int main(int argc, char** argv) {
   sub->callback([&] { action = [&](Runner& r) { return r.DictionaryMap(type); }; });
 
   sub = add(&app, "demo",
-            "run every operation and report; without a server it runs against the simulated "
-            "one. Against a real server it changes state (a speaker's volumes, a recording): "
-            "it then needs --yes",
+            "run every operation and report: on the simulated server unless a server is given; "
+            "a real one needs --yes (the demo sets a speaker's volumes, starts a recording)",
             "corvane demo   (simulated)      corvane --server URL demo --yes");
   sub->add_flag("--yes", yes, "go ahead although the demo changes the real server's state");
   sub->callback([&] { demo = true; });
@@ -243,13 +258,8 @@ int main(int argc, char** argv) {
   } catch (const CLI::CallForVersion& e) {
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
-    std::string word = app.get_subcommands().empty() ? FirstWord(argc, argv, app) : "";
-    const auto named = [&](const CLI::App* s) { return s->check_name(word); };
-    if (!word.empty() && std::as_const(app).get_subcommands(named).empty()) {
-      std::cerr << "corvane: unknown subcommand '" << word << "'\n";
-    } else {
-      std::cerr << "corvane: " << e.what() << "\n";
-    }
+    const std::string unknown = UnknownSubcommand(argc, argv, app);
+    std::cerr << "corvane: " << (unknown.empty() ? e.what() : unknown) << "\n";
     std::cerr << "Run 'corvane --help' for usage.\n";
     return kExitUsage;
   }
