@@ -1,6 +1,7 @@
-# `cmake --install`: the public headers, the four libraries, the command-line client and the
-# simulated server, a CMake package (find_package(Corvane) gives Corvane::Corvane, Corvane::Ostrel,
-# Corvane::ZENTA and Corvane::quim) and a pkg-config file.
+# `cmake --install`: the public headers, the four libraries (shared, or static with
+# BUILD_SHARED_LIBS=OFF), the command-line client and the simulated server when they are built, a
+# CMake package (find_package(Corvane) gives Corvane::Corvane, which brings Corvane::Ostrel,
+# Corvane::ZENTA and Corvane::quim along) and a pkg-config file.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
@@ -16,7 +17,20 @@ foreach(library ZENTA Ostrel quim)
                              $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
 endforeach()
 
-install(TARGETS Corvane Ostrel ZENTA quim EXPORT CorvaneTargets
+# Static libraries carry their private dependencies into the package as link-only entries; the
+# project's own interface targets among them add nothing to a consumer's build but must be known.
+set(corvane_exported Corvane Ostrel ZENTA quim)
+if(NOT BUILD_SHARED_LIBS)
+  foreach(dependency rapidjson corvane_warnings)
+    if(TARGET ${dependency})
+      get_target_property(imported ${dependency} IMPORTED)
+      if(NOT imported)
+        list(APPEND corvane_exported ${dependency})
+      endif()
+    endif()
+  endforeach()
+endif()
+install(TARGETS ${corvane_exported} EXPORT CorvaneTargets
         RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
@@ -24,6 +38,8 @@ install(FILES ${corvane_public}/Corvane.h ${corvane_public}/CorvaneExport.h
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/Corvane)
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/zenta ${PROJECT_SOURCE_DIR}/include/quim
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+install(FILES ${PROJECT_SOURCE_DIR}/LICENSE ${PROJECT_SOURCE_DIR}/CHANGELOG.md
+        DESTINATION ${CMAKE_INSTALL_DOCDIR})
 foreach(program corvane corvane-mock-server)
   if(TARGET ${program})
     set_target_properties(${program} PROPERTIES INSTALL_RPATH "${CMAKE_INSTALL_RPATH}")
@@ -47,5 +63,15 @@ install(FILES ${PROJECT_BINARY_DIR}/CorvaneConfig.cmake
 
 # The .pc file finds its prefix relative to itself, so an installed tree can be moved.
 file(RELATIVE_PATH CORVANE_PC_TO_PREFIX /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix)
+# A static build needs libcurl (the system's shared one: Requires.private would drag in the
+# static dependencies of libcurl itself) and threads at the consumer's link
+# (pkg-config --static), and the *_STATIC defines in every compile.
+if(BUILD_SHARED_LIBS)
+  set(CORVANE_PC_STATIC "")
+  set(CORVANE_PC_CFLAGS "")
+else()
+  set(CORVANE_PC_STATIC "Libs.private: -lcurl -pthread")
+  set(CORVANE_PC_CFLAGS " -DCORVANE_STATIC -DZENTA_STATIC -DQUIM_STATIC")
+endif()
 configure_file(${PROJECT_SOURCE_DIR}/cmake/corvane.pc.in ${PROJECT_BINARY_DIR}/corvane.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/corvane.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)

@@ -24,7 +24,11 @@ int main(int argc, char** argv) {
   for (const Corvane::PtzTrailInfo& trail : trails) {
     std::printf("%s\t%s\n", trail.trailId.c_str(), trail.trailName.c_str());
   }
-  if (status != 0) std::fprintf(stderr, "status %d: %s\n", status, ZENTA_ErrorText(status));
+  if (status != 0) {
+    // The server's own words for its refusal, when it gave any ("no channel ...").
+    std::fprintf(stderr, "status %d: %s %s\n", status, ZENTA_ErrorText(status),
+                 Corvane::LastServerMessage().c_str());
+  }
   ZENTA_CloseSession(handle);
   return status == 0 ? 0 : 1;
 }

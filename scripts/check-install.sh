@@ -1,30 +1,60 @@
 #!/usr/bin/env bash
-# Installs a build into a scratch prefix, builds examples/ against the installed package (CMake
-# and pkg-config), and runs it against the installed simulated server.
+# Installs a build into a scratch prefix and builds examples/ against the installed package
+# (CMake, linking Corvane::Corvane alone, and pkg-config); builds the libraries once more as
+# static libraries with the tools and tests off (which must need neither cpp-httplib nor CLI11),
+# builds examples/ against that too (CMake and pkg-config --static), and runs every program
+# against the installed simulated server.
 #   scripts/check-install.sh BUILD-DIR
 set -euo pipefail
 cd "$(dirname "$0")/.."
-build=$1
-prefix=$build/install-check/prefix
-rm -rf "$build/install-check"
+build=$(cd "$1" && pwd)
+check=$build/install-check
+prefix=$check/prefix
+rm -rf "$check"
 cmake --install "$build" --prefix "$prefix" >/dev/null
-cmake -S examples -B "$build/install-check/example" -DCMAKE_PREFIX_PATH="$PWD/$prefix" >/dev/null
-cmake --build "$build/install-check/example" -j2 >/dev/null
-# The same program through pkg-config.
-PKG_CONFIG_PATH="$PWD/$prefix/lib/pkgconfig" \
-  g++ -std=c++17 examples/ptz_trails.cpp -o "$build/install-check/ptz-trails-pc" \
-  $(PKG_CONFIG_PATH="$PWD/$prefix/lib/pkgconfig" pkg-config --cflags --libs corvane) \
-  -Wl,-rpath,"$PWD/$prefix/lib"
+cmake -S examples -B "$check/example" -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
+cmake --build "$check/example" -j2 >/dev/null
+# The same program through pkg-config: it finds the libraries at run time through its run path.
+PKG_CONFIG_PATH="$prefix/lib/pkgconfig" \
+  g++ -std=c++17 examples/ptz_trails.cpp -o "$check/ptz-trails-pc" \
+  $(PKG_CONFIG_PATH="$prefix/lib/pkgconfig" pkg-config --cflags --libs corvane) \
+  -Wl,-rpath,"$prefix/lib"
+for library in Corvane Ostrel ZENTA quim; do
+  readelf -d "$prefix/lib/lib$library.so" | grep -q "SONAME.*lib$library\.so\.[0-9]" ||
+    { echo "install check: lib$library.so has no versioned SONAME" >&2; exit 1; }
+done
 
-out=$build/install-check/server.out
+# Static libraries, library only: no cpp-httplib, no CLI11, no GoogleTest at configure time.
+launcher=$(command -v ccache || true)
+cmake -S . -B "$check/static" -DBUILD_SHARED_LIBS=OFF -DCORVANE_BUILD_TOOLS=OFF \
+  -DCORVANE_BUILD_TESTS=OFF -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_COMPILER_LAUNCHER="$launcher" \
+  -DCMAKE_C_COMPILER_LAUNCHER="$launcher" >/dev/null
+if grep -qiE '^(CPPHTTPLIB|cli11|GTest)' "$check/static/CMakeCache.txt"; then
+  echo "install check: the library-only configure looked for a tool or test dependency" >&2
+  exit 1
+fi
+cmake --build "$check/static" -j2 >/dev/null
+cmake --install "$check/static" --prefix "$check/static-prefix" >/dev/null
+cmake -S examples -B "$check/static-example" -DCMAKE_PREFIX_PATH="$check/static-prefix" >/dev/null
+cmake --build "$check/static-example" -j2 >/dev/null
+g++ -std=c++17 examples/ptz_trails.cpp -o "$check/ptz-trails-static-pc" \
+  $(PKG_CONFIG_PATH="$check/static-prefix/lib/pkgconfig" pkg-config --static --cflags --libs corvane)
+for program in "$check/static-example/ptz-trails" "$check/ptz-trails-static-pc"; do
+  if ldd "$program" | grep -qE 'lib(Corvane|Ostrel|ZENTA|quim)'; then
+    echo "install check: $program is not linked statically" >&2; exit 1
+  fi
+done
+
+out=$check/server.out
 "$prefix/bin/corvane-mock-server" --port 0 >"$out" &
 server=$!
 trap 'kill $server 2>/dev/null || true' EXIT
 for _ in $(seq 1 50); do grep -q '^listening on ' "$out" && break; sleep 0.1; done
 url=$(sed -n 's/^listening on //p' "$out" | head -n 1)
-for program in "$build/install-check/example/ptz-trails" "$build/install-check/ptz-trails-pc"; do
+for program in "$check/example/ptz-trails" "$check/ptz-trails-pc" \
+  "$check/static-example/ptz-trails" "$check/ptz-trails-static-pc"; do
   trails=$("$program" "$url" D1001-C01)
   [[ -n $trails ]] || { echo "install check: $program printed no trails" >&2; exit 1; }
 done
 "$prefix/bin/corvane" --server "$url" ai-privacy >/dev/null
-echo "install check: the installed package builds and runs ($(wc -l <<<"$trails") trails)"
+echo "install check: the installed package builds and runs, shared and static ($(wc -l <<<"$trails") trails)"

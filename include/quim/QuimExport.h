@@ -2,7 +2,9 @@
 #ifndef QUIM_QUIMEXPORT_H
 #define QUIM_QUIMEXPORT_H
 
-#if defined(_WIN32)
+#if defined(QUIM_STATIC)  // a static library: nothing to export or import
+#define QUIM_API
+#elif defined(_WIN32)
 #if defined(QUIM_BUILDING)
 #define QUIM_API __declspec(dllexport)
 #else

@@ -18,8 +18,12 @@
 #define ZENTA_ZENTASDK_H
 
 /* ZENTA_API marks what ZENTA exports, OSTREL_API what Ostrel exports: each is dllexport while
- * its own library builds and dllimport for everyone else. */
-#if defined(_WIN32)
+ * its own library builds and dllimport for everyone else; ZENTA_STATIC (static libraries) makes
+ * both empty. */
+#if defined(ZENTA_STATIC) /* static libraries: nothing to export or import */
+#define ZENTA_EXPORT_
+#define ZENTA_IMPORT_
+#elif defined(_WIN32)
 #define ZENTA_EXPORT_ __declspec(dllexport)
 #define ZENTA_IMPORT_ __declspec(dllimport)
 #else

@@ -43,7 +43,7 @@ bool RunDemo(Runner& runner, const DemoIds& ids, bool json) {
       Print(outcome, true);
       continue;
     }
-    std::string result = outcome.status == 0 ? outcome.summary : DescribeStatus(outcome.status);
+    std::string result = outcome.status == 0 ? outcome.summary : DescribeFailure(outcome);
     std::printf("%-24s %-8s %9.2f  %s\n", outcome.operation.c_str(),
                 outcome.status == 0 ? "ok" : std::to_string(outcome.status).c_str(),
                 outcome.milliseconds, result.c_str());

@@ -1,5 +1,5 @@
-// The simulated platform server, started in-process on a free loopback port when the client is
-// given no --server.
+// The simulated platform server, started in-process on a free loopback port for --simulate and
+// for a demo given no server.
 #ifndef CORVANE_CLI_EMBEDDEDSERVER_H
 #define CORVANE_CLI_EMBEDDEDSERVER_H
 

@@ -25,6 +25,7 @@ Outcome Timed(const char* operation, Call call) {
   outcome.status = call();
   outcome.milliseconds =
       std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+  outcome.serverMessage = Corvane::LastServerMessage();
   return outcome;
 }
 
@@ -88,14 +89,29 @@ Outcome Runner::Picture(const std::string& pictureId, int tag, const std::string
     return Corvane::API_DownloadDevicePicture(handle_, {tag, pictureId}, result);
   });
   std::unique_ptr<char[]> picture(result.pictureData);  // the caller's to free
-  bool png = result.pictureLength >= 8 &&
-             std::equal(picture.get(), picture.get() + 8, "\x89PNG\r\n\x1a\n");
-  if (o.status == 0 && picture && !outputFile.empty()) {
+  const std::string bytes(picture.get(), picture ? result.pictureLength : 0);
+  // The library hands over whatever body came; a refusal arrives as a JSON envelope.
+  Value envelope;
+  if (o.status == 0 && bytes.find_first_not_of(" \t\r\n") == bytes.find('{') &&
+      quim::Json::Parse(bytes, envelope) && envelope.isObject() && envelope.isMember("code")) {
+    const Value& code = envelope["code"];
+    o.status = code.isIntegral() && code.asInt() != 0 && code.asInt() != 1000 ? code.asInt() : -1;
+    const Value& message = envelope["message"];
+    o.serverMessage = message.isString() ? message.asString() : "";
+    o.failure = "the server answered with a JSON document instead of a picture";
+    if (o.status != -1) o.failure += ", code " + std::to_string(o.status);
+    return o;
+  }
+  bool png = bytes.size() >= 8 && bytes.compare(0, 8, "\x89PNG\r\n\x1a\n") == 0;
+  if (o.status == 0 && outputFile == "-") {
+    std::cout.write(bytes.data(), static_cast<std::streamsize>(bytes.size())).flush();
+    o.resultWritten = true;
+  } else if (o.status == 0 && !outputFile.empty()) {
     std::ofstream out(outputFile, std::ios::binary);
-    out.write(picture.get(), static_cast<std::streamsize>(result.pictureLength));
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     if (!out) {
-      std::cerr << "corvane: cannot write " << outputFile << "\n";
       o.status = -1;
+      o.failure = "cannot write " + outputFile;
     }
   }
   const char* kind = png ? "PNG" : "data";
@@ -147,6 +163,10 @@ Outcome Runner::SpeakerVolumeSet(const std::string& channelId, int speaker, int 
   if (speaker >= 0) o.json["speakerVolume"] = Value(speaker);
   if (microphone >= 0) o.json["microphoneVolume"] = Value(microphone);
   o.summary = "set " + sent;
+  // -1 after a readable answer: the server listed the channel among those it failed to change.
+  if (o.status == -1 && !o.serverMessage.empty()) {
+    o.failure = "the server did not apply the volumes to channel " + channelId;
+  }
   return o;
 }
 
@@ -290,43 +310,61 @@ Outcome Runner::DictionaryMap(int type) {
   return o;
 }
 
+std::string DescribeFailure(const Outcome& outcome) {
+  std::string line = outcome.failure.empty() ? DescribeStatus(outcome.status) : outcome.failure;
+  // detail: the transport's own words for a gateway failure go here (read on this thread, right
+  // after the call: Print and the demo describe an outcome before the next call).
+  if (!outcome.serverMessage.empty()) line += " (server: \"" + outcome.serverMessage + "\")";
+  return line;
+}
+
 void Print(const Outcome& outcome, bool json) {
+  if (outcome.status != 0) {
+    if (!json) {
+      std::cerr << "corvane: " << outcome.operation << ": " << DescribeFailure(outcome) << "\n";
+      return;
+    }
+    Value document(quim::Json::objectValue);
+    document["operation"] = Value(outcome.operation);
+    document["status"] = Value(outcome.status);
+    document["error"] = Value(DescribeFailure(outcome));
+    document["serverMessage"] = Value(outcome.serverMessage);
+    std::cerr << quim::Json::Write(document) << "\n";
+    return;
+  }
+  if (outcome.resultWritten) return;
   if (json) {
     Value document(quim::Json::objectValue);
     document["operation"] = Value(outcome.operation);
     document["status"] = Value(outcome.status);
-    if (outcome.status != 0) document["error"] = Value(DescribeStatus(outcome.status));
     document["milliseconds"] = Value(outcome.milliseconds);
     document["result"] = outcome.json;
     std::cout << quim::Json::Write(document) << "\n";
-  } else {
-    const Table& t = outcome.table;
-    std::vector<std::size_t> widths(t.columns.size());
-    for (std::size_t c = 0; c < t.columns.size(); ++c) widths[c] = Width(t.columns[c]);
-    for (const auto& row : t.rows) {
-      for (std::size_t c = 0; c < row.size() && c < widths.size(); ++c) {
-        widths[c] = std::max(widths[c], Width(row[c]));
-      }
+    return;
+  }
+  const Table& t = outcome.table;
+  std::vector<std::size_t> widths(t.columns.size());
+  for (std::size_t c = 0; c < t.columns.size(); ++c) widths[c] = Width(t.columns[c]);
+  for (const auto& row : t.rows) {
+    for (std::size_t c = 0; c < row.size() && c < widths.size(); ++c) {
+      widths[c] = std::max(widths[c], Width(row[c]));
     }
-    auto line = [&](const std::vector<std::string>& cells) {
-      std::string text;
-      for (std::size_t c = 0; c < widths.size(); ++c) {
-        std::string cell = c < cells.size() ? cells[c] : "";
-        text += cell;
-        if (c + 1 < widths.size()) text += std::string(widths[c] - Width(cell) + 2, ' ');
-      }
-      std::cout << text << "\n";
-    };
-    line(t.columns);
-    std::vector<std::string> rule;
-    for (std::size_t w : widths) rule.push_back(std::string(w, '-'));
-    line(rule);
-    for (const auto& row : t.rows) line(row);
-    if (t.rows.empty()) std::cout << "(none)\n";
   }
-  if (outcome.status != 0) {
-    std::cerr << "corvane: " << outcome.operation << ": " << DescribeStatus(outcome.status) << "\n";
-  }
+  auto line = [&](const std::vector<std::string>& cells) {
+    std::string text;
+    for (std::size_t c = 0; c < widths.size(); ++c) {
+      std::string cell = c < cells.size() ? cells[c] : "";
+      text += cell;
+      if (c + 1 < widths.size()) text += std::string(widths[c] - Width(cell) + 2, ' ');
+    }
+    std::cout << text << "\n";
+  };
+  line(t.columns);
+  std::vector<std::string> rule;
+  for (std::size_t w : widths) rule.push_back(std::string(w, '-'));
+  line(rule);
+  for (const auto& row : t.rows) line(row);
+  if (t.rows.empty()) std::cout << "(none)\n";
 }
 
 }  // namespace corvane_cli

@@ -21,6 +21,9 @@ struct Table {
 struct Outcome {
   std::string operation;  // the subcommand's name
   int status = 0;
+  std::string serverMessage;   // the server's own words with its answer (LastServerMessage)
+  std::string failure;         // what went wrong, when the status alone would not say it right
+  bool resultWritten = false;  // the result already went to standard output (picture -o -)
   double milliseconds = 0;
   std::string summary;     // one line, for the demo's report
   Table table;             // the result for people
@@ -30,6 +33,9 @@ struct Outcome {
 // What a status means, in words: the gateway's text for its own codes, else the server's code.
 std::string DescribeStatus(int status);
 
+// What a failed outcome means, in one line: what failed and the server's message.
+std::string DescribeFailure(const Outcome& outcome);
+
 // Runs the library's operations on one SDK handle, timing each.
 class Runner {
  public:
@@ -38,7 +44,8 @@ class Runner {
   Outcome AIPrivacy();
   Outcome WebEnablement(const std::string& deviceId);
   Outcome ChannelWebEnablement(const std::string& channelId);
-  // Writes the picture to outputFile unless it is empty.
+  // Writes the picture to outputFile unless it is empty ("-": standard output). An answer that
+  // is a JSON envelope instead of a picture fails with the envelope's code and message.
   Outcome Picture(const std::string& pictureId, int tag, const std::string& outputFile);
   Outcome SpeakerVolumeGet(const std::string& channelId);
   Outcome SpeakerVolumeSet(const std::string& channelId, int speaker, int microphone);
@@ -55,8 +62,8 @@ class Runner {
   int handle_;
 };
 
-// Prints an outcome: the table (or the JSON document with json set) on standard output, and for
-// a non-zero status a line saying what it means on standard error.
+// Prints an outcome: on success the table (or the JSON document with json set) on standard
+// output; on failure only the error, on standard error (a JSON document with json set).
 void Print(const Outcome& outcome, bool json);
 
 }  // namespace corvane_cli

@@ -1,13 +1,15 @@
-// corvane: the command-line client. Every operation of the library is a subcommand; without
-// --server the client starts the simulated platform server in-process and talks to it over
-// loopback through the real HTTP gateway.
+// corvane: the command-line client. Every operation of the library is a subcommand, run through
+// the real HTTP gateway against the server that --server (or CORVANE_SERVER) names. It never
+// invents data: the simulated platform server runs in-process only with --simulate, or for
+// `corvane demo` without a server, and then says so.
 //
-// Exit status: 0 success, 1 the operation returned a non-zero status, 2 bad arguments or no
-// session could be opened.
+// Results go to standard output only on success; a failure prints nothing there and tells on
+// standard error what failed, in the library's and the server's words. Exit status: 0 success,
+// 1 the operation failed, 2 bad arguments, no server, or no session could be opened.
 #include <CLI/CLI.hpp>
 #include <cstdint>
-#include <cstdio>
-#include <iomanip>
+#include <cstdlib>
+#include <functional>
 #include <iostream>
 #include <memory>
 #include <stdexcept>
@@ -28,19 +30,35 @@ using corvane_cli::Runner;
 
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
+constexpr int kMaxMilliseconds = 3600000;  // an hour: longer waits are a typing error
+constexpr const char* kMilliseconds = "0..3600000 (milliseconds)";
+// The library sends volumes as given and leaves their range to the server.
+constexpr int kMaxVolume = 2147483647;
 
 std::string VersionText() {
   return "corvane " + std::to_string(CORVANE_VERSION_MAJOR) + "." +
          std::to_string(CORVANE_VERSION_MINOR) + "." + std::to_string(CORVANE_VERSION_PATCH);
 }
 
+// A whole number from low to high, refused with a message that names the range and its unit.
+CLI::Validator Within(long long low, long long high, const std::string& range) {
+  return CLI::Validator(
+      [=](std::string& text) -> std::string {
+        try {
+          std::size_t used = 0;
+          long long value = std::stoll(text, &used);
+          if (used == text.size() && value >= low && value <= high) return "";
+        } catch (const std::exception&) {
+        }
+        return "'" + text + "' is not a whole number in " + range;
+      },
+      range);
+}
+
 // An open gateway session, closed when the object goes.
 class Session {
  public:
-  Session(const std::string& url, int timeoutMs) {
-    ZENTA_SessionOptions options{};
-    options.structSize = sizeof options;
-    options.requestTimeoutMs = timeoutMs;
+  explicit Session(const std::string& url, const ZENTA_SessionOptions& options) {
     status_ = ZENTA_OpenSession(url.c_str(), &options, &handle_);
   }
   ~Session() {
@@ -56,25 +74,75 @@ class Session {
   int handle_ = 0;
 };
 
+// The subcommand word the parser could not place, with the command it was meant for ("" when
+// every word names a subcommand): walks the words as the parser does, skipping options and
+// their values.
+std::string UnknownSubcommand(int argc, char** argv, const CLI::App& app) {
+  const CLI::App* current = &app;
+  for (int i = 1; i < argc; ++i) {
+    const std::string word = argv[i];
+    if (word.empty() || word[0] != '-') {
+      if (current->get_subcommands({}).empty()) return "";  // a positional argument
+      const auto named = [&](const CLI::App* s) { return s->check_name(word); };
+      const auto found = current->get_subcommands(named);
+      if (found.empty()) {
+        return "unknown subcommand '" + word + "'" +
+               (current == &app ? "" : " of " + current->get_name());
+      }
+      current = found.front();
+      continue;
+    }
+    if (word.find('=') != std::string::npos) continue;
+    for (const CLI::App* owner = current; owner != nullptr; owner = owner->get_parent()) {
+      const CLI::Option* option = owner->get_option_no_throw(word);
+      if (option == nullptr) continue;
+      if (option->get_expected_min() > 0) ++i;  // its value follows
+      break;
+    }
+  }
+  return "";
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   CLI::App app{"corvane: typed calls onto the platform server's REST interface"};
   app.require_subcommand(1);
+  app.fallthrough();  // global options also after the subcommand, as in curl and gh
   app.set_version_flag("--version", VersionText());
+  app.footer(
+      "The server comes from --server, else from the environment variable CORVANE_SERVER;\n"
+      "--simulate runs a simulated platform server in-process instead.\n"
+      "Exit status: 0 success, 1 the operation failed, 2 bad arguments or no server.\n"
+      "Examples:\n"
+      "  corvane --server https://vms.example:8443 ptz-trails D1001-C01\n"
+      "  CORVANE_SERVER=http://10.0.0.5:8080 corvane speaker-volume get D2001-C01 --json\n"
+      "  corvane --simulate demo\n");
 
-  std::string server, language = "en-US", timeZone = "UTC", mac = "00:00:00:00:00:00";
-  int timeoutMs = 0;
-  bool json = false;
+  std::string server, language = "en-US", timeZone = "UTC", mac = "00:00:00:00:00:00", caFile;
+  int timeoutMs = 0, connectTimeoutMs = 0;
+  bool json = false, simulate = false, insecure = false, yes = false;
   std::uint64_t seed = 1;
-  app.add_option("--server", server,
-                 "Platform server URL (http[s]://host:port[/base]); without it a simulated "
-                 "server is started in-process");
+  auto* serverOption =
+      app.add_option("--server", server,
+                     "platform server URL, http[s]://host:port[/base] (default: $CORVANE_SERVER)");
+  app.add_flag("--simulate", simulate,
+               "run a simulated platform server in-process and talk to it (invented data)")
+      ->excludes(serverOption);
+  app.add_option("--seed", seed, "seed of the simulated platform")->capture_default_str();
   app.add_option("--lang", language, "Accept-Language of every request")->capture_default_str();
   app.add_option("--tz", timeZone, "Time-Zone of every request")->capture_default_str();
   app.add_option("--mac", mac, "client MAC address sent in request bodies")->capture_default_str();
-  app.add_option("--timeout", timeoutMs, "whole-request timeout in milliseconds (0: 30000)")
-      ->check(CLI::NonNegativeNumber);
+  app.add_option("--timeout", timeoutMs,
+                 "whole-request timeout in milliseconds (0: the gateway's 30000)")
+      ->check(Within(0, kMaxMilliseconds, kMilliseconds));
+  app.add_option("--connect-timeout", connectTimeoutMs,
+                 "connection timeout in milliseconds (0: the gateway's 5000)")
+      ->check(Within(0, kMaxMilliseconds, kMilliseconds));
+  app.add_option("--cacert", caFile, "PEM file of the CA(s) that signed the server's certificate")
+      ->check(CLI::ExistingFile);
+  app.add_flag("--insecure", insecure,
+               "do not verify the server's TLS certificate (self-signed test servers only)");
   app.add_flag("--json", json, "machine-readable output: one JSON document per line");
 
   // Each subcommand stores what it will run; the session is opened once parsing succeeded.
@@ -84,74 +152,101 @@ int main(int argc, char** argv) {
   std::vector<std::string> ids;
   int tag = 0, speaker = -1, microphone = -1, streamType = 0, duration = 60, type = 0;
   long long alarmDate = 0;
+  auto add = [&](CLI::App* parent, const char* name, const char* what, const char* example) {
+    CLI::App* sub = parent->add_subcommand(name, what);
+    sub->footer(std::string("Example:\n  ") + example);
+    return sub;
+  };
 
-  auto* sub = app.add_subcommand("ai-privacy", "AI privacy switch");
+  auto* sub = add(&app, "ai-privacy", "AI privacy switch (enable: 0 or 1)", "corvane ai-privacy");
   sub->callback([&] { action = [](Runner& r) { return r.AIPrivacy(); }; });
 
-  sub = app.add_subcommand("web-enablement", "whether web access is enabled for a device");
+  sub = add(&app, "web-enablement", "whether web access is enabled for a device",
+            "corvane web-enablement D1001");
   sub->add_option("DEVICE", id, "device id")->required();
   sub->callback([&] { action = [&](Runner& r) { return r.WebEnablement(id); }; });
 
-  sub = app.add_subcommand("channel-web-enablement", "whether web access is enabled for a channel");
+  sub = add(&app, "channel-web-enablement", "whether web access is enabled for a channel",
+            "corvane channel-web-enablement D1001-C01");
   sub->add_option("CHANNEL", id, "channel id")->required();
   sub->callback([&] { action = [&](Runner& r) { return r.ChannelWebEnablement(id); }; });
 
-  sub = app.add_subcommand("picture", "download a device picture");
+  sub = add(&app, "picture", "download a device picture",
+            "corvane picture P0001 -o picture.png   (-o - writes it to standard output)");
   sub->add_option("ID", id, "picture id")->required();
-  sub->add_option("-o,--output", output, "file to write the picture to");
+  sub->add_option("-o,--output", output, "file to write the picture to; - for standard output");
   sub->add_option("--tag", tag, "a number copied into the result");
   sub->callback([&] { action = [&](Runner& r) { return r.Picture(id, tag, output); }; });
 
-  auto* volume = app.add_subcommand("speaker-volume", "IP-speaker volumes");
+  auto* volume = add(&app, "speaker-volume", "IP-speaker volumes, in percent",
+                     "corvane speaker-volume get D2001-C01");
   volume->require_subcommand(1);
-  sub = volume->add_subcommand("get", "read a channel's volumes");
+  sub = add(volume, "get", "read a channel's volumes (percent)",
+            "corvane speaker-volume get D2001-C01");
   sub->add_option("CHANNEL", id, "IP-speaker channel id")->required();
   sub->callback([&] { action = [&](Runner& r) { return r.SpeakerVolumeGet(id); }; });
-  sub = volume->add_subcommand("set", "change a channel's volumes (omitted ones stay)");
+  sub = add(volume, "set", "change a channel's volumes; an omitted one stays as it is",
+            "corvane speaker-volume set D2001-C01 --speaker 30 --mic 40");
   sub->add_option("CHANNEL", id, "IP-speaker channel id")->required();
-  sub->add_option("--speaker", speaker, "speaker volume")->check(CLI::NonNegativeNumber);
-  sub->add_option("--mic", microphone, "microphone volume")->check(CLI::NonNegativeNumber);
-  sub->callback(
-      [&] { action = [&](Runner& r) { return r.SpeakerVolumeSet(id, speaker, microphone); }; });
+  auto* speakerOption = sub->add_option("--speaker", speaker,
+                                        "speaker volume in percent (the server decides the "
+                                        "range it accepts, usually 0..100)")
+                            ->check(Within(0, kMaxVolume, "0 or more (percent)"));
+  auto* micOption = sub->add_option("--mic", microphone, "microphone volume in percent")
+                        ->check(Within(0, kMaxVolume, "0 or more (percent)"));
+  sub->callback([&, speakerOption, micOption] {
+    if (speakerOption->count() == 0 && micOption->count() == 0) {
+      throw CLI::ValidationError("speaker-volume set", "give --speaker, --mic or both");
+    }
+    action = [&](Runner& r) { return r.SpeakerVolumeSet(id, speaker, microphone); };
+  });
 
-  sub = app.add_subcommand("audio-files", "audio files of an IP-speaker channel");
+  sub = add(&app, "audio-files", "audio files of an IP-speaker channel",
+            "corvane audio-files D2001-C01");
   sub->add_option("CHANNEL", id, "IP-speaker channel id")->required();
   sub->callback([&] { action = [&](Runner& r) { return r.AudioFiles(id); }; });
 
-  sub = app.add_subcommand("same-audio-files", "audio files shared by several channels");
+  sub = add(&app, "same-audio-files", "audio files shared by several channels",
+            "corvane same-audio-files D2001-C01 D2001-C02");
   sub->add_option("CHANNELS", ids, "IP-speaker channel ids")->required();
   sub->callback([&] { action = [&](Runner& r) { return r.SameAudioFiles(ids); }; });
 
-  sub = app.add_subcommand("alarm-contacts", "device contacts of an alarm record");
+  sub = add(&app, "alarm-contacts", "device contacts of an alarm record",
+            "corvane alarm-contacts ALM-0001 1700000000000");
   sub->add_option("CODE", alarmCode, "alarm code")->required();
-  sub->add_option("DATE", alarmDate, "alarm date (a number)")->required();
+  sub->add_option("DATE", alarmDate, "alarm date in epoch milliseconds")->required();
   sub->callback([&] { action = [&](Runner& r) { return r.AlarmContacts(alarmCode, alarmDate); }; });
 
-  sub = app.add_subcommand("ptz-trails", "PTZ trails of a camera channel");
+  sub = add(&app, "ptz-trails", "PTZ trails of a camera channel", "corvane ptz-trails D1001-C01");
   sub->add_option("CHANNEL", id, "channel id")->required();
   sub->callback([&] { action = [&](Runner& r) { return r.PtzTrails(id); }; });
 
-  sub = app.add_subcommand("record-start", "start a remote recording");
+  sub = add(&app, "record-start", "start a remote recording (changes the server's state)",
+            "corvane record-start D1001-C01 --duration 120");
   sub->add_option("CHANNEL", id, "channel id")->required();
-  sub->add_option("--stream", streamType, "stream type")->capture_default_str();
-  sub->add_option("--duration", duration, "duration")->capture_default_str();
+  sub->add_option("--stream", streamType, "stream type: 0 main, 1 sub")->capture_default_str();
+  sub->add_option("--duration", duration, "duration in seconds")
+      ->capture_default_str()
+      ->check(Within(0, 86400, "0..86400 (seconds)"));
   sub->callback(
       [&] { action = [&](Runner& r) { return r.RecordStart(id, streamType, duration); }; });
 
-  sub = app.add_subcommand("pos-config", "POS playback time");
+  sub = add(&app, "pos-config", "POS playback time (seconds)", "corvane pos-config");
   sub->callback([&] { action = [](Runner& r) { return r.PosConfig(); }; });
 
-  sub = app.add_subcommand("pos-events", "POS event names (dictionary 9052)");
+  sub = add(&app, "pos-events", "POS event names (dictionary 9052)", "corvane pos-events");
   sub->callback([&] { action = [](Runner& r) { return r.PosEvents(); }; });
 
-  sub = app.add_subcommand("dictionary-map", "integer mapping of a dictionary type");
+  sub = add(&app, "dictionary-map", "integer mapping of a dictionary type",
+            "corvane dictionary-map 3");
   sub->add_option("TYPE", type, "dictionary type")->required();
   sub->callback([&] { action = [&](Runner& r) { return r.DictionaryMap(type); }; });
 
-  sub = app.add_subcommand("demo", "run every operation and report");
-  sub->add_option("--seed", seed,
-                  "seed of the simulated platform (the embedded one, or the one --server runs)")
-      ->capture_default_str();
+  sub = add(&app, "demo",
+            "run every operation and report: on the simulated server unless a server is given; "
+            "a real one needs --yes (the demo sets a speaker's volumes, starts a recording)",
+            "corvane demo   (simulated)      corvane --server URL demo --yes");
+  sub->add_flag("--yes", yes, "go ahead although the demo changes the real server's state");
   sub->callback([&] { demo = true; });
 
   try {
@@ -163,12 +258,32 @@ int main(int argc, char** argv) {
   } catch (const CLI::CallForVersion& e) {
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
-    std::cerr << "corvane: " << e.what() << "\nRun with --help for usage.\n";
+    const std::string unknown = UnknownSubcommand(argc, argv, app);
+    std::cerr << "corvane: " << (unknown.empty() ? e.what() : unknown) << "\n";
+    std::cerr << "Run 'corvane --help' for usage.\n";
     return kExitUsage;
   }
 
+  if (serverOption->count() > 0 && server.empty()) {
+    std::cerr << "corvane: --server was given an empty URL\n";
+    return kExitUsage;
+  }
+  const char* fromEnvironment = std::getenv("CORVANE_SERVER");
+  if (server.empty() && !simulate && fromEnvironment != nullptr) server = fromEnvironment;
+  if (server.empty() && !simulate && !demo) {
+    std::cerr << "corvane: no server: give --server URL (or set CORVANE_SERVER), or --simulate "
+                 "to run against a simulated server with invented data\n";
+    return kExitUsage;
+  }
+  const bool simulated = server.empty();
+  if (demo && !simulated && !yes) {
+    std::cerr << "corvane: the demo changes the state of " << server
+              << ": it sets an IP speaker's volumes and starts a remote recording; add --yes to "
+                 "go ahead, or use --simulate\n";
+    return kExitUsage;
+  }
   std::unique_ptr<corvane_cli::EmbeddedServer> embedded;
-  if (server.empty()) {
+  if (simulated) {
     std::string why;
     embedded = corvane_cli::EmbeddedServer::Start(seed, &why);
     if (!embedded) {
@@ -177,7 +292,16 @@ int main(int argc, char** argv) {
     }
     server = embedded->Url();
   }
-  Session session(server, timeoutMs);
+  if (insecure) {
+    std::cerr << "corvane: warning: --insecure: the server's TLS certificate is not verified\n";
+  }
+  ZENTA_SessionOptions options{};
+  options.structSize = sizeof options;
+  options.requestTimeoutMs = timeoutMs;
+  options.connectTimeoutMs = connectTimeoutMs;
+  options.verifyTls = insecure ? 2 : 0;
+  options.caFile = caFile.c_str();
+  Session session(server, options);
   if (session.status() != 0) {
     std::cerr << "corvane: cannot open a session on " << server << ": "
               << corvane_cli::DescribeStatus(session.status()) << "\n";
@@ -189,7 +313,11 @@ int main(int argc, char** argv) {
 
   Runner runner(session.handle());
   if (demo) {
-    if (!json) std::cout << "corvane demo against " << server << "\n\n";
+    // Said first, so that nobody takes the invented data for a real site's.
+    std::string where = simulated ? "a simulated platform server (invented data, seed " +
+                                        std::to_string(seed) + ") at " + server
+                                  : server;
+    (json ? std::cerr : std::cout) << "corvane demo against " << where << "\n\n";
     try {
       return corvane_cli::RunDemo(runner, corvane_cli::DemoIdsForSeed(seed), json) ? 0
                                                                                    : kExitFailed;
@@ -198,13 +326,15 @@ int main(int argc, char** argv) {
       return kExitUsage;
     }
   }
+  if (simulated) std::cerr << "corvane: simulated server (invented data) at " << server << "\n";
+  Outcome outcome;
   try {
-    Outcome outcome = action(runner);
-    corvane_cli::Print(outcome, json);
-    return outcome.status == 0 ? 0 : kExitFailed;
+    outcome = action(runner);
   } catch (const std::exception& e) {
     // The library passes conversion and JSON errors through; they mean a malformed answer.
     std::cerr << "corvane: the server's answer could not be used: " << e.what() << "\n";
     return kExitFailed;
   }
+  corvane_cli::Print(outcome, json);
+  return outcome.status == 0 ? 0 : kExitFailed;
 }

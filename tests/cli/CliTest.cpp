@@ -1,0 +1,206 @@
+// The command-line client as a user runs it, against a simulated platform server in this process:
+// exit statuses, what goes to standard output and what to standard error. And the library's
+// LastServerMessage, which carries the server's words to the client.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "Corvane.h"
+#include "MockServer.h"
+#include "zenta/ZentaSdk.h"
+
+namespace {
+
+struct CliRun {
+  int exitStatus;
+  std::string out, err;
+};
+
+// Runs the client through the shell with CORVANE_SERVER unset unless arguments set it.
+CliRun Corvane(const std::string& arguments) {
+  const std::string errFile = testing::TempDir() + "corvane-cli-stderr";
+  std::string command =
+      "env -u CORVANE_SERVER " + std::string(CORVANE_CLI_PATH) + " " + arguments + " 2>" + errFile;
+  if (arguments.rfind("CORVANE_SERVER=", 0) == 0) {
+    const std::size_t space = arguments.find(' ');
+    command = "env " + arguments.substr(0, space) + " " + CORVANE_CLI_PATH +
+              arguments.substr(space) + " 2>" + errFile;
+  }
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return {-1, "", "popen failed"};
+  CliRun run{-1, "", ""};
+  std::array<char, 4096> buffer;
+  for (std::size_t n; (n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0;) {
+    run.out.append(buffer.data(), n);
+  }
+  const int status = pclose(pipe);
+  run.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  std::stringstream err;
+  err << std::ifstream(errFile).rdbuf();
+  run.err = err.str();
+  return run;
+}
+
+class Cli : public ::testing::Test {
+ protected:
+  // A plain server, and a TLS one whose self-signed certificate (made by openssl) names 127.0.0.1.
+  static void SetUpTestSuite() {
+    server_ = new corvane::mock::MockServer(corvane::mock::ServerOptions{});
+    server_->Start();
+    corvane::mock::ServerOptions tls;
+    tls.tlsCertFile = testing::TempDir() + "corvane-cli-cert.pem";
+    tls.tlsKeyFile = testing::TempDir() + "corvane-cli-key.pem";
+    const std::string openssl =
+        "openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=127.0.0.1 -addext "
+        "subjectAltName=IP:127.0.0.1 -keyout " +
+        tls.tlsKeyFile + " -out " + tls.tlsCertFile + " >/dev/null 2>&1";
+    ASSERT_EQ(std::system(openssl.c_str()), 0) << "openssl could not make a certificate";
+    tlsServer_ = new corvane::mock::MockServer(tls);
+    tlsServer_->Start();
+  }
+  static void TearDownTestSuite() {
+    delete server_;
+    delete tlsServer_;
+  }
+  void SetUp() override { server_->Faults().Clear(); }
+  // Arguments with "$S" replaced by the server's URL, "$T" by the TLS server's, "$C" by its
+  // certificate.
+  static std::string With(std::string arguments) {
+    const std::pair<const char*, std::string> names[] = {
+        {"$S", server_->BaseUrl()},
+        {"$T", tlsServer_->BaseUrl()},
+        {"$C", testing::TempDir() + "corvane-cli-cert.pem"}};
+    for (const auto& [name, value] : names) {
+      for (std::size_t at; (at = arguments.find(name)) != std::string::npos;) {
+        arguments.replace(at, 2, value);
+      }
+    }
+    return arguments;
+  }
+  static corvane::mock::MockServer* server_;
+  static corvane::mock::MockServer* tlsServer_;
+};
+corvane::mock::MockServer* Cli::server_ = nullptr;
+corvane::mock::MockServer* Cli::tlsServer_ = nullptr;
+
+TEST_F(Cli, ExitStatusAndWhereEachWordGoes) {
+  const std::string file = testing::TempDir() + "corvane-cli-picture.png";
+  struct Row {
+    std::string arguments;
+    int exitStatus;
+    const char* out;  // a fragment of standard output; null: nothing may be written there
+    const char* err;  // a fragment of standard error
+  } rows[] = {
+      {"", 2, nullptr, "A subcommand is required"},
+      {"ai-privacy", 2, nullptr, "give --server URL (or set CORVANE_SERVER), or --simulate"},
+      {"--server '' ai-privacy", 2, nullptr, "--server was given an empty URL"},
+      {"no-such-command --server $S", 2, nullptr, "unknown subcommand 'no-such-command'"},
+      {"speaker-volume --server $S loud", 2, nullptr,
+       "unknown subcommand 'loud' of speaker-volume"},
+      {"ai-privacy --server $S --timeout -5", 2, nullptr,
+       "'-5' is not a whole number in 0..3600000"},
+      {"ai-privacy --server $S --connect-timeout 1e9", 2, nullptr, "(milliseconds)"},
+      {"speaker-volume set D2001-C01 --server $S", 2, nullptr, "give --speaker, --mic or both"},
+      {"speaker-volume set D2001-C01 --mic -1 --server $S", 2, nullptr, "0 or more (percent)"},
+      {"--server $S demo", 2, nullptr, "add --yes"},
+      {"--simulate --server $S ai-privacy", 2, nullptr, "excludes"},
+      {"--server $S ai-privacy --cacert /no/such.pem", 2, nullptr, "/no/such.pem"},
+      {"--server ftp://127.0.0.1:1 ai-privacy", 2, nullptr, "cannot open a session on ftp://"},
+      {"--version", 0, "corvane 0.", ""},
+      {"--server http://127.0.0.1:9 ai-privacy --connect-timeout 500", 1, nullptr, "(-20201)"},
+      {"CORVANE_SERVER=$S ptz-trails NO-SUCH", 1, nullptr,
+       "ptz-trails: the server answered code 4004 (server: \"no channel NO-SUCH\")"},
+      {"--server $S picture P9999 -o " + file, 1, nullptr,
+       "instead of a picture, code 4004 (server: \"no picture P9999\")"},
+      {"--server $S speaker-volume set D2001-C01 --speaker 300", 1, nullptr,
+       "did not apply the volumes to channel D2001-C01"},
+      {"ptz-trails D1001-C01 --json --server $S", 0, "{\"operation\":\"ptz-trails\",\"status\":0",
+       ""},
+      {"--server $T ai-privacy", 1, nullptr, "certificate verification failed"},
+      {"--server $T ai-privacy --cacert $C", 0, "enable", ""},
+      {"CORVANE_SERVER=$T ai-privacy --insecure", 0, "enable",
+       "warning: --insecure: the server's TLS certificate is not verified"},
+      {"picture P0001 --server $S -o -", 0, "\x89PNG\r\n", ""},
+      {"--simulate ai-privacy", 0, "enable", "simulated server (invented data)"},
+      {"demo", 0, "14 of 14 operations succeeded", ""},
+      {"demo --json", 0, "\"operation\":\"dictionary-map\"", "a simulated platform server"},
+      {"speaker-volume set --help", 0, "percent", ""},
+      {"alarm-contacts --help", 0, "epoch milliseconds", ""},
+      {"record-start --help", 0, "Example:\n  corvane record-start", ""},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.arguments);
+    const CliRun run = Corvane(With(row.arguments));
+    EXPECT_EQ(run.exitStatus, row.exitStatus) << run.out << run.err;
+    if (row.out == nullptr) {
+      EXPECT_EQ(run.out, "");
+    } else {
+      EXPECT_NE(run.out.find(row.out), std::string::npos) << run.out;
+    }
+    EXPECT_NE(run.err.find(row.err), std::string::npos) << run.err;
+  }
+  EXPECT_FALSE(std::filesystem::exists(file)) << "a refusal was written as the picture";
+  EXPECT_FALSE(std::filesystem::exists("-")) << "-o - made a file";
+}
+
+TEST_F(Cli, DemoSaysFirstThatItsServerIsSimulatedAndFailsWithTheServer) {
+  const CliRun simulated = Corvane("demo");
+  EXPECT_EQ(simulated.out.rfind("corvane demo against a simulated platform server", 0), 0u)
+      << simulated.out;
+
+  corvane::mock::Fault fault;
+  fault.path = "/vusk/api/v1.1/config/pos";
+  fault.kind = corvane::mock::FaultKind::kBusiness;
+  fault.code = 5000;
+  server_->Faults().Add(fault);
+  const CliRun run = Corvane(With("--server $S demo --yes"));
+  EXPECT_EQ(run.exitStatus, 1) << run.out << run.err;
+  EXPECT_EQ(run.out.rfind("corvane demo against " + server_->BaseUrl() + "\n", 0), 0u) << run.out;
+  EXPECT_NE(run.out.find("13 of 14 operations succeeded"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("the server answered code 5000 (server: \"injected fault\")"),
+            std::string::npos)
+      << run.out;
+}
+
+// LastServerMessage: the message of this thread's last answer, cleared by each operation.
+TEST_F(Cli, LastServerMessageFollowsTheLastAnswerOfTheThread) {
+  int live = 0, dead = 0;
+  ASSERT_EQ(ZENTA_OpenSession(server_->BaseUrl().c_str(), nullptr, &live), 0);
+  ASSERT_EQ(ZENTA_OpenSession("http://127.0.0.1:9", nullptr, &dead), 0);
+  struct Row {
+    int handle;
+    const char* channel;
+    int status;  // 1: any gateway code
+    const char* message;
+  } rows[] = {
+      {live, "NO-SUCH", 4004, "no channel NO-SUCH"},
+      {live, "D1001-C01", 0, "success"},
+      {dead, "D1001-C01", 1, ""},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.channel);
+    std::vector<Corvane::PtzTrailInfo> trails;
+    const int status = Corvane::API_GetPtzTrailList(row.channel, row.handle, trails);
+    EXPECT_EQ(row.status == 1 ? status < -1 : status == row.status, true) << status;
+    EXPECT_EQ(Corvane::LastServerMessage(), row.message);
+  }
+  std::vector<Corvane::PtzTrailInfo> trails;
+  Corvane::API_GetPtzTrailList("NO-SUCH", live, trails);
+  std::string elsewhere = "unset";
+  std::thread([&] { elsewhere = Corvane::LastServerMessage(); }).join();
+  EXPECT_EQ(elsewhere, "");
+  ZENTA_CloseSession(live);
+  ZENTA_CloseSession(dead);
+}
+
+}  // namespace
