@@ -1,4 +1,4 @@
-// Export macro of the Corvane library (Corvane.dll / libCorvane.so).
+/* Export macro of the Corvane library (Corvane.dll / libCorvane.so); C and C++. */
 #ifndef CORVANE_CORVANEEXPORT_H
 #define CORVANE_CORVANEEXPORT_H
 
