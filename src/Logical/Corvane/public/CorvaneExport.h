@@ -12,4 +12,4 @@
 #define CORVANE_API __attribute__((visibility("default")))
 #endif
 
-#endif  // CORVANE_CORVANEEXPORT_H
+#endif /* CORVANE_CORVANEEXPORT_H */

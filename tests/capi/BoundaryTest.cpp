@@ -1,0 +1,119 @@
+// The C interface's boundary over the fake gateway: what the C++ operations throw arrives as this
+// interface's status with no result, and every allocation that fails in turn gives
+// CORVANE_E_NO_MEMORY with nothing left allocated.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "CorvaneC.h"
+#include "FakeGateway.h"
+#include "LogCounter.h"
+
+namespace {
+
+using corvane_test::FakeGateway;
+
+struct Row {
+  const char* name;
+  std::string answer;
+  std::function<int(bool& result)> call;  // frees what it got; result: whether it got one
+  int status;
+  bool result;
+};
+
+// Runs a list operation (call(records, count)) and frees its list.
+template <class Record>
+std::function<int(bool&)> List(std::function<int(Record**, int32_t*)> call) {
+  return [call](bool& result) {
+    Record* records = nullptr;
+    int32_t count = -1;
+    const int status = call(&records, &count);
+    result = records != nullptr && count > 0;
+    corvane_free(records);
+    return status;
+  };
+}
+
+TEST(CBoundary, ExceptionsAndFailedAllocationsBecomeStatusesWithoutResult) {
+  const std::vector<Row> rows = {
+      {"a word as mapping value", R"({"code":1000,"data":{"results":[{"key":"1","value":"ten"}]}})",
+       List<corvane_int_pair>(
+           [](auto r, auto c) { return corvane_query_dictionary_mapper(1, 3, r, c); }),
+       CORVANE_E_INVALID_NUMBER, false},
+      {"an event code beyond int",
+       R"({"code":1000,"data":{"results":[{"items":[{"code":"1","name":"a"},)"
+       R"({"code":"99999999999","name":"b"}]}]}})",
+       List<corvane_int_text>(
+           [](auto r, auto c) { return corvane_get_pos_event_translate(1, r, c); }),
+       CORVANE_E_NUMBER_RANGE, false},
+      {"text where an integer belongs", R"({"code":1000,"data":{"planId":"seven"}})",
+       [](bool& result) {
+         int32_t plan = 0;
+         int64_t now = 0;
+         result = false;
+         return corvane_start_remote_record(1, "D1001-C01", 0, 60, &plan, &now);
+       },
+       CORVANE_E_JSON_TYPE, false},
+      {"the server's code with a list",
+       R"({"code":4004,"data":{"results":[{"trailId":"7","trailName":"a"}]}})",
+       List<corvane_ptz_trail>(
+           [](auto r, auto c) { return corvane_get_ptz_trail_list(1, "D1001-C01", r, c); }),
+       4004, true},
+      {"nested lists",
+       R"({"code":1000,"data":{"results":[{"sourceName":"gate","deviceContacts":)"
+       R"([{"contactName":"Ann"},{"contactName":"Bo"}]},{"sourceName":"door"}]}})",
+       List<corvane_device_contact>(
+           [](auto r, auto c) { return corvane_get_alarm_device_contacts(1, "ALM-1", 17, r, c); }),
+       0, true},
+      {"a volume answer without a volume", R"({"code":1000,"data":{"results":[]}})",
+       [](bool& result) {
+         corvane_speaker_volume* volume = nullptr;
+         const int status = corvane_get_ip_speaker_volume(1, "D2001-C01", &volume);
+         result = volume != nullptr;
+         corvane_free(volume);
+         return status;
+       },
+       0, false},
+      {"a picture", std::string("\x89PNG\r\n\x1a\n\0\0", 10),
+       [](bool& result) {
+         corvane_picture* picture = nullptr;
+         const int status = corvane_download_device_picture(1, "P0001", 3, &picture);
+         result = picture != nullptr && picture->pictureLength == 10 && picture->tag == 3 &&
+                  picture->pictureData[9] == 0 && picture->pictureData[10] == 0;
+         corvane_free(picture);
+         return status;
+       },
+       0, true},
+  };
+  corvane_test::LogCounter quiet;
+  FakeGateway::Instance().Reset();
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    const std::int64_t before = corvane_test::LiveAllocations();
+    for (std::int64_t n = 1; n < 5000; ++n) {
+      FakeGateway::Instance().Reset();
+      FakeGateway::Instance().Script(corvane_test::Answer(row.answer));
+      bool result = true;
+      corvane_test::FailNthAllocation(n);
+      const int status = row.call(result);
+      const bool fired = corvane_test::AllocationFailureFired();
+      corvane_test::FailNthAllocation(0);
+      ASSERT_EQ(FakeGateway::Instance().OutstandingBuffers(), 0u) << "allocation " << n;
+      ASSERT_EQ(corvane_test::LiveAllocations(), before) << "allocation " << n << " leaked";
+      if (fired) {
+        ASSERT_EQ(status, CORVANE_E_NO_MEMORY) << "allocation " << n;
+        ASSERT_FALSE(result) << "allocation " << n;
+        continue;
+      }
+      EXPECT_GT(n, 1) << "the call allocated nothing";
+      EXPECT_EQ(status, row.status) << corvane_status_text(status);
+      EXPECT_EQ(result, row.result);
+      break;
+    }
+  }
+}
+
+}  // namespace
