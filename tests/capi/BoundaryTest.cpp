@@ -93,6 +93,7 @@ TEST(CBoundary, ExceptionsAndFailedAllocationsBecomeStatusesWithoutResult) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     const std::int64_t before = corvane_test::LiveAllocations();
+    int outOfMemory = 0;
     for (std::int64_t n = 1; n < 5000; ++n) {
       FakeGateway::Instance().Reset();
       FakeGateway::Instance().Script(corvane_test::Answer(row.answer));
@@ -103,16 +104,18 @@ TEST(CBoundary, ExceptionsAndFailedAllocationsBecomeStatusesWithoutResult) {
       corvane_test::FailNthAllocation(0);
       ASSERT_EQ(FakeGateway::Instance().OutstandingBuffers(), 0u) << "allocation " << n;
       ASSERT_EQ(corvane_test::LiveAllocations(), before) << "allocation " << n << " leaked";
-      if (fired) {
-        ASSERT_EQ(status, CORVANE_E_NO_MEMORY) << "allocation " << n;
+      if (fired && status == CORVANE_E_NO_MEMORY) {
         ASSERT_FALSE(result) << "allocation " << n;
+        ++outOfMemory;
         continue;
       }
-      EXPECT_GT(n, 1) << "the call allocated nothing";
-      EXPECT_EQ(status, row.status) << corvane_status_text(status);
-      EXPECT_EQ(result, row.result);
-      break;
+      // Otherwise the call ended as without failure: nothing failed, or a nothrow allocation
+      // (the MinGW runtime makes some) failed and its caller did without it.
+      EXPECT_EQ(status, row.status) << "allocation " << n << ": " << corvane_status_text(status);
+      EXPECT_EQ(result, row.result) << "allocation " << n;
+      if (!fired) break;
     }
+    EXPECT_GT(outOfMemory, 0) << "no failed allocation reached the caller as CORVANE_E_NO_MEMORY";
   }
 }
 
