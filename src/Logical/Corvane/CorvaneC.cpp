@@ -47,7 +47,7 @@ int Guarded(Call&& call) noexcept {
 // Resets every output (0, null) and reports whether all of them exist.
 template <class... Output>
 bool Reset(Output*... outputs) {
-  if (((outputs == nullptr) || ...)) return false;
+  if ((!outputs || ...)) return false;
   ((*outputs = Output{}), ...);
   return true;
 }
