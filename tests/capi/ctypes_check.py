@@ -1,5 +1,6 @@
 """The C interface from Python through ctypes, against a fresh corvane-mock-server: PTZ trails,
-a dictionary mapping, a picture and an unknown device, compared with the server's catalog.
+a dictionary mapping, a picture and an unknown device, compared with the server's catalog; a text
+for each status of the C interface; a null setting refused.
 usage: ctypes_check.py <server URL> <libCorvane> <libZENTA>
 """
 import ctypes as C
@@ -66,6 +67,11 @@ message = C.create_string_buffer(256)
 corvane.corvane_last_server_message(message, 256)
 if b"D9999" not in message.value:
     failures.append(f"server message {message.value!r}")
+texts = [corvane.corvane_status_text(code) for code in range(-40001, -40009, -1)]
+if len(set(texts)) != len(texts):
+    failures.append(f"status texts not distinct: {texts}")
+if corvane.corvane_set_time_zone(None) != -40006:
+    failures.append("a null setting is not CORVANE_E_NULL_ARGUMENT")
 zenta.ZENTA_CloseSession(handle)
 print("\n".join(failures) or "ctypes: all as the catalog says")
 sys.exit(1 if failures else 0)
