@@ -62,7 +62,7 @@ int main(int argc, char** argv) {
 
   if (argc != 4) return 2;
   expected[0] = '\n';
-  fread(expected + 1, 1, sizeof expected - 2, stdin);
+  if (fread(expected + 1, 1, sizeof expected - 2, stdin) == 0) fail("no expected lines");
   status_is("open", ZENTA_OpenSession(argv[1], NULL, &handle), ZENTA_OK);
   status_is("language", corvane_set_language("fr-CH"), CORVANE_OK);
   status_is("time zone", corvane_set_time_zone("Europe/Zurich"), CORVANE_OK);
