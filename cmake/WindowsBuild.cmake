@@ -31,3 +31,29 @@ function(corvane_googletest_from_source)
     endif()
   endforeach()
 endfunction()
+
+# MSVC-style import libraries of the DLLs' C functions, for callers built with MSVC (or any
+# toolchain that links .lib files): Corvane.lib from the C interface's .def
+# (src/Logical/Corvane/CorvaneC.def; the C++ names are MinGW's and of no use there), and
+# ZENTA.lib and Ostrel.lib from the unmangled names their DLLs export. Made with llvm-dlltool next
+# to the MinGW import libraries (lib*.dll.a) and installed beside them.
+if(MINGW)
+  find_program(CORVANE_DLLTOOL NAMES llvm-dlltool REQUIRED)
+  set(import_dir ${CMAKE_ARCHIVE_OUTPUT_DIRECTORY})
+  set(corvane_def ${PROJECT_SOURCE_DIR}/src/Logical/Corvane/CorvaneC.def)
+  add_custom_command(OUTPUT ${import_dir}/Corvane.lib
+    COMMAND ${CORVANE_DLLTOOL} -m i386:x86-64 -d ${corvane_def} -l ${import_dir}/Corvane.lib
+    DEPENDS Corvane ${corvane_def} VERBATIM)
+  set(import_libraries ${import_dir}/Corvane.lib)
+  foreach(dll ZENTA Ostrel)
+    set(def ${import_dir}/${dll}.def)
+    add_custom_command(OUTPUT ${import_dir}/${dll}.lib ${def}
+      COMMAND bash -c "{ echo 'LIBRARY ${dll}.dll'; echo EXPORTS; \"$0\" -p \"$1\" | sed -n '/Ordinal\\/Name Pointer/,/^$/s/^\\s*\\[ *[0-9]*\\] //p' | grep -v '^_Z'; } > \"$2\""
+              ${CMAKE_OBJDUMP} $<TARGET_FILE:${dll}> ${def}
+      COMMAND ${CORVANE_DLLTOOL} -m i386:x86-64 -d ${def} -l ${import_dir}/${dll}.lib
+      DEPENDS ${dll} VERBATIM)
+    list(APPEND import_libraries ${import_dir}/${dll}.lib)
+  endforeach()
+  add_custom_target(corvane_msvc_import_libraries ALL DEPENDS ${import_libraries})
+  install(FILES ${import_libraries} ${corvane_def} DESTINATION lib)
+endif()

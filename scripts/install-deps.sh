@@ -3,7 +3,9 @@
 # runs only when a package is missing.
 # Usage: scripts/install-deps.sh [--windows] [--clang] [--bench]
 #   --windows  also the MinGW-w64 cross compiler and wine (with GnuTLS, which wine's TLS uses),
-#              for the Windows build and its tests (scripts/test-windows.sh)
+#              for the Windows build and its tests (scripts/test-windows.sh); llvm-dlltool
+#              (llvm) for the MSVC-style import libraries, clang and lld-link (lld) to link a C
+#              program for the MSVC target against them
 #   --clang    also clang with its sanitizer and libFuzzer runtimes (scripts/test-sanitizers.sh,
 #              scripts/fuzz.sh)
 #   --bench    also Google Benchmark (bench/run.sh)
@@ -13,10 +15,11 @@ packages=(
   rapidjson-dev libcurl4-openssl-dev libssl-dev libcli11-dev
   libgtest-dev libgmock-dev
   openssl  # the TLS integration test makes its certificates with it
+  python3  # drives the C interface's tests (tests/capi)
 )
 for option in "$@"; do
   case $option in
-    --windows) packages+=(g++-mingw-w64-x86-64-posix wine64 libgnutls30) ;;
+    --windows) packages+=(g++-mingw-w64-x86-64-posix wine64 libgnutls30 llvm lld clang) ;;
     --clang) packages+=(clang clang-14 libclang-rt-14-dev llvm-14) ;;
     --bench) packages+=(libbenchmark-dev) ;;
     *) echo "unknown option: $option" >&2; exit 2 ;;

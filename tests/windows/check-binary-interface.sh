@@ -1,21 +1,30 @@
 #!/usr/bin/env bash
-# check-binary-interface.sh <objdump> <c++filt> <folder with the DLLs and EXEs>
+# check-binary-interface.sh <objdump> <c++filt> <folder with the DLLs and EXEs> <CorvaneC.def>
+#                           <folder with the import libraries> <llvm-nm> [<clang> <lld-link>]
 #
 # The binary interface of the Windows build, read from the PE files:
 #   - Corvane.dll exports exactly the fourteen operations, three setters and LastServerMessage of
 #     Corvane.h, under their MinGW (Itanium ABI) names, and each name demangles to the signature
-#     the header declares, so a changed parameter type (const int& for int, long for long long) shows;
+#     the header declares, so a changed parameter type (const int& for int, long for long long)
+#     shows; and the C names of CorvaneC.h, exactly as CorvaneC.def lists them;
+#   - the MSVC-style import libraries Corvane.lib, ZENTA.lib and Ostrel.lib import those C names,
+#     and (given clang and lld-link) a C program built for the MSVC target links against them and
+#     imports its functions from Corvane.dll and ZENTA.dll;
 #   - Ostrel.dll and ZENTA.dll export exactly their C functions under their plain names: no
 #     C++-mangled name, nothing of std::, so no C++ object crosses between the gateway DLLs;
 #   - no DLL or EXE imports a MinGW runtime DLL: the runtime is linked into each of them.
 set -u
-if (($# != 3)); then
-  echo "usage: check-binary-interface.sh <objdump> <c++filt> <folder>" >&2
+if (($# != 6 && $# != 8)); then
+  echo "usage: check-binary-interface.sh <objdump> <c++filt> <folder> <def> <lib folder> <llvm-nm>" \
+    "[<clang> <lld-link>]" >&2
   exit 2
 fi
 objdump=$1
 cxxfilt=$2
 folder=$3
+def=$4
+libs=$5
+nm=$6
 failures=0
 fail() {
   echo "FAIL: $*"
@@ -48,9 +57,11 @@ corvane=(
   '_ZN7Corvane21API_StartRemoteRecordERKNS_20StartRemoteRecordReqERNS_20StartRemoteRecordRspE|Corvane::API_StartRemoteRecord(Corvane::StartRemoteRecordReq const&, Corvane::StartRemoteRecordRsp&)'
   '_ZN7Corvane16API_GetPosConfigEiRi|Corvane::API_GetPosConfig(int, int&)'
   '_ZN7Corvane24API_GetPosEventTranslateEiRSt3mapIiNSt7__cxx1112basic_stringIcSt11char_traitsIcESaIcEEESt4lessIiESaISt4pairIKiS6_EEE|Corvane::API_GetPosEventTranslate(int, std::map<int, std::string, std::less<int>, std::allocator<std::pair<int const, std::string > > >&)'
-  '_ZN7Corvane17LastServerMessageB5cxx11Ev|Corvane::LastServerMessage[abi:cxx11]()'
   '_ZN7Corvane25API_QueryDictionaryMapperERKiS1_RSt3mapIiiSt4lessIiESaISt4pairIS0_iEEE|Corvane::API_QueryDictionaryMapper(int const&, int const&, std::map<int, int, std::less<int>, std::allocator<std::pair<int const, int> > >&)'
+  '_ZN7Corvane17LastServerMessageB5cxx11Ev|Corvane::LastServerMessage[abi:cxx11]()'
 )
+# The C interface: the names of CorvaneC.def's EXPORTS section.
+mapfile -t cnames < <(sed -n '/^EXPORTS/,$s/^ *\([a-z_]*\) *$/\1/p' "$def")
 ostrel=(ZENTA_GeneralJsonRequest)
 zenta=(ZENTA_CarryRequest ZENTA_CloseSession ZENTA_DropAnswer ZENTA_ErrorText ZENTA_HttpStatusOf
   ZENTA_KeepAnswer ZENTA_LastErrorDetail ZENTA_NoteFailure ZENTA_OpenSession
@@ -61,8 +72,9 @@ for dll in Corvane.dll Ostrel.dll ZENTA.dll libquim.dll; do
 done
 ((failures == 0)) || exit 1
 
-# Corvane.dll: the table's names and nothing else.
-expected=()
+# Corvane.dll: the table's names, the C names and nothing else.
+((${#cnames[@]} >= 20)) || fail "$def lists ${#cnames[@]} C names"
+expected=("${cnames[@]}")
 for row in "${corvane[@]}"; do
   mangled=${row%%|*}
   signature=${row#*|}
@@ -86,6 +98,50 @@ same_exports() { # <dll> <names...>
 same_exports Ostrel.dll "${ostrel[@]}"
 same_exports ZENTA.dll "${zenta[@]}"
 
+# The MSVC-style import libraries: one __imp_ symbol per C function.
+check_import_library() {  # <library> <name>...
+  local library=$1 symbols
+  shift
+  symbols=$("$nm" "$library" 2>/dev/null) || { fail "$library is missing or unreadable"; return; }
+  for name in "$@"; do
+    grep -q " __imp_$name\$" <<<"$symbols" || fail "$(basename "$library") does not import $name"
+  done
+}
+check_import_library "$libs/Corvane.lib" "${cnames[@]}"
+check_import_library "$libs/ZENTA.lib" "${zenta[@]}"
+check_import_library "$libs/Ostrel.lib" "${ostrel[@]}"
+
+# A C caller of the MSVC target: compiled by clang for x86_64-pc-windows-msvc (freestanding: no
+# MSVC headers here), linked by lld-link with the import libraries alone.
+if (($# == 8)); then
+  work=$(mktemp -d)
+  trap 'rm -rf "$work"' EXIT
+  cat >"$work/caller.c" <<'CALLER'
+#include "CorvaneC.h"
+#include "zenta/ZentaSdk.h"
+int mainCRTStartup(void) {
+  int handle = 0;
+  corvane_ptz_trail* trails;
+  int32_t count;
+  int status = ZENTA_OpenSession("http://127.0.0.1:9", 0, &handle);
+  if (status == 0) status = corvane_get_ptz_trail_list(handle, "D1001-C01", &trails, &count);
+  corvane_free(trails);
+  return status;
+}
+CALLER
+  include=$(dirname "$def")
+  if ! "$7" --target=x86_64-pc-windows-msvc -ffreestanding -I "$include/public" \
+      -I "$include/../../../include" -c "$work/caller.c" -o "$work/caller.obj"; then
+    fail "the C caller does not compile for the MSVC target"
+  elif ! "$8" /nologo /nodefaultlib /entry:mainCRTStartup /subsystem:console \
+      /out:"$work/caller.exe" "$work/caller.obj" "$libs/Corvane.lib" "$libs/ZENTA.lib"; then
+    fail "lld-link cannot link the C caller with Corvane.lib and ZENTA.lib"
+  else
+    [[ $(imports "$work/caller.exe" | sort | tr "\n" " ") == "Corvane.dll ZENTA.dll " ]] ||
+      fail "the C caller imports $(imports "$work/caller.exe" | tr "\n" " ")"
+  fi
+fi
+
 # No MinGW runtime DLL anywhere.
 shopt -s nullglob
 for file in "$folder"/*.dll "$folder"/*.exe; do
@@ -97,4 +153,5 @@ if ((failures > 0)); then
   echo "$failures failure(s)"
   exit 1
 fi
-echo "binary interface as expected: ${#corvane[@]} Corvane.dll exports, gateway C exports, no runtime DLL imports"
+echo "binary interface as expected: ${#corvane[@]} C++ and ${#cnames[@]} C exports of Corvane.dll," \
+  "gateway C exports, MSVC import libraries, no runtime DLL imports"

@@ -1,4 +1,4 @@
-// Export macro of the Corvane library (Corvane.dll / libCorvane.so).
+/* Export macro of the Corvane library (Corvane.dll / libCorvane.so); C and C++. */
 #ifndef CORVANE_CORVANEEXPORT_H
 #define CORVANE_CORVANEEXPORT_H
 
@@ -14,4 +14,4 @@
 #define CORVANE_API __attribute__((visibility("default")))
 #endif
 
-#endif  // CORVANE_CORVANEEXPORT_H
+#endif /* CORVANE_CORVANEEXPORT_H */

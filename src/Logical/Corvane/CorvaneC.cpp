@@ -1,0 +1,398 @@
+// The C interface (CorvaneC.h) over the C++ operations. Each function checks its pointers, runs
+// the C++ operation inside Guarded, which turns the operation's exceptions into this interface's
+// codes, and packs the C++ results into one malloc block that corvane_free releases.
+#include "public/CorvaneC.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstddef>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <map>
+#include <memory>
+#include <new>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "public/Corvane.h"
+#include "quim/Json.h"
+
+static_assert(sizeof(int) == sizeof(int32_t), "int32_t results hold the C++ interface's ints");
+
+namespace {
+
+// Runs call and returns its status. No exception may unwind into a C caller's frames, so each
+// one becomes the code that names it; the C++ operation has released its request by then.
+template <class Call>
+int Guarded(Call&& call) noexcept {
+  try {
+    return call();
+  } catch (const std::bad_alloc&) {
+    return CORVANE_E_NO_MEMORY;
+  } catch (const std::invalid_argument&) {
+    return CORVANE_E_INVALID_NUMBER;
+  } catch (const std::out_of_range&) {
+    return CORVANE_E_NUMBER_RANGE;
+  } catch (const quim::Json::Error&) {
+    return CORVANE_E_JSON_TYPE;
+  } catch (const std::exception&) {
+    return CORVANE_E_EXCEPTION;
+  } catch (...) {  // not std::exception: still must not reach a C frame
+    return CORVANE_E_EXCEPTION;
+  }
+}
+
+// Resets every output (0, null) and reports whether all of them exist.
+template <class... Output>
+bool Reset(Output*... outputs) {
+  if ((!outputs || ...)) return false;
+  ((*outputs = Output{}), ...);
+  return true;
+}
+
+// Lays a result out in one block: record arrays (each aligned for its type) and texts in the
+// order they are asked for. A Packer without a block only measures; the writing run must make
+// the same calls in the same order as the measuring one.
+class Packer {
+ public:
+  explicit Packer(char* block) : block_(block) {}
+  std::size_t Size() const { return used_; }
+
+  // Room for count records; null while measuring and when count is 0.
+  template <class Record>
+  Record* Records(std::size_t count) {
+    used_ = (used_ + alignof(Record) - 1) / alignof(Record) * alignof(Record);
+    Record* records = nullptr;
+    if (block_ != nullptr && count > 0) records = reinterpret_cast<Record*>(block_ + used_);
+    used_ += count * sizeof(Record);
+    return records;
+  }
+
+  // A copy of size bytes followed by a NUL byte; null while measuring.
+  const char* Bytes(const char* data, std::size_t size) {
+    char* copy = block_ == nullptr ? nullptr : block_ + used_;
+    if (copy != nullptr) {
+      if (size > 0) std::memcpy(copy, data, size);
+      copy[size] = '\0';
+    }
+    used_ += size + 1;
+    return copy;
+  }
+
+  // A C++ text as C sees it: up to its first NUL byte.
+  const char* Text(const std::string& text) {
+    return Bytes(text.c_str(), std::strlen(text.c_str()));
+  }
+
+  // Writes record index of records (does nothing while measuring).
+  template <class Record>
+  static void Put(Record* records, std::size_t index, const Record& record) {
+    if (records != nullptr) new (records + index) Record(record);
+  }
+
+ private:
+  char* block_;
+  std::size_t used_ = 0;
+};
+
+// Runs fill twice, measuring and then writing, and hands the block to *result; an empty layout
+// (an empty list) gives no block.
+template <class Record, class Fill>
+int Pack(Record** result, Fill fill) {
+  Packer measure(nullptr);
+  fill(measure);
+  if (measure.Size() == 0) return CORVANE_OK;
+  char* block = static_cast<char*>(std::malloc(measure.Size()));
+  if (block == nullptr) return CORVANE_E_NO_MEMORY;
+  Packer write(block);
+  fill(write);
+  *result = reinterpret_cast<Record*>(block);
+  return CORVANE_OK;
+}
+
+// Packs one record per element of list, made by convert(packer, element), into *result and
+// *count. The operation's status stands unless packing fails.
+template <class Record, class List, class Convert>
+int PackList(int status, const List& list, Record** result, int32_t* count, Convert convert) {
+  const int packed = Pack(result, [&](Packer& packer) {
+    Record* records = packer.Records<Record>(list.size());
+    std::size_t index = 0;
+    for (const auto& element : list) Packer::Put(records, index++, convert(packer, element));
+  });
+  if (packed != CORVANE_OK) return packed;
+  *count = static_cast<int32_t>(list.size());
+  return status;
+}
+
+int SetSetting(const char* value, void (*setter)(std::string)) {
+  if (value == nullptr) return CORVANE_E_NULL_ARGUMENT;
+  return Guarded([&] {
+    setter(value);
+    return CORVANE_OK;
+  });
+}
+
+}  // namespace
+
+extern "C" {
+
+const char* corvane_status_text(int status) {
+  switch (status) {
+    case CORVANE_OK:
+      return "success";
+    case -1:
+      return "the answer could not be read (missing, not JSON, not an object or without a code); "
+             "when setting speaker volumes also: the server refused the channel's volume";
+    case CORVANE_E_NO_MEMORY:
+      return "out of memory: an allocation failed";
+    case CORVANE_E_INVALID_NUMBER:
+      return "a number in the answer is not a decimal integer (invalid stoi argument)";
+    case CORVANE_E_NUMBER_RANGE:
+      return "a number in the answer is outside the int range (stoi argument out of range)";
+    case CORVANE_E_JSON_TYPE:
+      return "a member of the answer has the wrong JSON type";
+    case CORVANE_E_EXCEPTION:
+      return "the operation failed with an unexpected exception";
+    case CORVANE_E_NULL_ARGUMENT:
+      return "a required pointer argument is null";
+    case CORVANE_E_COUNT:
+      return "a count of input items is negative";
+    default:
+      break;
+  }
+  if (status >= -30599 && status <= -20001) {
+    return "the gateway could not complete the request (ZENTA_ErrorText gives the reason)";
+  }
+  if (status <= -40001 && status >= -40099) return "an unknown status of the C interface";
+  return "the server's own code (corvane_last_server_message gives its words)";
+}
+
+int32_t corvane_last_server_message(char* buffer, int32_t size) {
+  if (size < 0 || (buffer == nullptr && size > 0)) return CORVANE_E_NULL_ARGUMENT;
+  std::string message;
+  const int status = Guarded([&] {
+    message = Corvane::LastServerMessage();
+    return CORVANE_OK;
+  });
+  if (status != CORVANE_OK) message.clear();
+  if (size > 0) {
+    const std::size_t copied = std::min(message.size(), static_cast<std::size_t>(size) - 1);
+    std::memcpy(buffer, message.data(), copied);
+    buffer[copied] = '\0';
+  }
+  if (status != CORVANE_OK) return status;
+  return message.size() > INT32_MAX ? INT32_MAX : static_cast<int32_t>(message.size());
+}
+
+void corvane_free(void* block) { std::free(block); }
+
+int corvane_set_language(const char* language) {
+  return SetSetting(language, &Corvane::SetLangauage);
+}
+
+int corvane_set_time_zone(const char* timeZone) {
+  return SetSetting(timeZone, &Corvane::SetTimeZone);
+}
+
+int corvane_set_mac_address(const char* macAddress) {
+  return SetSetting(macAddress, &Corvane::SetMacAddress);
+}
+
+int corvane_get_ai_privacy_config(int handle, int32_t* enable) {
+  if (!Reset(enable)) return CORVANE_E_NULL_ARGUMENT;
+  return Guarded([&] { return Corvane::API_GetAIPrivacyConfig(handle, *enable); });
+}
+
+int corvane_get_web_enablement(int handle, const char* deviceId, int32_t* enabled) {
+  if (!Reset(enabled) || deviceId == nullptr) return CORVANE_E_NULL_ARGUMENT;
+  return Guarded([&] {
+    bool value = false;
+    const int status = Corvane::API_GetWebEnablement(deviceId, value, handle);
+    *enabled = value ? 1 : 0;
+    return status;
+  });
+}
+
+int corvane_get_channel_web_enablement(int handle, const char* channelId, int32_t* enabled) {
+  if (!Reset(enabled) || channelId == nullptr) return CORVANE_E_NULL_ARGUMENT;
+  return Guarded([&] {
+    bool value = false;
+    const int status = Corvane::API_GetChannelWebEnablement(channelId, value, handle);
+    *enabled = value ? 1 : 0;
+    return status;
+  });
+}
+
+int corvane_download_device_picture(int handle, const char* pictureId, int32_t tag,
+                                    corvane_picture** picture) {
+  if (!Reset(picture) || pictureId == nullptr) return CORVANE_E_NULL_ARGUMENT;
+  return Guarded([&] {
+    Corvane::DownloadDevicePicResp result;
+    const int status = Corvane::API_DownloadDevicePicture(handle, {tag, pictureId}, result);
+    const std::unique_ptr<char[]> data(result.pictureData);  // the caller's new[] buffer
+    if (data == nullptr) return status;                      // no picture was written
+    const int packed = Pack(picture, [&](Packer& packer) {
+      corvane_picture* record = packer.Records<corvane_picture>(1);
+      const char* bytes = packer.Bytes(data.get(), static_cast<std::size_t>(result.pictureLength));
+      Packer::Put(
+          record, 0,
+          {result.tag, result.pictureLength, reinterpret_cast<const unsigned char*>(bytes)});
+    });
+    return packed != CORVANE_OK ? packed : status;
+  });
+}
+
+int corvane_get_ip_speaker_volume(int handle, const char* channelId,
+                                  corvane_speaker_volume** volume) {
+  if (!Reset(volume) || channelId == nullptr) return CORVANE_E_NULL_ARGUMENT;
+  return Guarded([&] {
+    // The operation overwrites every field when the answer carries a volume and nothing
+    // otherwise; a record no answer can produce (a lone NUL as id, INT_MIN) tells them apart.
+    Corvane::SpeakerVolumeInfo info;
+    info.channelId.assign(1, '\0');
+    info.successful = INT_MIN;
+    const int status = Corvane::API_GetIPSpeakerVolume(channelId, info, handle);
+    if (info.channelId.size() == 1 && info.channelId[0] == '\0' && info.successful == INT_MIN) {
+      return status;
+    }
+    const int packed = Pack(volume, [&](Packer& packer) {
+      corvane_speaker_volume* record = packer.Records<corvane_speaker_volume>(1);
+      const char* id = packer.Text(info.channelId);
+      const char* name = packer.Text(info.channelName);
+      Packer::Put(record, 0,
+                  {id, info.microphoneVolume, info.speakerVolume, info.successful, name});
+    });
+    return packed != CORVANE_OK ? packed : status;
+  });
+}
+
+int corvane_set_ip_speaker_volume(int handle, const char* channelId, int32_t microphoneVolume,
+                                  int32_t speakerVolume) {
+  if (channelId == nullptr) return CORVANE_E_NULL_ARGUMENT;
+  return Guarded([&] {
+    Corvane::SpeakerVolumeInfo info;
+    info.channelId = channelId;
+    info.microphoneVolume = microphoneVolume;
+    info.speakerVolume = speakerVolume;
+    return Corvane::API_SetIPSpeakerVolume(info, handle);
+  });
+}
+
+int corvane_get_ip_speaker_audio_list(int handle, const char* channelId, corvane_audio_file** files,
+                                      int32_t* count) {
+  if (!Reset(files, count) || channelId == nullptr) return CORVANE_E_NULL_ARGUMENT;
+  return Guarded([&] {
+    std::vector<Corvane::AudioFileInfo> list;
+    const int status = Corvane::API_GetIPSpeakerAudioList(channelId, list, handle);
+    return PackList(status, list, files, count, [](Packer& packer, const auto& file) {
+      return corvane_audio_file{packer.Text(file.channelId), packer.Text(file.fileId),
+                                packer.Text(file.fileName)};
+    });
+  });
+}
+
+int corvane_get_ip_speaker_same_audio_list(int handle, const char* const* channelIds,
+                                           int32_t channelCount, corvane_same_audio_file** files,
+                                           int32_t* count) {
+  if (!Reset(files, count) || (channelIds == nullptr && channelCount > 0)) {
+    return CORVANE_E_NULL_ARGUMENT;
+  }
+  if (channelCount < 0) return CORVANE_E_COUNT;
+  for (int32_t i = 0; i < channelCount; ++i) {
+    if (channelIds[i] == nullptr) return CORVANE_E_NULL_ARGUMENT;
+  }
+  return Guarded([&] {
+    const std::vector<std::string> ids(channelIds, channelIds + channelCount);
+    std::vector<Corvane::SameAudioFileInfo> list;
+    const int status = Corvane::API_GetIPSpeakerSameAudioList(ids, list, handle);
+    return PackList(status, list, files, count, [](Packer& packer, const auto& file) {
+      const char* name = packer.Text(file.fileName);
+      auto* channels = packer.Records<corvane_channel_file>(file.channelFiles.size());
+      for (std::size_t i = 0; i < file.channelFiles.size(); ++i) {
+        const auto& channel = file.channelFiles[i];
+        Packer::Put(channels, i, {packer.Text(channel.channelId), packer.Text(channel.fileId)});
+      }
+      return corvane_same_audio_file{name, channels,
+                                     static_cast<int32_t>(file.channelFiles.size())};
+    });
+  });
+}
+
+int corvane_get_alarm_device_contacts(int handle, const char* alarmCode, int64_t alarmDate,
+                                      corvane_device_contact** contacts, int32_t* count) {
+  if (!Reset(contacts, count) || alarmCode == nullptr) return CORVANE_E_NULL_ARGUMENT;
+  return Guarded([&] {
+    std::vector<Corvane::DeviceContactInfo> list;
+    const int status = Corvane::API_GetAlarmDeviceContacts(alarmCode, alarmDate, handle, list);
+    return PackList(status, list, contacts, count, [](Packer& packer, const auto& source) {
+      const char* name = packer.Text(source.sourceName);
+      const char* position = packer.Text(source.devicePosition);
+      auto* people = packer.Records<corvane_contact>(source.deviceContacts.size());
+      for (std::size_t i = 0; i < source.deviceContacts.size(); ++i) {
+        const auto& contact = source.deviceContacts[i];
+        Packer::Put(people, i,
+                    {packer.Text(contact.contactName), packer.Text(contact.contactPhone),
+                     packer.Text(contact.contactEmail), packer.Text(contact.contactNote)});
+      }
+      return corvane_device_contact{name, position, people,
+                                    static_cast<int32_t>(source.deviceContacts.size())};
+    });
+  });
+}
+
+int corvane_get_ptz_trail_list(int handle, const char* channelId, corvane_ptz_trail** trails,
+                               int32_t* count) {
+  if (!Reset(trails, count) || channelId == nullptr) return CORVANE_E_NULL_ARGUMENT;
+  return Guarded([&] {
+    std::vector<Corvane::PtzTrailInfo> list;
+    const int status = Corvane::API_GetPtzTrailList(channelId, handle, list);
+    return PackList(status, list, trails, count, [](Packer& packer, const auto& trail) {
+      return corvane_ptz_trail{packer.Text(trail.trailId), packer.Text(trail.trailName)};
+    });
+  });
+}
+
+int corvane_start_remote_record(int handle, const char* channelId, int32_t streamType,
+                                int32_t duration, int32_t* planId, int64_t* now) {
+  if (!Reset(planId, now) || channelId == nullptr) return CORVANE_E_NULL_ARGUMENT;
+  return Guarded([&] {
+    Corvane::StartRemoteRecordRsp result;
+    const int status =
+        Corvane::API_StartRemoteRecord({handle, channelId, streamType, duration}, result);
+    *planId = result.planId;
+    *now = result.now;
+    return status;
+  });
+}
+
+int corvane_get_pos_config(int handle, int32_t* playbackTime) {
+  if (!Reset(playbackTime)) return CORVANE_E_NULL_ARGUMENT;
+  return Guarded([&] { return Corvane::API_GetPosConfig(handle, *playbackTime); });
+}
+
+int corvane_get_pos_event_translate(int handle, corvane_int_text** names, int32_t* count) {
+  if (!Reset(names, count)) return CORVANE_E_NULL_ARGUMENT;
+  return Guarded([&] {
+    std::map<int, std::string> map;
+    const int status = Corvane::API_GetPosEventTranslate(handle, map);
+    return PackList(status, map, names, count, [](Packer& packer, const auto& entry) {
+      return corvane_int_text{entry.first, packer.Text(entry.second)};
+    });
+  });
+}
+
+int corvane_query_dictionary_mapper(int handle, int32_t type, corvane_int_pair** mapping,
+                                    int32_t* count) {
+  if (!Reset(mapping, count)) return CORVANE_E_NULL_ARGUMENT;
+  return Guarded([&] {
+    std::map<int, int> map;
+    const int status = Corvane::API_QueryDictionaryMapper(handle, type, map);
+    return PackList(status, map, mapping, count, [](Packer&, const auto& entry) {
+      return corvane_int_pair{entry.first, entry.second};
+    });
+  });
+}
+
+}  // extern "C"

@@ -1,0 +1,101 @@
+// The C interface's boundary over the fake gateway: what the C++ operations throw arrives as this
+// interface's status with no result, and every allocation that fails in turn gives
+// CORVANE_E_NO_MEMORY with nothing left allocated.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "CorvaneC.h"
+#include "FakeGateway.h"
+#include "LogCounter.h"
+
+namespace {
+
+using corvane_test::FakeGateway;
+
+struct Row {
+  const char* name;
+  std::string answer;
+  std::function<int(bool& result)> call;  // frees what it got; result: whether it got one
+  int status;
+  bool result;
+};
+
+// Runs an operation (call(result, count); a single record ignores count) and frees its result.
+template <class Record>
+std::function<int(bool&)> List(std::function<int(Record**, int32_t*)> call) {
+  return [call](bool& result) {
+    Record* records = nullptr;
+    int32_t count = -1;
+    const int status = call(&records, &count);
+    result = records != nullptr;
+    corvane_free(records);
+    return status;
+  };
+}
+
+TEST(CBoundary, ExceptionsAndFailedAllocationsBecomeStatusesWithoutResult) {
+  const std::vector<Row> rows = {
+      {"a word as mapping value", R"({"code":1000,"data":{"results":[{"key":"1","value":"ten"}]}})",
+       List<corvane_int_pair>(
+           [](auto r, auto c) { return corvane_query_dictionary_mapper(1, 3, r, c); }),
+       CORVANE_E_INVALID_NUMBER, false},
+      {"an event code beyond int",
+       R"({"code":1000,"data":{"results":[{"items":[{"code":"1","name":"a"},)"
+       R"({"code":"99999999999","name":"b"}]}]}})",
+       List<corvane_int_text>(
+           [](auto r, auto c) { return corvane_get_pos_event_translate(1, r, c); }),
+       CORVANE_E_NUMBER_RANGE, false},
+      {"an array where a key belongs",
+       R"({"code":1000,"data":{"results":[{"key":[1],"value":"1"}]}})",
+       List<corvane_int_pair>(
+           [](auto r, auto c) { return corvane_query_dictionary_mapper(1, 3, r, c); }),
+       CORVANE_E_JSON_TYPE, false},
+      {"the server's code with a list",
+       R"({"code":4004,"data":{"results":[{"trailId":"7","trailName":"a"}]}})",
+       List<corvane_ptz_trail>(
+           [](auto r, auto c) { return corvane_get_ptz_trail_list(1, "D1001-C01", r, c); }),
+       4004, true},
+      {"a volume answer without a volume", R"({"code":1000,"data":{"results":[]}})",
+       List<corvane_speaker_volume>(
+           [](auto r, auto) { return corvane_get_ip_speaker_volume(1, "D2001-C01", r); }),
+       0, false},
+      {"a picture", std::string("\x89PNG\r\n\x1a\n\0\0", 10),
+       List<corvane_picture>(
+           [](auto r, auto) { return corvane_download_device_picture(1, "P0001", 3, r); }),
+       0, true},
+  };
+  corvane_test::LogCounter quiet;
+  FakeGateway::Instance().Reset();
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    const std::int64_t before = corvane_test::LiveAllocations();
+    int outOfMemory = 0;
+    for (std::int64_t n = 1; n < 5000; ++n) {
+      FakeGateway::Instance().Reset();
+      FakeGateway::Instance().Script(corvane_test::Answer(row.answer));
+      bool result = true;
+      corvane_test::FailNthAllocation(n);
+      const int status = row.call(result);
+      const bool fired = corvane_test::AllocationFailureFired();
+      corvane_test::FailNthAllocation(0);
+      ASSERT_EQ(corvane_test::LiveAllocations(), before) << "allocation " << n << " leaked";
+      if (fired && status == CORVANE_E_NO_MEMORY) {
+        ASSERT_FALSE(result) << "allocation " << n;
+        ++outOfMemory;
+        continue;
+      }
+      // Otherwise the call ended as without failure: nothing failed, or a nothrow allocation
+      // (the MinGW runtime makes some) failed and its caller did without it.
+      EXPECT_EQ(status, row.status) << "allocation " << n << ": " << corvane_status_text(status);
+      EXPECT_EQ(result, row.result) << "allocation " << n;
+      if (!fired) break;
+    }
+    EXPECT_GT(outOfMemory, 0) << "no failed allocation reached the caller as CORVANE_E_NO_MEMORY";
+  }
+}
+
+}  // namespace
