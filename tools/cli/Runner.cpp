@@ -7,6 +7,7 @@
 #include <iostream>
 #include <map>
 #include <memory>
+#include <string_view>
 #include <utility>
 
 #include "zenta/ZentaSdk.h"
@@ -312,8 +313,15 @@ Outcome Runner::DictionaryMap(int type) {
 
 std::string DescribeFailure(const Outcome& outcome) {
   std::string line = outcome.failure.empty() ? DescribeStatus(outcome.status) : outcome.failure;
-  // detail: the transport's own words for a gateway failure go here (read on this thread, right
-  // after the call: Print and the demo describe an outcome before the next call).
+  // The transport's own words for a gateway failure, read on this thread right after the call:
+  // Print and the demo describe an outcome before the next call.
+  if (outcome.status <= -20000) {
+    char detail[512];
+    if (ZENTA_LastErrorDetail(detail, static_cast<int>(sizeof detail)) > 0 &&
+        std::string_view(detail) != ZENTA_ErrorText(outcome.status)) {
+      line += std::string(": ") + detail;
+    }
+  }
   if (!outcome.serverMessage.empty()) line += " (server: \"" + outcome.serverMessage + "\")";
   return line;
 }

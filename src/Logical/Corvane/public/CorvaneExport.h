@@ -2,7 +2,7 @@
 #ifndef CORVANE_CORVANEEXPORT_H
 #define CORVANE_CORVANEEXPORT_H
 
-#if defined(CORVANE_STATIC)  // a static library: nothing to export or import
+#if defined(CORVANE_STATIC) /* a static library: nothing to export or import */
 #define CORVANE_API
 #elif defined(_WIN32)
 #if defined(CORVANE_BUILDING)
