@@ -21,6 +21,9 @@ function(corvane_googletest_from_source)
   set(INSTALL_GTEST OFF)
   # Windows threads rather than winpthreads inside GoogleTest.
   set(gtest_disable_pthreads ON)
+  # Static, whatever the project's BUILD_SHARED_LIBS: a GoogleTest DLL would bring a second copy
+  # of the runtime's threads and unwinder into every test program.
+  set(BUILD_SHARED_LIBS OFF)
   add_subdirectory(${source} ${PROJECT_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
   foreach(target gtest gtest_main)
     # Included like a system library: the project's warning flags are not GoogleTest's business.

@@ -3,6 +3,7 @@
 // LastServerMessage, which carries the server's words to the client.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <array>
 #include <cstdio>
@@ -26,9 +27,14 @@ struct CliRun {
   std::string out, err;
 };
 
+// A scratch file named for this process: CTest runs the suite's tests as parallel processes.
+std::string ScratchFile(const char* name) {
+  return testing::TempDir() + "corvane-cli-" + std::to_string(getpid()) + "-" + name;
+}
+
 // Runs the client through the shell with CORVANE_SERVER unset unless arguments set it.
 CliRun Corvane(const std::string& arguments) {
-  const std::string errFile = testing::TempDir() + "corvane-cli-stderr";
+  const std::string errFile = ScratchFile("stderr");
   std::string command =
       "env -u CORVANE_SERVER " + std::string(CORVANE_CLI_PATH) + " " + arguments + " 2>" + errFile;
   if (arguments.rfind("CORVANE_SERVER=", 0) == 0) {
@@ -54,12 +60,13 @@ CliRun Corvane(const std::string& arguments) {
 class Cli : public ::testing::Test {
  protected:
   // A plain server, and a TLS one whose self-signed certificate (made by openssl) names 127.0.0.1.
+  static std::string CertFile() { return ScratchFile("cert.pem"); }
   static void SetUpTestSuite() {
     server_ = new corvane::mock::MockServer(corvane::mock::ServerOptions{});
     server_->Start();
     corvane::mock::ServerOptions tls;
-    tls.tlsCertFile = testing::TempDir() + "corvane-cli-cert.pem";
-    tls.tlsKeyFile = testing::TempDir() + "corvane-cli-key.pem";
+    tls.tlsCertFile = CertFile();
+    tls.tlsKeyFile = ScratchFile("key.pem");
     const std::string openssl =
         "openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=127.0.0.1 -addext "
         "subjectAltName=IP:127.0.0.1 -keyout " +
@@ -77,9 +84,7 @@ class Cli : public ::testing::Test {
   // certificate.
   static std::string With(std::string arguments) {
     const std::pair<const char*, std::string> names[] = {
-        {"$S", server_->BaseUrl()},
-        {"$T", tlsServer_->BaseUrl()},
-        {"$C", testing::TempDir() + "corvane-cli-cert.pem"}};
+        {"$S", server_->BaseUrl()}, {"$T", tlsServer_->BaseUrl()}, {"$C", CertFile()}};
     for (const auto& [name, value] : names) {
       for (std::size_t at; (at = arguments.find(name)) != std::string::npos;) {
         arguments.replace(at, 2, value);
@@ -94,7 +99,7 @@ corvane::mock::MockServer* Cli::server_ = nullptr;
 corvane::mock::MockServer* Cli::tlsServer_ = nullptr;
 
 TEST_F(Cli, ExitStatusAndWhereEachWordGoes) {
-  const std::string file = testing::TempDir() + "corvane-cli-picture.png";
+  const std::string file = ScratchFile("picture.png");
   struct Row {
     std::string arguments;
     int exitStatus;
