@@ -4,14 +4,11 @@
 #include <zenta/ZentaSdk.h>
 
 namespace zenta {
+namespace {
 
-const char* PhaseName(DWORD error, Phase phase) {
+// The errors of the TLS handshake and of the server's certificate.
+bool IsTlsError(DWORD error) {
   switch (error) {
-    case ERROR_WINHTTP_NAME_NOT_RESOLVED:
-      return "resolve";
-    case ERROR_WINHTTP_CANNOT_CONNECT:
-    case WSAECONNREFUSED:
-      return "connect";
     case ERROR_WINHTTP_SECURE_FAILURE:
     case ERROR_WINHTTP_SECURE_CHANNEL_ERROR:
     case ERROR_WINHTTP_SECURE_INVALID_CERT:
@@ -22,7 +19,22 @@ const char* PhaseName(DWORD error, Phase phase) {
     case ERROR_WINHTTP_SECURE_CERT_REV_FAILED:
     case ERROR_WINHTTP_SECURE_CERT_WRONG_USAGE:
     case ERROR_WINHTTP_CLIENT_AUTH_CERT_NEEDED:
-      return "TLS";
+      return true;
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
+const char* PhaseName(DWORD error, Phase phase) {
+  if (IsTlsError(error)) return "TLS";
+  switch (error) {
+    case ERROR_WINHTTP_NAME_NOT_RESOLVED:
+      return "resolve";
+    case ERROR_WINHTTP_CANNOT_CONNECT:
+    case WSAECONNREFUSED:
+      return "connect";
     default:
       return phase == Phase::kSetup ? "setup" : phase == Phase::kSend ? "send" : "receive";
   }
@@ -65,6 +77,7 @@ const char* Meaning(DWORD error, bool verifying) {
 // wine's WinHTTP passes some socket errors on as they are (WSAE...); they map like their
 // WinHTTP counterparts.
 int CodeOf(DWORD error, Phase phase) {
+  if (IsTlsError(error)) return ZENTA_E_TLS;
   switch (error) {
     case ERROR_NOT_ENOUGH_MEMORY:
     case ERROR_OUTOFMEMORY:
@@ -77,17 +90,6 @@ int CodeOf(DWORD error, Phase phase) {
     case ERROR_WINHTTP_TIMEOUT:
     case WSAETIMEDOUT:
       return ZENTA_E_TIMEOUT;
-    case ERROR_WINHTTP_SECURE_FAILURE:
-    case ERROR_WINHTTP_SECURE_CHANNEL_ERROR:
-    case ERROR_WINHTTP_SECURE_INVALID_CERT:
-    case ERROR_WINHTTP_SECURE_INVALID_CA:
-    case ERROR_WINHTTP_SECURE_CERT_DATE_INVALID:
-    case ERROR_WINHTTP_SECURE_CERT_CN_INVALID:
-    case ERROR_WINHTTP_SECURE_CERT_REVOKED:
-    case ERROR_WINHTTP_SECURE_CERT_REV_FAILED:
-    case ERROR_WINHTTP_SECURE_CERT_WRONG_USAGE:
-    case ERROR_WINHTTP_CLIENT_AUTH_CERT_NEEDED:
-      return ZENTA_E_TLS;
     // WinHTTP gives INVALID_SERVER_RESPONSE for a connection closed before any answer byte as
     // well as for an answer that is not HTTP. The first is the common one (a kept-alive
     // connection the server had closed, a server that went away) and libcurl's "got nothing".
