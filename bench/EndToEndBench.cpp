@@ -12,10 +12,12 @@
 #include <curl/curl.h>
 #include <dirent.h>
 #include <rapidjson/document.h>
+#include <sched.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -114,21 +116,58 @@ ServerProcess server;
 std::string serverUrl;
 int sessionHandle = 0;
 
-// CPU time of every thread of a process, in nanoseconds (the scheduler's own accounting).
+// CPU time of a process, all its threads together, those that have ended included (a
+// connection's thread on the server ends with the connection), in nanoseconds.
 double ProcessCpuNs(pid_t pid) {
+  clockid_t clock;
+  timespec now{};
+  if (clock_getcpuclockid(pid, &clock) != 0 || clock_gettime(clock, &now) != 0) return 0;
+  return static_cast<double>(now.tv_sec) * 1e9 + static_cast<double>(now.tv_nsec);
+}
+
+// Puts every thread of a process on the given CPUs; threads it starts later inherit them.
+void PinProcess(pid_t pid, const cpu_set_t& cpus) {
   const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
   DIR* dir = opendir(tasks.c_str());
-  if (dir == nullptr) return 0;
-  double total = 0;
+  if (dir == nullptr) return;
   while (const dirent* entry = readdir(dir)) {
-    if (entry->d_name[0] == '.') continue;
-    std::ifstream stat(tasks + "/" + entry->d_name + "/schedstat");
-    double ns = 0;
-    if (stat >> ns) total += ns;
+    if (entry->d_name[0] != '.') sched_setaffinity(std::atoi(entry->d_name), sizeof cpus, &cpus);
   }
   closedir(dir);
-  return total;
 }
+
+// While it lives, the calling thread runs on CPU 0 and the server on CPU 1. Left to the
+// scheduler, a connection's thread on the server lands on the client's CPU or on the other one
+// and stays there, and the two placements differ twofold in round-trip time on a 2-CPU machine;
+// the clients under comparison hold separate connections, so each could get either. Pinned,
+// both get the same placement: client and server on CPUs of their own, as with a server on
+// another machine.
+class Placement {
+ public:
+  Placement() {
+    pinned_ = server.Pid() > 0 && std::thread::hardware_concurrency() >= 2 &&
+              sched_getaffinity(0, sizeof before_, &before_) == 0;
+    if (!pinned_) return;
+    cpu_set_t cpu;
+    CPU_ZERO(&cpu);
+    CPU_SET(1, &cpu);
+    PinProcess(server.Pid(), cpu);
+    CPU_ZERO(&cpu);
+    CPU_SET(0, &cpu);
+    sched_setaffinity(0, sizeof cpu, &cpu);
+  }
+  ~Placement() {
+    if (!pinned_) return;
+    PinProcess(server.Pid(), before_);
+    sched_setaffinity(0, sizeof before_, &before_);
+  }
+  Placement(const Placement&) = delete;
+  Placement& operator=(const Placement&) = delete;
+
+ private:
+  bool pinned_ = false;
+  cpu_set_t before_{};
+};
 
 double OwnCpuNs() {
   rusage usage{};
@@ -364,6 +403,7 @@ constexpr int kBatch = 32;  // calls per client per round
 // The library against the bare client, one thread each, alternating batches.
 void CompareWithRaw(benchmark::State& state, int (*library)(), const char* target,
                     const char* body) {
+  const Placement placement;
   RawClient raw(target, body);
   Totals libraryTotals;
   Totals rawTotals;

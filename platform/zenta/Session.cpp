@@ -2,6 +2,7 @@
 
 #include <zenta/ZentaSdk.h>
 
+#include <atomic>
 #include <cstring>
 #include <utility>
 
@@ -10,6 +11,7 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <pthread.h>
 #include <unistd.h>
 #endif
 
@@ -32,13 +34,26 @@ bool MaySendAgain(bool idempotent, int code, const ExchangeReport& report) {
 
 }  // namespace
 
-long CurrentProcessId() {
 #ifdef _WIN32
-  return static_cast<long>(GetCurrentProcessId());
+long CurrentProcessId() { return static_cast<long>(GetCurrentProcessId()); }
 #else
-  return static_cast<long>(getpid());
-#endif
+namespace {
+std::atomic<long> processId{0};
+void NoteProcessId() { processId.store(static_cast<long>(getpid()), std::memory_order_relaxed); }
+}  // namespace
+
+// Every call asks, so the id is kept rather than fetched with a system call each time; a child
+// made by fork() notes its own before fork() returns in it.
+long CurrentProcessId() {
+  static const bool noted = [] {
+    pthread_atfork(nullptr, nullptr, &NoteProcessId);
+    NoteProcessId();
+    return true;
+  }();
+  (void)noted;
+  return processId.load(std::memory_order_relaxed);
 }
+#endif
 
 // Counts a call out of the session on every exit path.
 class Session::CallGuard {

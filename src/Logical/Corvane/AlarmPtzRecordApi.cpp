@@ -20,7 +20,7 @@ int API_GetAlarmDeviceContacts(const std::string& alarmCode, long long alarmDate
   int status = cycle.Send(handle);
   if (status != 0) return status;
   BaseResponse answer = cycle.ReadAnswer();
-  ForEachResult(answer.data, [&](const Value& element) {
+  AppendResults(answer.data, contacts, [](const Value& element) {
     DeviceContactInfo source;
     source.sourceName = GetStringField(element, "sourceName");
     source.devicePosition = GetStringField(element, "devicePosition");
@@ -36,7 +36,7 @@ int API_GetAlarmDeviceContacts(const std::string& alarmCode, long long alarmDate
         source.deviceContacts.push_back(std::move(contact));
       }
     }
-    contacts.push_back(std::move(source));
+    return source;
   });
   return answer.code;
 }
@@ -47,11 +47,11 @@ int API_GetPtzTrailList(const std::string& channelId, const int& handle,
   int status = cycle.Send(handle);
   if (status != 0) return status;
   BaseResponse answer = cycle.ReadAnswer();
-  ForEachResult(answer.data, [&](const Value& element) {
+  AppendResults(answer.data, trails, [](const Value& element) {
     PtzTrailInfo trail;
     trail.trailId = GetStringField(element, "trailId");
     trail.trailName = GetStringField(element, "trailName");
-    trails.push_back(std::move(trail));
+    return trail;
   });
   return answer.code;
 }

@@ -64,12 +64,12 @@ int API_GetIPSpeakerAudioList(const std::string& channelId, std::vector<AudioFil
   int status = cycle.Send(handle);
   if (status != 0) return status;
   BaseResponse answer = cycle.ReadAnswer();
-  ForEachResult(answer.data, [&](const Value& element) {
+  AppendResults(answer.data, files, [](const Value& element) {
     AudioFileInfo file;
     file.channelId = GetStringField(element, "channelId");
     file.fileId = GetStringField(element, "fileId");
     file.fileName = GetStringField(element, "fileName");
-    files.push_back(std::move(file));
+    return file;
   });
   return answer.code;
 }
@@ -85,7 +85,7 @@ int API_GetIPSpeakerSameAudioList(const std::vector<std::string>& channelIds,
   int status = cycle.Send(handle);
   if (status != 0) return status;
   BaseResponse answer = cycle.ReadAnswer();
-  ForEachResult(answer.data, [&](const Value& element) {
+  AppendResults(answer.data, files, [](const Value& element) {
     SameAudioFileInfo file;
     file.fileName = GetStringField(element, "fileName");
     const Value channelFiles = GetMemberOrNull(element, "channelFiles");
@@ -97,7 +97,7 @@ int API_GetIPSpeakerSameAudioList(const std::vector<std::string>& channelIds,
         file.channelFiles.push_back(std::move(channelFile));
       }
     }
-    files.push_back(std::move(file));
+    return file;
   });
   return answer.code;
 }

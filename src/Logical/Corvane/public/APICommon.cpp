@@ -146,6 +146,11 @@ quim::Json::Value GetMemberOrNull(const quim::Json::Value& value, std::string_vi
 
 bool IsNonNullArray(const quim::Json::Value& value) { return value.isArray(); }
 
+quim::Json::Value ResultsOf(const quim::Json::Value& data) {
+  const quim::Json::Value* results = data.find("results");
+  return results != nullptr && results->isArray() ? *results : quim::Json::Value();
+}
+
 void RequestCycle::ZeroRecords() {
   std::memset(static_cast<void*>(&response_), 0, sizeof response_);
   std::memset(static_cast<void*>(&request_), 0, sizeof request_);

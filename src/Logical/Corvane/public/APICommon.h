@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "quim/Json.h"
 
@@ -127,13 +128,27 @@ std::string GetStringField(const quim::Json::Value& object, std::string_view nam
 quim::Json::Value GetMemberOrNull(const quim::Json::Value& value, std::string_view name);
 bool IsNonNullArray(const quim::Json::Value& value);
 
+// The "results" array of an answer's data, or null (no elements) when data has no such array.
+quim::Json::Value ResultsOf(const quim::Json::Value& data);
+
 // Calls each(element) for every element of the "results" array of an answer's data; does
-// nothing when data has no such array. The list operations read their answers through it.
+// nothing when data has no such array. The list operations read their answers through it, or
+// through AppendResults below.
 template <typename Each>
 void ForEachResult(const quim::Json::Value& data, Each each) {
-  const quim::Json::Value results = GetMemberOrNull(data, "results");
-  if (!IsNonNullArray(results)) return;
+  const quim::Json::Value results = ResultsOf(data);
   for (quim::Json::Value::ArrayIndex i = 0; i < results.size(); ++i) each(results[i]);
+}
+
+// Appends read(element) to out for every element of "results", with room made for all of them
+// first.
+template <typename T, typename Read>
+void AppendResults(const quim::Json::Value& data, std::vector<T>& out, Read read) {
+  const quim::Json::Value results = ResultsOf(data);
+  out.reserve(out.size() + results.size());
+  for (quim::Json::Value::ArrayIndex i = 0; i < results.size(); ++i) {
+    out.push_back(read(results[i]));
+  }
 }
 
 // One request from start to release. The cycle holds both records, zero-filled when it is made;
