@@ -46,7 +46,8 @@ def load_runs(paths):
         for bench in data["benchmarks"]:
             if bench.get("run_type", "iteration") != "iteration" or bench.get("error_occurred"):
                 continue
-            runs[bench.get("run_name", bench["name"])].append(bench)
+            name = bench.get("run_name", bench["name"])
+            runs[name[: -len("/real_time")] if name.endswith("/real_time") else name].append(bench)
     return context, runs
 
 

@@ -15,10 +15,17 @@ using quim::Json::Error;
 using quim::Json::Value;
 using quim::Json::Write;
 
+// Parses text as a range and, when it holds no NUL byte, as NUL-terminated text too (the form
+// answers take, read by another stream): both must give the same tree.
 Value ParseOk(const std::string& text) {
   Value root;
   std::string errs;
   EXPECT_TRUE(quim::Json::Parse(text, root, &errs)) << errs;
+  if (text.find('\0') == std::string::npos) {
+    Value terminated;
+    EXPECT_TRUE(quim::Json::Parse(text.c_str(), terminated, &errs)) << errs;
+    EXPECT_EQ(Write(terminated), Write(root));  // member order included
+  }
   return root;
 }
 
@@ -94,6 +101,39 @@ TEST(Json, AcceptedTextsTheirValuesAndConversions) {
   EXPECT_TRUE(Value(0.0 / 0.0) != Value(0.0 / 0.0) && Value(5000000000LL) == Value(5000000000ULL));
 }
 
+// NUL-terminated text is copied 16 bytes at a time where the machine allows: strings of every
+// length up to three blocks, at every offset within a block, with an escape, a quote or a
+// control byte at every position, read the same as through a range.
+TEST(Json, StringsReadTheSameAtEveryLengthAndOffset) {
+  for (std::size_t offset = 0; offset < 16; ++offset) {
+    for (std::size_t length = 0; length <= 48; ++length) {
+      for (const char* special : {"", "\\n", "\\\"", "\x01"}) {
+        SCOPED_TRACE(std::to_string(offset) + " " + std::to_string(length) + " " + special);
+        const std::size_t at = *special != 0 ? length / 2 : length;
+        const std::string body = std::string(at, 'x') + special + std::string(length - at, 'y');
+        const std::string text = std::string(offset, ' ') + "[\"" + body + "\"]";
+        Value range;
+        Value terminated;
+        std::string rangeErrors;
+        std::string terminatedErrors;
+        const bool parsed = quim::Json::Parse(text, range, &rangeErrors);
+        EXPECT_EQ(quim::Json::Parse(text.c_str(), terminated, &terminatedErrors), parsed);
+        EXPECT_EQ(terminatedErrors, rangeErrors);
+        EXPECT_EQ(terminated, range);
+        EXPECT_EQ(parsed, special[0] != '\x01');
+        if (parsed) {
+          const std::string expected = std::string(at, 'x') +
+                                       (special[0] == 0     ? ""
+                                        : special[1] == 'n' ? "\n"
+                                                            : "\"") +
+                                       std::string(length - at, 'y');
+          EXPECT_EQ(range[0].asString(), expected);
+        }
+      }
+    }
+  }
+}
+
 TEST(Json, RefusedTextsAndTheirMessages) {
   const std::string tooDeep = Nested(quim::Json::kMaxDepth + 1);
   const std::pair<std::string, std::string> cases[] = {
@@ -116,6 +156,12 @@ TEST(Json, RefusedTextsAndTheirMessages) {
     EXPECT_FALSE(quim::Json::Parse(text, root, &errs));
     EXPECT_EQ(errs, error);
     EXPECT_TRUE(root.isNull());
+    if (text.find('\0') == std::string::npos) {
+      Value terminated(7);
+      EXPECT_FALSE(quim::Json::Parse(text.c_str(), terminated, &errs));
+      EXPECT_EQ(errs, error);
+      EXPECT_TRUE(terminated.isNull());
+    }
   }
   std::unique_ptr<quim::Json::CharReader> reader(quim::Json::CharReaderBuilder().newCharReader());
   const char text[] = "{\"a\":[true]}";
