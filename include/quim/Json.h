@@ -220,9 +220,8 @@ class QUIM_API FastWriter {
 
 // Convenience forms of the reader and the writer.
 QUIM_API bool Parse(std::string_view text, Value& root, std::string* errs = nullptr);
-// The same for text that ends at its first NUL byte, read without a pass to find its length and
-// with rapidjson's 16-byte string copy where the machine has it: the form for answers, which
-// arrive NUL-terminated.
+// The same for text that ends at its first NUL byte, read without a pass to find its length or
+// a bounds check per byte: the form for answers, which arrive NUL-terminated.
 QUIM_API bool Parse(const char* text, Value& root, std::string* errs = nullptr);
 QUIM_API std::string Write(const Value& root);
 

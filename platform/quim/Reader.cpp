@@ -5,19 +5,6 @@
 // The stack grows in blocks that are never moved, so reading an answer holds at its peak the
 // text, the tree, and once more the elements of the container being closed: a few times the
 // text, whatever its shape.
-// On x86-64, rapidjson copies strings 16 bytes at a time out of NUL-terminated text. Its loads
-// are aligned and stay within the 16-byte block that holds the NUL, so they never leave the
-// text's page, but they do read past the NUL: an address sanitizer would report them, so its
-// builds read byte by byte.
-#if (defined(__SSE2__) || defined(_M_X64)) && !defined(__SANITIZE_ADDRESS__)
-#if defined(__has_feature)
-#if !__has_feature(address_sanitizer)
-#define RAPIDJSON_SSE2
-#endif
-#else
-#define RAPIDJSON_SSE2
-#endif
-#endif
 #include <rapidjson/error/en.h>
 #include <rapidjson/reader.h>
 

@@ -54,6 +54,17 @@ Node* CopyInto(const Value* elements, std::uint32_t values, std::size_t room) {
 
 std::string_view NameOf(const Value& name) { return name.stringView(); }
 
+// Member names compare without being read out: a string of up to six bytes is only ever held in
+// its value (MakeString makes every string), so two such names are equal exactly when their bits
+// are, and a longer name is a string node.
+bool SameName(const Value& a, const Value& b) {
+  if (A::Bits(a) == A::Bits(b)) return true;
+  const Node* first = A::NodeOf(a);
+  const Node* second = A::NodeOf(b);
+  return first != nullptr && second != nullptr && first->word == second->word &&
+         std::memcmp(A::Bytes(first), A::Bytes(second), first->word) == 0;
+}
+
 }  // namespace
 
 Value MakeString(const char* data, std::size_t size) {
@@ -134,8 +145,19 @@ Value CopyUnshareable(const Value& value) {
 std::uint32_t FindMember(const Node* object, std::string_view name) {
   const std::uint32_t size = A::Size(object);
   const Value* pairs = A::Elements(object);
+  if (name.size() <= A::kShortMax) {  // see SameName
+    const std::uint64_t wanted = A::Bits(MakeString(name.data(), name.size()));
+    for (std::uint32_t i = 0; i < size; ++i) {
+      if (A::Bits(pairs[2 * i]) == wanted) return i;
+    }
+    return size;
+  }
   for (std::uint32_t i = 0; i < size; ++i) {
-    if (NameOf(pairs[2 * i]) == name) return i;
+    const Node* node = A::NodeOf(pairs[2 * i]);
+    if (node != nullptr && node->word == name.size() &&
+        std::memcmp(A::Bytes(node), name.data(), name.size()) == 0) {
+      return i;
+    }
   }
   return size;
 }
@@ -143,7 +165,7 @@ std::uint32_t FindMember(const Node* object, std::string_view name) {
 std::uint32_t MergeDuplicateMembers(Value* pairs, std::uint32_t count) {
   constexpr std::uint32_t kSmall = 16;
   auto same = [pairs](std::uint32_t a, std::uint32_t b) {
-    return NameOf(pairs[2 * a]) == NameOf(pairs[2 * b]);
+    return SameName(pairs[2 * a], pairs[2 * b]);
   };
   // first[i]: the first member with member i's name.
   std::vector<std::uint32_t> first;
