@@ -57,12 +57,16 @@ std::string_view NameOf(const Value& name) { return name.stringView(); }
 // Member names compare without being read out: a string of up to six bytes is only ever held in
 // its value (MakeString makes every string), so two such names are equal exactly when their bits
 // are, and a longer name is a string node.
+bool NodeHolds(const Node* node, std::string_view text) {
+  return node != nullptr && node->word == text.size() &&
+         std::memcmp(A::Bytes(node), text.data(), text.size()) == 0;
+}
+
 bool SameName(const Value& a, const Value& b) {
   if (A::Bits(a) == A::Bits(b)) return true;
-  const Node* first = A::NodeOf(a);
   const Node* second = A::NodeOf(b);
-  return first != nullptr && second != nullptr && first->word == second->word &&
-         std::memcmp(A::Bytes(first), A::Bytes(second), first->word) == 0;
+  return second != nullptr &&
+         NodeHolds(A::NodeOf(a), std::string_view(A::Bytes(second), second->word));
 }
 
 }  // namespace
@@ -153,11 +157,7 @@ std::uint32_t FindMember(const Node* object, std::string_view name) {
     return size;
   }
   for (std::uint32_t i = 0; i < size; ++i) {
-    const Node* node = A::NodeOf(pairs[2 * i]);
-    if (node != nullptr && node->word == name.size() &&
-        std::memcmp(A::Bytes(node), name.data(), name.size()) == 0) {
-      return i;
-    }
+    if (NodeHolds(A::NodeOf(pairs[2 * i]), name)) return i;
   }
   return size;
 }
