@@ -8,7 +8,6 @@
 #include <string>
 #include <string_view>
 #include <utility>
-#include <vector>
 
 #include "Ascii.h"
 
@@ -67,26 +66,31 @@ std::string_view FieldText(const char* field, std::size_t width) {
   return {field, nul ? static_cast<std::size_t>(static_cast<const char*>(nul) - field) : width};
 }
 
-void EncodeTarget(const RestRequest& record, std::string& target) {
+void EncodeTarget(const RestRequest& record, HttpRequest& request) {
   static const char kHex[] = "0123456789ABCDEF";
   const std::string_view path = FieldText(record.path, kPathWidth);
-  target.reserve(path.size() + 1);
-  target.push_back('/');
-  for (char c : path) {
-    const auto byte = static_cast<unsigned char>(c);
-    if ((kBytes.classes[byte] & kEncode) != 0) {
-      const char escape[3] = {'%', kHex[byte >> 4], kHex[byte & 0x0F]};
-      target.append(escape, sizeof escape);
-    } else {
-      target.push_back(c);
-    }
+  char* out = request.target;
+  *out++ = '/';
+  const char* run = path.data();  // bytes that go as they are, copied at once
+  const char* const end = path.data() + path.size();
+  for (const char* p = run; p != end; ++p) {
+    const auto byte = static_cast<unsigned char>(*p);
+    if ((kBytes.classes[byte] & kEncode) == 0) continue;
+    std::memcpy(out, run, static_cast<std::size_t>(p - run));
+    out += p - run;
+    *out++ = '%';
+    *out++ = kHex[byte >> 4];
+    *out++ = kHex[byte & 0x0F];
+    run = p + 1;
   }
+  std::memcpy(out, run, static_cast<std::size_t>(end - run));
+  out += end - run;
+  request.targetLength = static_cast<std::size_t>(out - request.target);
 }
 
 // Checks one header. Content-Length is checked against the body and left to the transport, which
 // frames the body itself; Transfer-Encoding is refused for the same reason.
-int ReadHeader(const HttpHeaderItem& item, std::int32_t bodyLength,
-               std::vector<ZENTA_HttpHeader>& headers) {
+int ReadHeader(const HttpHeaderItem& item, std::int32_t bodyLength, HttpRequest& request) {
   const std::string_view name(item.name,
                               item.nameLength < kNameWidth ? item.nameLength : kNameWidth);
   const std::string_view value(item.value,
@@ -98,7 +102,7 @@ int ReadHeader(const HttpHeaderItem& item, std::int32_t bodyLength,
   if (zenta::EqualsIgnoringAsciiCase(name, "Content-Length")) {
     return value == std::to_string(bodyLength) ? ZENTA_OK : ZENTA_E_BAD_HEADER;
   }
-  headers.push_back({name.data(), name.size(), value.data(), value.size()});
+  request.headers[request.headerCount++] = {name.data(), name.size(), value.data(), value.size()};
   return ZENTA_OK;
 }
 
@@ -114,12 +118,12 @@ int BuildHttpRequest(const RestRequest& record, HttpRequest& request) {
   const std::string_view method = FieldText(record.method, kMethodWidth);
   if (method.empty() || !AllOfClass(method, kToken)) return ZENTA_E_BAD_METHOD;
   request.method.assign(method.data(), method.size());
-  request.headers.reserve(record.headerCount);
+  request.ReserveHeaders(record.headerCount);
   for (std::uint32_t i = 0; i < record.headerCount; ++i) {
-    const int status = ReadHeader(record.headers[i], record.bodyLength, request.headers);
+    const int status = ReadHeader(record.headers[i], record.bodyLength, request);
     if (status != ZENTA_OK) return status;
   }
-  EncodeTarget(record, request.target);
+  EncodeTarget(record, request);
   request.body = record.bodyLength > 0 ? record.body : nullptr;
   request.bodyLength = static_cast<std::size_t>(record.bodyLength);
   return ZENTA_OK;

@@ -14,19 +14,41 @@
 namespace ostrel {
 
 // One request as Ostrel builds it from a record: the storage behind the ZENTA_HttpRequest that
-// crosses into ZENTA. Header texts point into the record, which outlives the call.
+// crosses into ZENTA. Header texts point into the record, which outlives the call. The target
+// and the headers of an ordinary request are held in the object itself, so building a request
+// takes no allocation; more than kInlineHeaders headers go to the heap.
 struct HttpRequest {
-  std::string method;
-  std::string target;  // "/" + encoded path; the session puts its base path in front
-  std::vector<ZENTA_HttpHeader> headers;
+  static constexpr std::size_t kInlineHeaders = 8;
+  static constexpr std::size_t kLongestTarget = 1 + 3 * kPathWidth;  // "/" and every byte escaped
+
+  std::string method;           // at most kMethodWidth bytes: no allocation
+  char target[kLongestTarget];  // "/" + encoded path; the session puts its base path in front
+  std::size_t targetLength = 0;
+  ZENTA_HttpHeader* headers = inlineHeaders;
+  std::size_t headerCount = 0;
   const char* body = nullptr;  // not owned; bodyLength bytes, sent only when bodyLength > 0
   std::size_t bodyLength = 0;
 
+  HttpRequest() = default;
+  HttpRequest(const HttpRequest&) = delete;
+  HttpRequest& operator=(const HttpRequest&) = delete;
+
+  // Room for count headers, at headers.
+  void ReserveHeaders(std::size_t count) {
+    if (count <= kInlineHeaders) return;
+    moreHeaders.resize(count);
+    headers = moreHeaders.data();
+  }
+
   // The C view of this request, valid while this object is unchanged.
   ZENTA_HttpRequest View() const {
-    return {method.data(),  method.size(),  target.data(), target.size(),
-            headers.data(), headers.size(), body,          bodyLength};
+    return {method.data(), method.size(), target, targetLength,
+            headers,       headerCount,   body,   bodyLength};
   }
+
+ private:
+  ZENTA_HttpHeader inlineHeaders[kInlineHeaders];
+  std::vector<ZENTA_HttpHeader> moreHeaders;
 };
 
 // Reads record into request. Returns ZENTA_OK with request filled: the method an HTTP token, the

@@ -64,6 +64,17 @@ inline bool BelowDoubleRange(const char* text, const char* end) {
 // can stand for, and for text that is no number at all.
 inline bool NumberFromText(const char* text, std::size_t length, Value& value) {
   const char* end = text + length;
+  // Most numbers are short integers: up to 18 digits fit 64 bits whatever they are.
+  const bool negative = length > 0 && *text == '-';
+  if (length - negative > 0 && length - negative <= 18) {
+    std::int64_t number = 0;
+    const char* p = text + negative;
+    for (; p != end && *p >= '0' && *p <= '9'; ++p) number = number * 10 + (*p - '0');
+    if (p == end) {
+      value = Value(static_cast<long long>(negative ? -number : number));
+      return true;
+    }
+  }
   bool integral = length > 0;
   for (const char* p = text; p != end && integral; ++p) {
     integral = *p != '.' && *p != 'e' && *p != 'E';

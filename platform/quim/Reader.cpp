@@ -104,6 +104,21 @@ class ValueStack {
     ++size_;
   }
   void Pop() { (*this)[--size_].~Value(); }
+  void DropFrom(std::size_t first) {
+    while (size_ > first) Pop();
+  }
+  // Moves the values from first on, in order, into the uninitialised values at dest; the stack
+  // ends at first.
+  void MoveFrom(std::size_t first, Value* dest) {
+    const std::size_t count = size_ - first;
+    if (Value* run = Run(first, count)) {
+      // A value is its bits: copied to dest they belong there, and the stack forgets them.
+      std::memcpy(static_cast<void*>(dest), static_cast<const void*>(run), count * sizeof(Value));
+    } else {
+      for (std::size_t i = 0; i < count; ++i) new (dest + i) Value(std::move((*this)[first + i]));
+    }
+    size_ = first;
+  }
   // The values first .. first + count - 1 as one run, or null when they cross blocks.
   Value* Run(std::size_t first, std::size_t count) {
     const std::size_t last = first + count - 1;
@@ -126,20 +141,23 @@ class NameCache {
  public:
   Value Get(const char* text, std::size_t size) {
     if (size <= A::kShortMax) return MakeString(text, size);
-    std::size_t hash = size;
-    for (std::size_t i = 0; i < size && i < 16; ++i) {
-      hash = hash * 31 + static_cast<unsigned char>(text[i]);
-    }
-    Value& slot = names_[hash % kSlots];
-    if (!slot.isString() || slot.stringView() != std::string_view(text, size)) {
+    // The slot from the length and the first and last eight bytes (four below eight bytes).
+    const std::size_t word = size >= 8 ? 8 : 4;
+    std::uint64_t head = 0;
+    std::uint64_t tail = 0;
+    std::memcpy(&head, text, word);
+    std::memcpy(&tail, text + size - word, word);
+    const std::uint64_t hash = ((head * 0x9E3779B97F4A7C15u) ^ tail ^ size) * 0xBF58476D1CE4E5B9u;
+    Value& slot = names_[hash >> 60];
+    const Node* node = A::NodeOf(slot);
+    if (node == nullptr || node->word != size || std::memcmp(A::Bytes(node), text, size) != 0) {
       slot = MakeString(text, size);
     }
     return slot;
   }
 
  private:
-  static constexpr std::size_t kSlots = 16;
-  Value names_[kSlots];
+  Value names_[16];  // as many as the hash's top four bits tell apart
 };
 
 class TreeBuilder {
@@ -187,21 +205,18 @@ class TreeBuilder {
   // Moves the top count elements (valuesPerElement values each) into a new node.
   bool Close(std::uint32_t count, std::uint32_t valuesPerElement) {
     --depth_;
-    const std::size_t values = std::size_t{count} * valuesPerElement;
-    const std::size_t first = stack_.size() - values;
+    const std::size_t first = stack_.size() - std::size_t{count} * valuesPerElement;
     if (count == 0) {
       return Push(Value(valuesPerElement == 1 ? arrayValue : objectValue));
     }
-    // A duplicate name keeps its first position and takes the last value.
-    if (valuesPerElement == 2) count = MergeObject(first, count);
-    Node* node = NewContainer(count, valuesPerElement);
-    Value container = A::Adopt(valuesPerElement == 1 ? A::kArray : A::kObject, node);
-    Value* elements = A::Elements(node);
-    for (std::size_t i = 0; i < std::size_t{count} * valuesPerElement; ++i) {
-      new (elements + i) Value(std::move(stack_[first + i]));
+    if (valuesPerElement == 2) {
+      // A duplicate name keeps its first position and takes the last value.
+      count = MergeObject(first, count);
+      stack_.DropFrom(first + std::size_t{count} * 2);
     }
-    while (stack_.size() > first) stack_.Pop();
-    return Push(std::move(container));
+    Node* node = NewContainer(count, valuesPerElement);
+    stack_.MoveFrom(first, A::Elements(node));
+    return Push(A::Adopt(valuesPerElement == 1 ? A::kArray : A::kObject, node));
   }
   // The members of an object as one run of (name, value) pairs for MergeDuplicateMembers: they
   // lie in one block of the stack unless the object crosses a block boundary.

@@ -10,9 +10,13 @@
 #include <rapidjson/internal/dtoa.h>
 #include <rapidjson/internal/itoa.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
+#include <string>
+#include <utility>
 
 #include "Node.h"
 
@@ -38,72 +42,124 @@ constexpr std::array<char, 256> MakeEscapes() {
 }
 constexpr std::array<char, 256> kEscapes = MakeEscapes();
 
-void AppendString(std::string& out, std::string_view text) {
+// The text being written: a string sized ahead of need and written through its bytes, cut to
+// what was written at the end. Cheaper than appending to the string piece by piece, which
+// checks and updates its length for every piece.
+class Output {
+ public:
+  explicit Output(std::size_t capacity) { text_.resize(capacity); }
+  // Room for `most` more bytes; write them at the pointer returned, then Advance past them.
+  char* Reserve(std::size_t most) {
+    if (text_.size() - used_ < most) text_.resize(std::max(2 * text_.size(), used_ + most));
+    return &text_[used_];
+  }
+  void Advance(const char* end) { used_ = static_cast<std::size_t>(end - text_.data()); }
+  void Put(char c) {
+    *Reserve(1) = c;
+    ++used_;
+  }
+  void Put(const char* bytes, std::size_t size) {
+    std::memcpy(Reserve(size), bytes, size);
+    used_ += size;
+  }
+  std::string Take() {
+    text_.resize(used_);
+    return std::move(text_);
+  }
+
+ private:
+  std::string text_;
+  std::size_t used_ = 0;
+};
+
+// Whether any of the eight bytes in word needs a look: a control byte, the quote, the backslash
+// or 0xED. Exact, not a hint: a byte is only flagged when one of them is there.
+bool AnyToLookAt(std::uint64_t word) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101u;
+  constexpr std::uint64_t kHighs = 0x8080808080808080u;
+  const auto zeroByte = [](std::uint64_t v) { return (v - kOnes) & ~v & kHighs; };
+  return (((word - kOnes * 0x20) & ~word & kHighs) | zeroByte(word ^ (kOnes * '"')) |
+          zeroByte(word ^ (kOnes * '\\')) | zeroByte(word ^ (kOnes * 0xED))) != 0;
+}
+
+void AppendString(Output& out, std::string_view text) {
   static const char kHexDigits[] = "0123456789ABCDEF";
-  out.push_back('"');
-  const char* run = text.data();
+  out.Put('"');
+  const char* run = text.data();  // bytes not yet written, all of them plain
   const char* const end = text.data() + text.size();
-  for (const char* p = run; p != end; ++p) {
+  const char* p = run;
+  for (;;) {
+    // Eight bytes at a time while none needs a look, then byte by byte up to one that does.
+    for (std::uint64_t word; end - p >= 8; p += 8) {
+      std::memcpy(&word, p, 8);
+      if (AnyToLookAt(word)) break;
+    }
+    while (p != end && kEscapes[static_cast<unsigned char>(*p)] == 0) ++p;
+    if (p == end) break;
     const auto byte = static_cast<unsigned char>(*p);
     const char escape = kEscapes[byte];
-    if (escape == 0) continue;
-    std::uint32_t surrogate = 0;
     if (escape == 's') {
       const auto second = end - p > 2 ? static_cast<unsigned char>(p[1]) : 0u;
       const auto third = end - p > 2 ? static_cast<unsigned char>(p[2]) : 0u;
       // Only a low surrogate is escaped: a lone high one would not read back.
-      if ((second & 0xF0) != 0xB0 || (third & 0xC0) != 0x80) continue;
-      surrogate = 0xD000u | ((second & 0x3Fu) << 6) | (third & 0x3Fu);
-    }
-    out.append(run, static_cast<std::size_t>(p - run));
-    run = p + 1;
-    if (escape == 's') {
+      if ((second & 0xF0) != 0xB0 || (third & 0xC0) != 0x80) {
+        ++p;
+        continue;
+      }
+      const std::uint32_t surrogate = 0xD000u | ((second & 0x3Fu) << 6) | (third & 0x3Fu);
       const char sequence[] = {'\\',
                                'u',
                                kHexDigits[surrogate >> 12],
                                kHexDigits[(surrogate >> 8) & 0xF],
                                kHexDigits[(surrogate >> 4) & 0xF],
                                kHexDigits[surrogate & 0xF]};
-      out.append(sequence, sizeof sequence);
-      p += 2;
-      run = p + 1;
+      out.Put(run, static_cast<std::size_t>(p - run));
+      out.Put(sequence, sizeof sequence);
+      p += 3;
     } else if (escape == 'u') {
       const char sequence[] = {'\\', 'u', '0', '0', kHexDigits[byte >> 4], kHexDigits[byte & 0xF]};
-      out.append(sequence, sizeof sequence);
+      out.Put(run, static_cast<std::size_t>(p - run));
+      out.Put(sequence, sizeof sequence);
+      ++p;
     } else {
       const char sequence[] = {'\\', escape};
-      out.append(sequence, sizeof sequence);
+      out.Put(run, static_cast<std::size_t>(p - run));
+      out.Put(sequence, sizeof sequence);
+      ++p;
     }
+    run = p;
   }
-  out.append(run, static_cast<std::size_t>(end - run));
-  out.push_back('"');
+  out.Put(run, static_cast<std::size_t>(end - run));
+  out.Put('"');
 }
 
-void WriteValue(std::string& out, const Value& value) {
-  char digits[32];
+// The longest text of a number: 20 characters for an integer, 25 for a double.
+constexpr std::size_t kNumberRoom = 32;
+
+void WriteValue(Output& out, const Value& value) {
   switch (value.type()) {
     case nullValue:
-      out.append("null", 4);
+      out.Put("null", 4);
       break;
     case booleanValue:
       if (value.asBool()) {
-        out.append("true", 4);
+        out.Put("true", 4);
       } else {
-        out.append("false", 5);
+        out.Put("false", 5);
       }
       break;
     case intValue:
-      out.append(digits, rapidjson::internal::i64toa(value.asInt64(), digits));
+      out.Advance(rapidjson::internal::i64toa(value.asInt64(), out.Reserve(kNumberRoom)));
       break;
     case uintValue:
-      out.append(digits, rapidjson::internal::u64toa(value.asUInt64(), digits));
+      out.Advance(rapidjson::internal::u64toa(value.asUInt64(), out.Reserve(kNumberRoom)));
       break;
     case realValue: {
       double real = value.asDouble();
       if (std::isfinite(real)) {
-        out.append(digits, rapidjson::internal::dtoa(real, digits));
+        out.Advance(rapidjson::internal::dtoa(real, out.Reserve(kNumberRoom)));
       } else {
-        out.append("null", 4);
+        out.Put("null", 4);
       }
       break;
     }
@@ -111,29 +167,29 @@ void WriteValue(std::string& out, const Value& value) {
       AppendString(out, value.stringView());
       break;
     case arrayValue: {
-      out.push_back('[');
+      out.Put('[');
       const Value* items = Value::Access::NodeOf(value) != nullptr
                                ? Value::Access::Elements(Value::Access::NodeOf(value))
                                : nullptr;
       for (std::uint32_t i = 0; i < Value::Access::Count(value); ++i) {
-        if (i != 0) out.push_back(',');
+        if (i != 0) out.Put(',');
         WriteValue(out, items[i]);
       }
-      out.push_back(']');
+      out.Put(']');
       break;
     }
     case objectValue: {
-      out.push_back('{');
+      out.Put('{');
       const Value* pairs = Value::Access::NodeOf(value) != nullptr
                                ? Value::Access::Elements(Value::Access::NodeOf(value))
                                : nullptr;
       for (std::uint32_t i = 0; i < Value::Access::Count(value); ++i) {
-        if (i != 0) out.push_back(',');
+        if (i != 0) out.Put(',');
         AppendString(out, pairs[2 * i].stringView());
-        out.push_back(':');
+        out.Put(':');
         WriteValue(out, pairs[2 * i + 1]);
       }
-      out.push_back('}');
+      out.Put('}');
       break;
     }
   }
@@ -153,10 +209,9 @@ std::string DoubleText(double value) {
 std::string Write(const Value& root) {
   // Enough for the request bodies and small documents in one allocation.
   constexpr std::size_t kInitialCapacity = 256;
-  std::string text;
-  text.reserve(kInitialCapacity);
-  WriteValue(text, root);
-  return text;
+  Output out(kInitialCapacity);
+  WriteValue(out, root);
+  return out.Take();
 }
 
 FastWriter::FastWriter() = default;

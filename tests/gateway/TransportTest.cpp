@@ -77,6 +77,12 @@ TEST_F(Transport, RequestBytesAreExactlyTheRequests) {
   const std::string host = "Host: " + ServerUrl().substr(ServerUrl().find("//") + 2);
   const std::string name(256, 'N'), value(1024, 'v');
   const std::string utf8 = "caf\xC3\xA9 \xE6\x97\xA5 \xF0\x9F\x93\xB7";
+  Headers many;  // more than a request holds without an allocation
+  std::vector<std::string> manyLines;
+  for (char c = 'a'; c <= 'l'; ++c) {
+    many.push_back({std::string("X-") + c, std::string(1, c)});
+    manyLines.push_back(many.back().first + ": " + c);
+  }
   const struct {
     std::string method, target;
     Headers headers;
@@ -92,6 +98,7 @@ TEST_F(Transport, RequestBytesAreExactlyTheRequests) {
        {"Content-Length:", "Content-Type:", "Expect:", "Transfer-Encoding:", "Cookie:"}},
       {"MKACTIVITY", "/x", {{name, value}}, "", {name + ": " + value}, {"Expect:", "X-B:"}},
       {"GET", "/x", {{"X-Z", "9"}}, "", {"X-Z: 9"}, {name, "X-B:"}},
+      {"GET", "/m", many, "", manyLines, {"X-Z:"}},
       {"PUT",
        "/p",
        {{"Content-Type", "application/json"}},

@@ -68,6 +68,8 @@ TEST(Json, AcceptedTextsTheirValuesAndConversions) {
        "1 9223372036854775807 range|9223372036854775807|9223372036854775807"},
       {"-9223372036854775808",
        "1 -9223372036854775808 range|-9223372036854775808|-9223372036854775808"},
+      {"[-0,999999999999999999,-999999999999999999,12.5e1]",
+       "6 [0,999999999999999999,-999999999999999999,125.0] type|type|type"},
       {"18446744073709551615", "2 18446744073709551615 range|range|18446744073709551615"},
       {"18446744073709551616", "3 18446744073709553000.0 range|range|18446744073709553000.0"},
       {"1e-400", "3 0.0 0|0|0.0"},
@@ -103,6 +105,30 @@ TEST(Json, AcceptedTextsTheirValuesAndConversions) {
   EXPECT_EQ(Value(UINT64_MAX).asUInt64(), UINT64_MAX);
   EXPECT_TRUE(Value(-1).asDouble() == -1.0 && Value(0.5).asBool() && !Value(0.0).asBool());
   EXPECT_TRUE(Value(0.0 / 0.0) != Value(0.0 / 0.0) && Value(5000000000LL) == Value(5000000000ULL));
+}
+
+// Strings are written eight bytes at a time where they need nothing: each byte that needs
+// attention, at every position of a string longer than two such words.
+TEST(Json, WrittenStringsEscapeWhatTheyMustWhereverItStands) {
+  const std::pair<std::string, std::string> specials[] = {{"\"", "\\\""},
+                                                          {"\\", "\\\\"},
+                                                          {std::string(1, '\0'), "\\u0000"},
+                                                          {"\x1f", "\\u001F"},
+                                                          {"\n", "\\n"},
+                                                          {"\xed\xb0\x80", "\\uDC00"},
+                                                          {"\xed\xa0\x80", "\xed\xa0\x80"},
+                                                          {"\xed", "\xed"},
+                                                          {"\x7f\x80 ", "\x7f\x80 "}};
+  const std::string plain = "0123456789abcdefgh";
+  for (const auto& [special, escaped] : specials) {
+    for (std::size_t at = 0; at <= plain.size(); ++at) {
+      const std::string text = plain.substr(0, at) + special + plain.substr(at);
+      SCOPED_TRACE(escaped + " at " + std::to_string(at));
+      const std::string written = Write(Value(text));
+      EXPECT_EQ(written, "\"" + plain.substr(0, at) + escaped + plain.substr(at) + "\"");
+      EXPECT_EQ(ParseOk(written).asString(), text);
+    }
+  }
 }
 
 TEST(Json, RefusedTextsAndTheirMessages) {

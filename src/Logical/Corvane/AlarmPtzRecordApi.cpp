@@ -1,4 +1,6 @@
 // Alarm, PTZ and recording operations: alarm device contacts, PTZ trails, remote record start.
+#include <utility>
+
 #include "public/APICommon.h"
 #include "public/Corvane.h"
 
@@ -63,7 +65,7 @@ int API_StartRemoteRecord(const StartRemoteRecordReq& request, StartRemoteRecord
   data["streamType"] = Value(request.streamType);
   data["duration"] = Value(request.duration);
   data["channelId"] = Value(request.channelId);
-  cycle.SetBody(body);
+  cycle.SetBody(std::move(body));
   int status = cycle.Send(request.handle);
   if (status != 0) return status;
   BaseResponse answer = cycle.ReadAnswer();

@@ -22,7 +22,7 @@ int API_GetIPSpeakerVolume(const std::string& channelId, SpeakerVolumeInfo& info
   Value channelIds;
   channelIds.append(Value(channelId));
   body["channelIds"] = std::move(channelIds);
-  cycle.SetBody(body);
+  cycle.SetBody(std::move(body));
   int status = cycle.Send(handle);
   if (status != 0) return status;
   BaseResponse answer = cycle.ReadAnswer();
@@ -44,7 +44,7 @@ int API_SetIPSpeakerVolume(const SpeakerVolumeInfo& info, int handle) {
   body["channelIds"] = std::move(channelIds);
   if (info.microphoneVolume >= 0) body["microphoneVolume"] = Value(info.microphoneVolume);
   if (info.speakerVolume >= 0) body["speakerVolume"] = Value(info.speakerVolume);
-  cycle.SetBody(body);
+  cycle.SetBody(std::move(body));
   int status = cycle.Send(handle);
   if (status != 0) return status;
   BaseResponse answer = cycle.ReadAnswer();
@@ -81,7 +81,7 @@ int API_GetIPSpeakerSameAudioList(const std::vector<std::string>& channelIds,
   Value ids;  // stays null, not an empty array, when there are no channels
   for (const std::string& id : channelIds) ids.append(Value(id));
   body["channelIds"] = std::move(ids);
-  cycle.SetBody(body);
+  cycle.SetBody(std::move(body));
   int status = cycle.Send(handle);
   if (status != 0) return status;
   BaseResponse answer = cycle.ReadAnswer();

@@ -176,7 +176,8 @@ class RequestCycle {
 
   // Starts the body with the client identity; the operation adds its own members.
   static quim::Json::Value IdentityBody();
-  void SetBody(const quim::Json::Value& body) { SetRequestBody(&request_, body); }
+  // Serialises the body into the request; the tree goes with the call, before the answer is read.
+  void SetBody(quim::Json::Value body) { SetRequestBody(&request_, body); }
 
   // Calls the gateway; returns its status (0: the response record is filled).
   int Send(int handle);
