@@ -59,6 +59,7 @@ class Output {
     ++used_;
   }
   void Put(const char* bytes, std::size_t size) {
+    if (size == 0) return;  // an empty string's bytes may be a null pointer
     std::memcpy(Reserve(size), bytes, size);
     used_ += size;
   }
