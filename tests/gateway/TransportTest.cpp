@@ -107,6 +107,7 @@ TEST_F(Transport, RequestBytesAreExactlyTheRequests) {
        {"Expect:"}},
       {"POST", "/empty", {}, "", {"Content-Length: 0"}, {"Content-Type:", "Expect:"}},
       {"PUT", "/empty", {}, "", {"Content-Length: 0"}, {"Content-Type:", "Expect:"}},
+      {"PATCH", "/empty", {}, "", {"Content-Length: 0"}, {"Content-Type:", "Expect:"}},
       {"DELETE", "/d", {}, "", {}, {"Content-Length:"}},
       {"POST", "/cl", {{"Content-Length", "2"}}, "{}", {"Content-Length: 2"}, {"Content-Type:"}},
       {"POST", "/cl", {}, "[10]", {"Content-Length: 4"}, {"Content-Length: 2", "Content-Type:"}},
