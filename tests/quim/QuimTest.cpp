@@ -208,7 +208,8 @@ TEST(Json, Objects) {
   EXPECT_TRUE(!Value(1).isMember("a") && Value(5).size() == 0);
   const Value& readOnly = object;  // reading by name leaves the object as it is
   EXPECT_TRUE(readOnly.isMember("z") && !readOnly.isMember("a") && readOnly["a"].isNull() &&
-              readOnly["z"].asString() == "z" && readOnly.size() == 3);
+              readOnly["z"].asString() == "z" && readOnly.isMember(std::string("m")) &&
+              !readOnly.isMember(std::string("q")) && readOnly.size() == 3);
   // Large objects, duplicates far apart included, parse without quadratic searching.
   std::string text = "{";
   for (int i = 0; i < 200000; ++i)
