@@ -102,6 +102,12 @@ struct Value::Access {
 
 static_assert(sizeof(Node) == 8 && sizeof(Value) == 8, "a node header and a value fill 8 bytes");
 
+// Whether node is a string node holding exactly text's bytes (false for a null node).
+inline bool NodeHolds(const Node* node, std::string_view text) {
+  return node != nullptr && node->word == text.size() &&
+         std::memcmp(Value::Access::Bytes(node), text.data(), text.size()) == 0;
+}
+
 // Storage.cpp: making, sharing and dropping nodes.
 Value MakeString(const char* data, std::size_t size);  // short strings inline, others a node
 void Unref(std::uint64_t bits) noexcept;               // drops one reference of a value's node

@@ -149,10 +149,7 @@ class NameCache {
     std::memcpy(&tail, text + size - word, word);
     const std::uint64_t hash = ((head * 0x9E3779B97F4A7C15u) ^ tail ^ size) * 0xBF58476D1CE4E5B9u;
     Value& slot = names_[hash >> 60];
-    const Node* node = A::NodeOf(slot);
-    if (node == nullptr || node->word != size || std::memcmp(A::Bytes(node), text, size) != 0) {
-      slot = MakeString(text, size);
-    }
+    if (!NodeHolds(A::NodeOf(slot), std::string_view(text, size))) slot = MakeString(text, size);
     return slot;
   }
 

@@ -56,12 +56,7 @@ std::string_view NameOf(const Value& name) { return name.stringView(); }
 
 // Member names compare without being read out: a string of up to six bytes is only ever held in
 // its value (MakeString makes every string), so two such names are equal exactly when their bits
-// are, and a longer name is a string node.
-bool NodeHolds(const Node* node, std::string_view text) {
-  return node != nullptr && node->word == text.size() &&
-         std::memcmp(A::Bytes(node), text.data(), text.size()) == 0;
-}
-
+// are, and a longer name is a string node (NodeHolds).
 bool SameName(const Value& a, const Value& b) {
   if (A::Bits(a) == A::Bits(b)) return true;
   const Node* second = A::NodeOf(b);
