@@ -81,6 +81,13 @@ enum ZENTA_ErrorCode {
   ZENTA_E_HTTP_STATUS_BASE = -30000
 };
 
+/* The range every code of this SDK falls in (the HTTP family included): a status inside it came
+ * from the gateway (no connection, timeout, TLS, protocol, an HTTP status), one outside it from
+ * the client library or its server. */
+#define ZENTA_FIRST_CODE (-20001)
+#define ZENTA_LAST_CODE (ZENTA_E_HTTP_STATUS_BASE - 599)
+#define ZENTA_IS_GATEWAY_CODE(status) ((status) <= ZENTA_FIRST_CODE && (status) >= ZENTA_LAST_CODE)
+
 /* Text for any code this SDK returns (never null; unknown codes get a generic text). */
 ZENTA_API const char* ZENTA_ErrorText(int code);
 

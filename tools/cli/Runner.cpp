@@ -315,7 +315,7 @@ std::string DescribeFailure(const Outcome& outcome) {
   std::string line = outcome.failure.empty() ? DescribeStatus(outcome.status) : outcome.failure;
   // The transport's own words for a gateway failure, read on this thread right after the call:
   // Print and the demo describe an outcome before the next call.
-  if (outcome.status <= -20000) {
+  if (ZENTA_IS_GATEWAY_CODE(outcome.status)) {
     char detail[512];
     if (ZENTA_LastErrorDetail(detail, static_cast<int>(sizeof detail)) > 0 &&
         std::string_view(detail) != ZENTA_ErrorText(outcome.status)) {
