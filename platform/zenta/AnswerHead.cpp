@@ -184,9 +184,9 @@ int AnswerHead::ContentLength(std::string_view value, Detail& detail) {
   return ForEachElement(value, [&](std::string_view element) {
     long long length = 0;
     bool digits = element.size() <= 18;  // far above any cap, and no overflow
-    for (char c : element) {
-      digits = digits && c >= '0' && c <= '9';
-      length = length * 10 + (c - '0');
+    for (std::size_t i = 0; digits && i < element.size(); ++i) {
+      digits = element[i] >= '0' && element[i] <= '9';
+      length = length * 10 + (element[i] - '0');
     }
     if (!digits) {
       detail.Set("the answer's Content-Length \"%.*s\" is not a number of digits", Shown(whole),
