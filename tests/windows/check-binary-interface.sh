@@ -3,8 +3,8 @@
 #                           <folder with the import libraries> <llvm-nm> [<clang> <lld-link>]
 #
 # The binary interface of the Windows build, read from the PE files:
-#   - Corvane.dll exports exactly the fourteen operations, three setters and LastServerMessage of
-#     Corvane.h, under their MinGW (Itanium ABI) names, and each name demangles to the signature
+#   - Corvane.dll exports exactly the fourteen operations, three setters, LastServerMessage and
+#     ErrorMessage of Corvane.h, under their MinGW (Itanium ABI) names, and each name demangles to the signature
 #     the header declares, so a changed parameter type (const int& for int, long for long long)
 #     shows; and the C names of CorvaneC.h, exactly as CorvaneC.def lists them;
 #   - the MSVC-style import libraries Corvane.lib, ZENTA.lib and Ostrel.lib import those C names,
@@ -59,6 +59,7 @@ corvane=(
   '_ZN7Corvane24API_GetPosEventTranslateEiRSt3mapIiNSt7__cxx1112basic_stringIcSt11char_traitsIcESaIcEEESt4lessIiESaISt4pairIKiS6_EEE|Corvane::API_GetPosEventTranslate(int, std::map<int, std::string, std::less<int>, std::allocator<std::pair<int const, std::string > > >&)'
   '_ZN7Corvane25API_QueryDictionaryMapperERKiS1_RSt3mapIiiSt4lessIiESaISt4pairIS0_iEEE|Corvane::API_QueryDictionaryMapper(int const&, int const&, std::map<int, int, std::less<int>, std::allocator<std::pair<int const, int> > >&)'
   '_ZN7Corvane17LastServerMessageB5cxx11Ev|Corvane::LastServerMessage[abi:cxx11]()'
+  '_ZN7Corvane12ErrorMessageB5cxx11Ei|Corvane::ErrorMessage[abi:cxx11](int)'
 )
 # The C interface: the names of CorvaneC.def's EXPORTS section.
 mapfile -t cnames < <(sed -n '/^EXPORTS/,$s/^ *\([a-z_]*\) *$/\1/p' "$def")
@@ -73,7 +74,7 @@ done
 ((failures == 0)) || exit 1
 
 # Corvane.dll: the table's names, the C names and nothing else.
-((${#cnames[@]} >= 20)) || fail "$def lists ${#cnames[@]} C names"
+((${#cnames[@]} >= 22)) || fail "$def lists ${#cnames[@]} C names"
 expected=("${cnames[@]}")
 for row in "${corvane[@]}"; do
   mangled=${row%%|*}
