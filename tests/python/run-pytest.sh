@@ -19,4 +19,6 @@ cp -r "$source/bindings/python" "$work/package"
   --disable-pip-version-check "$work/package"
 cd "$work"
 export CORVANE_LIBRARY=$library/libCorvane.so
+# Freed memory is overwritten, so that a text read after its block was released shows.
+export MALLOC_PERTURB_=165
 exec "$work/venv/bin/python" -m pytest -p no:cacheprovider -q "$source/tests/python" "$@"
