@@ -12,6 +12,7 @@
 #     imports its functions from Corvane.dll and ZENTA.dll;
 #   - Ostrel.dll and ZENTA.dll export exactly their C functions under their plain names: no
 #     C++-mangled name, nothing of std::, so no C++ object crosses between the gateway DLLs;
+#   - each DLL carries a version resource (VERSIONINFO) with its file name and version;
 #   - no DLL or EXE imports a MinGW runtime DLL: the runtime is linked into each of them.
 set -u
 if (($# != 6 && $# != 8)); then
@@ -142,6 +143,14 @@ CALLER
       fail "the C caller imports $(imports "$work/caller.exe" | tr "\n" " ")"
   fi
 fi
+
+# A version resource in each DLL: its file name and the project's version, as UTF-16 strings.
+for dll in Corvane.dll Ostrel.dll ZENTA.dll libquim.dll; do
+  texts=$(strings -el "$folder/$dll")
+  grep -qx "OriginalFilename" <<<"$texts" && grep -qx "$dll" <<<"$texts" &&
+    grep -qxE "[0-9]+\.[0-9]+\.[0-9]+" <<<"$texts" ||
+    fail "$dll has no version resource naming it and its version"
+done
 
 # No MinGW runtime DLL anywhere.
 shopt -s nullglob
