@@ -115,6 +115,8 @@ TEST(CBoundary, ErrorMessageSaysEverythingTheThreadKnows) {
        "the fake gateway failed (status -30502)"},
       {Answer(R"({"code":4004,"message":"no channel D1001-C99","data":{}})"), "", 4004,
        "the server refused the request with code 4004: no channel D1001-C99"},
+      {Answer(R"({"code":-2,"data":{}})"), "", -2,
+       std::string(corvane_status_text(-2)) + " (status -2)"},
       {Answer(R"({"code":-7,"data":{}})"), "", -7,
        "the server refused the request with code -7 and no message"},
       {Answer("<html>"), "", -1, std::string(corvane_status_text(-1)) + " (status -1)"},

@@ -114,6 +114,15 @@ def test_a_gateway_failure_carries_the_transports_words(catalog):
     assert bad_url.value.status == -20006
 
 
+def test_a_path_that_does_not_fit_is_refused_with_its_reason(client, mock):
+    mock.call("DELETE", "/__mock/requests")
+    with pytest.raises(corvane.Error) as failure:
+        client.get_ptz_trail_list("D" * 1300)
+    assert failure.value.status == -2
+    assert str(failure.value).startswith("the request does not fit")
+    assert mock.call("GET", "/__mock/requests")["data"]["requests"] == []
+
+
 def test_a_wrong_type_in_the_answer_names_the_exception(client, mock):
     mock.fault("config/dictionary-mapper", kind="garbage", count=1,
                body='{"code":1000,"data":{"results":[{"key":"1","value":"twelve"}]}}')

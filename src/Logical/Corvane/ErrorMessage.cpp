@@ -41,7 +41,7 @@ std::string ErrorMessage(int status) {
   if (ZENTA_IS_GATEWAY_CODE(status)) {
     sentence = ZENTA_ErrorText(status) + number;
     Append(sentence, GatewayDetail());
-  } else if (status <= -40001 && status >= -40099) {
+  } else if (status == CORVANE_E_REQUEST_TOO_LONG || (status <= -40001 && status >= -40099)) {
     sentence = corvane_status_text(status) + number;
     if (const char* exception = detail::NotedException(status)) Append(sentence, exception);
   } else {

@@ -10,7 +10,7 @@
 //   - an operation that fails with an exception has added nothing to the caller's containers
 //     (Corvane.h keeps the entries appended before the throw); a status counts as a transport
 //     failure, which leaves every output alone, when it lies in the gateway's range
-//     (ZENTA_IS_GATEWAY_CODE), whoever sent it;
+//     (ZENTA_IS_GATEWAY_CODE), whoever sent it, and so does -2 (kRequestTooLong);
 //   - text from the server that holds a NUL byte arrives up to that byte, and text sent (ids,
 //     settings) is cut at its first NUL byte;
 //   - the exceptions are standard types, thrown in the caller's own module: std::bad_alloc,
@@ -45,6 +45,9 @@
 
 namespace Corvane {
 inline namespace OverC {
+
+// Status of an operation whose request does not fit the gateway's records; nothing was sent.
+constexpr int kRequestTooLong = CORVANE_E_REQUEST_TOO_LONG;
 
 // The records, as Corvane.h declares them.
 
@@ -149,8 +152,11 @@ inline int Checked(int status) {
   }
 }
 
-// Whether an operation that returned status read an answer, and so writes its single outputs.
-inline bool AnswerRead(int status) { return !ZENTA_IS_GATEWAY_CODE(status); }
+// Whether an operation that returned status read an answer, and so writes its single outputs:
+// not after a transport failure, nor when nothing was sent.
+inline bool AnswerRead(int status) {
+  return !ZENTA_IS_GATEWAY_CODE(status) && status != kRequestTooLong;
+}
 
 // A text that a C function copies like snprintf (copy(buffer, size) gives the full length).
 template <class Copy>
