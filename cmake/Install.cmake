@@ -65,7 +65,7 @@ install(FILES ${PROJECT_BINARY_DIR}/CorvaneConfig.cmake
 # The .pc file finds its prefix relative to itself, so an installed tree can be moved.
 file(RELATIVE_PATH CORVANE_PC_TO_PREFIX /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix)
 # A static build needs libcurl (the system's shared one: Requires.private would drag in the
-# static dependencies of libcurl itself), threads and, for a program linked by a C compiler's
+# static dependencies of libcurl itself) and OpenSSL under it, threads and, for a program linked by a C compiler's
 # driver, the C++ standard library and libm at the consumer's link (pkg-config --static), and
 # the *_STATIC defines in every compile.
 if(BUILD_SHARED_LIBS)
@@ -73,6 +73,9 @@ if(BUILD_SHARED_LIBS)
   set(CORVANE_PC_CFLAGS "")
 else()
   set(CORVANE_PC_STATIC "Libs.private: -lcurl -pthread -lstdc++ -lm")
+  if(ZENTA_TRANSPORT STREQUAL "curl")
+    set(CORVANE_PC_STATIC "Libs.private: -lcurl -lssl -lcrypto -pthread -lstdc++ -lm")
+  endif()
   set(CORVANE_PC_CFLAGS " -DCORVANE_STATIC -DZENTA_STATIC -DQUIM_STATIC")
 endif()
 configure_file(${PROJECT_SOURCE_DIR}/cmake/corvane.pc.in ${PROJECT_BINARY_DIR}/corvane.pc @ONLY)
