@@ -35,7 +35,7 @@ install(TARGETS ${corvane_exported} EXPORT CorvaneTargets
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
 install(FILES ${corvane_public}/Corvane.h ${corvane_public}/CorvaneExport.h
-              ${corvane_public}/CorvaneC.h
+              ${corvane_public}/CorvaneC.h ${corvane_public}/CorvaneCxx.h
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/Corvane)
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/zenta ${PROJECT_SOURCE_DIR}/include/quim
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
@@ -65,13 +65,17 @@ install(FILES ${PROJECT_BINARY_DIR}/CorvaneConfig.cmake
 # The .pc file finds its prefix relative to itself, so an installed tree can be moved.
 file(RELATIVE_PATH CORVANE_PC_TO_PREFIX /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix)
 # A static build needs libcurl (the system's shared one: Requires.private would drag in the
-# static dependencies of libcurl itself) and threads at the consumer's link
-# (pkg-config --static), and the *_STATIC defines in every compile.
+# static dependencies of libcurl itself) and OpenSSL under it, threads and, for a program linked by a C compiler's
+# driver, the C++ standard library and libm at the consumer's link (pkg-config --static), and
+# the *_STATIC defines in every compile.
 if(BUILD_SHARED_LIBS)
   set(CORVANE_PC_STATIC "")
   set(CORVANE_PC_CFLAGS "")
 else()
-  set(CORVANE_PC_STATIC "Libs.private: -lcurl -pthread")
+  set(CORVANE_PC_STATIC "Libs.private: -lcurl -pthread -lstdc++ -lm")
+  if(ZENTA_TRANSPORT STREQUAL "curl")
+    set(CORVANE_PC_STATIC "Libs.private: -lcurl -lssl -lcrypto -pthread -lstdc++ -lm")
+  endif()
   set(CORVANE_PC_CFLAGS " -DCORVANE_STATIC -DZENTA_STATIC -DQUIM_STATIC")
 endif()
 configure_file(${PROJECT_SOURCE_DIR}/cmake/corvane.pc.in ${PROJECT_BINARY_DIR}/corvane.pc @ONLY)

@@ -13,7 +13,7 @@ int main(int argc, char** argv) {
   int handle = 0;
   int status = ZENTA_OpenSession(argv[1], nullptr, &handle);  // default options
   if (status != ZENTA_OK) {
-    std::fprintf(stderr, "cannot open a session: %s\n", ZENTA_ErrorText(status));
+    std::fprintf(stderr, "cannot open a session: %s\n", Corvane::ErrorMessage(status).c_str());
     return 1;
   }
   Corvane::SetLangauage("en-US");  // sent with every request from now on
@@ -25,9 +25,9 @@ int main(int argc, char** argv) {
     std::printf("%s\t%s\n", trail.trailId.c_str(), trail.trailName.c_str());
   }
   if (status != 0) {
-    // The server's own words for its refusal, when it gave any ("no channel ...").
-    std::fprintf(stderr, "status %d: %s %s\n", status, ZENTA_ErrorText(status),
-                 Corvane::LastServerMessage().c_str());
+    // The whole error in one sentence: what the status means, with the transport's or the
+    // server's own words ("the server refused the request with code 4004: no channel ...").
+    std::fprintf(stderr, "ptz-trails: %s\n", Corvane::ErrorMessage(status).c_str());
   }
   ZENTA_CloseSession(handle);
   return status == 0 ? 0 : 1;

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# Installs a build into a scratch prefix and builds examples/ against the installed package
-# (CMake, linking Corvane::Corvane alone, and pkg-config); builds the libraries once more as
-# static libraries with the tools and tests off (which must need neither cpp-httplib nor CLI11),
-# builds examples/ against that too (CMake and pkg-config --static), and runs every program
-# against the installed simulated server.
+# Installs a build into a scratch prefix and builds examples/ (a C++ and a C program) against the
+# installed package (CMake, linking Corvane::Corvane alone, and pkg-config); builds the libraries
+# once more as static libraries with the tools and tests off (which must need neither cpp-httplib
+# nor CLI11), builds examples/ against that too (CMake, and pkg-config --static with the C++
+# compiler and with the C compiler alone); builds examples/ once more with Corvane's sources as a
+# subproject (add_subdirectory: Corvane::Corvane without installing, no tools or tests); and runs
+# every program against the installed simulated server.
 #   scripts/check-install.sh BUILD-DIR
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -17,6 +19,9 @@ cmake --build "$check/example" -j2 >/dev/null
 # The same program through pkg-config: it finds the libraries at run time through its run path.
 PKG_CONFIG_PATH="$prefix/lib/pkgconfig" \
   g++ -std=c++17 examples/ptz_trails.cpp -o "$check/ptz-trails-pc" \
+  $(PKG_CONFIG_PATH="$prefix/lib/pkgconfig" pkg-config --cflags --libs corvane) \
+  -Wl,-rpath,"$prefix/lib"
+gcc -std=c99 examples/ptz_trails_c.c -o "$check/ptz-trails-c-pc" \
   $(PKG_CONFIG_PATH="$prefix/lib/pkgconfig" pkg-config --cflags --libs corvane) \
   -Wl,-rpath,"$prefix/lib"
 for library in Corvane Ostrel ZENTA quim; do
@@ -37,9 +42,30 @@ cmake --build "$check/static" -j2 >/dev/null
 cmake --install "$check/static" --prefix "$check/static-prefix" >/dev/null
 cmake -S examples -B "$check/static-example" -DCMAKE_PREFIX_PATH="$check/static-prefix" >/dev/null
 cmake --build "$check/static-example" -j2 >/dev/null
-g++ -std=c++17 examples/ptz_trails.cpp -o "$check/ptz-trails-static-pc" \
-  $(PKG_CONFIG_PATH="$check/static-prefix/lib/pkgconfig" pkg-config --static --cflags --libs corvane)
-for program in "$check/static-example/ptz-trails" "$check/ptz-trails-static-pc"; do
+static_flags=$(PKG_CONFIG_PATH="$check/static-prefix/lib/pkgconfig" \
+  pkg-config --static --cflags --libs corvane)
+g++ -std=c++17 examples/ptz_trails.cpp -o "$check/ptz-trails-static-pc" $static_flags
+# A C program linked by the C compiler's driver: the C++ runtime comes from Libs.private.
+gcc -std=c99 examples/ptz_trails_c.c -o "$check/ptz-trails-c-static-pc" $static_flags
+
+# Corvane's sources as a subproject of the examples' project: the in-tree Corvane::Corvane, the
+# tools and tests off without being asked (so no CLI11, cpp-httplib or GoogleTest is looked for).
+cmake -S examples -B "$check/subproject" -DCORVANE_SOURCE_DIR="$PWD" -DBUILD_SHARED_LIBS=OFF \
+  -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_COMPILER_LAUNCHER="$launcher" \
+  -DCMAKE_C_COMPILER_LAUNCHER="$launcher" >/dev/null
+if grep -qiE '^(CPPHTTPLIB|cli11|GTest)' "$check/subproject/CMakeCache.txt" ||
+  ! grep -qx 'CORVANE_BUILD_TOOLS:BOOL=OFF' "$check/subproject/CMakeCache.txt" ||
+  ! grep -qx 'CORVANE_BUILD_TESTS:BOOL=OFF' "$check/subproject/CMakeCache.txt"; then
+  echo "install check: as a subproject, Corvane did not leave its tools and tests off" >&2
+  exit 1
+fi
+cmake --build "$check/subproject" -j2 >/dev/null
+if [[ -e $check/subproject/corvane/bin/corvane-mock-server ]]; then
+  echo "install check: the subproject built the simulated server" >&2; exit 1
+fi
+
+for program in "$check/static-example/ptz-trails" "$check/static-example/ptz-trails-c" \
+  "$check/ptz-trails-static-pc" "$check/ptz-trails-c-static-pc" "$check/subproject/ptz-trails"; do
   if ldd "$program" | grep -qE 'lib(Corvane|Ostrel|ZENTA|quim)'; then
     echo "install check: $program is not linked statically" >&2; exit 1
   fi
@@ -51,10 +77,20 @@ server=$!
 trap 'kill $server 2>/dev/null || true' EXIT
 for _ in $(seq 1 50); do grep -q '^listening on ' "$out" && break; sleep 0.1; done
 url=$(sed -n 's/^listening on //p' "$out" | head -n 1)
-for program in "$check/example/ptz-trails" "$check/ptz-trails-pc" \
-  "$check/static-example/ptz-trails" "$check/ptz-trails-static-pc"; do
+programs=("$check/example/ptz-trails" "$check/ptz-trails-pc" "$check/static-example/ptz-trails"
+  "$check/ptz-trails-static-pc" "$check/subproject/ptz-trails")
+for program in "${programs[@]}" "$check/example/ptz-trails-c" "$check/ptz-trails-c-pc" \
+  "$check/static-example/ptz-trails-c" "$check/ptz-trails-c-static-pc" \
+  "$check/subproject/ptz-trails-c"; do
   trails=$("$program" "$url" D1001-C01)
   [[ -n $trails ]] || { echo "install check: $program printed no trails" >&2; exit 1; }
+  # A refusal: one line with the server's code and words, exit status 1.
+  refusal=$("$program" "$url" D1001-C99 2>&1) && status=0 || status=$?
+  if [[ $status != 1 || $refusal != *"the server refused the request with code 4004: no channel"* ]]
+  then
+    echo "install check: $program said on a refusal ($status): $refusal" >&2; exit 1
+  fi
 done
 "$prefix/bin/corvane" --server "$url" ai-privacy >/dev/null
-echo "install check: the installed package builds and runs, shared and static ($(wc -l <<<"$trails") trails)"
+echo "install check: the installed package builds and runs, shared, static and as a subproject," \
+  "from C++ and C ($(wc -l <<<"$trails") trails)"

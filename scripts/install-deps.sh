@@ -16,6 +16,10 @@ packages=(
   libgtest-dev libgmock-dev
   openssl  # the TLS integration test makes its certificates with it
   python3  # drives the C interface's tests (tests/capi)
+  # The Python package (bindings/python): installed offline with pip into a virtual environment
+  # and tested with pytest; the C# binding (bindings/csharp): compiled and run with mono.
+  python3-pip python3-venv python3-setuptools python3-wheel python3-pytest
+  mono-mcs mono-runtime
 )
 for option in "$@"; do
   case $option in

@@ -1,11 +1,13 @@
 // The C interface's boundary over the fake gateway: what the C++ operations throw arrives as this
 // interface's status with no result, and every allocation that fails in turn gives
-// CORVANE_E_NO_MEMORY with nothing left allocated.
+// CORVANE_E_NO_MEMORY with nothing left allocated; the whole error in one sentence.
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "CorvaneC.h"
@@ -96,6 +98,59 @@ TEST(CBoundary, ExceptionsAndFailedAllocationsBecomeStatusesWithoutResult) {
     }
     EXPECT_GT(outOfMemory, 0) << "no failed allocation reached the caller as CORVANE_E_NO_MEMORY";
   }
+}
+
+// What corvane_error_message says after a call: each kind of status with what the thread knows.
+TEST(CBoundary, ErrorMessageSaysEverythingTheThreadKnows) {
+  using corvane_test::Answer;
+  const char* const wrongType =
+      "a member of the answer has the wrong JSON type (status -40004): "
+      "quim::Json::Value::asString: not applicable to an array";
+  // The gateway's reply, the transport's detail, the status and the sentence.
+  const std::vector<std::tuple<corvane_test::Reply, std::string, int, std::string>> rows = {
+      {Answer(R"({"code":1000,"data":{}})"), "", 0, "success"},
+      {corvane_test::Failure(-20201), "connect to 127.0.0.1:9: refused", -20201,
+       "the fake gateway failed (status -20201): connect to 127.0.0.1:9: refused"},
+      {corvane_test::Failure(-30502), corvane_test::kGatewayText, -30502,
+       "the fake gateway failed (status -30502)"},
+      {Answer(R"({"code":4004,"message":"no channel D1001-C99","data":{}})"), "", 4004,
+       "the server refused the request with code 4004: no channel D1001-C99"},
+      {Answer(R"({"code":-2,"data":{}})"), "", -2,
+       std::string(corvane_status_text(-2)) + " (status -2)"},
+      {Answer(R"({"code":-7,"data":{}})"), "", -7,
+       "the server refused the request with code -7 and no message"},
+      {Answer("<html>"), "", -1, std::string(corvane_status_text(-1)) + " (status -1)"},
+      {Answer(R"({"code":1000,"data":{"results":[{"key":"x","value":"1"}]}})"), "", -40002,
+       std::string(corvane_status_text(-40002)) + " (status -40002)"},
+      {Answer(R"({"code":1000,"data":{"results":[{"key":[1],"value":"1"}]}})"), "", -40004,
+       wrongType},
+  };
+  corvane_test::LogCounter quiet;
+  for (const auto& [reply, detail, status, sentence] : rows) {
+    SCOPED_TRACE(sentence);
+    FakeGateway::Instance().Reset();
+    FakeGateway::Instance().Script(reply);
+    corvane_test::SetGatewayDetail(detail);
+    corvane_int_pair* mapping = nullptr;
+    int32_t count = 0;
+    ASSERT_EQ(corvane_query_dictionary_mapper(1, 3, &mapping, &count), status);
+    corvane_free(mapping);
+    char text[512];
+    EXPECT_EQ(corvane_error_message(status, text, sizeof text), int32_t(sentence.size()));
+    EXPECT_EQ(text, sentence);
+  }
+  // Of the last row: cut like snprintf, the full length returned; a later call's success forgets
+  // the exception.
+  char cut[9];
+  EXPECT_EQ(corvane_error_message(-40004, cut, sizeof cut), int32_t(std::strlen(wrongType)));
+  EXPECT_STREQ(cut, "a member");
+  EXPECT_EQ(corvane_error_message(-40004, nullptr, -1), CORVANE_E_NULL_ARGUMENT);
+  FakeGateway::Instance().Script(Answer(R"({"code":1000,"data":{}})"));
+  int32_t enable = 0;
+  corvane_get_ai_privacy_config(1, &enable);
+  char forgotten[512];
+  corvane_error_message(-40004, forgotten, sizeof forgotten);
+  EXPECT_EQ(forgotten, std::string(corvane_status_text(-40004)) + " (status -40004)");
 }
 
 }  // namespace

@@ -50,7 +50,7 @@ int main(int argc, char** argv) {
   int handle = 0, i, j, status;
   int32_t value, count, plans[2];
   int64_t now[2];
-  char message[6];
+  char message[6], text[512], sentence[600];
   corvane_int_pair* map;
   corvane_int_text* names;
   corvane_picture* picture;
@@ -160,10 +160,22 @@ int main(int argc, char** argv) {
   status_is("unknown device", corvane_get_web_enablement(handle, "D9999", &value), 4004);
   status = corvane_last_server_message(message, sizeof message);
   if (status <= 5 || strlen(message) != 5) fail("message of length %d", status);
+  /* The whole error: the refusal with the server's words, then the gateway's text. */
+  corvane_last_server_message(text, sizeof text);
+  sprintf(sentence, "the server refused the request with code 4004: %s", text);
+  if (corvane_error_message(4004, text, sizeof text) != (int32_t)strlen(sentence) ||
+      strcmp(text, sentence) != 0) {
+    fail("error message '%s'", text);
+  }
   count = 9;
   status_is("unknown handle", corvane_get_ptz_trail_list(-5, channels[0], &trails, &count),
             ZENTA_E_UNKNOWN_HANDLE);
   if (trails != NULL || count != 0) fail("a failed call returned %d trails", (int)count);
+  corvane_error_message(ZENTA_E_UNKNOWN_HANDLE, text, sizeof text);
+  if (strstr(text, ZENTA_ErrorText(ZENTA_E_UNKNOWN_HANDLE)) != text) fail("message '%s'", text);
+  sprintf(sentence, "%d.%d.%d", CORVANE_VERSION_MAJOR, CORVANE_VERSION_MINOR,
+          CORVANE_VERSION_PATCH);
+  if (strcmp(corvane_version(), sentence) != 0) fail("version %s", corvane_version());
   status_is("null id", corvane_get_ptz_trail_list(handle, NULL, &trails, &count),
             CORVANE_E_NULL_ARGUMENT);
   ZENTA_CloseSession(handle);

@@ -1,5 +1,7 @@
 // The operations as the tests call them: each row runs one operation with handle 3 on outputs
 // of its own and describes in one string what it wrote, next to the request it must send.
+// Compiled with CORVANE_TEST_OVER_C, the same rows call the C++ interface of CorvaneCxx.h, inline
+// over the C interface, instead of Corvane.h's.
 #ifndef CORVANE_TESTS_OPERATIONCALLS_H
 #define CORVANE_TESTS_OPERATIONCALLS_H
 
@@ -8,7 +10,13 @@
 #include <string>
 #include <vector>
 
+#ifdef CORVANE_TEST_OVER_C
+#include "CorvaneCxx.h"
+constexpr bool kOverC = true;
+#else
 #include "Corvane.h"
+constexpr bool kOverC = false;
+#endif
 
 namespace Corvane {
 

@@ -155,6 +155,12 @@ int FakeGateway::ReleaseBuffer(void* buffer) {
   return 0;
 }
 
+namespace {
+thread_local std::string gatewayDetail;
+}  // namespace
+
+void SetGatewayDetail(const std::string& detail) { gatewayDetail = detail; }
+
 }  // namespace corvane_test
 
 extern "C" {
@@ -165,5 +171,15 @@ int ZENTA_GeneralJsonRequest(int handle, void* request, int requestSize, void* r
 }
 int ZENTA_ReleaseDataBuffer(void* buffer) {
   return corvane_test::FakeGateway::Instance().ReleaseBuffer(buffer);
+}
+const char* ZENTA_ErrorText(int) { return corvane_test::kGatewayText; }
+int ZENTA_LastErrorDetail(char* buffer, int size) {
+  const std::string& detail = corvane_test::gatewayDetail;
+  if (buffer != nullptr && size > 0) {
+    const std::size_t copied = std::min(detail.size(), static_cast<std::size_t>(size) - 1);
+    std::memcpy(buffer, detail.data(), copied);
+    buffer[copied] = '\0';
+  }
+  return static_cast<int>(detail.size());
 }
 }

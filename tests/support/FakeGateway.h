@@ -27,6 +27,11 @@ struct Reply {
 inline Reply Answer(std::string text) { return Reply{0, std::move(text), std::nullopt, false}; }
 inline Reply Failure(int status) { return Reply{status, std::nullopt, std::nullopt, false}; }
 
+// The fake's gateway texts: ZENTA_ErrorText gives kGatewayText for every code, and
+// ZENTA_LastErrorDetail the detail last set on the calling thread ("" until then).
+constexpr const char* kGatewayText = "the fake gateway failed";
+void SetGatewayDetail(const std::string& detail);
+
 struct SeenHeader {
   std::string name;  // the bytes of the field up to nameLength (bounded by the field)
   std::uint32_t nameLength = 0;

@@ -6,4 +6,6 @@
 extern "C" {
 decltype(&ZENTA_GeneralJsonRequest) __imp_ZENTA_GeneralJsonRequest = &ZENTA_GeneralJsonRequest;
 decltype(&ZENTA_ReleaseDataBuffer) __imp_ZENTA_ReleaseDataBuffer = &ZENTA_ReleaseDataBuffer;
+decltype(&ZENTA_ErrorText) __imp_ZENTA_ErrorText = &ZENTA_ErrorText;
+decltype(&ZENTA_LastErrorDetail) __imp_ZENTA_LastErrorDetail = &ZENTA_LastErrorDetail;
 }

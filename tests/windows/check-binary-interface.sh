@@ -3,8 +3,8 @@
 #                           <folder with the import libraries> <llvm-nm> [<clang> <lld-link>]
 #
 # The binary interface of the Windows build, read from the PE files:
-#   - Corvane.dll exports exactly the fourteen operations, three setters and LastServerMessage of
-#     Corvane.h, under their MinGW (Itanium ABI) names, and each name demangles to the signature
+#   - Corvane.dll exports exactly the fourteen operations, three setters, LastServerMessage and
+#     ErrorMessage of Corvane.h, under their MinGW (Itanium ABI) names, and each name demangles to the signature
 #     the header declares, so a changed parameter type (const int& for int, long for long long)
 #     shows; and the C names of CorvaneC.h, exactly as CorvaneC.def lists them;
 #   - the MSVC-style import libraries Corvane.lib, ZENTA.lib and Ostrel.lib import those C names,
@@ -12,6 +12,7 @@
 #     imports its functions from Corvane.dll and ZENTA.dll;
 #   - Ostrel.dll and ZENTA.dll export exactly their C functions under their plain names: no
 #     C++-mangled name, nothing of std::, so no C++ object crosses between the gateway DLLs;
+#   - each DLL carries a version resource (VERSIONINFO) with its file name and version;
 #   - no DLL or EXE imports a MinGW runtime DLL: the runtime is linked into each of them.
 set -u
 if (($# != 6 && $# != 8)); then
@@ -59,6 +60,7 @@ corvane=(
   '_ZN7Corvane24API_GetPosEventTranslateEiRSt3mapIiNSt7__cxx1112basic_stringIcSt11char_traitsIcESaIcEEESt4lessIiESaISt4pairIKiS6_EEE|Corvane::API_GetPosEventTranslate(int, std::map<int, std::string, std::less<int>, std::allocator<std::pair<int const, std::string > > >&)'
   '_ZN7Corvane25API_QueryDictionaryMapperERKiS1_RSt3mapIiiSt4lessIiESaISt4pairIS0_iEEE|Corvane::API_QueryDictionaryMapper(int const&, int const&, std::map<int, int, std::less<int>, std::allocator<std::pair<int const, int> > >&)'
   '_ZN7Corvane17LastServerMessageB5cxx11Ev|Corvane::LastServerMessage[abi:cxx11]()'
+  '_ZN7Corvane12ErrorMessageB5cxx11Ei|Corvane::ErrorMessage[abi:cxx11](int)'
 )
 # The C interface: the names of CorvaneC.def's EXPORTS section.
 mapfile -t cnames < <(sed -n '/^EXPORTS/,$s/^ *\([a-z_]*\) *$/\1/p' "$def")
@@ -73,7 +75,7 @@ done
 ((failures == 0)) || exit 1
 
 # Corvane.dll: the table's names, the C names and nothing else.
-((${#cnames[@]} >= 20)) || fail "$def lists ${#cnames[@]} C names"
+((${#cnames[@]} >= 22)) || fail "$def lists ${#cnames[@]} C names"
 expected=("${cnames[@]}")
 for row in "${corvane[@]}"; do
   mangled=${row%%|*}
@@ -141,6 +143,14 @@ CALLER
       fail "the C caller imports $(imports "$work/caller.exe" | tr "\n" " ")"
   fi
 fi
+
+# A version resource in each DLL: its file name and the project's version, as UTF-16 strings.
+for dll in Corvane.dll Ostrel.dll ZENTA.dll libquim.dll; do
+  texts=$(strings -el "$folder/$dll")
+  grep -qx "OriginalFilename" <<<"$texts" && grep -qx "$dll" <<<"$texts" &&
+    grep -qxE "[0-9]+\.[0-9]+\.[0-9]+" <<<"$texts" ||
+    fail "$dll has no version resource naming it and its version"
+done
 
 # No MinGW runtime DLL anywhere.
 shopt -s nullglob

@@ -1,11 +1,13 @@
 // The C interface (CorvaneC.h) over the C++ operations. Each function checks its pointers, runs
 // the C++ operation inside Guarded, which turns the operation's exceptions into this interface's
-// codes, and packs the C++ results into one malloc block that corvane_free releases.
+// codes (noting the exception's text for corvane_error_message, ErrorMessage.cpp), and packs the
+// C++ results into one malloc block that corvane_free releases.
 #include "public/CorvaneC.h"
 
 #include <algorithm>
 #include <climits>
 #include <cstddef>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
@@ -16,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "ExceptionNote.h"
 #include "public/Corvane.h"
 #include "quim/Json.h"
 
@@ -23,24 +26,39 @@ static_assert(sizeof(int) == sizeof(int32_t), "int32_t results hold the C++ inte
 
 namespace {
 
+// The exception behind the calling thread's last code of this interface: kept in a fixed array,
+// since it is written where nothing may throw, and cleared by every call that Guarded runs.
+struct ExceptionNote {
+  int status = CORVANE_OK;
+  char text[256] = "";
+};
+thread_local ExceptionNote lastException;
+
+int Noted(int status, const char* text) noexcept {
+  lastException.status = status;
+  std::snprintf(lastException.text, sizeof lastException.text, "%s", text);
+  return status;
+}
+
 // Runs call and returns its status. No exception may unwind into a C caller's frames, so each
 // one becomes the code that names it; the C++ operation has released its request by then.
 template <class Call>
 int Guarded(Call&& call) noexcept {
+  lastException.status = CORVANE_OK;
   try {
     return call();
-  } catch (const std::bad_alloc&) {
-    return CORVANE_E_NO_MEMORY;
-  } catch (const std::invalid_argument&) {
-    return CORVANE_E_INVALID_NUMBER;
-  } catch (const std::out_of_range&) {
-    return CORVANE_E_NUMBER_RANGE;
-  } catch (const quim::Json::Error&) {
-    return CORVANE_E_JSON_TYPE;
-  } catch (const std::exception&) {
-    return CORVANE_E_EXCEPTION;
+  } catch (const std::bad_alloc& e) {
+    return Noted(CORVANE_E_NO_MEMORY, e.what());
+  } catch (const std::invalid_argument& e) {
+    return Noted(CORVANE_E_INVALID_NUMBER, e.what());
+  } catch (const std::out_of_range& e) {
+    return Noted(CORVANE_E_NUMBER_RANGE, e.what());
+  } catch (const quim::Json::Error& e) {
+    return Noted(CORVANE_E_JSON_TYPE, e.what());
+  } catch (const std::exception& e) {
+    return Noted(CORVANE_E_EXCEPTION, e.what());
   } catch (...) {  // not std::exception: still must not reach a C frame
-    return CORVANE_E_EXCEPTION;
+    return Noted(CORVANE_E_EXCEPTION, "an exception of a type not derived from std::exception");
   }
 }
 
@@ -136,6 +154,14 @@ int SetSetting(const char* value, void (*setter)(std::string)) {
 
 }  // namespace
 
+namespace Corvane::detail {
+
+const char* NotedException(int status) noexcept {
+  return lastException.status == status && status != CORVANE_OK ? lastException.text : nullptr;
+}
+
+}  // namespace Corvane::detail
+
 extern "C" {
 
 const char* corvane_status_text(int status) {
@@ -173,20 +199,8 @@ const char* corvane_status_text(int status) {
 }
 
 int32_t corvane_last_server_message(char* buffer, int32_t size) {
-  if (size < 0 || (buffer == nullptr && size > 0)) return CORVANE_E_NULL_ARGUMENT;
-  std::string message;
-  const int status = Guarded([&] {
-    message = Corvane::LastServerMessage();
-    return CORVANE_OK;
-  });
-  if (status != CORVANE_OK) message.clear();
-  if (size > 0) {
-    const std::size_t copied = std::min(message.size(), static_cast<std::size_t>(size) - 1);
-    std::memcpy(buffer, message.data(), copied);
-    buffer[copied] = '\0';
-  }
-  if (status != CORVANE_OK) return status;
-  return message.size() > INT32_MAX ? INT32_MAX : static_cast<int32_t>(message.size());
+  // Not through Guarded: asking about the last call must not clear what is noted about it.
+  return Corvane::detail::CopyText(buffer, size, [] { return Corvane::LastServerMessage(); });
 }
 
 void corvane_free(void* block) { std::free(block); }

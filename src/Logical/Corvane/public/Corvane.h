@@ -31,15 +31,15 @@
 #ifndef CORVANE_CORVANE_H
 #define CORVANE_CORVANE_H
 
+#ifdef CORVANE_CORVANECXX_H
+#error "Corvane.h and CorvaneCxx.h declare the same C++ interface: include only one of them"
+#endif
+
 #include <map>
 #include <string>
 #include <vector>
 
-#include "CorvaneExport.h"
-
-#define CORVANE_VERSION_MAJOR 0
-#define CORVANE_VERSION_MINOR 1
-#define CORVANE_VERSION_PATCH 0
+#include "CorvaneExport.h"  // CORVANE_API, CORVANE_VERSION_*
 
 namespace Corvane {
 
@@ -209,6 +209,13 @@ CORVANE_API int API_QueryDictionaryMapper(const int& handle, const int& type,
 // clears it first). The operations themselves do not change; this only reports. Thread-safe:
 // every thread sees its own last answer.
 CORVANE_API std::string LastServerMessage();
+
+// One sentence for a status, with everything known about it on the calling thread: what the
+// status means; for a gateway code, the transport's own words for the last failure
+// (ZENTA_LastErrorDetail); for a server code, the server's message (LastServerMessage). Call it
+// on the thread that got the status, before that thread's next operation. Thread-safe. The same
+// text as corvane_error_message (CorvaneC.h).
+CORVANE_API std::string ErrorMessage(int status);
 
 }  // namespace Corvane
 

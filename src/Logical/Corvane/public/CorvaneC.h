@@ -19,6 +19,8 @@
  *                          failure) or a null argument; corvane_status_text says which;
  *   any other value        the server's own business code (corvane_last_server_message gives
  *                          the server's words for it).
+ * corvane_error_message puts all of it into one sentence: the status's meaning with the gateway's
+ * detail or the server's words.
  * The C++ operations' codes keep their meaning here; this interface only adds -40001..-40099.
  *
  * Results: every output is reset when the call starts (integers to 0, result pointers to NULL,
@@ -64,6 +66,26 @@ enum corvane_status {
 /* A text for any status: the codes of this interface, 0, -1 and, in general words, the
  * gateway's and the server's codes. Never null; a static string. */
 CORVANE_API const char* corvane_status_text(int status);
+
+/* The whole error in one sentence, with everything known about status on the calling thread:
+ * what it means and its number; for a gateway code (ZENTA_IS_GATEWAY_CODE) the gateway's text
+ * and the transport's own words for the thread's last failure (ZENTA_LastErrorDetail); for a
+ * server code the server's message (corvane_last_server_message); for a code of this interface
+ * the text of the exception it stands for, when the thread's last call ended in it. For example
+ *   "the server refused the request with code 4004: no channel D1001-C99"
+ *   "the connection to the server was refused or could not be made (status -20201): Failed to
+ *    connect to 127.0.0.1 port 9 ..."
+ * Call it on the thread that got status, before that thread's next operation. Copies the sentence
+ * into buffer like snprintf: cut to size - 1 bytes and NUL-terminated; buffer may be null when
+ * size is 0. Returns the sentence's full length in bytes, so that a caller can size its buffer
+ * and call again (CORVANE_E_NULL_ARGUMENT for a negative size or a null buffer with a positive
+ * size; CORVANE_E_NO_MEMORY, with "" in buffer, when the sentence could not be made).
+ * Thread-safe. */
+CORVANE_API int32_t corvane_error_message(int status, char* buffer, int32_t size);
+
+/* The version of the library loaded, "MAJOR.MINOR.PATCH" (CORVANE_VERSION_* give the version of
+ * the headers a caller was built with). Never null; a static string. */
+CORVANE_API const char* corvane_version(void);
 
 /* Copies the "message" of the last answer that an operation read on the calling thread (the
  * server's words for its code; "" when it had none, or when no answer arrived) into buffer,

@@ -1,0 +1,184 @@
+"""Loading libCorvane and libZENTA, and the ctypes declarations of what the package calls.
+
+Every function gets its argtypes and restype: without them ctypes passes Python ints as C int
+(an int64_t alarm date would be cut to 32 bits) and reads every result as int (a const char*
+would come back as a number). The records mirror CorvaneC.h and ZentaSdk.h field by field.
+"""
+import ctypes as C
+import os
+import sys
+import threading
+
+c_text = C.c_char_p  # NUL-terminated bytes, in the block of a result
+
+
+class SessionOptions(C.Structure):
+    _fields_ = [("structSize", C.c_uint), ("connectTimeoutMs", C.c_int),
+                ("requestTimeoutMs", C.c_int), ("maxConnections", C.c_int),
+                ("verifyTls", C.c_int), ("caFile", c_text), ("maxAnswerBytes", C.c_int)]
+
+
+class Picture(C.Structure):
+    _fields_ = [("tag", C.c_int32), ("pictureLength", C.c_int64),
+                ("pictureData", C.POINTER(C.c_ubyte))]
+
+
+class SpeakerVolume(C.Structure):
+    _fields_ = [("channelId", c_text), ("microphoneVolume", C.c_int32),
+                ("speakerVolume", C.c_int32), ("successful", C.c_int32),
+                ("channelName", c_text)]
+
+
+class AudioFile(C.Structure):
+    _fields_ = [("channelId", c_text), ("fileId", c_text), ("fileName", c_text)]
+
+
+class ChannelFile(C.Structure):
+    _fields_ = [("channelId", c_text), ("fileId", c_text)]
+
+
+class SameAudioFile(C.Structure):
+    _fields_ = [("fileName", c_text), ("channelFiles", C.POINTER(ChannelFile)),
+                ("channelFileCount", C.c_int32)]
+
+
+class Contact(C.Structure):
+    _fields_ = [("contactName", c_text), ("contactPhone", c_text), ("contactEmail", c_text),
+                ("contactNote", c_text)]
+
+
+class DeviceContact(C.Structure):
+    _fields_ = [("sourceName", c_text), ("devicePosition", c_text),
+                ("deviceContacts", C.POINTER(Contact)), ("deviceContactCount", C.c_int32)]
+
+
+class PtzTrail(C.Structure):
+    _fields_ = [("trailId", c_text), ("trailName", c_text)]
+
+
+class IntText(C.Structure):
+    _fields_ = [("key", C.c_int32), ("text", c_text)]
+
+
+class IntPair(C.Structure):
+    _fields_ = [("key", C.c_int32), ("value", C.c_int32)]
+
+
+_int, _i32, _i64, _buffer = C.c_int, C.c_int32, C.c_int64, C.POINTER(C.c_char)
+_i32p, _i64p = C.POINTER(C.c_int32), C.POINTER(C.c_int64)
+
+
+def _list(record):
+    """The two outputs of a list operation: the block of records and their count."""
+    return [C.POINTER(C.POINTER(record)), _i32p]
+
+
+# name: (restype, argtypes)
+CORVANE_FUNCTIONS = {
+    "corvane_status_text": (c_text, [_int]),
+    "corvane_error_message": (_i32, [_int, _buffer, _i32]),
+    "corvane_version": (c_text, []),
+    "corvane_last_server_message": (_i32, [_buffer, _i32]),
+    "corvane_free": (None, [C.c_void_p]),
+    "corvane_set_language": (_int, [c_text]),
+    "corvane_set_time_zone": (_int, [c_text]),
+    "corvane_set_mac_address": (_int, [c_text]),
+    "corvane_get_ai_privacy_config": (_int, [_int, _i32p]),
+    "corvane_get_web_enablement": (_int, [_int, c_text, _i32p]),
+    "corvane_get_channel_web_enablement": (_int, [_int, c_text, _i32p]),
+    "corvane_download_device_picture":
+        (_int, [_int, c_text, _i32, C.POINTER(C.POINTER(Picture))]),
+    "corvane_get_ip_speaker_volume":
+        (_int, [_int, c_text, C.POINTER(C.POINTER(SpeakerVolume))]),
+    "corvane_set_ip_speaker_volume": (_int, [_int, c_text, _i32, _i32]),
+    "corvane_get_ip_speaker_audio_list": (_int, [_int, c_text] + _list(AudioFile)),
+    "corvane_get_ip_speaker_same_audio_list":
+        (_int, [_int, C.POINTER(c_text), _i32] + _list(SameAudioFile)),
+    "corvane_get_alarm_device_contacts": (_int, [_int, c_text, _i64] + _list(DeviceContact)),
+    "corvane_get_ptz_trail_list": (_int, [_int, c_text] + _list(PtzTrail)),
+    "corvane_start_remote_record": (_int, [_int, c_text, _i32, _i32, _i32p, _i64p]),
+    "corvane_get_pos_config": (_int, [_int, _i32p]),
+    "corvane_get_pos_event_translate": (_int, [_int] + _list(IntText)),
+    "corvane_query_dictionary_mapper": (_int, [_int, _i32] + _list(IntPair)),
+}
+
+ZENTA_FUNCTIONS = {
+    "ZENTA_OpenSession": (_int, [c_text, C.POINTER(SessionOptions), C.POINTER(_int)]),
+    "ZENTA_CloseSession": (_int, [_int]),
+}
+
+
+def _names(library):
+    """The file names a library goes by on this system, the versioned one first."""
+    if sys.platform == "win32":
+        return [library + ".dll"]
+    if sys.platform == "darwin":
+        return ["lib%s.0.dylib" % library, "lib%s.dylib" % library]
+    return ["lib%s.so.0" % library, "lib%s.so" % library]
+
+
+def _load(candidates):
+    """The first candidate that loads; OSError naming every one tried when none does."""
+    failures = []
+    for candidate in candidates:
+        try:
+            return candidate, C.CDLL(candidate)
+        except OSError as error:
+            failures.append("%s (%s)" % (candidate, error))
+    raise OSError("cannot load " + "; ".join(failures))
+
+
+def _corvane_candidates():
+    explicit = os.environ.get("CORVANE_LIBRARY")
+    if explicit:
+        return [explicit]
+    here = os.path.dirname(os.path.abspath(__file__))
+    beside = [os.path.join(here, name) for name in _names("Corvane")]
+    return [path for path in beside if os.path.exists(path)] + _names("Corvane")
+
+
+def _zenta_candidates(corvane_path):
+    folder = os.path.dirname(corvane_path)
+    if not folder:  # found on the system's search path: libZENTA is there too
+        return _names("ZENTA")
+    beside = [os.path.join(folder, name) for name in _names("ZENTA")]
+    return [path for path in beside if os.path.exists(path)] or beside
+
+
+class Libraries:
+    """libCorvane and libZENTA, loaded once, with every function declared."""
+
+    def __init__(self):
+        # libCorvane's location decides libZENTA's, which is loaded first, so that libCorvane's
+        # own dependency on it resolves to the same library.
+        corvane_path = None
+        failures = []
+        for candidate in _corvane_candidates():
+            try:
+                zenta_path, self.zenta = _load(_zenta_candidates(candidate))
+                corvane_path, self.corvane = _load([candidate])
+                break
+            except OSError as error:
+                failures.append(str(error))
+        if corvane_path is None:
+            raise OSError("libCorvane not found (set CORVANE_LIBRARY to its path): "
+                          + " | ".join(failures))
+        self.corvane_path, self.zenta_path = corvane_path, zenta_path
+        for library, functions in ((self.corvane, CORVANE_FUNCTIONS),
+                                   (self.zenta, ZENTA_FUNCTIONS)):
+            for name, (restype, argtypes) in functions.items():
+                function = getattr(library, name)
+                function.restype, function.argtypes = restype, argtypes
+
+
+_libraries = None
+_lock = threading.Lock()
+
+
+def libraries():
+    """The loaded libraries; loads them on first use."""
+    global _libraries
+    with _lock:
+        if _libraries is None:
+            _libraries = Libraries()
+        return _libraries
