@@ -34,7 +34,7 @@ void NoteFailure(int code, const char* text) {
 
 extern "C" {
 
-ZENTA_API void ZENTA_NoteFailure(int code) { zenta::NoteFailure(code, nullptr); }
+ZENTA_API void ZENTA_NoteFailure(int code, const char* detail) { zenta::NoteFailure(code, detail); }
 
 ZENTA_API int ZENTA_LastErrorDetail(char* buffer, int size) {
   const char* text = zenta::lastFailure.Text();

@@ -168,7 +168,12 @@ TEST(ErrorText, EveryCodeHasItsOwnText) {
       EXPECT_TRUE(texts.insert(ZENTA_ErrorText(code)).second) << "shared text";
       const int status = ZENTA_HttpStatusOf(code);
       EXPECT_EQ(status, code <= -30100 ? -30000 - code : 0);
+      EXPECT_EQ(ZENTA_IS_GATEWAY_CODE(code), code != 0) << "outside the gateway's range";
     }
+  }
+  // Just outside the range: the library's and the server's codes.
+  for (int code : {ZENTA_FIRST_CODE + 1, ZENTA_LAST_CODE - 1, -1, 4004}) {
+    EXPECT_FALSE(ZENTA_IS_GATEWAY_CODE(code)) << code;
   }
   EXPECT_NE(std::string(ZENTA_ErrorText(-30502)).find("502"), std::string::npos);
   EXPECT_EQ(ZENTA_HttpStatusOf(-30600), 0);
