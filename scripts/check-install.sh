@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs a build into a scratch prefix and builds examples/ against the installed package
 # (CMake, linking Corvane::Corvane alone, and pkg-config); builds the libraries once more as
-# static libraries with the tools and tests off (which must need neither cpp-httplib nor CLI11),
+# static libraries with the tools and tests off (which must need neither CLI11 nor GoogleTest),
 # builds examples/ against that too (CMake and pkg-config --static), and runs every program
 # against the installed simulated server.
 #   scripts/check-install.sh BUILD-DIR
@@ -24,7 +24,7 @@ for library in Corvane Ostrel ZENTA quim; do
     { echo "install check: lib$library.so has no versioned SONAME" >&2; exit 1; }
 done
 
-# Static libraries, library only: no cpp-httplib, no CLI11, no GoogleTest at configure time.
+# Static libraries, library only: no CLI11, no GoogleTest at configure time.
 launcher=$(command -v ccache || true)
 cmake -S . -B "$check/static" -DBUILD_SHARED_LIBS=OFF -DCORVANE_BUILD_TOOLS=OFF \
   -DCORVANE_BUILD_TESTS=OFF -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_COMPILER_LAUNCHER="$launcher" \
