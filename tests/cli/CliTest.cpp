@@ -149,6 +149,8 @@ TEST_F(Cli, ExitStatusAndWhereEachWordGoes) {
       {"--version", 0, "corvane 0.", ""},
       {"--server http://127.0.0.1:9 ai-privacy --connect-timeout 500", 3, nullptr, "(-20201)"},
       {"--server $H ai-privacy", 0, "enable", ""},
+      {"--server $S ptz-trails " + std::string(1300, 'C'), 2, nullptr,
+       "ptz-trails: the request does not fit"},
       {"alarm-contacts ALM-0001 $D --server $S", 0, "source", ""},
       {"alarm-contacts ALM-0001 2024-03-19 --server $S", 1, nullptr, "code 4004"},
       {"--server $S ptz-trails D1001-C01 >/dev/full", 1, nullptr,

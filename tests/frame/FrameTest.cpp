@@ -21,7 +21,7 @@ using quim::Json::Value;
 TEST(Frame, RecordsReachTheGatewayZeroPadded) {
   FakeGateway::Instance().Reset();
   SetLangauage(std::string("de\0\r\nx", 6));  // byte for byte, NUL, CR and LF too
-  SetTimeZone(std::string(1100, 'z'));        // cut to the field
+  SetTimeZone(std::string(1024, 'z'));        // fills the field
   {  // non-zero bytes where the call's records may be placed
     volatile unsigned char junk[16384];
     for (volatile unsigned char& byte : junk) byte = 0xA5;
@@ -53,23 +53,49 @@ TEST(Frame, RecordsReachTheGatewayZeroPadded) {
   EXPECT_FALSE(seen.hasBody || seen.bodyLength != 0);
 }
 
+// A setting longer than its header field is refused before anything reaches the gateway (a cut
+// value would say something else), the output untouched; it is never written past the field.
+TEST(Frame, ASettingThatDoesNotFitIsRefusedNotCut) {
+  const std::string longest(1024, 'v'), tooLong(1025, 'v');
+  const std::pair<void (*)(std::string), int> setters[] = {{SetLangauage, 0}, {SetTimeZone, 2}};
+  for (const auto& [set, index] : setters) {
+    SCOPED_TRACE(index);
+    FakeGateway::Instance().Reset();
+    set(tooLong);
+    int enable = 7;
+    EXPECT_EQ(API_GetAIPrivacyConfig(5, enable), kRequestTooLong);
+    EXPECT_EQ(FakeGateway::Instance().RequestCount() * 10 + enable, 7u);
+    HttpHeaderItem* items = nullptr;
+    std::uint32_t count = 0;
+    EXPECT_FALSE(BuildHeaderList(&items, &count));
+    EXPECT_EQ(items[index].valueLength, 1024u);
+    delete[] items;
+    set(longest);
+    EXPECT_TRUE(BuildHeaderList(&items, &count));
+    delete[] items;
+    set("");
+  }
+}
+
 TEST(Frame, FillingARequest) {
-  const std::string longArgument(1400, 'a');
-  const std::pair<const char*, std::string> cases[] = {
-      {"vusk/api/v1.1/config/pos", "vusk/api/v1.1/config/pos"},
-      {"/vusk/%s/x", "vusk/a%20b/x"},
-      {"//twice", "/twice"},
-      {"/", ""},
-      {"%s", std::string(2048, 'x')},     // an empty text leaves the field alone
-      {"/%s%s", std::string(1278, 'a')},  // cut at 1279 characters, "/" dropped
-      {"%s%s", std::string(1279, 'a')},
+  const std::string untouched(2048, 'x');
+  // The format, its argument, the path field afterwards, and whether the text fitted.
+  const std::tuple<const char*, std::string, std::string, bool> cases[] = {
+      {"vusk/api/v1.1/config/pos", "", "vusk/api/v1.1/config/pos", true},
+      {"/vusk/%s/x", "a%20b", "vusk/a%20b/x", true},
+      {"//twice", "", "/twice", true},
+      {"/", "", "", true},
+      {"%s", "", untouched, true},  // empty: the field is left alone
+      {"/%s", std::string(1278, 'a'), std::string(1278, 'a'), true},  // 1279: "/" dropped
+      {"%s", std::string(1279, 'a'), std::string(1279, 'a'), true},
+      {"/%s", std::string(1279, 'a'), untouched, false},  // 1280 characters: refused, not cut
+      {"%s", std::string(5000, 'a'), untouched, false},
   };
-  for (const auto& [format, path] : cases) {
+  for (const auto& [format, argument, path, fits] : cases) {
     SCOPED_TRACE(format);
     RestRequest request{};
     std::memset(request.path, 'x', sizeof request.path);
-    const std::string argument = std::strstr(format, "%s%s") ? longArgument : "a%20b";
-    SetRequestPath(&request, format, std::strcmp(format, "%s") ? argument.c_str() : "", "");
+    EXPECT_EQ(SetRequestPath(&request, format, argument.c_str()), fits);
     EXPECT_EQ(std::string(request.path, strnlen(request.path, sizeof request.path)), path);
   }
   RestRequest request{};

@@ -66,28 +66,34 @@ TEST(Operations, SpeakerVolumeUpdate) {
   }
 }
 
-TEST(Operations, LongIdsAreCutAtEachPathFormat) {
-  const std::string id(1400, 'i');
+// A formatted path of 1279 characters goes out whole; one character more is refused before
+// anything reaches the gateway (a cut path names another resource), outputs untouched.
+TEST(Operations, APathThatDoesNotFitIsRefusedNotCut) {
   Outputs o;
-  DownloadDevicePicResp picture;  // stays empty: the gateway answers nothing
-  // Each call, and the start of its path: the formatted path keeps its first 1279 characters.
-  const std::pair<std::function<void()>, std::string> cases[] = {
-      {[&] { API_GetWebEnablement(id, o.b, 3); }, "/vusk/api/v1.1/device/"},
-      {[&] { API_GetChannelWebEnablement(id, o.b, 3); }, "/vusk/api/v1.1/device/channel/"},
-      {[&] {
-         API_DownloadDevicePicture(3, {0, id}, picture);
-       },
-       "/vusk/api/v1.1/common/request/"},
-      {[&] { API_GetIPSpeakerAudioList(id, o.audio, 3); }, "/vusk/api/v1.1/device/channel/"},
-      {[&] { API_GetAlarmDeviceContacts(id, 1, 3, o.contacts); }, "/vusk/api/v1.1/alarm/"},
-      {[&] { API_GetPtzTrailList(id, 3, o.trails); }, "/vusk/api/v1.1/ptz/channel/"},
+  DownloadDevicePicResp picture;
+  const std::function<int(const std::string&)> calls[] = {
+      [&](const std::string& id) { return API_GetWebEnablement(id, o.b, 3); },
+      [&](const std::string& id) { return API_GetChannelWebEnablement(id, o.b, 3); },
+      [&](const std::string& id) {
+        return API_DownloadDevicePicture(3, {0, id}, picture);
+      },
+      [&](const std::string& id) { return API_GetIPSpeakerAudioList(id, o.audio, 3); },
+      [&](const std::string& id) { return API_GetAlarmDeviceContacts(id, 1, 3, o.contacts); },
+      [&](const std::string& id) { return API_GetPtzTrailList(id, 3, o.trails); },
   };
-  for (const auto& [run, prefix] : cases) {
-    run();
-    const std::string path = FakeGateway::Instance().LastRequest().path;
-    EXPECT_EQ(path.size(), 1278u) << prefix;
-    EXPECT_EQ(path.substr(0, prefix.size() - 1) + path.substr(1270), prefix.substr(1) + "iiiiiiii");
+  for (const auto& call : calls) {
+    FakeGateway::Instance().Reset();
+    call("i");  // unscripted: a gateway failure, outputs untouched
+    // The path field holds the formatted path without its leading "/".
+    const std::size_t rest = FakeGateway::Instance().LastRequest().path.size();
+    const std::string fits(1279 - rest, 'i');
+    call(fits);
+    EXPECT_EQ(FakeGateway::Instance().LastRequest().path.size(), 1278u);
+    EXPECT_EQ(call(fits + "i"), kRequestTooLong);
+    EXPECT_EQ(FakeGateway::Instance().RequestCount(), 2u) << "the refused request went out";
   }
+  EXPECT_EQ(S(o.b) + S(o.audio) + S(o.contacts) + S(o.trails), S(Outputs().b) + "[]");
+  EXPECT_EQ(picture.pictureData, nullptr);
 }
 
 TEST(Operations, Picture) {

@@ -113,6 +113,129 @@ TEST(HostileServer, EveryAnswerIsTheRequestsOwnAndNothingUnsafeIsSentTwice) {
   }
 }
 
+// Every answer is taken only when its end is proven and its head says one thing: each row breaks
+// one framing rule on a 4,096-byte picture (or a JSON answer), and the gateway refuses it with
+// the code and a detail that names the rule, at once, instead of handing over cut, still-coded or
+// rewritten bytes. The rows marked ok are the forms the rules allow.
+TEST(HostileServer, EveryAnswerIsFramedExactlyOrRefused) {
+  const std::string picture(4096, 'p'), ok = "HTTP/1.1 200 OK\r\n";
+  const auto framed = [&](const std::string& header) {
+    return Reply(ok + header + "\r\n\r\n" + picture);
+  };
+  const auto chunked = [&](const std::string& codings, const std::string& body) {
+    return Reply(ok + "Transfer-Encoding: " + codings + "\r\n\r\n" + body, Reply::kClose);
+  };
+  const std::string chunk = "1000\r\n" + picture + "\r\n0\r\n\r\n";
+  struct Row {
+    std::string name;
+    Reply reply;
+    int expected;
+    std::string detail;  // a part of the detail, or the answer's length when expected is 0
+    bool https = false;
+  };
+  const std::vector<Row> rows = {
+      {"a length with letters", framed("Content-Length: 100abc"), ZENTA_E_PROTOCOL, "digits"},
+      {"two lengths in a list", framed("Content-Length: 100, 4096"), ZENTA_E_PROTOCOL,
+       "two lengths"},
+      {"a length with a space", framed("Content-Length: 100 4096"), ZENTA_E_PROTOCOL, "digits"},
+      {"a length with a semicolon", framed("Content-Length: 100;4096"), ZENTA_E_PROTOCOL, "digits"},
+      {"a fractional length", framed("Content-Length: 100.5"), ZENTA_E_PROTOCOL, "digits"},
+      {"a hexadecimal length", framed("Content-Length: 0x1000"), ZENTA_E_PROTOCOL, "digits"},
+      {"a length in exponent form", framed("Content-Length: 1e2"), ZENTA_E_PROTOCOL, "digits"},
+      {"a folded length", framed("Content-Length: 100\r\n 4096"), ZENTA_E_PROTOCOL, "folds"},
+      {"ok: a list of one length", framed("Content-Length:  4096 , 4096"), 0, "4096"},
+      {"both framings", framed("Content-Length: 4096\r\nTransfer-Encoding: chunked"),
+       ZENTA_E_PROTOCOL, "framed twice"},
+      {"gzip under chunked", chunked("gzip, chunked", chunk), ZENTA_E_PROTOCOL, "\"gzip\""},
+      {"chunked twice", chunked("chunked, chunked", "6\r\n" + chunk + "\r\n0\r\n\r\n"),
+       ZENTA_E_PROTOCOL, "after chunked"},
+      {"chunked on two lines", chunked("chunked\r\nTransfer-Encoding: chunked", chunk),
+       ZENTA_E_PROTOCOL, "after chunked"},
+      {"identity", chunked("identity", picture), ZENTA_E_PROTOCOL, "\"identity\""},
+      {"a chunk size with 0x", chunked("chunked", "0x5d\r\n" + picture), ZENTA_E_PROTOCOL, "chunk"},
+      {"ok: chunked", chunked("chunked", chunk), 0, "4096"},
+      {"no framing, cut by a FIN", Reply(ok + "\r\n" + picture.substr(0, 100), Reply::kClose),
+       ZENTA_E_PROTOCOL, "neither"},
+      {"no framing over https, cut without close_notify",
+       Reply(ok + "\r\n" + picture.substr(0, 100), Reply::kClose), ZENTA_E_PROTOCOL, "neither",
+       true},
+      {"an unasked content coding", framed("Content-Length: 4096\r\nContent-Encoding: gzip"),
+       ZENTA_E_PROTOCOL, "did not ask"},
+      {"a JSON type in a trailer of a 500",
+       Reply("HTTP/1.1 500 Oops\r\nContent-Type: text/plain\r\nTransfer-Encoding: chunked\r\n\r\n"
+             "5\r\nerror\r\n0\r\nContent-Type: application/json\r\n\r\n"),
+       ZENTA_E_HTTP_STATUS_BASE - 500, ""},
+      {"status 600 with a JSON type", Reply(Answer("{}", "HTTP/1.1 600 Odd\r\n")), ZENTA_E_PROTOCOL,
+       "outside 100..599"},
+      {"HTTP/1.2", Reply(Answer("{}", "HTTP/1.2 200 OK\r\n")), ZENTA_E_PROTOCOL, "version"},
+      {"a header line without a colon", framed("Content-Length: 4096\r\nNo colon here"),
+       ZENTA_E_PROTOCOL, "colon"},
+      {"a header line of 100 KiB",
+       framed("Content-Length: 4096\r\nX-Big: " + std::string(100 * 1024, 'x')), ZENTA_E_PROTOCOL,
+       "100 KiB"},
+  };
+  const std::string certificate = ::testing::TempDir() + "zenta-framing-cert.pem";
+  const std::string key = ::testing::TempDir() + "zenta-framing-key.pem";
+  const std::string make =
+      "openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=127.0.0.1 "
+      "-keyout " +
+      key + " -out " + certificate + " 2>/dev/null";
+  ASSERT_EQ(std::system(make.c_str()), 0) << "openssl could not make a certificate";
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    http::ServerOptions options;
+    if (row.https) {
+      options.tlsCertFile = certificate;
+      options.tlsKeyFile = key;
+    }
+    ScriptedServer server({row.reply}, options);
+    const ZENTA_SessionOptions tight = Options(0, 2000, 0, 2);
+    Session session(server.Url(), tight);
+    RequestRecord record("GET", "picture");
+    const Outcome outcome = Send(session.Handle(), record);
+    char detail[512];
+    ZENTA_LastErrorDetail(detail, sizeof detail);
+    EXPECT_EQ(outcome.code, row.expected) << ZENTA_ErrorText(outcome.code) << ": " << detail;
+    if (row.expected == 0) {
+      EXPECT_EQ(std::to_string(outcome.answer.size()), row.detail);
+    } else {
+      EXPECT_NE(std::string(detail).find(row.detail), std::string::npos) << detail;
+    }
+  }
+  std::remove(certificate.c_str());
+  std::remove(key.c_str());
+}
+
+// A server that requires a client certificate refuses a client without one in the handshake
+// (TLS 1.2) or at the first read after it (TLS 1.3): both are a TLS failure, named as such.
+TEST(HostileServer, AMissingClientCertificateIsATlsFailureOnEveryVersion) {
+  const std::string certificate = ::testing::TempDir() + "zenta-mutual-cert.pem";
+  const std::string key = ::testing::TempDir() + "zenta-mutual-key.pem";
+  const std::string make =
+      "openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=127.0.0.1 "
+      "-keyout " +
+      key + " -out " + certificate + " 2>/dev/null";
+  ASSERT_EQ(std::system(make.c_str()), 0) << "openssl could not make a certificate";
+  for (const int version : {0x303 /* TLS 1.2 */, 0 /* the highest: 1.3 */}) {
+    SCOPED_TRACE(version);
+    http::ServerOptions options;
+    options.tlsCertFile = certificate;
+    options.tlsKeyFile = key;
+    options.tlsClientCaFile = certificate;
+    options.tlsMaxVersion = version;
+    ScriptedServer server({}, options);
+    const ZENTA_SessionOptions insecure = Options(0, 2000, 0, 2);
+    Session session(server.Url(), insecure);
+    RequestRecord record("GET", "x");
+    EXPECT_EQ(Send(session.Handle(), record).code, ZENTA_E_TLS);
+    char detail[512];
+    ZENTA_LastErrorDetail(detail, sizeof detail);
+    EXPECT_NE(std::string(detail).find("client certificate"), std::string::npos) << detail;
+  }
+  std::remove(certificate.c_str());
+  std::remove(key.c_str());
+}
+
 // A certificate nobody trusts (made by openssl for this test) is named as such.
 TEST(HostileServer, AnUntrustedCertificateIsNamed) {
   http::ServerOptions tls;

@@ -66,6 +66,11 @@ SeenRequest FakeGateway::LastRequest() const {
   return seen_.empty() ? SeenRequest() : seen_.back();
 }
 
+std::size_t FakeGateway::RequestCount() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return seen_.size();
+}
+
 std::vector<Release> FakeGateway::Releases() const {
   NotCounted notCounted;
   std::lock_guard<std::mutex> lock(mutex_);

@@ -63,7 +63,8 @@ class FakeGateway {
   void Script(Reply reply);
   static constexpr int kUnscripted = -29999;
 
-  SeenRequest LastRequest() const;  // fails the test when there was none
+  SeenRequest LastRequest() const;   // fails the test when there was none
+  std::size_t RequestCount() const;  // requests seen since the last Reset
   std::vector<Release> Releases() const;
   std::size_t OutstandingBuffers() const;  // handed out and not given back
 

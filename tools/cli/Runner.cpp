@@ -61,12 +61,19 @@ void SetSingle(Outcome& outcome, const std::string& name, const Value& value) {
 
 int ExitStatusOf(int status) {
   if (status == 0) return 0;
+  // A request that does not fit is refused before anything is sent: an argument too long.
+  if (status == Corvane::kRequestTooLong) return kExitUsage;
   return ZENTA_IS_GATEWAY_CODE(status) ? kExitExchange : kExitRefused;
 }
 
 std::string DescribeStatus(int status) {
   if (status == 0) return "success";
   if (status == -1) return "the server's answer could not be read";
+  if (status == Corvane::kRequestTooLong) {
+    return "the request does not fit (a path of 1280 characters or more, or a setting longer "
+           "than its header field); nothing was sent (" +
+           std::to_string(status) + ")";
+  }
   if (ZENTA_IS_GATEWAY_CODE(status)) {
     return std::string(ZENTA_ErrorText(status)) + " (" + std::to_string(status) + ")";
   }

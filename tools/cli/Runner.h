@@ -33,7 +33,8 @@ struct Outcome {
 
 // The exit status of the client: 0 success, 3 the exchange failed (a gateway code: no
 // connection, timeout, TLS, protocol, an HTTP status), 1 the server refused or its answer was
-// unreadable. Usage errors exit 2 before any call.
+// unreadable, 2 a request too long to send (kRequestTooLong); other usage errors exit 2 before
+// any call.
 constexpr int kExitRefused = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitExchange = 3;

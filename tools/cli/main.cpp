@@ -61,9 +61,9 @@ CLI::Validator Within(long long low, long long high, const std::string& range) {
 
 // Says what is wrong with the command line, in the one voice of every argument error, and
 // returns the exit status of a usage error.
+constexpr const char* kUsageHint = "Run 'corvane --help' for usage.\n";
 int UsageError(const std::string& what) {
-  std::cerr << "corvane: " << corvane_cli::EscapeControls(what) << "\n"
-            << "Run 'corvane --help' for usage.\n";
+  std::cerr << "corvane: " << corvane_cli::EscapeControls(what) << "\n" << kUsageHint;
   return kExitUsage;
 }
 
@@ -411,5 +411,7 @@ int main(int argc, char** argv) {
     return kExitRefused;
   }
   if (!corvane_cli::Print(outcome, json)) return kExitRefused;
-  return corvane_cli::ExitStatusOf(outcome.status);
+  const int exitStatus = corvane_cli::ExitStatusOf(outcome.status);
+  if (exitStatus == kExitUsage && !json) std::cerr << kUsageHint;
+  return exitStatus;
 }

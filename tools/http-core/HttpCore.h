@@ -77,6 +77,8 @@ struct ServerOptions {
   int ioTimeoutSec = 30;    // a read or write that makes no progress for this long fails
   std::string tlsCertFile;  // HTTPS with this PEM certificate (chain) and key
   std::string tlsKeyFile;
+  std::string tlsClientCaFile;  // when set, a client certificate issued by these CAs is required
+  int tlsMaxVersion = 0;        // 0: the TLS library's highest; else e.g. TLS1_2_VERSION (0x303)
 };
 
 class Server {

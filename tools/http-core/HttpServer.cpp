@@ -242,6 +242,17 @@ void Server::Impl::Start() {
       throw std::runtime_error("cannot load the TLS certificate " + options_.tlsCertFile +
                                " with the key " + options_.tlsKeyFile);
     }
+    if (!options_.tlsClientCaFile.empty()) {
+      if (SSL_CTX_load_verify_locations(tls_.get(), options_.tlsClientCaFile.c_str(), nullptr) !=
+          1) {
+        ERR_clear_error();
+        throw std::runtime_error("cannot load the client CA file " + options_.tlsClientCaFile);
+      }
+      SSL_CTX_set_verify(tls_.get(), SSL_VERIFY_PEER | SSL_VERIFY_FAIL_IF_NO_PEER_CERT, nullptr);
+    }
+    if (options_.tlsMaxVersion != 0) {
+      SSL_CTX_set_max_proto_version(tls_.get(), options_.tlsMaxVersion);
+    }
     // OpenSSL writes to the socket without MSG_NOSIGNAL: a peer gone mid-answer must not end
     // the process.
     struct sigaction current {};

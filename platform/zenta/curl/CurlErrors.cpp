@@ -64,9 +64,7 @@ int CodeOf(CURLcode result) {
 
 // The code of a failed exchange, and libcurl's own words for it with the system's error.
 int Describe(CURL* easy, CURLcode result, const char* errors, ExchangeReport& report) {
-  int code = CodeOf(result);
-  // libcurl reports a head it refused to collect (a line above its limit) as out of memory.
-  if (code == ZENTA_E_NO_MEMORY && report.answerStarted) code = ZENTA_E_PROTOCOL;
+  const int code = CodeOf(result);
   const char* words = errors[0] != '\0' ? errors : curl_easy_strerror(result);
   const char* prefix = "";
   if (result == CURLE_PEER_FAILED_VERIFICATION || result == CURLE_SSL_CACERT_BADFILE) {

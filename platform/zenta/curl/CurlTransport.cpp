@@ -4,9 +4,11 @@
 // reused connection died is refused (the pre-request callback aborts a second send) and left to
 // the session's policy.
 #include <curl/curl.h>
+#include <openssl/ssl.h>
 #include <poll.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -14,6 +16,7 @@
 #include <string_view>
 #include <utility>
 
+#include "../AnswerHead.h"
 #include "../Ascii.h"
 #include "../Transport.h"
 #include "CurlErrors.h"
@@ -23,10 +26,6 @@ namespace {
 
 using EasyHandle = std::unique_ptr<CURL, decltype(&curl_easy_cleanup)>;
 using HeaderList = std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)>;
-
-// The most header bytes an answer may have, all lines of all its heads together (libcurl's own
-// limit for one line): a hostile server cannot make the client collect headers without bound.
-constexpr std::size_t kMostHeaderBytes = 100 * 1024;
 
 CURLcode InitCurlOnce() {
   static std::once_flag once;
@@ -55,13 +54,12 @@ class OptionSetter {
 
 // What the callbacks of one exchange write to, and why they stopped it if they did.
 struct ExchangeState {
-  ZENTA_HttpAnswer* answer = nullptr;
   AnswerBuffer* body = nullptr;
   ExchangeReport* report = nullptr;
-  int sends = 0;             // pre-request callbacks: the second is libcurl re-sending
-  int failure = 0;           // a code a callback stopped the exchange with
-  long long announced = -1;  // Content-Length of the current head
-  std::size_t headerBytes = 0;
+  int sends = 0;                  // pre-request callbacks: the second is libcurl re-sending
+  int failure = 0;                // a code a callback stopped the exchange with
+  bool certificateAsked = false;  // a TLS handshake of this exchange asked for a certificate
+  AnswerHead head;                // the answer's head, checked line by line
 };
 
 // An easy handle and what is configured on it. Requests of one kind follow each other on a
@@ -88,8 +86,8 @@ std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) 
   state.report->answerStarted = true;
   int code = ZENTA_OK;
   // The whole announced length at once, so the body is never moved while it arrives.
-  if (state.body->Size() == 0 && state.announced > 0) {
-    code = state.body->Reserve(static_cast<std::size_t>(state.announced));
+  if (state.body->Size() == 0 && state.head.Length() > 0) {
+    code = state.body->Reserve(static_cast<std::size_t>(state.head.Length()));
   }
   if (code == ZENTA_OK) code = state.body->Append(data, bytes);
   if (code == ZENTA_OK) return bytes;
@@ -100,69 +98,49 @@ std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) 
   return 0;  // makes libcurl stop with CURLE_WRITE_ERROR
 }
 
-std::string_view Trimmed(std::string_view text) {
-  const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
-  while (!text.empty() && blank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && blank(text.back())) text.remove_suffix(1);
-  return text;
-}
-
-// name is `expected`, letters compared without case; the usual spelling is checked first.
-bool IsName(std::string_view name, std::string_view expected) {
-  return name == expected || EqualsIgnoringAsciiCase(name, expected);
-}
-
-// Each header line of the answer: counts them against the limit, keeps the content type and
-// the announced length, and refuses two lengths that disagree (RFC 9112, 6.3).
+// Each line of the answer's heads (and its trailers) goes through the head's rules; a line that
+// breaks one stops the exchange.
 std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user) {
   ExchangeState& state = static_cast<CurlConnection*>(user)->state;
   const std::size_t bytes = size * count;
   state.report->answerStarted = true;
-  state.headerBytes += bytes;
-  if (state.headerBytes > kMostHeaderBytes) {
-    state.failure = ZENTA_E_PROTOCOL;
-    state.report->detail.Set("the answer's header is larger than %zu bytes", kMostHeaderBytes);
-    return 0;
-  }
-  const std::string_view line(data, bytes);
-  if (line.compare(0, 5, "HTTP/") == 0) {  // a new head (after a 1xx answer)
-    state.announced = -1;
-    state.answer->contentTypeLength = 0;
-    return bytes;
-  }
-  // Only Content-Type and Content-Length matter: most lines are passed over after two bytes.
-  constexpr std::size_t kTypeLength = sizeof "Content-Type" - 1;
-  constexpr std::size_t kLengthLength = sizeof "Content-Length" - 1;
-  if (bytes <= kLengthLength || AsciiLower(data[0]) != 'c') return bytes;
-  const std::size_t colon = data[kTypeLength] == ':'     ? kTypeLength
-                            : data[kLengthLength] == ':' ? kLengthLength
-                                                         : 0;
-  if (colon == 0) return bytes;
-  const std::string_view name = line.substr(0, colon);
-  const std::string_view value = Trimmed(line.substr(colon + 1));
-  if (colon == kTypeLength && IsName(name, "Content-Type")) {
-    const std::size_t kept = value.size() < sizeof state.answer->contentType
-                                 ? value.size()
-                                 : sizeof state.answer->contentType;
-    std::memcpy(state.answer->contentType, value.data(), kept);
-    state.answer->contentTypeLength = static_cast<int>(kept);
-  } else if (colon == kLengthLength && IsName(name, "Content-Length")) {
-    long long length = 0;
-    bool number = !value.empty() && value.size() <= 18;
-    for (char c : value) {
-      number = number && c >= '0' && c <= '9';
-      length = length * 10 + (c - '0');
-    }
-    if (number && (state.announced < 0 || state.announced == length)) {
-      state.announced = length;
-    } else if (number) {
-      state.failure = ZENTA_E_PROTOCOL;
-      state.report->detail.Set("the answer announces two lengths, %lld and %lld bytes",
-                               state.announced, length);
-      return 0;
-    }
-  }
-  return bytes;
+  const int code = state.head.Line(std::string_view(data, bytes), state.report->detail);
+  if (code == ZENTA_OK) return bytes;
+  state.failure = code;
+  return 0;  // makes libcurl stop with CURLE_WRITE_ERROR
+}
+
+// The index under which a TLS context keeps its connection, for OnCertificateRequest.
+int ConnectionIndex() {
+  static const int index = SSL_CTX_get_ex_new_index(0, nullptr, nullptr, nullptr, nullptr);
+  return index;
+}
+
+// OpenSSL asks for a client certificate when the server requested one and none is configured:
+// the session has none to give, and the exchange notes that it was asked, so that the server's
+// refusal that follows is named for what it is.
+int OnCertificateRequest(SSL* ssl, X509**, EVP_PKEY**) {
+  void* user = SSL_CTX_get_ex_data(SSL_get_SSL_CTX(ssl), ConnectionIndex());
+  if (user != nullptr) static_cast<CurlConnection*>(user)->state.certificateAsked = true;
+  return 0;
+}
+
+// Whether libcurl's TLS is OpenSSL, whose contexts OnTlsContext knows how to use.
+bool OpenSslUnder() {
+  static const bool openssl = [] {
+    const curl_version_info_data* version = curl_version_info(CURLVERSION_NOW);
+    return version != nullptr && version->ssl_version != nullptr &&
+           std::strncmp(version->ssl_version, "OpenSSL/", 8) == 0;
+  }();
+  return openssl;
+}
+
+// Called by libcurl with each new TLS context of the handle (one per connection it opens).
+CURLcode OnTlsContext(CURL*, void* context, void* user) {
+  auto* tls = static_cast<SSL_CTX*>(context);
+  if (SSL_CTX_set_ex_data(tls, ConnectionIndex(), user) != 1) return CURLE_OUT_OF_MEMORY;
+  SSL_CTX_set_client_cert_cb(tls, &OnCertificateRequest);
+  return CURLE_OK;
 }
 
 // Called by libcurl right before it sends the request on a connection. A second call in one
@@ -210,6 +188,34 @@ void WriteHeaderLines(const ZENTA_HttpRequest& request, bool sendsBody, std::str
   }
 }
 
+// Puts what libcurl's code does not tell in front of its words.
+void Prefix(Detail& detail, const char* what) {
+  char words[Detail::kWidth];
+  std::snprintf(words, sizeof words, "%s", detail.Text());
+  detail.Set("%s (libcurl: %s)", what, words);
+}
+
+// The code and words of failures that libcurl reports in its own terms: a head line above its
+// limit (reported as out of memory), malformed chunk sizes, and a server's refusal of a client
+// without a certificate (TLS 1.2 refuses in the handshake; TLS 1.3 at the first read, after the
+// request went out).
+int Named(const ExchangeState& state, CURLcode result, int code, Detail& detail) {
+  if (result == CURLE_OUT_OF_MEMORY && state.report->answerStarted && !state.head.Complete()) {
+    Prefix(detail, "a line of the answer's head is longer than libcurl's limit of 100 KiB");
+    return ZENTA_E_PROTOCOL;
+  }
+  if (state.head.Complete() && std::strstr(detail.Text(), "chunked-encoding") != nullptr) {
+    Prefix(detail, "the answer's chunked coding is malformed");
+    return ZENTA_E_PROTOCOL;
+  }
+  if (state.certificateAsked && !state.report->answerStarted &&
+      (code == ZENTA_E_TLS || code == ZENTA_E_SEND || code == ZENTA_E_RECEIVE)) {
+    Prefix(detail, "the server asked for a client certificate and none is configured");
+    return ZENTA_E_TLS;
+  }
+  return code;
+}
+
 class CurlTransport final : public Transport {
  public:
   explicit CurlTransport(const TransportConfig& config) : config_(config) {}
@@ -247,7 +253,7 @@ class CurlTransport final : public Transport {
       return status;
     }
     connection.state = ExchangeState();
-    connection.state.answer = &answer;
+    connection.state.head.Start(&answer, method == "HEAD");
     connection.state.body = &body;
     connection.state.report = &report;
     connection.errors[0] = '\0';
@@ -258,20 +264,20 @@ class CurlTransport final : public Transport {
       connection.fresh = false;
       curl_easy_setopt(easy, CURLOPT_FRESH_CONNECT, 0L);
     }
-    if (result == CURLE_OK) {
-      long httpStatus = 0;
-      result = curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &httpStatus);
-      answer.status = static_cast<int>(httpStatus);
-      if (result == CURLE_OK) return ZENTA_OK;
-    }
+    if (result == CURLE_OK && connection.state.head.Complete()) return ZENTA_OK;
     if (connection.state.failure != ZENTA_OK) return connection.state.failure;
+    if (result == CURLE_OK) {
+      report.detail.Set("the answer ended before its head did");
+      return ZENTA_E_PROTOCOL;
+    }
     if (connection.state.sends > 1) {
       report.detail.Set(
           "the server closed the connection after the request went out, without an answer "
           "(not sent again)");
       return ZENTA_E_RECEIVE;
     }
-    return Describe(easy, result, connection.errors, report);
+    return Named(connection.state, result, Describe(easy, result, connection.errors, report),
+                 report.detail);
   }
 
  private:
@@ -350,6 +356,9 @@ class CurlTransport final : public Transport {
       options.Set(CURLOPT_SSL_VERIFYPEER, config_.verifyTls ? 1L : 0L)
           .Set(CURLOPT_SSL_VERIFYHOST, config_.verifyTls ? 2L : 0L);
       if (!config_.caFile.empty()) options.Set(CURLOPT_CAINFO, config_.caFile.c_str());
+      if (OpenSslUnder()) {
+        options.Set(CURLOPT_SSL_CTX_FUNCTION, &OnTlsContext).Set(CURLOPT_SSL_CTX_DATA, user);
+      }
     }
     // An answer announcing more than the cap is refused before its body is read; an answer to
     // HEAD announces the length of a body that never comes, so only the body's own count

@@ -146,6 +146,9 @@ const char* corvane_status_text(int status) {
     case -1:
       return "the answer could not be read (missing, not JSON, not an object or without a code); "
              "when setting speaker volumes also: the server refused the channel's volume";
+    case CORVANE_E_REQUEST_TOO_LONG:
+      return "the request does not fit: a path of 1280 characters or more, or a setting longer "
+             "than 1024 bytes; nothing was sent";
     case CORVANE_E_NO_MEMORY:
       return "out of memory: an allocation failed";
     case CORVANE_E_INVALID_NUMBER:

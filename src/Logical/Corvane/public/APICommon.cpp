@@ -36,21 +36,19 @@ void SetLangauage(std::string language) { Settings().language = std::move(langua
 void SetMacAddress(std::string macAddress) { Settings().macAddress = std::move(macAddress); }
 void SetTimeZone(std::string timeZone) { Settings().timeZone = std::move(timeZone); }
 
-void SetRequestPath(RestRequest* request, const char* format, ...) {
-  if (request == nullptr || format == nullptr) return;
+bool SetRequestPath(RestRequest* request, const char* format, ...) {
+  if (request == nullptr || format == nullptr) return true;
   char text[kPathFormatCapacity];
-  text[0] = '\0';
   va_list args;
   va_start(args, format);
-  std::vsnprintf(text, sizeof text, format, args);
+  const int formatted = std::vsnprintf(text, sizeof text, format, args);
   va_end(args);
-  text[sizeof text - 1] = '\0';
-  const std::size_t length = std::strlen(text);
-  if (length == 0) return;  // an empty text leaves the field as it was
+  if (formatted < 0 || static_cast<std::size_t>(formatted) >= sizeof text) return false;
+  if (text[0] == '\0') return true;  // an empty text leaves the field as it was
   // Exactly one leading "/" is dropped; the rest of the field is NUL-padded.
-  const std::size_t skip = text[0] == '/' ? 1 : 0;
-  std::memcpy(request->path, text + skip, length - skip);
-  std::memset(request->path + length - skip, 0, kPathWidth - (length - skip));
+  std::strncpy(request->path, text + (text[0] == '/' ? 1 : 0), kPathWidth - 1);
+  request->path[kPathWidth - 1] = '\0';
+  return true;
 }
 
 void SetRequestMethod(RestRequest* request, std::string_view method) {
@@ -59,10 +57,10 @@ void SetRequestMethod(RestRequest* request, std::string_view method) {
   CopyIntoZeroedField(request->method, kMethodWidth, method);
 }
 
-void BuildHeaderList(HttpHeaderItem** headers, std::uint32_t* headerCount) {
+bool BuildHeaderList(HttpHeaderItem** headers, std::uint32_t* headerCount) {
   if (headers == nullptr) {
     if (headerCount != nullptr) *headerCount = 0;
-    return;
+    return true;
   }
   const ClientSettings& settings = Settings();
   // Ordered by byte-wise comparison of the names, which is the order the gateway receives.
@@ -79,6 +77,8 @@ void BuildHeaderList(HttpHeaderItem** headers, std::uint32_t* headerCount) {
   }
   *headers = items;
   if (headerCount != nullptr) *headerCount = kCount;
+  return settings.language.size() <= kHeaderValueWidth &&
+         settings.timeZone.size() <= kHeaderValueWidth;
 }
 
 void SetRequestBody(RestRequest* request, const quim::Json::Value& body) {
@@ -173,6 +173,7 @@ quim::Json::Value RequestCycle::IdentityBody() {
 
 int RequestCycle::Send(int handle) {
   lastServerMessage.clear();
+  if (!fits_) return kRequestTooLong;
   return ZENTA_GeneralJsonRequest(handle, &request_, static_cast<int>(sizeof(RestRequest)),
                                   &response_, static_cast<int>(sizeof(RestResponse)));
 }

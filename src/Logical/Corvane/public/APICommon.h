@@ -81,10 +81,11 @@ constexpr std::size_t kHeaderValueWidth = sizeof(HttpHeaderItem::value);
 constexpr std::size_t kPathFormatCapacity = 1280;
 
 // Formats the path printf-style and stores it without its one leading "/". Arguments are
-// inserted verbatim (no escaping). A formatted text of 1280 characters or more is cut to its
-// first 1279, as the bounded formatter leaves it; an empty text leaves path untouched. Does
-// nothing when request or format is null.
-void SetRequestPath(RestRequest* request, const char* format, ...)
+// inserted verbatim (no escaping). An empty text leaves path untouched. Returns false, leaving
+// path untouched, when the formatted text has 1280 characters or more: a path cut to fit would
+// name another resource, so the request cycle refuses it. Does nothing (true) when request or
+// format is null.
+bool SetRequestPath(RestRequest* request, const char* format, ...)
 #if defined(__GNUC__) || defined(__clang__)
     __attribute__((format(printf, 2, 3)))
 #endif
@@ -95,11 +96,12 @@ void SetRequestPath(RestRequest* request, const char* format, ...)
 void SetRequestMethod(RestRequest* request, std::string_view method);
 
 // Allocates the three standard headers, ordered by name: "Accept-Language" (language setting),
-// "Content-Type" ("application/json;charset=UTF-8"), "Time-Zone" (time-zone setting). A value
-// longer than 1024 bytes is cut to 1024 bytes (valueLength says 1024). The array is owned by
-// whoever owns the request (new[], freed with delete[]). A null headers address sets the count
-// to 0 and allocates nothing.
-void BuildHeaderList(HttpHeaderItem** headers, std::uint32_t* headerCount);
+// "Content-Type" ("application/json;charset=UTF-8"), "Time-Zone" (time-zone setting). The array
+// is owned by whoever owns the request (new[], freed with delete[]). Returns false when a setting
+// is longer than the 1024 bytes of its field: its value is then cut to the field (never written
+// past it), and the request cycle refuses the request. A null headers address sets the count to 0
+// and allocates nothing.
+bool BuildHeaderList(HttpHeaderItem** headers, std::uint32_t* headerCount);
 
 // Serialises body compactly into a new[] buffer of bodyLength + 1 bytes ending with NUL. A null
 // request or a null body value leaves the request without a body.
@@ -153,7 +155,8 @@ void AppendResults(const quim::Json::Value& data, std::vector<T>& out, Read read
 
 // One request from start to release. The cycle holds both records, zero-filled when it is made;
 // the constructor fills path, method and the standard headers through the helpers above, and
-// Send hands the request to the gateway. The destructor releases, on every exit including
+// Send hands the request to the gateway, or returns kRequestTooLong without calling it when the
+// path or a setting did not fit its field. The destructor releases, on every exit including
 // exceptions and in this order: the answer and the auxBuffer through the gateway, the body, the
 // header array; the records end with the cycle itself.
 class RequestCycle {
@@ -161,14 +164,16 @@ class RequestCycle {
   template <typename... Args>
   RequestCycle(const char* method, const char* pathFormat, Args... pathArgs) {
     ZeroRecords();
+    bool fits = false;
     if constexpr (sizeof...(Args) == 0) {
       // A fixed path is its own text; clang refuses a lone non-literal format.
-      SetRequestPath(&request_, "%s", pathFormat);
+      fits = SetRequestPath(&request_, "%s", pathFormat);
     } else {
-      SetRequestPath(&request_, pathFormat, pathArgs...);
+      fits = SetRequestPath(&request_, pathFormat, pathArgs...);
     }
     SetRequestMethod(&request_, method);
-    BuildHeaderList(&request_.headers, &request_.headerCount);
+    fits = BuildHeaderList(&request_.headers, &request_.headerCount) && fits;
+    fits_ = fits;
   }
   ~RequestCycle();
   RequestCycle(const RequestCycle&) = delete;
@@ -179,12 +184,14 @@ class RequestCycle {
   // Serialises the body into the request; the tree goes with the call, before the answer is read.
   void SetBody(quim::Json::Value body) { SetRequestBody(&request_, body); }
 
-  // Calls the gateway; returns its status (0: the response record is filled).
+  // Calls the gateway; returns its status (0: the response record is filled), or kRequestTooLong
+  // when the request did not fit its records (nothing is sent).
   int Send(int handle);
-  // The exchange every JSON operation makes: sends; a gateway failure's status is returned as it
-  // is, with read never called; else the answer envelope is read, read(data) fills the caller's
-  // outputs (the data of a refusal too, which is null or the server's) and the envelope's code
-  // is returned: 0 for the server's success, -1 for an unreadable answer, else the server's.
+  // The exchange every JSON operation makes: sends; a status other than 0 from Send (a gateway
+  // code, kRequestTooLong) is returned as it is, with read never called; else the answer envelope
+  // is read, read(data) fills the caller's outputs (the data of a refusal too, which is null or the
+  // server's) and the envelope's code is returned: 0 for the server's success, -1 for an unreadable
+  // answer, else the server's.
   template <typename Read>
   int Exchange(int handle, Read read) {
     const int status = Send(handle);
@@ -204,6 +211,7 @@ class RequestCycle {
 
   RestResponse response_;
   RestRequest request_;
+  bool fits_ = true;
 };
 
 // Text to int as std::stoi in base 10 (leading blanks, sign, digits; the rest ignored), with the

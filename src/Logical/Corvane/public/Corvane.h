@@ -6,6 +6,9 @@
 //
 // Status of every operation:
 //   - the gateway's non-zero code, unchanged (transport failure): outputs are not touched;
+//   - kRequestTooLong (-2) when the request does not fit the gateway's records: a formatted path
+//     of 1280 characters or more, or a language or time-zone setting longer than 1024 bytes.
+//     Nothing is sent (a cut path would name another resource) and outputs are not touched;
 //   - otherwise the server's code: 0 when the server answered 1000, its other codes unchanged,
 //     -1 when the answer is missing, is not JSON, is not a JSON object or has no "code".
 //   Outputs are read from "data" whatever the server's code: single values (int, bool, the
@@ -24,8 +27,7 @@
 // setters write process-wide settings without a lock: call them before issuing operations, never
 // while one runs.
 //
-// Text is passed through byte for byte; path arguments go into REST paths unescaped (a formatted
-// path is cut at 1279 characters).
+// Text is passed through byte for byte; path arguments go into REST paths unescaped.
 #ifndef CORVANE_CORVANE_H
 #define CORVANE_CORVANE_H
 
@@ -40,6 +42,9 @@
 #define CORVANE_VERSION_PATCH 0
 
 namespace Corvane {
+
+// Status of an operation whose request does not fit the gateway's records; nothing was sent.
+constexpr int kRequestTooLong = -2;
 
 // Request of API_DownloadDevicePicture.
 struct DownloadDevicePicReq {

@@ -11,6 +11,9 @@
  *   0                      success;
  *   the gateway's code     the request did not complete (ZENTA_ErrorText in ZentaSdk.h says why);
  *   -1                     the answer could not be read (missing, not JSON, no "code");
+ *   -2                     CORVANE_E_REQUEST_TOO_LONG: the request does not fit the gateway's
+ *                          records (a formatted path of 1280 characters or more, a setting
+ *                          longer than 1024 bytes); nothing was sent;
  *   CORVANE_E_*            an error of this interface: an exception of the C++ operation (a
  *                          number in the answer that is no int, a JSON type error, allocation
  *                          failure) or a null argument; corvane_status_text says which;
@@ -45,6 +48,7 @@ extern "C" {
 /* Codes of this interface; only ever appended to. */
 enum corvane_status {
   CORVANE_OK = 0,
+  CORVANE_E_REQUEST_TOO_LONG = -2,   /* the path or a setting does not fit; nothing was sent */
   CORVANE_E_NO_MEMORY = -40001,      /* an allocation failed (std::bad_alloc) */
   CORVANE_E_INVALID_NUMBER = -40002, /* a dictionary code, key or value is no decimal number
                                         (std::invalid_argument "invalid stoi argument") */
