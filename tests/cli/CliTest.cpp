@@ -155,7 +155,7 @@ TEST_F(Cli, ExitStatusAndWhereEachWordGoes) {
       {"alarm-contacts ALM-0001 2024-03-19 --server $S", 1, nullptr, "code 4004"},
       {"--server $S ptz-trails D1001-C01 >/dev/full", 1, nullptr,
        "cannot write the result to standard output"},
-      {"--server $S picture P0001 -o /dev/full", 1, nullptr, "cannot write /dev/full"},
+      {"--server $S picture P0100 -o /dev/full", 1, nullptr, "cannot write /dev/full"},
       {"CORVANE_SERVER=$S ptz-trails NO-SUCH", 1, nullptr,
        "ptz-trails: the server answered code 4004 (server: \"no channel NO-SUCH\")"},
       {"--server $S picture P9999 -o " + file, 1, nullptr,
@@ -190,7 +190,10 @@ TEST_F(Cli, ExitStatusAndWhereEachWordGoes) {
     if (row.exitStatus == 2) {
       // Every argument error in one voice: what is wrong, in lower case, then where help is.
       const std::string hint = "\nRun 'corvane --help' for usage.\n";
-      ASSERT_GT(run.err.size(), 9 + hint.size()) << run.err;
+      if (run.err.size() <= 9 + hint.size()) {
+        ADD_FAILURE() << "not an argument error with its hint: " << run.err;
+        continue;
+      }
       EXPECT_EQ(run.err.rfind("corvane: ", 0), 0u) << run.err;
       EXPECT_FALSE(std::isupper(static_cast<unsigned char>(run.err[9])) &&
                    (std::islower(static_cast<unsigned char>(run.err[10])) || run.err[10] == ' '))
