@@ -10,14 +10,7 @@
 // server that is already running instead (no server CPU then).
 #include <benchmark/benchmark.h>
 #include <curl/curl.h>
-#include <dirent.h>
 #include <rapidjson/document.h>
-#include <sched.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -38,14 +31,17 @@
 #include <utility>
 #include <vector>
 
+#include "BenchProcess.h"
 #include "Boundary.h"
 #include "Corvane.h"
 #include "zenta/ZentaSdk.h"
 
-extern char** environ;
-
 namespace {
 
+using corvane_bench::OwnCpuNs;
+using corvane_bench::Placement;
+using corvane_bench::ProcessCpuNs;
+using corvane_bench::ServerProcess;
 using EasyHandle = std::unique_ptr<CURL, decltype(&curl_easy_cleanup)>;
 using HeaderList = std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)>;
 
@@ -63,118 +59,9 @@ const char kVolumeBody[] =
 
 // ---- the server --------------------------------------------------------------------------------
 
-class ServerProcess {
- public:
-  ~ServerProcess() { Stop(); }
-
-  // Starts corvane-mock-server on a free port and reads the address from its first line.
-  void Start(const std::string& binary) {
-    int out[2];
-    if (pipe(out) != 0) throw std::runtime_error("pipe failed");
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addclose(&actions, out[0]);
-    std::vector<std::string> args = {binary, "--port", "0"};
-    std::vector<char*> argv;
-    for (std::string& arg : args) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    const int spawned = posix_spawn(&pid_, binary.c_str(), &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    close(out[1]);
-    if (spawned != 0) {
-      close(out[0]);
-      pid_ = 0;
-      throw std::runtime_error("cannot start " + binary);
-    }
-    std::string line;
-    char c;
-    while (read(out[0], &c, 1) == 1 && c != '\n') line.push_back(c);
-    close(out[0]);
-    const std::string prefix = "listening on ";
-    if (line.rfind(prefix, 0) != 0) throw std::runtime_error("unexpected server output: " + line);
-    url_ = line.substr(prefix.size());
-  }
-
-  void Stop() {
-    if (pid_ <= 0) return;
-    kill(pid_, SIGTERM);
-    int status = 0;
-    waitpid(pid_, &status, 0);
-    pid_ = 0;
-  }
-
-  const std::string& Url() const { return url_; }
-  pid_t Pid() const { return pid_; }
-
- private:
-  pid_t pid_ = 0;
-  std::string url_;
-};
-
 ServerProcess server;
 std::string serverUrl;
 int sessionHandle = 0;
-
-// CPU time of a process, all its threads together, those that have ended included (a
-// connection's thread on the server ends with the connection), in nanoseconds.
-double ProcessCpuNs(pid_t pid) {
-  clockid_t clock;
-  timespec now{};
-  if (clock_getcpuclockid(pid, &clock) != 0 || clock_gettime(clock, &now) != 0) return 0;
-  return static_cast<double>(now.tv_sec) * 1e9 + static_cast<double>(now.tv_nsec);
-}
-
-// Puts every thread of a process on the given CPUs; threads it starts later inherit them.
-void PinProcess(pid_t pid, const cpu_set_t& cpus) {
-  const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
-  DIR* dir = opendir(tasks.c_str());
-  if (dir == nullptr) return;
-  while (const dirent* entry = readdir(dir)) {
-    if (entry->d_name[0] != '.') sched_setaffinity(std::atoi(entry->d_name), sizeof cpus, &cpus);
-  }
-  closedir(dir);
-}
-
-// While it lives, the calling thread runs on CPU 0 and the server on CPU 1. Left to the
-// scheduler, a connection's thread on the server lands on the client's CPU or on the other one
-// and stays there, and the two placements differ twofold in round-trip time on a 2-CPU machine;
-// the clients under comparison hold separate connections, so each could get either. Pinned,
-// both get the same placement: client and server on CPUs of their own, as with a server on
-// another machine.
-class Placement {
- public:
-  Placement() {
-    pinned_ = server.Pid() > 0 && std::thread::hardware_concurrency() >= 2 &&
-              sched_getaffinity(0, sizeof before_, &before_) == 0;
-    if (!pinned_) return;
-    cpu_set_t cpu;
-    CPU_ZERO(&cpu);
-    CPU_SET(1, &cpu);
-    PinProcess(server.Pid(), cpu);
-    CPU_ZERO(&cpu);
-    CPU_SET(0, &cpu);
-    sched_setaffinity(0, sizeof cpu, &cpu);
-  }
-  ~Placement() {
-    if (!pinned_) return;
-    PinProcess(server.Pid(), before_);
-    sched_setaffinity(0, sizeof before_, &before_);
-  }
-  Placement(const Placement&) = delete;
-  Placement& operator=(const Placement&) = delete;
-
- private:
-  bool pinned_ = false;
-  cpu_set_t before_{};
-};
-
-double OwnCpuNs() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e9 +
-         (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e3;
-}
 
 // ---- the bare libcurl client -------------------------------------------------------------------
 
@@ -403,7 +290,7 @@ constexpr int kBatch = 32;  // calls per client per round
 // The library against the bare client, one thread each, alternating batches.
 void CompareWithRaw(benchmark::State& state, int (*library)(), const char* target,
                     const char* body) {
-  const Placement placement;
+  const Placement placement(server.Pid());
   RawClient raw(target, body);
   Totals libraryTotals;
   Totals rawTotals;

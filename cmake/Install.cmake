@@ -9,13 +9,6 @@ include(CMakePackageConfigHelpers)
 set(CMAKE_INSTALL_RPATH "$ORIGIN/../${CMAKE_INSTALL_LIBDIR}")
 
 set(corvane_public ${PROJECT_SOURCE_DIR}/src/Logical/Corvane/public)
-target_include_directories(Corvane INTERFACE
-  $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}/Corvane>
-  $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
-foreach(library ZENTA Ostrel quim)
-  target_include_directories(${library} INTERFACE
-                             $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
-endforeach()
 
 # Static libraries carry their private dependencies into the package as link-only entries; the
 # project's own interface targets among them add nothing to a consumer's build but must be known.

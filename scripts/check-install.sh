@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs a build into a scratch prefix and builds examples/ (a C++ and a C program) against the
 # installed package (CMake, linking Corvane::Corvane alone, and pkg-config); builds the libraries
-# once more as static libraries with the tools and tests off (which must need neither cpp-httplib
-# nor CLI11), builds examples/ against that too (CMake, and pkg-config --static with the C++
+# once more as static libraries with the tools and tests off (which must need neither CLI11
+# nor GoogleTest), builds examples/ against that too (CMake, and pkg-config --static with the C++
 # compiler and with the C compiler alone); builds examples/ once more with Corvane's sources as a
 # subproject (add_subdirectory: Corvane::Corvane without installing, no tools or tests); and runs
 # every program against the installed simulated server.
@@ -29,7 +29,7 @@ for library in Corvane Ostrel ZENTA quim; do
     { echo "install check: lib$library.so has no versioned SONAME" >&2; exit 1; }
 done
 
-# Static libraries, library only: no cpp-httplib, no CLI11, no GoogleTest at configure time.
+# Static libraries, library only: no CLI11, no GoogleTest at configure time.
 launcher=$(command -v ccache || true)
 cmake -S . -B "$check/static" -DBUILD_SHARED_LIBS=OFF -DCORVANE_BUILD_TOOLS=OFF \
   -DCORVANE_BUILD_TESTS=OFF -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_COMPILER_LAUNCHER="$launcher" \

@@ -17,3 +17,4 @@ scripts/check-install.sh "$build"
 scripts/test-windows.sh
 scripts/test-sanitizers.sh
 scripts/fuzz.sh 60
+echo "scripts/test.sh: every suite passed in $((SECONDS / 60)) min $((SECONDS % 60)) s"

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <new>
+#include <string>
 #include <string_view>
 
 #include "Ascii.h"
@@ -26,15 +27,27 @@ bool IsJsonContentType(std::string_view contentType) {
           zenta::EqualsIgnoringAsciiCase(type.substr(type.size() - kSuffix.size()), kSuffix));
 }
 
-// zentaNoted tells whether ZENTA kept the failure's detail itself.
-int Carry(int handle, const RestRequest& record, RestResponse& response, bool& zentaNoted) {
+// The detail of an HTTP status without JSON: the status and the first line of the body, which
+// is where a proxy or a server in maintenance says why ("HTTP 503: down for maintenance").
+// Empty when the body has no text before its first line end.
+std::string StatusDetail(const ZENTA_HttpAnswer& answer) {
+  constexpr std::size_t kMostBytes = 200;
+  const std::string_view body(answer.body != nullptr ? answer.body : "", answer.bodyLength);
+  std::string_view line = body.substr(0, body.find_first_of("\r\n"));
+  line = line.substr(0, kMostBytes);
+  if (line.find_first_not_of(" \t") == std::string_view::npos) return "";
+  return "HTTP " + std::to_string(answer.status) + ": " + std::string(line);
+}
+
+// noted tells whether the failure's detail is kept already (by ZENTA, or here).
+int Carry(int handle, const RestRequest& record, RestResponse& response, bool& noted) {
   HttpRequest request;
   const int built = BuildHttpRequest(record, request);
   if (built != ZENTA_OK) return built;
   const ZENTA_HttpRequest view = request.View();
   ZENTA_HttpAnswer answer;
   const int status = ZENTA_CarryRequest(handle, &view, &answer);
-  zentaNoted = status != ZENTA_OK;
+  noted = status != ZENTA_OK;
   if (status != ZENTA_OK) return status;
 
   const std::string_view contentType(answer.contentType,
@@ -47,9 +60,21 @@ int Carry(int handle, const RestRequest& record, RestResponse& response, bool& z
     response.answerLength = length;
     return ZENTA_OK;
   }
+  if (answer.status < 100 || answer.status > 599) {
+    ZENTA_DropAnswer(&answer);
+    return ZENTA_E_PROTOCOL;
+  }
+  const int code = ZENTA_E_HTTP_STATUS_BASE - answer.status;
+  std::string detail;
+  try {
+    detail = StatusDetail(answer);
+  } catch (const std::bad_alloc&) {
+    // The code alone then; the answer is still dropped.
+  }
   ZENTA_DropAnswer(&answer);
-  if (answer.status >= 100 && answer.status <= 599) return ZENTA_E_HTTP_STATUS_BASE - answer.status;
-  return ZENTA_E_PROTOCOL;
+  ZENTA_NoteFailure(code, detail.c_str());
+  noted = true;
+  return code;
 }
 
 }  // namespace
@@ -58,7 +83,7 @@ int Carry(int handle, const RestRequest& record, RestResponse& response, bool& z
 extern "C" OSTREL_API int ZENTA_GeneralJsonRequest(int handle, void* request, int requestSize,
                                                    void* response, int responseSize) {
   int code = ZENTA_OK;
-  bool zentaNoted = false;
+  bool noted = false;
   if (request == nullptr || response == nullptr) {
     code = ZENTA_E_NULL_ARGUMENT;
   } else if (requestSize != static_cast<int>(sizeof(ostrel::RestRequest))) {
@@ -72,13 +97,13 @@ extern "C" OSTREL_API int ZENTA_GeneralJsonRequest(int handle, void* request, in
     answerRecord.auxBuffer = nullptr;
     try {
       code = ostrel::Carry(handle, *static_cast<const ostrel::RestRequest*>(request), answerRecord,
-                           zentaNoted);
+                           noted);
     } catch (const std::bad_alloc&) {
       code = ZENTA_E_NO_MEMORY;
     }
   }
   // ZENTA keeps the transport's own detail of the failures it returns; the others get their
   // code's text, so the detail never belongs to an earlier call.
-  if (code != ZENTA_OK && !zentaNoted) ZENTA_NoteFailure(code);
+  if (code != ZENTA_OK && !noted) ZENTA_NoteFailure(code, nullptr);
   return code;
 }

@@ -1,6 +1,7 @@
 // From a request record to the request the transport sends: every check that decides whether a
 // record may go on the wire, with no session and no network involved. ZENTA_GeneralJsonRequest
-// carries what this builds; the request fuzzer (tests/fuzz) drives it with arbitrary records.
+// carries what this builds; the gateway's tests (tests/gateway) check what it refuses and how it
+// encodes.
 #ifndef OSTREL_REQUESTBUILDER_H
 #define OSTREL_REQUESTBUILDER_H
 

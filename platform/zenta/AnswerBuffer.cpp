@@ -11,8 +11,6 @@
 #include <new>
 #include <unordered_set>
 
-#include "Boundary.h"
-
 namespace zenta {
 
 AnswerBuffer::~AnswerBuffer() { std::free(data_); }
@@ -98,25 +96,21 @@ BufferRegistry& Registry() {
 
 }  // namespace
 
-extern "C" {
+namespace zenta {
 
-ZENTA_API char* ZENTA_KeepAnswer(ZENTA_HttpAnswer* answer) {
-  char* body = answer->body;
-  answer->body = nullptr;
+bool RegisterAnswer(char* body) {
   try {
-    if (Registry().Keep(body)) return body;
+    return Registry().Keep(body);
   } catch (const std::bad_alloc&) {
+    return false;
   }
-  std::free(body);
-  return nullptr;
 }
 
-ZENTA_API void ZENTA_DropAnswer(ZENTA_HttpAnswer* answer) {
-  std::free(answer->body);
-  answer->body = nullptr;
-}
+std::size_t RegisteredAnswers() { return Registry().Count(); }
 
-ZENTA_API size_t ZENTA_OutstandingAnswerBuffers(void) { return Registry().Count(); }
+}  // namespace zenta
+
+extern "C" {
 
 ZENTA_API int ZENTA_ReleaseDataBuffer(void* buffer) {
   if (buffer == nullptr) return ZENTA_OK;

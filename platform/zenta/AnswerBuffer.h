@@ -48,6 +48,13 @@ class AnswerBuffer {
   std::size_t capacity_ = 0;  // bytes allocated, the NUL's included
 };
 
+// The registry of answers handed over to clients (given back through ZENTA_ReleaseDataBuffer).
+// Thread-safe. Registers body (from AnswerBuffer::Release); false when memory ran out, and body
+// is then still the caller's.
+bool RegisterAnswer(char* body);
+// How many registered answers have not been released.
+std::size_t RegisteredAnswers();
+
 }  // namespace zenta
 
 #endif  // ZENTA_ANSWERBUFFER_H

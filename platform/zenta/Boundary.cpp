@@ -1,9 +1,11 @@
-// ZENTA's side of the C boundary with Ostrel (Boundary.h): a checked request in, an answer out,
-// and no exception or C++ object across.
+// ZENTA's side of the C boundary with Ostrel: every function of Boundary.h. A checked request
+// in, an answer out, and no exception or C++ object across.
 #include "Boundary.h"
 
+#include <cstdlib>
 #include <new>
 
+#include "AnswerBuffer.h"
 #include "ErrorDetail.h"
 #include "SessionTable.h"
 
@@ -33,4 +35,25 @@ extern "C" ZENTA_API int ZENTA_CarryRequest(int handle, const ZENTA_HttpRequest*
   }
   if (code != ZENTA_OK) zenta::NoteFailure(code, report.detail.Text());
   return code;
+}
+
+extern "C" ZENTA_API char* ZENTA_KeepAnswer(ZENTA_HttpAnswer* answer) {
+  char* body = answer->body;
+  answer->body = nullptr;
+  if (zenta::RegisterAnswer(body)) return body;
+  std::free(body);
+  return nullptr;
+}
+
+extern "C" ZENTA_API void ZENTA_DropAnswer(ZENTA_HttpAnswer* answer) {
+  std::free(answer->body);
+  answer->body = nullptr;
+}
+
+extern "C" ZENTA_API void ZENTA_NoteFailure(int code, const char* detail) {
+  zenta::NoteFailure(code, detail);
+}
+
+extern "C" ZENTA_API size_t ZENTA_OutstandingAnswerBuffers(void) {
+  return zenta::RegisteredAnswers();
 }

@@ -64,9 +64,10 @@ ZENTA_API char* ZENTA_KeepAnswer(ZENTA_HttpAnswer* answer);
 /* Frees the body of an answer that is not handed over. */
 ZENTA_API void ZENTA_DropAnswer(ZENTA_HttpAnswer* answer);
 
-/* Keeps the text of code as the calling thread's last failure detail, for the failures Ostrel
- * finds itself (a refused record, an HTTP status). */
-ZENTA_API void ZENTA_NoteFailure(int code);
+/* Keeps detail (NUL-terminated), or the text of code when detail is null or empty, as the
+ * calling thread's last failure detail, for the failures Ostrel finds itself (a refused record,
+ * an HTTP status with the first line of its body). */
+ZENTA_API void ZENTA_NoteFailure(int code, const char* detail);
 
 /* Number of answer buffers handed over and not yet released; lets tests prove nothing leaks. */
 ZENTA_API size_t ZENTA_OutstandingAnswerBuffers(void);

@@ -6,8 +6,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "Boundary.h"
-
 namespace zenta {
 namespace {
 
@@ -33,8 +31,6 @@ void NoteFailure(int code, const char* text) {
 }  // namespace zenta
 
 extern "C" {
-
-ZENTA_API void ZENTA_NoteFailure(int code) { zenta::NoteFailure(code, nullptr); }
 
 ZENTA_API int ZENTA_LastErrorDetail(char* buffer, int size) {
   const char* text = zenta::lastFailure.Text();

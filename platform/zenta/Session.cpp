@@ -70,11 +70,13 @@ class Session::CallGuard {
   Session& session_;
 };
 
-Session::Session(const TransportConfig& config, std::unique_ptr<Transport> transport)
+Session::Session(const TransportConfig& config, std::unique_ptr<Transport> transport,
+                 IdleClock idleClock)
     : requestTimeout_(config.requestTimeout),
       answerCap_(config.maxAnswerBytes),
       basePath_(config.basePath),
       processId_(CurrentProcessId()),
+      idleClock_(idleClock),
       transport_(std::move(transport)),
       pool_(config.maxConnections, [this] { return transport_->NewConnection(); }) {}
 
@@ -107,7 +109,7 @@ int Session::Carry(const ZENTA_HttpRequest& request, ZENTA_HttpAnswer& answer, A
 // 408 or the server's close would otherwise be read as this request's answer) and, for a request
 // that must not be sent twice, only when it was busy a moment ago.
 bool Session::MustNotReuse(PooledConnection& pooled, bool idempotent) {
-  if (!idempotent && Clock::now() - pooled.lastUsed >= kNonIdempotentReuseWindow) return true;
+  if (!idempotent && idleClock_() - pooled.lastUsed >= kNonIdempotentReuseWindow) return true;
   return transport_->HasPendingInput(*pooled.connection);
 }
 
@@ -132,7 +134,7 @@ int Session::Exchange(const ZENTA_HttpRequest& request, Clock::time_point deadli
     const int code =
         transport_->Exchange(*pooled.connection, request, deadline, answer, body, report);
     pooled.carried = true;
-    pooled.lastUsed = Clock::now();
+    pooled.lastUsed = idleClock_();
     if (code == ZENTA_OK || attempt > 0 || !MaySendAgain(idempotent, code, report) ||
         Clock::now() >= deadline) {
       return code;

@@ -22,7 +22,13 @@ constexpr std::chrono::milliseconds kNonIdempotentReuseWindow{1000};
 
 class Session {
  public:
-  Session(const TransportConfig& config, std::unique_ptr<Transport> transport);
+  // The clock that measures how long a connection has been idle (the reuse window); a test gives
+  // its own so that it can let time pass without waiting. Deadlines are kept on the real clock,
+  // which the pool's and the transport's waits use.
+  using IdleClock = Clock::time_point (*)();
+
+  Session(const TransportConfig& config, std::unique_ptr<Transport> transport,
+          IdleClock idleClock = &Clock::now);
 
   // Carries request: 0 with answer and body filled when an HTTP answer arrived, else a negative
   // code with report.detail saying why. Thread-safe.
@@ -50,6 +56,7 @@ class Session {
   const std::size_t answerCap_;
   const std::string basePath_;
   const long processId_;
+  const IdleClock idleClock_;
   std::unique_ptr<Transport> transport_;
   ConnectionPool pool_;
   std::mutex mutex_;

@@ -6,10 +6,13 @@
 #include <unistd.h>
 
 #include <array>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -80,11 +83,27 @@ class Cli : public ::testing::Test {
     delete tlsServer_;
   }
   void SetUp() override { server_->Faults().Clear(); }
-  // Arguments with "$S" replaced by the server's URL, "$T" by the TLS server's, "$C" by its
-  // certificate.
+  // The date of the first alarm of the simulated platform in ISO 8601 (UTC, milliseconds).
+  static std::string FirstAlarmDate() {
+    const std::int64_t ms = server_->GetPlatform().Snapshot().alarms.at(0).alarmDate;
+    const std::time_t seconds = static_cast<std::time_t>(ms / 1000);
+    std::tm utc{};
+    gmtime_r(&seconds, &utc);
+    char text[40];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc);
+    char fraction[8];
+    std::snprintf(fraction, sizeof fraction, ".%03d", static_cast<int>(ms % 1000));
+    return std::string(text) + fraction + "Z";
+  }
+  // Arguments with "$S" replaced by the server's URL, "$H" by the same without its scheme, "$T"
+  // by the TLS server's, "$C" by its certificate, "$D" by the first alarm's date in ISO 8601.
   static std::string With(std::string arguments) {
     const std::pair<const char*, std::string> names[] = {
-        {"$S", server_->BaseUrl()}, {"$T", tlsServer_->BaseUrl()}, {"$C", CertFile()}};
+        {"$S", server_->BaseUrl()},
+        {"$H", server_->BaseUrl().substr(server_->BaseUrl().find("://") + 3)},
+        {"$T", tlsServer_->BaseUrl()},
+        {"$C", CertFile()},
+        {"$D", FirstAlarmDate()}};
     for (const auto& [name, value] : names) {
       for (std::size_t at; (at = arguments.find(name)) != std::string::npos;) {
         arguments.replace(at, 2, value);
@@ -106,7 +125,7 @@ TEST_F(Cli, ExitStatusAndWhereEachWordGoes) {
     const char* out;  // a fragment of standard output; null: nothing may be written there
     const char* err;  // a fragment of standard error
   } rows[] = {
-      {"", 2, nullptr, "A subcommand is required"},
+      {"", 2, nullptr, "a subcommand is required"},
       {"ai-privacy", 2, nullptr, "give --server URL (or set CORVANE_SERVER), or --simulate"},
       {"--server '' ai-privacy", 2, nullptr, "--server was given an empty URL"},
       {"no-such-command --server $S", 2, nullptr, "unknown subcommand 'no-such-command'"},
@@ -118,11 +137,25 @@ TEST_F(Cli, ExitStatusAndWhereEachWordGoes) {
       {"speaker-volume set D2001-C01 --server $S", 2, nullptr, "give --speaker, --mic or both"},
       {"speaker-volume set D2001-C01 --mic -1 --server $S", 2, nullptr, "0 or more (percent)"},
       {"--server $S demo", 2, nullptr, "add --yes"},
-      {"--simulate --server $S ai-privacy", 2, nullptr, "excludes"},
+      {"--simulate --server $S ai-privacy", 2, nullptr, "cannot be used together"},
+      {"ptz-trails --server $S", 2, nullptr, "CHANNEL is required"},
+      {"ptz-trails D1001-C01 extra --server $S", 2, nullptr, "unexpected argument: extra"},
+      {"ai-privacy --server", 2, nullptr, "--server needs a value"},
+      {"dictionary-map three --server $S", 2, nullptr, "'three' is not a whole number"},
+      {"alarm-contacts ALM-0001 2024-02-30 --server $S", 2, nullptr, "'2024-02-30' is not a date"},
+      {"alarm-contacts ALM-0001 2024-03-19T25:00Z --server $S", 2, nullptr, "is not a date"},
       {"--server $S ai-privacy --cacert /no/such.pem", 2, nullptr, "/no/such.pem"},
       {"--server ftp://127.0.0.1:1 ai-privacy", 2, nullptr, "cannot open a session on ftp://"},
       {"--version", 0, "corvane 0.", ""},
-      {"--server http://127.0.0.1:9 ai-privacy --connect-timeout 500", 1, nullptr, "(-20201)"},
+      {"--server http://127.0.0.1:9 ai-privacy --connect-timeout 500", 3, nullptr, "(-20201)"},
+      {"--server $H ai-privacy", 0, "enable", ""},
+      {"--server $S ptz-trails " + std::string(1300, 'C'), 2, nullptr,
+       "ptz-trails: the request does not fit"},
+      {"alarm-contacts ALM-0001 $D --server $S", 0, "source", ""},
+      {"alarm-contacts ALM-0001 2024-03-19 --server $S", 1, nullptr, "code 4004"},
+      {"--server $S ptz-trails D1001-C01 >/dev/full", 1, nullptr,
+       "cannot write the result to standard output"},
+      {"--server $S picture P0100 -o /dev/full", 1, nullptr, "cannot write /dev/full"},
       {"CORVANE_SERVER=$S ptz-trails NO-SUCH", 1, nullptr,
        "ptz-trails: the server answered code 4004 (server: \"no channel NO-SUCH\")"},
       {"--server $S picture P9999 -o " + file, 1, nullptr,
@@ -131,13 +164,14 @@ TEST_F(Cli, ExitStatusAndWhereEachWordGoes) {
        "did not apply the volumes to channel D2001-C01"},
       {"ptz-trails D1001-C01 --json --server $S", 0, "{\"operation\":\"ptz-trails\",\"status\":0",
        ""},
-      {"--server $T ai-privacy", 1, nullptr, "certificate verification failed"},
+      {"--server $T ai-privacy", 3, nullptr, "give its CA with --cacert FILE, or skip the check"},
       {"--server $T ai-privacy --cacert $C", 0, "enable", ""},
       {"CORVANE_SERVER=$T ai-privacy --insecure", 0, "enable",
        "warning: --insecure: the server's TLS certificate is not verified"},
       {"picture P0001 --server $S -o -", 0, "\x89PNG\r\n", ""},
       {"--simulate ai-privacy", 0, "enable", "simulated server (invented data)"},
       {"demo", 0, "14 of 14 operations succeeded", ""},
+      {"--help", 0, "Usage: corvane [OPTIONS]", ""},
       {"demo --json", 0, "\"operation\":\"dictionary-map\"", "a simulated platform server"},
       {"speaker-volume set --help", 0, "percent", ""},
       {"alarm-contacts --help", 0, "epoch milliseconds", ""},
@@ -153,6 +187,20 @@ TEST_F(Cli, ExitStatusAndWhereEachWordGoes) {
       EXPECT_NE(run.out.find(row.out), std::string::npos) << run.out;
     }
     EXPECT_NE(run.err.find(row.err), std::string::npos) << run.err;
+    if (row.exitStatus == 2) {
+      // Every argument error in one voice: what is wrong, in lower case, then where help is.
+      const std::string hint = "\nRun 'corvane --help' for usage.\n";
+      if (run.err.size() <= 9 + hint.size()) {
+        ADD_FAILURE() << "not an argument error with its hint: " << run.err;
+        continue;
+      }
+      EXPECT_EQ(run.err.rfind("corvane: ", 0), 0u) << run.err;
+      EXPECT_FALSE(std::isupper(static_cast<unsigned char>(run.err[9])) &&
+                   (std::islower(static_cast<unsigned char>(run.err[10])) || run.err[10] == ' '))
+          << run.err;
+      EXPECT_EQ(run.err.find('\n'), run.err.size() - hint.size()) << run.err;
+      EXPECT_EQ(run.err.substr(run.err.size() - hint.size()), hint);
+    }
   }
   EXPECT_FALSE(std::filesystem::exists(file)) << "a refusal was written as the picture";
   EXPECT_FALSE(std::filesystem::exists("-")) << "-o - made a file";
@@ -177,6 +225,68 @@ TEST_F(Cli, DemoSaysFirstThatItsServerIsSimulatedAndFailsWithTheServer) {
       << run.out;
 }
 
+// What the server sends reaches the user in the client's words: a non-JSON error's first line,
+// an unreadable answer without the library's log line, control characters escaped in tables and
+// messages but exact in JSON.
+TEST_F(Cli, TheServersWordsReachTheUserSafely) {
+  const std::string kTrails = "/vusk/api/v1.1/ptz/channel/D1001-C01/trail/list";
+  const std::string kTrailAnswer =
+      "{\"code\":1000,\"data\":{\"results\":[{\"trailId\":\"T1\",\"trailName\":"
+      "\"\\u001b]0;owned\\u0007 trail\\u009b\\u007f\"}]}}";
+  struct Row {
+    corvane::mock::FaultKind kind;
+    int httpStatus;
+    std::string body;  // the fault's body ("" for the default)
+    std::string arguments;
+    int exitStatus;
+    std::string shown;      // a fragment of standard output + standard error
+    std::string forbidden;  // never in either
+  } rows[] = {
+      {corvane::mock::FaultKind::kHttpError, 503, "down for maintenance\r\n<p>back at six</p>",
+       "ptz-trails D1001-C01", 3, "(-30503): HTTP 503: down for maintenance", "back at six"},
+      {corvane::mock::FaultKind::kHttpError, 502, "\x1b[31mbad gateway", "ptz-trails D1001-C01", 3,
+       "HTTP 502: \\x1b[31mbad gateway", "\x1b"},
+      {corvane::mock::FaultKind::kGarbage, 200, "", "ptz-trails D1001-C01", 1,
+       "ptz-trails: the server's answer could not be read: not JSON", "APICommon"},
+      {corvane::mock::FaultKind::kGarbage, 200, "", "ptz-trails D1001-C01 --json", 1,
+       "{\"operation\":\"ptz-trails\",\"status\":-1,", "[6]"},
+      {corvane::mock::FaultKind::kGarbage, 200, kTrailAnswer, "ptz-trails D1001-C01", 0,
+       "\\x1b]0;owned\\x07 trail\\u009b\\x7f", "\x1b"},
+      {corvane::mock::FaultKind::kGarbage, 200, kTrailAnswer, "ptz-trails D1001-C01 --json", 0,
+       "owned\\u0007 trail\xc2\x9b\x7f", "\\x1b"},
+      {corvane::mock::FaultKind::kDelay, 0, "", "speaker-volume get \"$(printf 'X\\033[2J')\"", 1,
+       "(server: \"no channel X\\x1b[2J\")", "\x1b"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.arguments + " " + row.body);
+    server_->Faults().Clear();
+    corvane::mock::Fault fault;
+    fault.path = kTrails;
+    fault.kind = row.kind;
+    fault.status = row.httpStatus;
+    if (!row.body.empty()) fault.body = row.body;
+    server_->Faults().Add(fault);
+    const CliRun run = Corvane(With("--server $S " + row.arguments));
+    EXPECT_EQ(run.exitStatus, row.exitStatus) << run.out << run.err;
+    const std::string both = run.out + run.err;
+    EXPECT_NE(both.find(row.shown), std::string::npos) << both;
+    EXPECT_EQ(both.find(row.forbidden), std::string::npos) << both;
+    if (row.arguments.find("--json") != std::string::npos) {
+      EXPECT_EQ(both.find('\n'), both.size() - 1) << "one JSON document alone: " << both;
+    }
+  }
+}
+
+// record-start's table shows the server's time as ISO 8601 beside the number.
+TEST_F(Cli, TablesShowDatesInIso8601) {
+  const CliRun run = Corvane(With("--server $S record-start D1001-C01"));
+  EXPECT_EQ(run.exitStatus, 0) << run.err;
+  const std::regex row(
+      "\\n[0-9]+ +[0-9]{13} +20[0-9]{2}-[01][0-9]-[0-3][0-9]T[0-9]{2}:[0-9]{2}"
+      ":[0-9]{2}(\\.[0-9]{3})?Z\\n");
+  EXPECT_TRUE(std::regex_search(run.out, row)) << run.out;
+}
+
 // LastServerMessage: the message of this thread's last answer, cleared by each operation.
 TEST_F(Cli, LastServerMessageFollowsTheLastAnswerOfTheThread) {
   int live = 0, dead = 0;
@@ -185,7 +295,7 @@ TEST_F(Cli, LastServerMessageFollowsTheLastAnswerOfTheThread) {
   struct Row {
     int handle;
     const char* channel;
-    int status;  // 1: any gateway code
+    int status;  // 1: any gateway code (ZENTA_IS_GATEWAY_CODE)
     const char* message;
   } rows[] = {
       {live, "NO-SUCH", 4004, "no channel NO-SUCH"},
@@ -196,7 +306,8 @@ TEST_F(Cli, LastServerMessageFollowsTheLastAnswerOfTheThread) {
     SCOPED_TRACE(row.channel);
     std::vector<Corvane::PtzTrailInfo> trails;
     const int status = Corvane::API_GetPtzTrailList(row.channel, row.handle, trails);
-    EXPECT_EQ(row.status == 1 ? status < -1 : status == row.status, true) << status;
+    EXPECT_EQ(row.status == 1 ? ZENTA_IS_GATEWAY_CODE(status) : status == row.status, true)
+        << status;
     EXPECT_EQ(Corvane::LastServerMessage(), row.message);
   }
   std::vector<Corvane::PtzTrailInfo> trails;

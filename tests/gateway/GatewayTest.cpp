@@ -97,8 +97,7 @@ TEST(OpenSession, HandlesAreNeverReused) {
   EXPECT_EQ(NextConnection(server.Url()), "1") << "a request was sent";
 }
 
-// Which records are refused is checked in depth by the request fuzzer (tests/fuzz); here, that a
-// refused call sends nothing.
+// Which records are refused, one row per rule, and that a refused call sends nothing.
 TEST(Record, RefusedRecordsSendNothing) {
   const EchoServer server;
   Session session(server.Url());
@@ -117,7 +116,10 @@ TEST(Record, RefusedRecordsSendNothing) {
       {[](RequestRecord& r) { r.Fields().headerCount = 1; }, ZENTA_E_BAD_RECORD},  // null headers
       {[](RequestRecord& r) { r.Header("A", "b").Fields().headerCount = 257; }, ZENTA_E_BAD_RECORD},
       {[](RequestRecord& r) { r.Fields().method[1] = ' '; }, ZENTA_E_BAD_METHOD},
-      {[](RequestRecord& r) { r.Header("X-A", "a\r\nX-Evil: 1"); }, ZENTA_E_BAD_HEADER}};
+      {[](RequestRecord& r) { r.Header("X-A", "a\r\nX-Evil: 1"); }, ZENTA_E_BAD_HEADER},
+      {[](RequestRecord& r) { r.Header("X-A", "a\x7f"); }, ZENTA_E_BAD_HEADER},
+      {[](RequestRecord& r) { r.Header("X-A", "a\x1b[2J"); }, ZENTA_E_BAD_HEADER},
+      {[](RequestRecord& r) { r.Header("X A", "a"); }, ZENTA_E_BAD_HEADER}};
   for (const auto& [change, expected] : refused) {
     RequestRecord record("GET", "x");
     change(record);
@@ -168,7 +170,12 @@ TEST(ErrorText, EveryCodeHasItsOwnText) {
       EXPECT_TRUE(texts.insert(ZENTA_ErrorText(code)).second) << "shared text";
       const int status = ZENTA_HttpStatusOf(code);
       EXPECT_EQ(status, code <= -30100 ? -30000 - code : 0);
+      EXPECT_EQ(ZENTA_IS_GATEWAY_CODE(code), code != 0) << "outside the gateway's range";
     }
+  }
+  // Just outside the range: the library's and the server's codes.
+  for (int code : {ZENTA_FIRST_CODE + 1, ZENTA_LAST_CODE - 1, -1, 4004}) {
+    EXPECT_FALSE(ZENTA_IS_GATEWAY_CODE(code)) << code;
   }
   EXPECT_NE(std::string(ZENTA_ErrorText(-30502)).find("502"), std::string::npos);
   EXPECT_EQ(ZENTA_HttpStatusOf(-30600), 0);

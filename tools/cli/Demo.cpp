@@ -1,14 +1,17 @@
 #include "Demo.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <iostream>
 #include <string>
 #include <vector>
 
+#include "Text.h"
+
 namespace corvane_cli {
 
-bool RunDemo(Runner& runner, const DemoIds& ids, bool json) {
+int RunDemo(Runner& runner, const DemoIds& ids, bool json) {
   const std::vector<std::function<Outcome()>> steps = {
       [&] { return runner.AIPrivacy(); },
       [&] { return runner.WebEnablement(ids.device); },
@@ -27,7 +30,7 @@ bool RunDemo(Runner& runner, const DemoIds& ids, bool json) {
       [&] { return runner.PosEvents(); },
       [&] { return runner.DictionaryMap(ids.dictionaryType); },
   };
-  int succeeded = 0;
+  int succeeded = 0, exitStatus = 0;
   if (!json) std::printf("%-24s %-8s %9s  %s\n", "operation", "status", "ms", "result");
   for (const auto& step : steps) {
     Outcome outcome;
@@ -39,21 +42,21 @@ bool RunDemo(Runner& runner, const DemoIds& ids, bool json) {
       outcome.summary = std::string("answer unusable: ") + e.what();
     }
     if (outcome.status == 0) ++succeeded;
+    exitStatus = std::max(exitStatus, ExitStatusOf(outcome.status));
     if (json) {
-      Print(outcome, true);
+      if (!Print(outcome, true)) return kExitRefused;
       continue;
     }
     std::string result = outcome.status == 0 ? outcome.summary : DescribeFailure(outcome);
     std::printf("%-24s %-8s %9.2f  %s\n", outcome.operation.c_str(),
                 outcome.status == 0 ? "ok" : std::to_string(outcome.status).c_str(),
-                outcome.milliseconds, result.c_str());
+                outcome.milliseconds, EscapeControls(result).c_str());
   }
-  bool allGood = succeeded == static_cast<int>(steps.size());
   if (!json) {
     std::printf("\n%d of %zu operations succeeded\n", succeeded, steps.size());
   }
-  std::fflush(stdout);
-  return allGood;
+  if (!FlushOutput()) return kExitRefused;
+  return exitStatus;
 }
 
 }  // namespace corvane_cli

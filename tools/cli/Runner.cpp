@@ -1,8 +1,10 @@
 #include "Runner.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <map>
@@ -10,6 +12,8 @@
 #include <string_view>
 #include <utility>
 
+#include "Text.h"
+#include "quim/Vantrix.h"
 #include "zenta/ZentaSdk.h"
 
 namespace corvane_cli {
@@ -17,16 +21,21 @@ namespace {
 
 using quim::Json::Value;
 
+// What the library logged on this thread during the current call (CaptureLibraryLog).
+thread_local std::string libraryNote;
+
 // Runs call, timing it; the caller fills the outcome's result from the outputs afterwards.
 template <typename Call>
 Outcome Timed(const char* operation, Call call) {
   Outcome outcome;
   outcome.operation = operation;
+  libraryNote.clear();
   auto start = std::chrono::steady_clock::now();
   outcome.status = call();
   outcome.milliseconds =
       std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
   outcome.serverMessage = Corvane::LastServerMessage();
+  outcome.libraryNote = std::move(libraryNote);
   return outcome;
 }
 
@@ -50,14 +59,39 @@ void SetSingle(Outcome& outcome, const std::string& name, const Value& value) {
 
 }  // namespace
 
+int ExitStatusOf(int status) {
+  if (status == 0) return 0;
+  // A request that does not fit is refused before anything is sent: an argument too long.
+  if (status == Corvane::kRequestTooLong) return kExitUsage;
+  return ZENTA_IS_GATEWAY_CODE(status) ? kExitExchange : kExitRefused;
+}
+
 std::string DescribeStatus(int status) {
   if (status == 0) return "success";
   if (status == -1) return "the server's answer could not be read";
-  // The gateway's own codes lie in its documented families; anything else came from the server.
-  bool gatewayCode = ZENTA_HttpStatusOf(status) != 0 || (status <= -20001 && status > -30000);
-  if (gatewayCode)
+  if (status == Corvane::kRequestTooLong) {
+    return "the request does not fit (a path of 1280 characters or more, or a setting longer "
+           "than its header field); nothing was sent (" +
+           std::to_string(status) + ")";
+  }
+  if (ZENTA_IS_GATEWAY_CODE(status)) {
     return std::string(ZENTA_ErrorText(status)) + " (" + std::to_string(status) + ")";
+  }
   return "the server answered code " + std::to_string(status);
+}
+
+void CaptureLibraryLog() {
+  quim::Vantrix::instance().SetSink([](const quim::LogRecord& record) {
+    // The library's one record says that an answer is not JSON, with the parser's reason.
+    constexpr std::string_view kParseFailure = "json parse fail, msg = ";
+    std::string_view message = record.message != nullptr ? record.message : "";
+    if (message.substr(0, kParseFailure.size()) == kParseFailure) {
+      message.remove_prefix(kParseFailure.size());
+      libraryNote = "not JSON (" + std::string(message) + ")";
+    } else {
+      libraryNote = message;
+    }
+  });
 }
 
 Outcome Runner::AIPrivacy() {
@@ -108,11 +142,15 @@ Outcome Runner::Picture(const std::string& pictureId, int tag, const std::string
     std::cout.write(bytes.data(), static_cast<std::streamsize>(bytes.size())).flush();
     o.resultWritten = true;
   } else if (o.status == 0 && !outputFile.empty()) {
+    // Written and closed before success is claimed: a full disk shows at the close.
+    errno = 0;
     std::ofstream out(outputFile, std::ios::binary);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    out.close();
     if (!out) {
       o.status = -1;
-      o.failure = "cannot write " + outputFile;
+      o.failure = "cannot write " + outputFile +
+                  (errno != 0 ? ": " + std::string(std::strerror(errno)) : "");
     }
   }
   const char* kind = png ? "PNG" : "data";
@@ -268,7 +306,8 @@ Outcome Runner::RecordStart(const std::string& channelId, int streamType, int du
   Outcome o = Timed("record-start", [&] {
     return Corvane::API_StartRemoteRecord({handle_, channelId, streamType, duration}, result);
   });
-  o.table = {{"plan id", "now"}, {{std::to_string(result.planId), std::to_string(result.now)}}};
+  o.table = {{"plan id", "now", "now (UTC)"},
+             {{std::to_string(result.planId), std::to_string(result.now), IsoDate(result.now)}}};
   o.json = Value(quim::Json::objectValue);
   o.json["planId"] = Value(result.planId);
   o.json["now"] = Value(result.now);
@@ -313,6 +352,7 @@ Outcome Runner::DictionaryMap(int type) {
 
 std::string DescribeFailure(const Outcome& outcome) {
   std::string line = outcome.failure.empty() ? DescribeStatus(outcome.status) : outcome.failure;
+  if (outcome.status == -1 && !outcome.libraryNote.empty()) line += ": " + outcome.libraryNote;
   // The transport's own words for a gateway failure, read on this thread right after the call:
   // Print and the demo describe an outcome before the next call.
   if (ZENTA_IS_GATEWAY_CODE(outcome.status)) {
@@ -323,14 +363,29 @@ std::string DescribeFailure(const Outcome& outcome) {
     }
   }
   if (!outcome.serverMessage.empty()) line += " (server: \"" + outcome.serverMessage + "\")";
+  if (outcome.status == ZENTA_E_TLS) {
+    line +=
+        "; to trust the server's certificate give its CA with --cacert FILE, or skip the "
+        "check with --insecure (test servers only)";
+  }
   return line;
 }
 
-void Print(const Outcome& outcome, bool json) {
+bool FlushOutput() {
+  std::cout.flush();
+  if (std::cout && std::fflush(stdout) == 0 && !std::ferror(stdout)) return true;
+  const int error = errno;
+  std::cerr << "corvane: cannot write the result to standard output"
+            << (error != 0 ? ": " + std::string(std::strerror(error)) : "") << "\n";
+  return false;
+}
+
+bool Print(const Outcome& outcome, bool json) {
   if (outcome.status != 0) {
     if (!json) {
-      std::cerr << "corvane: " << outcome.operation << ": " << DescribeFailure(outcome) << "\n";
-      return;
+      std::cerr << "corvane: " << outcome.operation << ": "
+                << EscapeControls(DescribeFailure(outcome)) << "\n";
+      return true;
     }
     Value document(quim::Json::objectValue);
     document["operation"] = Value(outcome.operation);
@@ -338,9 +393,9 @@ void Print(const Outcome& outcome, bool json) {
     document["error"] = Value(DescribeFailure(outcome));
     document["serverMessage"] = Value(outcome.serverMessage);
     std::cerr << quim::Json::Write(document) << "\n";
-    return;
+    return true;
   }
-  if (outcome.resultWritten) return;
+  if (outcome.resultWritten) return FlushOutput();
   if (json) {
     Value document(quim::Json::objectValue);
     document["operation"] = Value(outcome.operation);
@@ -348,9 +403,12 @@ void Print(const Outcome& outcome, bool json) {
     document["milliseconds"] = Value(outcome.milliseconds);
     document["result"] = outcome.json;
     std::cout << quim::Json::Write(document) << "\n";
-    return;
+    return FlushOutput();
   }
-  const Table& t = outcome.table;
+  Table t = outcome.table;
+  for (auto& row : t.rows) {
+    for (auto& cell : row) cell = EscapeControls(cell);
+  }
   std::vector<std::size_t> widths(t.columns.size());
   for (std::size_t c = 0; c < t.columns.size(); ++c) widths[c] = Width(t.columns[c]);
   for (const auto& row : t.rows) {
@@ -373,6 +431,7 @@ void Print(const Outcome& outcome, bool json) {
   line(rule);
   for (const auto& row : t.rows) line(row);
   if (t.rows.empty()) std::cout << "(none)\n";
+  return FlushOutput();
 }
 
 }  // namespace corvane_cli

@@ -23,6 +23,7 @@ struct Outcome {
   int status = 0;
   std::string serverMessage;   // the server's own words with its answer (LastServerMessage)
   std::string failure;         // what went wrong, when the status alone would not say it right
+  std::string libraryNote;     // the library's log message during the call (an unreadable answer)
   bool resultWritten = false;  // the result already went to standard output (picture -o -)
   double milliseconds = 0;
   std::string summary;     // one line, for the demo's report
@@ -30,8 +31,21 @@ struct Outcome {
   quim::Json::Value json;  // the result for programs
 };
 
+// The exit status of the client: 0 success, 3 the exchange failed (a gateway code: no
+// connection, timeout, TLS, protocol, an HTTP status), 1 the server refused or its answer was
+// unreadable, 2 a request too long to send (kRequestTooLong); other usage errors exit 2 before
+// any call.
+constexpr int kExitRefused = 1;
+constexpr int kExitUsage = 2;
+constexpr int kExitExchange = 3;
+int ExitStatusOf(int status);
+
 // What a status means, in words: the gateway's text for its own codes, else the server's code.
 std::string DescribeStatus(int status);
+
+// Routes the library's log records into the outcome of the call that wrote them (libraryNote),
+// so that they reach the user in the client's own words and never as a raw log line.
+void CaptureLibraryLog();
 
 // What a failed outcome means, in one line: what failed and the server's message.
 std::string DescribeFailure(const Outcome& outcome);
@@ -63,8 +77,14 @@ class Runner {
 };
 
 // Prints an outcome: on success the table (or the JSON document with json set) on standard
-// output; on failure only the error, on standard error (a JSON document with json set).
-void Print(const Outcome& outcome, bool json);
+// output; on failure only the error, on standard error (a JSON document with json set). Text
+// for people has its control characters escaped (EscapeControls); JSON is exact. Returns false,
+// after saying so on standard error, when standard output could not be written.
+bool Print(const Outcome& outcome, bool json);
+
+// Flushes standard output; false, after saying so on standard error, when it could not be
+// written (a full disk, a closed pipe).
+bool FlushOutput();
 
 }  // namespace corvane_cli
 

@@ -5,8 +5,10 @@
 //
 // Results go to standard output only on success; a failure prints nothing there and tells on
 // standard error what failed, in the library's and the server's words. Exit status: 0 success,
-// 1 the operation failed, 2 bad arguments, no server, or no session could be opened.
+// 1 the server refused, its answer was unreadable or the result could not be written, 2 bad
+// arguments or no server, 3 the exchange failed (no connection, timeout, TLS, protocol, HTTP).
 #include <CLI/CLI.hpp>
+#include <cctype>
 #include <cstdint>
 #include <cstdlib>
 #include <functional>
@@ -21,15 +23,17 @@
 #include "DemoIds.h"
 #include "EmbeddedServer.h"
 #include "Runner.h"
+#include "Text.h"
 #include "zenta/ZentaSdk.h"
 
 namespace {
 
+using corvane_cli::kExitExchange;
+using corvane_cli::kExitRefused;
+using corvane_cli::kExitUsage;
 using corvane_cli::Outcome;
 using corvane_cli::Runner;
 
-constexpr int kExitFailed = 1;
-constexpr int kExitUsage = 2;
 constexpr int kMaxMilliseconds = 3600000;  // an hour: longer waits are a typing error
 constexpr const char* kMilliseconds = "0..3600000 (milliseconds)";
 // The library sends volumes as given and leaves their range to the server.
@@ -53,6 +57,46 @@ CLI::Validator Within(long long low, long long high, const std::string& range) {
         return "'" + text + "' is not a whole number in " + range;
       },
       range);
+}
+
+// Says what is wrong with the command line, in the one voice of every argument error, and
+// returns the exit status of a usage error.
+constexpr const char* kUsageHint = "Run 'corvane --help' for usage.\n";
+int UsageError(const std::string& what) {
+  std::cerr << "corvane: " << corvane_cli::EscapeControls(what) << "\n" << kUsageHint;
+  return kExitUsage;
+}
+
+// A word in lower case when it is an ordinary capitalised word ("File", "A", not "CHANNEL").
+void LowerWordAt(std::string& text, std::size_t at) {
+  if (at + 1 < text.size() && std::isupper(static_cast<unsigned char>(text[at])) &&
+      (std::islower(static_cast<unsigned char>(text[at + 1])) || text[at + 1] == ' ')) {
+    text[at] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[at])));
+  }
+}
+
+// The parser's messages said as the client says its own: lower case, the option first.
+std::string InOurWords(const CLI::ParseError& error) {
+  std::string text = error.what();
+  for (const char* unexpected : {"The following argument was not expected: ",
+                                 "The following arguments were not expected: "}) {
+    const std::string prefix = unexpected;
+    if (text.rfind(prefix, 0) == 0) return "unexpected argument: " + text.substr(prefix.size());
+  }
+  const std::size_t excludes = text.find(" excludes ");
+  if (dynamic_cast<const CLI::ExcludesError*>(&error) != nullptr && excludes != std::string::npos) {
+    return text.substr(0, excludes) + " and " + text.substr(excludes + 10) +
+           " cannot be used together";
+  }
+  const std::size_t missing = text.find(" required ");
+  if (dynamic_cast<const CLI::ArgumentMismatch*>(&error) != nullptr &&
+      missing != std::string::npos && text.rfind(" missing") == text.size() - 8) {
+    return text.substr(0, text.find(':')) + " needs a value";
+  }
+  LowerWordAt(text, 0);
+  const std::size_t colon = text.find(": ");
+  if (colon != std::string::npos) LowerWordAt(text, colon + 2);
+  return text;
 }
 
 // An open gateway session, closed when the object goes.
@@ -106,14 +150,18 @@ std::string UnknownSubcommand(int argc, char** argv, const CLI::App& app) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  CLI::App app{"corvane: typed calls onto the platform server's REST interface"};
+  // Named here, so that usage says "corvane" and not the path the binary was run by.
+  CLI::App app{"corvane: typed calls onto the platform server's REST interface", "corvane"};
   app.require_subcommand(1);
   app.fallthrough();  // global options also after the subcommand, as in curl and gh
   app.set_version_flag("--version", VersionText());
   app.footer(
       "The server comes from --server, else from the environment variable CORVANE_SERVER;\n"
       "--simulate runs a simulated platform server in-process instead.\n"
-      "Exit status: 0 success, 1 the operation failed, 2 bad arguments or no server.\n"
+      "A URL without a scheme means http:// (127.0.0.1:8080 is http://127.0.0.1:8080).\n"
+      "Exit status: 0 success; 1 the server refused, its answer was unreadable or the result\n"
+      "could not be written; 2 bad arguments or no server; 3 the exchange failed (no\n"
+      "connection, timeout, TLS, protocol, an HTTP error status).\n"
       "Examples:\n"
       "  corvane --server https://vms.example:8443 ptz-trails D1001-C01\n"
       "  CORVANE_SERVER=http://10.0.0.5:8080 corvane speaker-volume get D2001-C01 --json\n"
@@ -129,7 +177,9 @@ int main(int argc, char** argv) {
   app.add_flag("--simulate", simulate,
                "run a simulated platform server in-process and talk to it (invented data)")
       ->excludes(serverOption);
-  app.add_option("--seed", seed, "seed of the simulated platform")->capture_default_str();
+  app.add_option("--seed", seed, "seed of the simulated platform")
+      ->capture_default_str()
+      ->check(Within(0, 9223372036854775807LL, "0 or more"));
   app.add_option("--lang", language, "Accept-Language of every request")->capture_default_str();
   app.add_option("--tz", timeZone, "Time-Zone of every request")->capture_default_str();
   app.add_option("--mac", mac, "client MAC address sent in request bodies")->capture_default_str();
@@ -148,7 +198,7 @@ int main(int argc, char** argv) {
   // Each subcommand stores what it will run; the session is opened once parsing succeeded.
   std::function<Outcome(Runner&)> action;
   bool demo = false;
-  std::string id, output, alarmCode;
+  std::string id, output, alarmCode, alarmDateText;
   std::vector<std::string> ids;
   int tag = 0, speaker = -1, microphone = -1, streamType = 0, duration = 60, type = 0;
   long long alarmDate = 0;
@@ -175,7 +225,8 @@ int main(int argc, char** argv) {
             "corvane picture P0001 -o picture.png   (-o - writes it to standard output)");
   sub->add_option("ID", id, "picture id")->required();
   sub->add_option("-o,--output", output, "file to write the picture to; - for standard output");
-  sub->add_option("--tag", tag, "a number copied into the result");
+  sub->add_option("--tag", tag, "a number copied into the result")
+      ->check(Within(-2147483647LL - 1, 2147483647, "a whole number"));
   sub->callback([&] { action = [&](Runner& r) { return r.Picture(id, tag, output); }; });
 
   auto* volume = add(&app, "speaker-volume", "IP-speaker volumes, in percent",
@@ -214,8 +265,23 @@ int main(int argc, char** argv) {
   sub = add(&app, "alarm-contacts", "device contacts of an alarm record",
             "corvane alarm-contacts ALM-0001 1700000000000");
   sub->add_option("CODE", alarmCode, "alarm code")->required();
-  sub->add_option("DATE", alarmDate, "alarm date in epoch milliseconds")->required();
-  sub->callback([&] { action = [&](Runner& r) { return r.AlarmContacts(alarmCode, alarmDate); }; });
+  sub->add_option("DATE", alarmDateText,
+                  "alarm date: epoch milliseconds or ISO 8601 (2024-03-19, "
+                  "2024-03-19T10:00:00+01:00; UTC without an offset)")
+      ->required()
+      ->check(CLI::Validator(
+          [](std::string& text) -> std::string {
+            return corvane_cli::ParseDate(text)
+                       ? ""
+                       : "'" + text +
+                             "' is not a date: give epoch milliseconds or ISO 8601 "
+                             "(2024-03-19T10:00:00Z)";
+          },
+          "DATE"));
+  sub->callback([&] {
+    alarmDate = *corvane_cli::ParseDate(alarmDateText);
+    action = [&](Runner& r) { return r.AlarmContacts(alarmCode, alarmDate); };
+  });
 
   sub = add(&app, "ptz-trails", "PTZ trails of a camera channel", "corvane ptz-trails D1001-C01");
   sub->add_option("CHANNEL", id, "channel id")->required();
@@ -224,7 +290,9 @@ int main(int argc, char** argv) {
   sub = add(&app, "record-start", "start a remote recording (changes the server's state)",
             "corvane record-start D1001-C01 --duration 120");
   sub->add_option("CHANNEL", id, "channel id")->required();
-  sub->add_option("--stream", streamType, "stream type: 0 main, 1 sub")->capture_default_str();
+  sub->add_option("--stream", streamType, "stream type: 0 main, 1 sub")
+      ->capture_default_str()
+      ->check(Within(0, 2147483647, "0 or more"));
   sub->add_option("--duration", duration, "duration in seconds")
       ->capture_default_str()
       ->check(Within(0, 86400, "0..86400 (seconds)"));
@@ -239,7 +307,9 @@ int main(int argc, char** argv) {
 
   sub = add(&app, "dictionary-map", "integer mapping of a dictionary type",
             "corvane dictionary-map 3");
-  sub->add_option("TYPE", type, "dictionary type")->required();
+  sub->add_option("TYPE", type, "dictionary type")
+      ->required()
+      ->check(Within(-2147483647LL - 1, 2147483647, "a whole number"));
   sub->callback([&] { action = [&](Runner& r) { return r.DictionaryMap(type); }; });
 
   sub = add(&app, "demo",
@@ -259,28 +329,25 @@ int main(int argc, char** argv) {
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
     const std::string unknown = UnknownSubcommand(argc, argv, app);
-    std::cerr << "corvane: " << (unknown.empty() ? e.what() : unknown) << "\n";
-    std::cerr << "Run 'corvane --help' for usage.\n";
-    return kExitUsage;
+    return UsageError(unknown.empty() ? InOurWords(e) : unknown);
   }
 
   if (serverOption->count() > 0 && server.empty()) {
-    std::cerr << "corvane: --server was given an empty URL\n";
-    return kExitUsage;
+    return UsageError("--server was given an empty URL");
   }
   const char* fromEnvironment = std::getenv("CORVANE_SERVER");
   if (server.empty() && !simulate && fromEnvironment != nullptr) server = fromEnvironment;
   if (server.empty() && !simulate && !demo) {
-    std::cerr << "corvane: no server: give --server URL (or set CORVANE_SERVER), or --simulate "
-                 "to run against a simulated server with invented data\n";
-    return kExitUsage;
+    return UsageError(
+        "no server: give --server URL (or set CORVANE_SERVER), or --simulate to run against a "
+        "simulated server with invented data");
   }
   const bool simulated = server.empty();
+  if (!simulated) server = corvane_cli::WithDefaultScheme(server);
   if (demo && !simulated && !yes) {
-    std::cerr << "corvane: the demo changes the state of " << server
-              << ": it sets an IP speaker's volumes and starts a remote recording; add --yes to "
-                 "go ahead, or use --simulate\n";
-    return kExitUsage;
+    return UsageError("the demo changes the state of " + server +
+                      ": it sets an IP speaker's volumes and starts a remote recording; add "
+                      "--yes to go ahead, or use --simulate");
   }
   std::unique_ptr<corvane_cli::EmbeddedServer> embedded;
   if (simulated) {
@@ -288,7 +355,7 @@ int main(int argc, char** argv) {
     embedded = corvane_cli::EmbeddedServer::Start(seed, &why);
     if (!embedded) {
       std::cerr << "corvane: " << why << "\n";
-      return kExitUsage;
+      return kExitExchange;
     }
     server = embedded->Url();
   }
@@ -303,10 +370,18 @@ int main(int argc, char** argv) {
   options.caFile = caFile.c_str();
   Session session(server, options);
   if (session.status() != 0) {
-    std::cerr << "corvane: cannot open a session on " << server << ": "
-              << corvane_cli::DescribeStatus(session.status()) << "\n";
-    return kExitUsage;
+    const std::string why =
+        "cannot open a session on " + server + ": " + corvane_cli::DescribeStatus(session.status());
+    // A URL or an option the gateway refuses is the command line's fault; anything else is not.
+    const int status = session.status();
+    if (status == ZENTA_E_BAD_URL || status == ZENTA_E_UNSUPPORTED_SCHEME ||
+        status == ZENTA_E_BAD_OPTION) {
+      return UsageError(why);
+    }
+    std::cerr << "corvane: " << corvane_cli::EscapeControls(why) << "\n";
+    return kExitExchange;
   }
+  corvane_cli::CaptureLibraryLog();
   Corvane::SetLangauage(language);
   Corvane::SetTimeZone(timeZone);
   Corvane::SetMacAddress(mac);
@@ -317,13 +392,12 @@ int main(int argc, char** argv) {
     std::string where = simulated ? "a simulated platform server (invented data, seed " +
                                         std::to_string(seed) + ") at " + server
                                   : server;
-    (json ? std::cerr : std::cout) << "corvane demo against " << where << "\n\n";
+    (json ? std::cerr : std::cout)
+        << "corvane demo against " << corvane_cli::EscapeControls(where) << "\n\n";
     try {
-      return corvane_cli::RunDemo(runner, corvane_cli::DemoIdsForSeed(seed), json) ? 0
-                                                                                   : kExitFailed;
+      return corvane_cli::RunDemo(runner, corvane_cli::DemoIdsForSeed(seed), json);
     } catch (const std::runtime_error& e) {
-      std::cerr << "corvane: " << e.what() << "\n";
-      return kExitUsage;
+      return UsageError(e.what());  // a seed whose platform lacks an identifier
     }
   }
   if (simulated) std::cerr << "corvane: simulated server (invented data) at " << server << "\n";
@@ -332,9 +406,12 @@ int main(int argc, char** argv) {
     outcome = action(runner);
   } catch (const std::exception& e) {
     // The library passes conversion and JSON errors through; they mean a malformed answer.
-    std::cerr << "corvane: the server's answer could not be used: " << e.what() << "\n";
-    return kExitFailed;
+    std::cerr << "corvane: the server's answer could not be used: "
+              << corvane_cli::EscapeControls(e.what()) << "\n";
+    return kExitRefused;
   }
-  corvane_cli::Print(outcome, json);
-  return outcome.status == 0 ? 0 : kExitFailed;
+  if (!corvane_cli::Print(outcome, json)) return kExitRefused;
+  const int exitStatus = corvane_cli::ExitStatusOf(outcome.status);
+  if (exitStatus == kExitUsage && !json) std::cerr << kUsageHint;
+  return exitStatus;
 }

@@ -19,43 +19,39 @@ const char kStartRecordPath[] = "/admin/API/SS/Record/StartRecord";
 int API_GetAlarmDeviceContacts(const std::string& alarmCode, long long alarmDate, const int& handle,
                                std::vector<DeviceContactInfo>& contacts) {
   RequestCycle cycle("GET", kAlarmContactsPath, alarmCode.c_str(), alarmDate);
-  int status = cycle.Send(handle);
-  if (status != 0) return status;
-  BaseResponse answer = cycle.ReadAnswer();
-  AppendResults(answer.data, contacts, [](const Value& element) {
-    DeviceContactInfo source;
-    source.sourceName = GetStringField(element, "sourceName");
-    source.devicePosition = GetStringField(element, "devicePosition");
-    const Value deviceContacts = GetMemberOrNull(element, "deviceContacts");
-    if (IsNonNullArray(deviceContacts)) {
-      for (Value::ArrayIndex j = 0; j < deviceContacts.size(); ++j) {
-        const Value& item = deviceContacts[j];
-        ContactInfo contact;
-        contact.contactName = GetStringField(item, "contactName");
-        contact.contactPhone = GetStringField(item, "contactPhone");
-        contact.contactEmail = GetStringField(item, "contactEmail");
-        contact.contactNote = GetStringField(item, "contactNote");
-        source.deviceContacts.push_back(std::move(contact));
+  return cycle.Exchange(handle, [&](const Value& data) {
+    AppendResults(data, contacts, [](const Value& element) {
+      DeviceContactInfo source;
+      source.sourceName = GetStringField(element, "sourceName");
+      source.devicePosition = GetStringField(element, "devicePosition");
+      const Value deviceContacts = GetMemberOrNull(element, "deviceContacts");
+      if (IsNonNullArray(deviceContacts)) {
+        for (Value::ArrayIndex j = 0; j < deviceContacts.size(); ++j) {
+          const Value& item = deviceContacts[j];
+          ContactInfo contact;
+          contact.contactName = GetStringField(item, "contactName");
+          contact.contactPhone = GetStringField(item, "contactPhone");
+          contact.contactEmail = GetStringField(item, "contactEmail");
+          contact.contactNote = GetStringField(item, "contactNote");
+          source.deviceContacts.push_back(std::move(contact));
+        }
       }
-    }
-    return source;
+      return source;
+    });
   });
-  return answer.code;
 }
 
 int API_GetPtzTrailList(const std::string& channelId, const int& handle,
                         std::vector<PtzTrailInfo>& trails) {
   RequestCycle cycle("GET", kPtzTrailListPath, channelId.c_str());
-  int status = cycle.Send(handle);
-  if (status != 0) return status;
-  BaseResponse answer = cycle.ReadAnswer();
-  AppendResults(answer.data, trails, [](const Value& element) {
-    PtzTrailInfo trail;
-    trail.trailId = GetStringField(element, "trailId");
-    trail.trailName = GetStringField(element, "trailName");
-    return trail;
+  return cycle.Exchange(handle, [&](const Value& data) {
+    AppendResults(data, trails, [](const Value& element) {
+      PtzTrailInfo trail;
+      trail.trailId = GetStringField(element, "trailId");
+      trail.trailName = GetStringField(element, "trailName");
+      return trail;
+    });
   });
-  return answer.code;
 }
 
 int API_StartRemoteRecord(const StartRemoteRecordReq& request, StartRemoteRecordRsp& result) {
@@ -66,12 +62,10 @@ int API_StartRemoteRecord(const StartRemoteRecordReq& request, StartRemoteRecord
   data["duration"] = Value(request.duration);
   data["channelId"] = Value(request.channelId);
   cycle.SetBody(std::move(body));
-  int status = cycle.Send(request.handle);
-  if (status != 0) return status;
-  BaseResponse answer = cycle.ReadAnswer();
-  result.planId = GetIntField(answer.data, "planId", 0);
-  result.now = GetInt64Field(answer.data, "now", 0);
-  return answer.code;
+  return cycle.Exchange(request.handle, [&](const Value& data) {
+    result.planId = GetIntField(data, "planId", 0);
+    result.now = GetInt64Field(data, "now", 0);
+  });
 }
 
 }  // namespace Corvane

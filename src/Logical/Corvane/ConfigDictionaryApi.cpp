@@ -28,42 +28,36 @@ int LenientAtoi(const std::string& text) {
 
 int API_GetPosConfig(int handle, int& playbackTime) {
   RequestCycle cycle("GET", kPosConfigPath);
-  int status = cycle.Send(handle);
-  if (status != 0) return status;
-  BaseResponse answer = cycle.ReadAnswer();
-  playbackTime = LenientAtoi(GetStringField(answer.data, "posPlaybackTime"));
-  return answer.code;
+  return cycle.Exchange(handle, [&](const Value& data) {
+    playbackTime = LenientAtoi(GetStringField(data, "posPlaybackTime"));
+  });
 }
 
 int API_GetPosEventTranslate(int handle, std::map<int, std::string>& names) {
   RequestCycle cycle("GET", kPosEventDictionaryPath);
-  int status = cycle.Send(handle);
-  if (status != 0) return status;
-  BaseResponse answer = cycle.ReadAnswer();
-  ForEachResult(answer.data, [&](const Value& group) {
-    // "items" is not type-checked: a missing, null or scalar one has size 0; an object with
-    // members makes the value model's index access throw quim::Json::Error.
-    const Value items = GetMemberOrNull(group, "items");
-    for (Value::ArrayIndex j = 0; j < items.size(); ++j) {
-      const Value& item = items[j];
-      int code = StoiBase10(GetStringField(item, "code"));
-      names[code] = GetStringField(item, "name").c_str();  // kept up to its first NUL
-    }
+  return cycle.Exchange(handle, [&](const Value& data) {
+    ForEachResult(data, [&](const Value& group) {
+      // "items" is not type-checked: a missing, null or scalar one has size 0; an object with
+      // members makes the value model's index access throw quim::Json::Error.
+      const Value items = GetMemberOrNull(group, "items");
+      for (Value::ArrayIndex j = 0; j < items.size(); ++j) {
+        const Value& item = items[j];
+        int code = StoiBase10(GetStringField(item, "code"));
+        names[code] = GetStringField(item, "name").c_str();  // kept up to its first NUL
+      }
+    });
   });
-  return answer.code;
 }
 
 int API_QueryDictionaryMapper(const int& handle, const int& type, std::map<int, int>& mapping) {
   RequestCycle cycle("GET", kDictionaryMapperPath, type);
-  int status = cycle.Send(handle);
-  if (status != 0) return status;
-  BaseResponse answer = cycle.ReadAnswer();
-  ForEachResult(answer.data, [&](const Value& element) {
-    int key = StoiBase10(GetStringField(element, "key"));
-    int value = StoiBase10(GetStringField(element, "value"));
-    mapping[key] = value;
+  return cycle.Exchange(handle, [&](const Value& data) {
+    ForEachResult(data, [&](const Value& element) {
+      int key = StoiBase10(GetStringField(element, "key"));
+      int value = StoiBase10(GetStringField(element, "value"));
+      mapping[key] = value;
+    });
   });
-  return answer.code;
 }
 
 }  // namespace Corvane

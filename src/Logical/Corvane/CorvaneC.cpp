@@ -21,6 +21,7 @@
 #include "ExceptionNote.h"
 #include "public/Corvane.h"
 #include "quim/Json.h"
+#include "zenta/ZentaSdk.h"
 
 static_assert(sizeof(int) == sizeof(int32_t), "int32_t results hold the C++ interface's ints");
 
@@ -191,7 +192,7 @@ const char* corvane_status_text(int status) {
     default:
       break;
   }
-  if (status >= -30599 && status <= -20001) {
+  if (ZENTA_IS_GATEWAY_CODE(status)) {
     return "the gateway could not complete the request (ZENTA_ErrorText gives the reason)";
   }
   if (status <= -40001 && status >= -40099) return "an unknown status of the C interface";

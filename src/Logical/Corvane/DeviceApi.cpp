@@ -7,6 +7,8 @@
 namespace Corvane {
 namespace {
 
+using quim::Json::Value;
+
 const char kAIPrivacyPath[] = "/vusk/api/v1.1/config/ai/privacy";
 const char kWebEnablementPath[] = "/vusk/api/v1.1/device/%s/web/enablement";
 const char kChannelWebEnablementPath[] = "/vusk/api/v1.1/device/channel/%s/web/enablement";
@@ -14,22 +16,16 @@ const char kDevicePicturePath[] = "/vusk/api/v1.1/common/request/picture/%s";
 
 int ReadWebEnablement(const char* pathFormat, const std::string& id, bool& enabled, int handle) {
   RequestCycle cycle("GET", pathFormat, id.c_str());
-  int status = cycle.Send(handle);
-  if (status != 0) return status;
-  BaseResponse answer = cycle.ReadAnswer();
-  enabled = GetIntField(answer.data, "enableWeb", 0) != 0;
-  return answer.code;
+  return cycle.Exchange(
+      handle, [&](const Value& data) { enabled = GetIntField(data, "enableWeb", 0) != 0; });
 }
 
 }  // namespace
 
 int API_GetAIPrivacyConfig(const int& handle, int& enable) {
   RequestCycle cycle("GET", kAIPrivacyPath);
-  int status = cycle.Send(handle);
-  if (status != 0) return status;
-  BaseResponse answer = cycle.ReadAnswer();
-  enable = GetIntField(answer.data, "enable", 0);
-  return answer.code;
+  return cycle.Exchange(handle,
+                        [&](const Value& data) { enable = GetIntField(data, "enable", 0); });
 }
 
 int API_GetWebEnablement(const std::string& deviceId, bool& enabled, int handle) {

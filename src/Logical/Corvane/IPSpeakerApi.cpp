@@ -23,17 +23,15 @@ int API_GetIPSpeakerVolume(const std::string& channelId, SpeakerVolumeInfo& info
   channelIds.append(Value(channelId));
   body["channelIds"] = std::move(channelIds);
   cycle.SetBody(std::move(body));
-  int status = cycle.Send(handle);
-  if (status != 0) return status;
-  BaseResponse answer = cycle.ReadAnswer();
-  ForEachResult(answer.data, [&](const Value& element) {
-    info.microphoneVolume = GetIntField(element, "microphoneVolume", 0);
-    info.speakerVolume = GetIntField(element, "speakerVolume", 0);
-    info.channelId = GetStringField(element, "channelId");
-    info.channelName = GetStringField(element, "channelName");
-    info.successful = GetIntField(element, "successful", 0);
+  return cycle.Exchange(handle, [&](const Value& data) {
+    ForEachResult(data, [&](const Value& element) {
+      info.microphoneVolume = GetIntField(element, "microphoneVolume", 0);
+      info.speakerVolume = GetIntField(element, "speakerVolume", 0);
+      info.channelId = GetStringField(element, "channelId");
+      info.channelName = GetStringField(element, "channelName");
+      info.successful = GetIntField(element, "successful", 0);
+    });
   });
-  return answer.code;
 }
 
 int API_SetIPSpeakerVolume(const SpeakerVolumeInfo& info, int handle) {
@@ -45,33 +43,30 @@ int API_SetIPSpeakerVolume(const SpeakerVolumeInfo& info, int handle) {
   if (info.microphoneVolume >= 0) body["microphoneVolume"] = Value(info.microphoneVolume);
   if (info.speakerVolume >= 0) body["speakerVolume"] = Value(info.speakerVolume);
   cycle.SetBody(std::move(body));
-  int status = cycle.Send(handle);
-  if (status != 0) return status;
-  BaseResponse answer = cycle.ReadAnswer();
-  // When both volumes were sent, the speaker list alone decides.
-  Value failed;
-  if (info.microphoneVolume >= 0) {
-    failed = GetMemberOrNull(answer.data, "microphoneVolumeFailedChannels");
-  }
-  if (info.speakerVolume >= 0) failed = GetMemberOrNull(answer.data, "speakerVolumeFailedChannels");
-  if (IsNonNullArray(failed) && failed.size() != 0) return -1;
-  return answer.code;
+  bool channelFailed = false;
+  const int code = cycle.Exchange(handle, [&](const Value& data) {
+    // When both volumes were sent, the speaker list alone decides.
+    Value failed;
+    if (info.microphoneVolume >= 0)
+      failed = GetMemberOrNull(data, "microphoneVolumeFailedChannels");
+    if (info.speakerVolume >= 0) failed = GetMemberOrNull(data, "speakerVolumeFailedChannels");
+    channelFailed = IsNonNullArray(failed) && failed.size() != 0;
+  });
+  return channelFailed ? -1 : code;
 }
 
 int API_GetIPSpeakerAudioList(const std::string& channelId, std::vector<AudioFileInfo>& files,
                               int handle) {
   RequestCycle cycle("GET", kAudioListPath, channelId.c_str());
-  int status = cycle.Send(handle);
-  if (status != 0) return status;
-  BaseResponse answer = cycle.ReadAnswer();
-  AppendResults(answer.data, files, [](const Value& element) {
-    AudioFileInfo file;
-    file.channelId = GetStringField(element, "channelId");
-    file.fileId = GetStringField(element, "fileId");
-    file.fileName = GetStringField(element, "fileName");
-    return file;
+  return cycle.Exchange(handle, [&](const Value& data) {
+    AppendResults(data, files, [](const Value& element) {
+      AudioFileInfo file;
+      file.channelId = GetStringField(element, "channelId");
+      file.fileId = GetStringField(element, "fileId");
+      file.fileName = GetStringField(element, "fileName");
+      return file;
+    });
   });
-  return answer.code;
 }
 
 int API_GetIPSpeakerSameAudioList(const std::vector<std::string>& channelIds,
@@ -82,24 +77,22 @@ int API_GetIPSpeakerSameAudioList(const std::vector<std::string>& channelIds,
   for (const std::string& id : channelIds) ids.append(Value(id));
   body["channelIds"] = std::move(ids);
   cycle.SetBody(std::move(body));
-  int status = cycle.Send(handle);
-  if (status != 0) return status;
-  BaseResponse answer = cycle.ReadAnswer();
-  AppendResults(answer.data, files, [](const Value& element) {
-    SameAudioFileInfo file;
-    file.fileName = GetStringField(element, "fileName");
-    const Value channelFiles = GetMemberOrNull(element, "channelFiles");
-    if (IsNonNullArray(channelFiles)) {
-      for (Value::ArrayIndex j = 0; j < channelFiles.size(); ++j) {
-        ChannelFileInfo channelFile;
-        channelFile.channelId = GetStringField(channelFiles[j], "channelId");
-        channelFile.fileId = GetStringField(channelFiles[j], "fileId");
-        file.channelFiles.push_back(std::move(channelFile));
+  return cycle.Exchange(handle, [&](const Value& data) {
+    AppendResults(data, files, [](const Value& element) {
+      SameAudioFileInfo file;
+      file.fileName = GetStringField(element, "fileName");
+      const Value channelFiles = GetMemberOrNull(element, "channelFiles");
+      if (IsNonNullArray(channelFiles)) {
+        for (Value::ArrayIndex j = 0; j < channelFiles.size(); ++j) {
+          ChannelFileInfo channelFile;
+          channelFile.channelId = GetStringField(channelFiles[j], "channelId");
+          channelFile.fileId = GetStringField(channelFiles[j], "fileId");
+          file.channelFiles.push_back(std::move(channelFile));
+        }
       }
-    }
-    return file;
+      return file;
+    });
   });
-  return answer.code;
 }
 
 }  // namespace Corvane

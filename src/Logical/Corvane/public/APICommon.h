@@ -187,6 +187,19 @@ class RequestCycle {
   // Calls the gateway; returns its status (0: the response record is filled), or kRequestTooLong
   // when the request did not fit its records (nothing is sent).
   int Send(int handle);
+  // The exchange every JSON operation makes: sends; a status other than 0 from Send (a gateway
+  // code, kRequestTooLong) is returned as it is, with read never called; else the answer envelope
+  // is read, read(data) fills the caller's outputs (the data of a refusal too, which is null or the
+  // server's) and the envelope's code is returned: 0 for the server's success, -1 for an unreadable
+  // answer, else the server's.
+  template <typename Read>
+  int Exchange(int handle, Read read) {
+    const int status = Send(handle);
+    if (status != 0) return status;
+    const BaseResponse answer = ReadAnswer();
+    read(answer.data);
+    return answer.code;
+  }
   // The answer envelope of a sent request.
   BaseResponse ReadAnswer() const { return ReadBaseResponse(response_.answer); }
   const RestResponse& Response() const { return response_; }
