@@ -67,16 +67,23 @@ TEST(OpenSession, ChecksTheOptions) {
   const struct {
     Field field;
     int value, expected;
-  } rows[] = {{&ZENTA_SessionOptions::connectTimeoutMs, -1, ZENTA_E_BAD_OPTION},
-              {&ZENTA_SessionOptions::requestTimeoutMs, -5, ZENTA_E_BAD_OPTION},
-              {&ZENTA_SessionOptions::maxConnections, 64, ZENTA_OK},
-              {&ZENTA_SessionOptions::maxConnections, 65, ZENTA_E_BAD_OPTION},
-              {&ZENTA_SessionOptions::verifyTls, 3, ZENTA_E_BAD_OPTION},
-              {&ZENTA_SessionOptions::maxAnswerBytes, -1, ZENTA_E_BAD_OPTION}};
+    const char* name;  // in the detail of a refusal
+  } rows[] = {{&ZENTA_SessionOptions::connectTimeoutMs, -1, ZENTA_E_BAD_OPTION, "connectTimeoutMs"},
+              {&ZENTA_SessionOptions::requestTimeoutMs, -5, ZENTA_E_BAD_OPTION, "requestTimeoutMs"},
+              {&ZENTA_SessionOptions::maxConnections, 64, ZENTA_OK, ""},
+              {&ZENTA_SessionOptions::maxConnections, 65, ZENTA_E_BAD_OPTION, "maxConnections"},
+              {&ZENTA_SessionOptions::verifyTls, 3, ZENTA_E_BAD_OPTION, "verifyTls"},
+              {&ZENTA_SessionOptions::maxAnswerBytes, -1, ZENTA_E_BAD_OPTION, "maxAnswerBytes"}};
   for (const auto& row : rows) {
     ZENTA_SessionOptions options = Options();
     options.*row.field = row.value;
     EXPECT_EQ(OpenAndClose("https://127.0.0.1", &options), row.expected) << row.value;
+    char detail[512];
+    ZENTA_LastErrorDetail(detail, sizeof detail);
+    const std::string says = std::string(row.name) + " is " + std::to_string(row.value);
+    if (row.expected != ZENTA_OK) {
+      EXPECT_NE(std::string(detail).find(says), std::string::npos) << detail;
+    }
   }
 }
 
