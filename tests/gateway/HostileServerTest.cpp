@@ -8,11 +8,9 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -57,15 +55,7 @@ TEST(HostileServer, EveryAnswerIsTheRequestsOwnAndNothingUnsafeIsSentTwice) {
   for (const hostile::OwnRow& row : hostile::OwnAnswerRows()) {
     SCOPED_TRACE(row.name);
     ScriptedServer server(row.replies);
-    Session session(server.Url());
-    RequestRecord get("GET", "a");
-    ASSERT_EQ(Send(session.Handle(), get).code, ZENTA_OK);
-    std::this_thread::sleep_for(std::chrono::milliseconds(250));  // idle, as between calls
-    RequestRecord call(row.method, "b");
-    if (row.method != "GET") call.Body("{\"start\":1}");
-    const Outcome outcome = Send(session.Handle(), call);
-    EXPECT_EQ(outcome.code, row.expected) << ZENTA_ErrorText(outcome.code);
-    EXPECT_EQ(outcome.answer, row.answer);
+    CheckOwnRow(server.Url(), row);
     EXPECT_EQ(server.Requests(), row.requests) << "requests that reached the server";
   }
 }
@@ -90,18 +80,7 @@ TEST(HostileServer, EveryAnswerIsFramedExactlyOrRefused) {
       options.tlsKeyFile = key;
     }
     ScriptedServer server({row.reply}, options);
-    const ZENTA_SessionOptions tight = Options(0, 2000, 0, 2);
-    Session session(server.Url(), tight);
-    RequestRecord record("GET", "picture");
-    const Outcome outcome = Send(session.Handle(), record);
-    char detail[512];
-    ZENTA_LastErrorDetail(detail, sizeof detail);
-    EXPECT_EQ(outcome.code, row.expected) << ZENTA_ErrorText(outcome.code) << ": " << detail;
-    if (row.expected == 0) {
-      EXPECT_EQ(std::to_string(outcome.answer.size()), row.detail);
-    } else {
-      EXPECT_NE(std::string(detail).find(row.detail), std::string::npos) << detail;
-    }
+    CheckFramingRow(server.Url(), row);
   }
   std::remove(certificate.c_str());
   std::remove(key.c_str());

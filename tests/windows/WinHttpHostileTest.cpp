@@ -7,10 +7,12 @@
 #include <zenta/ZentaSdk.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <map>
 #include <string>
-#include <thread>
+#include <tuple>
+#include <utility>
 
 #include "GatewayTestSupport.h"
 #include "HostileRows.h"
@@ -33,19 +35,8 @@ std::string Ask(const std::string& target) {
   return Send(session.Handle(), record).answer;
 }
 
-struct OnWinHttp {
-  int expected;
-  std::string detail;  // as in the row
-};
-
-struct OwnOnWinHttp {
-  int expected;
-  std::string answer;
-  int requests;
-};
-
 TEST(HostileWinHttp, EveryAnswerIsTheRequestsOwnAndNothingUnsafeIsSentTwice) {
-  const std::map<std::string, OwnOnWinHttp> differs = {
+  const std::map<std::string, std::tuple<int, std::string, int>> differs = {
       // Every exchange has a connection of its own (docs/windows.md): a reset on it is no idle
       // close of a reused connection, and nothing is sent again.
       {"GET read, then reset: sent again", {ZENTA_E_RECEIVE, "", 2}},
@@ -58,60 +49,33 @@ TEST(HostileWinHttp, EveryAnswerIsTheRequestsOwnAndNothingUnsafeIsSentTwice) {
     hostile::OwnRow row = rows[i];
     SCOPED_TRACE(row.name);
     const auto other = differs.find(row.name);
-    if (other != differs.end()) {
-      row.expected = other->second.expected;
-      row.answer = other->second.answer;
-      row.requests = other->second.requests;
-    }
+    if (other != differs.end()) std::tie(row.expected, row.answer, row.requests) = other->second;
     const std::string name = "own/" + std::to_string(i);
-    Session session(ServerUrl() + "/" + name);
-    RequestRecord get("GET", "a");
-    ASSERT_EQ(Send(session.Handle(), get).code, ZENTA_OK);
-    std::this_thread::sleep_for(std::chrono::milliseconds(250));  // idle, as between calls
-    RequestRecord call(row.method, "b");
-    if (row.method != "GET") call.Body("{\"start\":1}");
-    const Outcome outcome = Send(session.Handle(), call);
-    char detail[512];
-    ZENTA_LastErrorDetail(detail, sizeof detail);
-    EXPECT_EQ(outcome.code, row.expected) << ZENTA_ErrorText(outcome.code) << ": " << detail;
-    EXPECT_EQ(outcome.answer, row.answer);
+    CheckOwnRow(ServerUrl() + "/" + name, row);
     EXPECT_EQ(Ask("count/" + name), std::to_string(row.requests)) << "requests that reached it";
   }
 }
 
 TEST(HostileWinHttp, EveryAnswerIsFramedExactlyOrRefused) {
-  const std::map<std::string, OnWinHttp> differs = {
+  const std::map<std::string, std::pair<int, std::string>> differs = {
       // AnswerHead refuses the version before libcurl's own words could.
       {"HTTP/1.2", {ZENTA_E_PROTOCOL, "is not HTTP/1.0 or HTTP/1.1"}},
       // wine hands over the bytes past the length; the transport refuses them rather than
       // stopping at the length as libcurl does.
       {"a body longer than its length, then closed", {ZENTA_E_PROTOCOL, "past its Content-Length"}},
-      // wine's own: it decodes chunked coding before the transport sees the body, skipping
-      // chunk sizes that are not hexadecimal, and leaves a header line of 100 KiB out of the
-      // head it gives.
+      // wine's own: it decodes chunked coding before the transport sees the body, reading "0x5d"
+      // as a chunk of 93 bytes, and the head it gives does not hold a 100 KiB line as it came.
       {"a chunk size with 0x", {0, "93"}},
       {"a header line of 100 KiB", {0, "4096"}}};
   const std::string tlsUrl = Ask("tls-url");
   ASSERT_EQ(tlsUrl.compare(0, 8, "https://"), 0) << tlsUrl;
   const std::vector<hostile::FramingRow> rows = hostile::FramingRows();
   for (std::size_t i = 0; i < rows.size(); ++i) {
-    const hostile::FramingRow& row = rows[i];
+    hostile::FramingRow row = rows[i];
     SCOPED_TRACE(row.name);
     const auto other = differs.find(row.name);
-    const int expected = other == differs.end() ? row.expected : other->second.expected;
-    const std::string& says = other == differs.end() ? row.detail : other->second.detail;
-    const ZENTA_SessionOptions tight = Options(0, 2000, 0, 2);
-    Session session((row.https ? tlsUrl : ServerUrl()) + "/framing/" + std::to_string(i), tight);
-    RequestRecord record("GET", "picture");
-    const Outcome outcome = Send(session.Handle(), record);
-    char detail[512];
-    ZENTA_LastErrorDetail(detail, sizeof detail);
-    EXPECT_EQ(outcome.code, expected) << ZENTA_ErrorText(outcome.code) << ": " << detail;
-    if (expected == 0) {
-      EXPECT_EQ(std::to_string(outcome.answer.size()), says);
-    } else {
-      EXPECT_NE(std::string(detail).find(says), std::string::npos) << detail;
-    }
+    if (other != differs.end()) std::tie(row.expected, row.detail) = other->second;
+    CheckFramingRow((row.https ? tlsUrl : ServerUrl()) + "/framing/" + std::to_string(i), row);
   }
 }
 
@@ -126,6 +90,8 @@ TEST(HostileWinHttp, ATricklingBodyEndsWithTheDeadline) {
     const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
     EXPECT_GE(took.count(), timeoutMs - 50);
     EXPECT_LT(took.count(), timeoutMs + 400);
+    std::printf("request timeout %d ms: ended after %lld ms\n", timeoutMs,
+                static_cast<long long>(took.count()));
   }
 }
 

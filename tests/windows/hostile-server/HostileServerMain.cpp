@@ -57,31 +57,26 @@ class HostileServer {
 
  private:
   void Serve(const http::Request& request, http::Exchange& out) {
-    std::vector<std::string> segments;
-    for (std::size_t start = 1; start <= request.path.size();) {
-      const std::size_t end = request.path.find('/', start);
-      segments.push_back(request.path.substr(start, end - start));
-      start = end == std::string::npos ? request.path.size() + 1 : end + 1;
-    }
-    const auto segment = [&](std::size_t i) { return i < segments.size() ? segments[i] : ""; };
-    if (segment(0) == "tls-url") {
+    const char* path = request.path.c_str();
+    int bytes = 0, index = -1;
+    char table[16] = "";
+    if (request.path == "/tls-url") {
       out.Write(hostile::Answer(secure_->BaseUrl()));
       return;
     }
-    if (segment(0) == "trickle") {
-      const int bytes = std::atoi(segment(1).c_str());
+    if (std::sscanf(path, "/trickle/%d", &bytes) == 1) {
       out.Write("HTTP/1.1 200 OK\r\nContent-Type: image/jpeg\r\nContent-Length: " +
                 std::to_string(bytes) + "\r\n\r\n");
       for (int i = 0; i < bytes && out.Sleep(100) && out.Write("p"); ++i) {
       }
       return;
     }
-    const bool counting = segment(0) == "count";
-    const std::size_t at = counting ? 1 : 0;
-    const std::string key = segment(at) + "/" + segment(at + 1);
-    const auto table = tables_.find(segment(at));
-    const std::size_t index = static_cast<std::size_t>(std::atoi(segment(at + 1).c_str()));
-    if (table == tables_.end() || index >= table->second.size()) {
+    const bool counting = std::sscanf(path, "/count/%15[a-z]/%d", table, &index) == 2;
+    if (!counting) std::sscanf(path, "/%15[a-z]/%d", table, &index);
+    const std::string key = std::string(table) + "/" + std::to_string(index);
+    const auto found = tables_.find(table);
+    if (found == tables_.end() || index < 0 ||
+        static_cast<std::size_t>(index) >= found->second.size()) {
       out.Reply(404, {}, "no such row");
       return;
     }
@@ -94,7 +89,7 @@ class HostileServer {
       out.Write(hostile::Answer(std::to_string(n)));
       return;
     }
-    const std::vector<Reply>& replies = table->second[index];
+    const std::vector<Reply>& replies = found->second[static_cast<std::size_t>(index)];
     const Reply reply =
         static_cast<std::size_t>(n) < replies.size() ? replies[n] : hostile::AfterScript(n);
     out.Write(reply.bytes);
