@@ -17,7 +17,7 @@ cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz
 
 # target, then the largest input worth trying
-targets=("answer_reader 16384")
+targets=("answer_reader 16384" "answer_head 4096")
 export ASAN_OPTIONS=detect_leaks=1:halt_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 mkdir -p build/fuzz/artifacts

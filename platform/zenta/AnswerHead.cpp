@@ -24,10 +24,22 @@ std::string_view WithoutLineEnd(std::string_view line) {
   return line;
 }
 
-// A character of an HTTP token (RFC 9110, 5.6.2): what a field name is made of.
-bool IsTokenChar(char c) {
-  if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) return true;
-  return c != '\0' && std::strchr("!#$%&'*+-.^_`|~", c) != nullptr;
+// The characters of an HTTP token (RFC 9110, 5.6.2): what a field name is made of.
+struct TokenChars {
+  bool is[256] = {};
+  constexpr TokenChars() {
+    for (int c = '0'; c <= '9'; ++c) is[c] = true;
+    for (int c = 'a'; c <= 'z'; ++c) is[c] = is[c - 'a' + 'A'] = true;
+    for (const char* p = "!#$%&'*+-.^_`|~"; *p != '\0'; ++p)
+      is[static_cast<unsigned char>(*p)] = true;
+  }
+};
+constexpr TokenChars kToken;
+
+// name is `expected`, letters compared without case; the usual spelling is checked first.
+bool IsName(std::string_view name, std::string_view expected) {
+  return name.size() == expected.size() &&
+         (name == expected || EqualsIgnoringAsciiCase(name, expected));
 }
 
 // Calls each(element) for the elements of a comma-separated field value, blanks trimmed, empty
@@ -137,7 +149,7 @@ int AnswerHead::Header(std::string_view line, Detail& detail) {
   }
   const std::size_t colon = line.find(':');
   std::size_t nameEnd = 0;
-  while (nameEnd < line.size() && IsTokenChar(line[nameEnd])) ++nameEnd;
+  while (nameEnd < line.size() && kToken.is[static_cast<unsigned char>(line[nameEnd])]) ++nameEnd;
   if (colon == std::string_view::npos || nameEnd != colon || colon == 0) {
     detail.Set("the answer's header line \"%.*s\" is not \"name: value\"", Shown(line),
                line.data());
@@ -150,7 +162,7 @@ int AnswerHead::Header(std::string_view line, Detail& detail) {
   if (first != 'c' && first != 't') return ZENTA_OK;
   const std::string_view name = line.substr(0, colon);
   const std::string_view value = Trimmed(line.substr(colon + 1));
-  if (EqualsIgnoringAsciiCase(name, "Content-Type")) {
+  if (IsName(name, "Content-Type")) {
     last_ = Field::kContentType;
     const std::size_t kept =
         value.size() < ZENTA_CONTENT_TYPE_WIDTH ? value.size() : ZENTA_CONTENT_TYPE_WIDTH;
@@ -158,15 +170,15 @@ int AnswerHead::Header(std::string_view line, Detail& detail) {
     answer_->contentTypeLength = static_cast<int>(kept);
     return ZENTA_OK;
   }
-  if (EqualsIgnoringAsciiCase(name, "Content-Length")) {
+  if (IsName(name, "Content-Length")) {
     last_ = Field::kContentLength;
     return ContentLength(value, detail);
   }
-  if (EqualsIgnoringAsciiCase(name, "Transfer-Encoding")) {
+  if (IsName(name, "Transfer-Encoding")) {
     last_ = Field::kTransferEncoding;
     return TransferEncoding(value, detail);
   }
-  if (EqualsIgnoringAsciiCase(name, "Content-Encoding")) {
+  if (IsName(name, "Content-Encoding")) {
     last_ = Field::kContentEncoding;
     return ContentEncoding(value, detail);
   }
@@ -184,9 +196,9 @@ int AnswerHead::ContentLength(std::string_view value, Detail& detail) {
   return ForEachElement(value, [&](std::string_view element) {
     long long length = 0;
     bool digits = element.size() <= 18;  // far above any cap, and no overflow
-    for (char c : element) {
-      digits = digits && c >= '0' && c <= '9';
-      length = length * 10 + (c - '0');
+    for (std::size_t i = 0; digits && i < element.size(); ++i) {
+      digits = element[i] >= '0' && element[i] <= '9';
+      length = length * 10 + (element[i] - '0');
     }
     if (!digits) {
       detail.Set("the answer's Content-Length \"%.*s\" is not a number of digits", Shown(whole),
