@@ -25,6 +25,12 @@ Outcome Send(int handle, RequestRecord& record) {
   return outcome;
 }
 
+std::string LastDetail() {
+  char detail[512];
+  ZENTA_LastErrorDetail(detail, sizeof detail);
+  return detail;
+}
+
 std::string NextConnection(const std::string& url) {
   Session probe(url);
   RequestRecord record("GET", "probe");
@@ -39,9 +45,7 @@ void CheckOwnRow(const std::string& url, const hostile::OwnRow& row) {
   RequestRecord call(row.method, "b");
   if (row.method != "GET") call.Body("{\"start\":1}");
   const Outcome outcome = Send(session.Handle(), call);
-  char detail[512];
-  ZENTA_LastErrorDetail(detail, sizeof detail);
-  EXPECT_EQ(outcome.code, row.expected) << ZENTA_ErrorText(outcome.code) << ": " << detail;
+  EXPECT_EQ(outcome.code, row.expected) << ZENTA_ErrorText(outcome.code) << ": " << LastDetail();
   EXPECT_EQ(outcome.answer, row.answer);
 }
 
@@ -49,13 +53,12 @@ void CheckFramingRow(const std::string& url, const hostile::FramingRow& row) {
   Session session(url, Options(0, 2000, 0, 2));
   RequestRecord record("GET", "picture");
   const Outcome outcome = Send(session.Handle(), record);
-  char detail[512];
-  ZENTA_LastErrorDetail(detail, sizeof detail);
+  const std::string detail = LastDetail();
   EXPECT_EQ(outcome.code, row.expected) << ZENTA_ErrorText(outcome.code) << ": " << detail;
   if (row.expected == 0) {
     EXPECT_EQ(std::to_string(outcome.answer.size()), row.detail);
   } else {
-    EXPECT_NE(std::string(detail).find(row.detail), std::string::npos) << detail;
+    EXPECT_NE(detail.find(row.detail), std::string::npos) << detail;
   }
 }
 

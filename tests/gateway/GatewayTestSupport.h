@@ -66,6 +66,9 @@ struct Outcome {
   bool terminated = false;  // the byte after the answer was NUL
 };
 
+// ZENTA_LastErrorDetail of the calling thread.
+std::string LastDetail();
+
 // Sends record on handle, copies the answer out and gives every buffer back.
 Outcome Send(int handle, RequestRecord& record);
 

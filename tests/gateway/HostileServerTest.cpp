@@ -108,9 +108,7 @@ TEST(HostileServer, AMissingClientCertificateIsATlsFailureOnEveryVersion) {
     Session session(server.Url(), insecure);
     RequestRecord record("GET", "x");
     EXPECT_EQ(Send(session.Handle(), record).code, ZENTA_E_TLS);
-    char detail[512];
-    ZENTA_LastErrorDetail(detail, sizeof detail);
-    EXPECT_NE(std::string(detail).find("client certificate"), std::string::npos) << detail;
+    EXPECT_NE(LastDetail().find("client certificate"), std::string::npos) << LastDetail();
   }
   std::remove(certificate.c_str());
   std::remove(key.c_str());
@@ -129,9 +127,7 @@ TEST(HostileServer, AnUntrustedCertificateIsNamed) {
   Session session(server.Url());
   RequestRecord record("GET", "x");
   EXPECT_EQ(Send(session.Handle(), record).code, ZENTA_E_TLS);
-  char detail[512];
-  ZENTA_LastErrorDetail(detail, sizeof detail);
-  EXPECT_NE(std::string(detail).find("certificate is not trusted"), std::string::npos) << detail;
+  EXPECT_NE(LastDetail().find("certificate is not trusted"), std::string::npos) << LastDetail();
   std::remove(tls.tlsCertFile.c_str());
   std::remove(tls.tlsKeyFile.c_str());
 }
