@@ -30,6 +30,7 @@ include(ExternalProject)
 option(CORVANE_HOST_MOCK_SERVER "Also build corvane-mock-server for the host, for wine tests" OFF)
 set(CORVANE_HOST_BIN ${PROJECT_BINARY_DIR}/host/bin)
 set(CORVANE_ECHO_SERVER ${CORVANE_HOST_BIN}/corvane-echo-server)
+set(CORVANE_HOSTILE_SERVER ${CORVANE_HOST_BIN}/corvane-hostile-server)
 set(CORVANE_HOST_MOCK_SERVER_PROGRAM ${CORVANE_HOST_BIN}/corvane-mock-server)
 ExternalProject_Add(corvane_host_tools
   SOURCE_DIR ${PROJECT_SOURCE_DIR}/tests/windows/host
@@ -40,7 +41,7 @@ ExternalProject_Add(corvane_host_tools
              -DCORVANE_HOST_MOCK_SERVER=${CORVANE_HOST_MOCK_SERVER}
   INSTALL_COMMAND ""
   BUILD_ALWAYS ON
-  BUILD_BYPRODUCTS ${CORVANE_ECHO_SERVER})
+  BUILD_BYPRODUCTS ${CORVANE_ECHO_SERVER} ${CORVANE_HOSTILE_SERVER})
 
 # corvane_wine_with_server(<target> SERVER <host program> [<argument>...])
 #

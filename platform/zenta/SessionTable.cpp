@@ -79,7 +79,14 @@ SessionTable& Sessions() {
   return *table;
 }
 
-int ReadOptions(const ZENTA_SessionOptions* options, TransportConfig& config) {
+// A value the options cannot take: ZENTA_E_BAD_OPTION, with a detail naming the option and its
+// range.
+int BadOption(Detail& detail, const char* name, int value, const char* range) {
+  detail.Set("the session option %s is %d; it must be %s", name, value, range);
+  return ZENTA_E_BAD_OPTION;
+}
+
+int ReadOptions(const ZENTA_SessionOptions* options, TransportConfig& config, Detail& detail) {
   int connectMs = 0;
   int requestMs = 0;
   int maxConnections = 0;
@@ -87,7 +94,11 @@ int ReadOptions(const ZENTA_SessionOptions* options, TransportConfig& config) {
   const char* caFile = nullptr;
   int maxAnswerBytes = 0;
   if (options != nullptr) {
-    if (options->structSize < kOptionsFirstVersionSize) return ZENTA_E_OPTIONS_SIZE;
+    if (options->structSize < kOptionsFirstVersionSize) {
+      detail.Set("the session options' structSize is %d; the first version has %d bytes",
+                 options->structSize, static_cast<int>(kOptionsFirstVersionSize));
+      return ZENTA_E_OPTIONS_SIZE;
+    }
     connectMs = options->connectTimeoutMs;
     requestMs = options->requestTimeoutMs;
     maxConnections = options->maxConnections;
@@ -95,10 +106,16 @@ int ReadOptions(const ZENTA_SessionOptions* options, TransportConfig& config) {
     caFile = options->caFile;
     if (options->structSize >= kOptionsMaxAnswerBytesEnd) maxAnswerBytes = options->maxAnswerBytes;
   }
-  if (connectMs < 0 || requestMs < 0 || maxConnections < 0 || maxConnections > kMostConnections ||
-      verifyTls < 0 || verifyTls > kVerifyTlsOff || maxAnswerBytes < 0) {
-    return ZENTA_E_BAD_OPTION;
+  const char* const kNotNegative = "0 (the default) or more";
+  if (connectMs < 0) return BadOption(detail, "connectTimeoutMs", connectMs, kNotNegative);
+  if (requestMs < 0) return BadOption(detail, "requestTimeoutMs", requestMs, kNotNegative);
+  if (maxConnections < 0 || maxConnections > kMostConnections) {
+    return BadOption(detail, "maxConnections", maxConnections, "0 (the default) to 64");
   }
+  if (verifyTls < 0 || verifyTls > kVerifyTlsOff) {
+    return BadOption(detail, "verifyTls", verifyTls, "0 or 1 (verify) or 2 (do not verify)");
+  }
+  if (maxAnswerBytes < 0) return BadOption(detail, "maxAnswerBytes", maxAnswerBytes, kNotNegative);
   config.connectTimeout =
       std::chrono::milliseconds(connectMs == 0 ? kDefaultConnectTimeoutMs : connectMs);
   config.requestTimeout =
@@ -111,12 +128,13 @@ int ReadOptions(const ZENTA_SessionOptions* options, TransportConfig& config) {
   return ZENTA_OK;
 }
 
-int OpenSession(const char* serverUrl, const ZENTA_SessionOptions* options, int& handle) {
+int OpenSession(const char* serverUrl, const ZENTA_SessionOptions* options, int& handle,
+                Detail& detail) {
   ServerUrl url;
   int status = ParseServerUrl(serverUrl, url);
   if (status != ZENTA_OK) return status;
   TransportConfig config;
-  status = ReadOptions(options, config);
+  status = ReadOptions(options, config, detail);
   if (status != ZENTA_OK) return status;
   config.https = url.https;
   config.host = url.host;
@@ -124,7 +142,7 @@ int OpenSession(const char* serverUrl, const ZENTA_SessionOptions* options, int&
   config.origin = url.origin;
   config.basePath = url.basePath;
 
-  std::unique_ptr<Transport> transport = CreateTransport(config, status);
+  std::unique_ptr<Transport> transport = CreateTransport(config, status, detail);
   if (!transport) return status;
   return Sessions().Add(std::make_shared<Session>(config, std::move(transport)), handle);
 }
@@ -142,11 +160,12 @@ ZENTA_API int ZENTA_OpenSession(const char* serverUrl, const ZENTA_SessionOption
   if (handle == nullptr) return ZENTA_E_NULL_ARGUMENT;
   *handle = 0;
   int code = ZENTA_E_NO_MEMORY;
+  zenta::Detail detail;
   try {
-    code = zenta::OpenSession(serverUrl, options, *handle);
+    code = zenta::OpenSession(serverUrl, options, *handle, detail);
   } catch (const std::bad_alloc&) {
   }
-  if (code != ZENTA_OK) zenta::NoteFailure(code, nullptr);
+  if (code != ZENTA_OK) zenta::NoteFailure(code, detail.Text());
   return code;
 }
 

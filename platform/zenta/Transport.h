@@ -73,8 +73,11 @@ class Transport {
                        ExchangeReport& report) = 0;
 };
 
-// Creates the platform's transport. On failure returns null and writes a negative code to status.
-std::unique_ptr<Transport> CreateTransport(const TransportConfig& config, int& status);
+// Creates the platform's transport. On failure returns null, writes a negative code to status
+// and, where the code alone does not say what was wrong (an option the platform cannot use, say),
+// the reason to detail.
+std::unique_ptr<Transport> CreateTransport(const TransportConfig& config, int& status,
+                                           Detail& detail);
 
 }  // namespace zenta
 

@@ -67,16 +67,19 @@ TEST(OpenSession, ChecksTheOptions) {
   const struct {
     Field field;
     int value, expected;
-  } rows[] = {{&ZENTA_SessionOptions::connectTimeoutMs, -1, ZENTA_E_BAD_OPTION},
-              {&ZENTA_SessionOptions::requestTimeoutMs, -5, ZENTA_E_BAD_OPTION},
-              {&ZENTA_SessionOptions::maxConnections, 64, ZENTA_OK},
-              {&ZENTA_SessionOptions::maxConnections, 65, ZENTA_E_BAD_OPTION},
-              {&ZENTA_SessionOptions::verifyTls, 3, ZENTA_E_BAD_OPTION},
-              {&ZENTA_SessionOptions::maxAnswerBytes, -1, ZENTA_E_BAD_OPTION}};
+    const char* name;  // in the detail of a refusal
+  } rows[] = {{&ZENTA_SessionOptions::connectTimeoutMs, -1, ZENTA_E_BAD_OPTION, "connectTimeoutMs"},
+              {&ZENTA_SessionOptions::requestTimeoutMs, -5, ZENTA_E_BAD_OPTION, "requestTimeoutMs"},
+              {&ZENTA_SessionOptions::maxConnections, 64, ZENTA_OK, ""},
+              {&ZENTA_SessionOptions::maxConnections, 65, ZENTA_E_BAD_OPTION, "maxConnections"},
+              {&ZENTA_SessionOptions::verifyTls, 3, ZENTA_E_BAD_OPTION, "verifyTls"},
+              {&ZENTA_SessionOptions::maxAnswerBytes, -1, ZENTA_E_BAD_OPTION, "maxAnswerBytes"}};
   for (const auto& row : rows) {
     ZENTA_SessionOptions options = Options();
     options.*row.field = row.value;
     EXPECT_EQ(OpenAndClose("https://127.0.0.1", &options), row.expected) << row.value;
+    const std::string says = std::string(row.name) + " is " + std::to_string(row.value);
+    EXPECT_TRUE(row.expected == ZENTA_OK || LastDetail().find(says) != std::string::npos);
   }
 }
 
@@ -179,12 +182,6 @@ TEST(ErrorText, EveryCodeHasItsOwnText) {
   }
   EXPECT_NE(std::string(ZENTA_ErrorText(-30502)).find("502"), std::string::npos);
   EXPECT_EQ(ZENTA_HttpStatusOf(-30600), 0);
-}
-
-std::string LastDetail() {
-  char detail[512];
-  ZENTA_LastErrorDetail(detail, sizeof detail);
-  return detail;
 }
 
 TEST(Detail, EveryFailureReplacesTheDetailWhichIsCutToTheBuffer) {

@@ -14,6 +14,7 @@
 
 #include "EchoServer.h"
 #include "GatewaySession.h"
+#include "HostileRows.h"
 #include "RequestRecords.h"
 
 namespace gateway_test {
@@ -65,12 +66,20 @@ struct Outcome {
   bool terminated = false;  // the byte after the answer was NUL
 };
 
+// ZENTA_LastErrorDetail of the calling thread.
+std::string LastDetail();
+
 // Sends record on handle, copies the answer out and gives every buffer back.
 Outcome Send(int handle, RequestRecord& record);
 
 // The serial number the echo server at url gives the connection of a new session: "1" while no
 // client has connected to it, so no request has reached it either.
 std::string NextConnection(const std::string& url);
+
+// A hostile row (HostileRows.h) against the server at url, serving it: the two calls of an
+// own-answer row, or the GET of a framing row, each checked against the row.
+void CheckOwnRow(const std::string& url, const hostile::OwnRow& row);
+void CheckFramingRow(const std::string& url, const hostile::FramingRow& row);
 
 #ifndef _WIN32
 using corvane_test::EchoServer;

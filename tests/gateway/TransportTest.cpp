@@ -175,7 +175,9 @@ TEST_F(Transport, AnswerBodiesAreReadToTheirEndWithinTheCap) {
   EXPECT_EQ(ParseEcho(after.answer).requestLine, "GET /z HTTP/1.1");
 }
 
-TEST_F(Transport, SequentialCallsReuseOneConnection) {
+// libcurl reuses one kept-alive connection, which the session checks before each request;
+// WinHTTP gives no look at an idle connection, so every exchange there has one of its own.
+TEST_F(Transport, SequentialCallsReuseOneConnectionOnlyWhereItCanBeChecked) {
   Session session(ServerUrl());
   std::set<std::string> connections;
   for (int i = 0; i < 12; ++i) {
@@ -185,7 +187,7 @@ TEST_F(Transport, SequentialCallsReuseOneConnection) {
     ASSERT_EQ(result.code, ZENTA_OK) << i;
     connections.insert(ParseEcho(result.answer).connection);
   }
-  EXPECT_EQ(connections.size(), 1u);
+  EXPECT_EQ(connections.size(), kWinHttp ? 12u : 1u);
 }
 
 TEST_F(Transport, RequestTimeoutEndsASlowExchange) {
@@ -212,10 +214,9 @@ TEST_F(Transport, TransportFailuresHaveTheirCodesAndDetails) {
     SCOPED_TRACE(row.url + row.target);
     Session session(row.url);
     EXPECT_EQ(Perform(session.Handle(), "GET", row.target).code, row.expected);
-    char detail[512];
-    ZENTA_LastErrorDetail(detail, sizeof detail);
-    EXPECT_NE(std::string(detail).find(row.says), std::string::npos) << detail;
-    EXPECT_NE(std::string(detail), ZENTA_ErrorText(row.expected)) << "only the code's text";
+    const std::string detail = LastDetail();
+    EXPECT_NE(detail.find(row.says), std::string::npos) << detail;
+    EXPECT_NE(detail, ZENTA_ErrorText(row.expected)) << "only the code's text";
   }
   EXPECT_EQ(TokenCount("closed"), 1) << "a fresh connection's answerless close was retried";
 }
@@ -306,6 +307,7 @@ TEST_F(Transport, CaFileIsRefusedWhereWinHttpWouldNeedIt) {
       int handle = -1;
       const bool refused = kWinHttp && verifyTls < 2 && url[4] == 's';
       EXPECT_EQ(ZENTA_OpenSession(url, &options, &handle), refused ? ZENTA_E_BAD_OPTION : 0) << url;
+      EXPECT_TRUE(!refused || LastDetail().find("caFile") != std::string::npos) << LastDetail();
       EXPECT_TRUE(handle == 0 || ZENTA_CloseSession(handle) == ZENTA_OK);
     }
   }

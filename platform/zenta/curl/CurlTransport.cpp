@@ -392,7 +392,7 @@ class CurlTransport final : public Transport {
 
 }  // namespace
 
-std::unique_ptr<Transport> CreateTransport(const TransportConfig& config, int& status) {
+std::unique_ptr<Transport> CreateTransport(const TransportConfig& config, int& status, Detail&) {
   if (InitCurlOnce() != CURLE_OK) {
     status = ZENTA_E_TRANSPORT_INIT;
     return nullptr;

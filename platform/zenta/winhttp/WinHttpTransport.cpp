@@ -1,9 +1,21 @@
 // The WinHTTP transport: one WinHTTP session and one connection handle per ZENTA session, and a
-// request handle per exchange. WinHTTP keeps the TCP connections itself and reuses kept-alive
-// ones; the session's pool bounds how many exchanges run at once (maxConnections), so at most
-// that many connections are busy. A pooled Connection is therefore only a slot here: WinHTTP
-// gives no hold on an idle TCP connection, so HasPendingInput cannot look at one and Disconnect
-// cannot close one (a dead connection is dropped by WinHTTP when an exchange on it fails).
+// request handle per exchange; the session's pool bounds how many exchanges run at once
+// (maxConnections).
+//
+// Every exchange goes out on a connection of its own, closed once its answer has been read
+// (WINHTTP_DISABLE_KEEP_ALIVE). WinHTTP holds the connections it keeps alive and gives no look at
+// an idle one: it would reuse one that holds unread bytes (a stray answer, a 408 before a close)
+// and hand them over as the next request's answer, and the policy could neither close it after
+// a suspicious exchange nor keep a request other than GET/HEAD off one idle for long. A
+// connection the policy cannot prove clean is never reused, so none is: HasPendingInput has
+// nothing to look at and Disconnect nothing to close, and no exchange is ever "reused".
+//
+// The answer is checked as the libcurl transport checks it: the head as WinHTTP received it
+// (WINHTTP_QUERY_RAW_HEADERS_CRLF) goes line by line through AnswerHead, and the body must be
+// exactly as long as its Content-Length. WinHTTP decodes chunked coding itself and decompresses
+// only when asked (WINHTTP_OPTION_DECOMPRESSION, never set), so a content coding reaches
+// AnswerHead and is refused there. Reads take only what WinHttpQueryDataAvailable reports, each
+// wait bounded by what is left of the request's deadline.
 //
 // Bytes and wide strings: WinHTTP takes the method, the target and the headers as UTF-16 and
 // writes them to the wire as UTF-8 (measured under wine). The target arrives percent-encoded
@@ -29,12 +41,12 @@
 #include <cstdio>
 #include <limits>
 #include <memory>
-#include <mutex>
 #include <new>
-#include <set>
 #include <string>
+#include <string_view>
 #include <utility>
 
+#include "../AnswerHead.h"
 #include "../Transport.h"
 #include "WinHttpErrors.h"
 
@@ -43,8 +55,6 @@ namespace {
 
 // Session, connection and request handles all go back through WinHttpCloseHandle.
 using InternetHandle = std::unique_ptr<void, decltype(&WinHttpCloseHandle)>;
-// Bytes read from the answer per WinHttpReadData call.
-constexpr DWORD kReadChunk = 64 * 1024;
 
 // The UTF-16 form of UTF-8 text; false when text is not valid UTF-8.
 bool Widen(const std::string& text, std::wstring& wide) {
@@ -88,54 +98,46 @@ int RemainingMs(Clock::time_point deadline) {
   return left.count() > most ? most : static_cast<int>(left.count());
 }
 
-// An answer header as text: true and value filled when present, false when absent or on error.
-bool QueryHeader(HINTERNET request, DWORD infoLevel, std::string& value) {
+// The answer's head as WinHTTP received it: the status line and the header lines, each ending
+// in CRLF, then an empty line. Bytes WinHTTP widened from the wire come back as UTF-8 (ASCII,
+// which is all the head's rules look at, is unchanged). False when WinHTTP cannot give it.
+bool RawHead(HINTERNET request, std::string& head) {
   DWORD bytes = 0;
-  WinHttpQueryHeaders(request, infoLevel, WINHTTP_HEADER_NAME_BY_INDEX, WINHTTP_NO_OUTPUT_BUFFER,
-                      &bytes, WINHTTP_NO_HEADER_INDEX);
+  WinHttpQueryHeaders(request, WINHTTP_QUERY_RAW_HEADERS_CRLF, WINHTTP_HEADER_NAME_BY_INDEX,
+                      WINHTTP_NO_OUTPUT_BUFFER, &bytes, WINHTTP_NO_HEADER_INDEX);
   if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || bytes == 0) return false;
   std::wstring wide(bytes / sizeof(wchar_t) + 1, L'\0');
-  if (!WinHttpQueryHeaders(request, infoLevel, WINHTTP_HEADER_NAME_BY_INDEX, &wide[0], &bytes,
-                           WINHTTP_NO_HEADER_INDEX)) {
+  if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_RAW_HEADERS_CRLF, WINHTTP_HEADER_NAME_BY_INDEX,
+                           &wide[0], &bytes, WINHTTP_NO_HEADER_INDEX)) {
     return false;
   }
   wide.resize(bytes / sizeof(wchar_t));
-  value = Narrow(wide);
+  head = Narrow(wide);
   return true;
 }
 
-// The announced Content-Length, or -1 when there is none or it is not a plain decimal number.
-long long AnnouncedLength(HINTERNET request) {
-  std::string text;
-  if (!QueryHeader(request, WINHTTP_QUERY_CONTENT_LENGTH, text) || text.empty() ||
-      text.size() > 18) {
-    return -1;
+// Feeds head line by line to checker, up to the end of the final head; the empty line that ends
+// it is fed even when WinHTTP leaves it out. ZENTA_OK, or ZENTA_E_PROTOCOL with detail set.
+int CheckHead(std::string_view head, AnswerHead& checker, Detail& detail) {
+  while (!head.empty() && !checker.Complete()) {
+    const std::size_t end = head.find("\r\n");
+    const std::string_view line = head.substr(0, end);
+    const int code = checker.Line(line, detail);
+    if (code != ZENTA_OK) return code;
+    head.remove_prefix(end == std::string_view::npos ? head.size() : end + 2);
   }
-  long long length = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return -1;
-    length = length * 10 + (c - '0');
+  if (!checker.Complete()) {
+    const int code = checker.Line(std::string_view(), detail);
+    if (code != ZENTA_OK) return code;
   }
-  return length;
+  if (!checker.Complete()) {
+    detail.Set("the answer ended before its head did");
+    return ZENTA_E_PROTOCOL;
+  }
+  return ZENTA_OK;
 }
 
-// The local port of the TCP connection a sent request went out on; it names that connection
-// among this session's connections. 0 when WinHTTP cannot tell.
-unsigned LocalPort(HINTERNET request) {
-  WINHTTP_CONNECTION_INFO info{};
-  info.cbSize = sizeof info;
-  DWORD size = sizeof info;
-  if (!WinHttpQueryOption(request, WINHTTP_OPTION_CONNECTION_INFO, &info, &size)) return 0;
-  if (info.LocalAddress.ss_family == AF_INET) {
-    return reinterpret_cast<const sockaddr_in*>(&info.LocalAddress)->sin_port;
-  }
-  if (info.LocalAddress.ss_family == AF_INET6) {
-    return reinterpret_cast<const sockaddr_in6*>(&info.LocalAddress)->sin6_port;
-  }
-  return 0;
-}
-
-// A slot of the session's pool: WinHTTP picks the TCP connection an exchange goes out on.
+// A slot of the session's pool: a connection exists only during an exchange.
 struct WinHttpSlot final : Connection {};
 
 class WinHttpTransport final : public Transport {
@@ -147,6 +149,7 @@ class WinHttpTransport final : public Transport {
     return std::unique_ptr<Connection>(new (std::nothrow) WinHttpSlot);
   }
 
+  // No connection outlives its exchange: nothing can wait on one, and nothing is left to close.
   bool HasPendingInput(Connection&) override { return false; }
 
   void Disconnect(Connection&) override {}
@@ -210,9 +213,6 @@ class WinHttpTransport final : public Transport {
       report.requestSent = phase == "send";
       return Failed(error, Phase::kSend, report);
     }
-    // Any exchange that went out marks its connection as carried, whatever became of it: an
-    // answer given up half-read (too large, too slow) may leave WinHTTP a connection to reuse.
-    report.reused = Carried(LocalPort(requestHandle));
     if (!WinHttpReceiveResponse(requestHandle, nullptr)) {
       return Failed(GetLastError(), Phase::kReceive, report);
     }
@@ -252,9 +252,10 @@ class WinHttpTransport final : public Transport {
                           sizeof headTimeout)) {
       return Failed(GetLastError(), Phase::kSetup, report);
     }
-    // Redirects are answers like any other; cookies and authentication are the caller's.
-    DWORD disabled =
-        WINHTTP_DISABLE_REDIRECTS | WINHTTP_DISABLE_COOKIES | WINHTTP_DISABLE_AUTHENTICATION;
+    // Redirects are answers like any other; cookies and authentication are the caller's; the
+    // connection ends with its exchange (see the top of this file).
+    DWORD disabled = WINHTTP_DISABLE_REDIRECTS | WINHTTP_DISABLE_COOKIES |
+                     WINHTTP_DISABLE_AUTHENTICATION | WINHTTP_DISABLE_KEEP_ALIVE;
     if (!WinHttpSetOption(request, WINHTTP_OPTION_DISABLE_FEATURE, &disabled, sizeof disabled)) {
       return Failed(GetLastError(), Phase::kSetup, report);
     }
@@ -268,31 +269,25 @@ class WinHttpTransport final : public Transport {
     return ZENTA_OK;
   }
 
-  // Status, content type and body, within the size cap and the deadline.
+  // The head through AnswerHead, then the body, exactly as long as announced, within the size
+  // cap and the deadline.
   int ReadAnswer(HINTERNET request, const ZENTA_HttpRequest& sent, Clock::time_point deadline,
                  ZENTA_HttpAnswer& answer, AnswerBuffer& body, ExchangeReport& report) const {
-    DWORD httpStatus = 0;
-    DWORD size = sizeof httpStatus;
-    if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
-                             WINHTTP_HEADER_NAME_BY_INDEX, &httpStatus, &size,
-                             WINHTTP_NO_HEADER_INDEX)) {
-      report.detail.Set("the answer has no status code WinHTTP can read");
+    const bool head = sent.methodLength == 4 && std::string(sent.method, 4) == "HEAD";
+    std::string rawHead;
+    if (!RawHead(request, rawHead)) {
+      report.detail.Set("WinHTTP gives no head of the answer");
       return ZENTA_E_PROTOCOL;
     }
-    answer.status = static_cast<int>(httpStatus);
-    std::string contentType;
-    QueryHeader(request, WINHTTP_QUERY_CONTENT_TYPE, contentType);
-    const std::size_t kept = contentType.size() < sizeof answer.contentType
-                                 ? contentType.size()
-                                 : sizeof answer.contentType;
-    contentType.copy(answer.contentType, kept);
-    answer.contentTypeLength = static_cast<int>(kept);
+    AnswerHead checker;
+    checker.Start(&answer, head);
+    const int checked = CheckHead(rawHead, checker, report.detail);
+    if (checked != ZENTA_OK) return checked;
 
     const std::size_t cap = body.Cap();
-    const bool head = sent.methodLength == 4 && std::string(sent.method, 4) == "HEAD";
     // The answers that never have a body may still announce the length of one.
-    const bool bodyless = head || httpStatus < 200 || httpStatus == 204 || httpStatus == 304;
-    const long long announced = bodyless ? -1 : AnnouncedLength(request);
+    const bool bodyless = head || answer.status == 204 || answer.status == 304;
+    const long long announced = bodyless ? -1 : checker.Length();
     if (announced > static_cast<long long>(cap)) {
       report.detail.Set("the answer announces %lld bytes, more than the cap of %llu", announced,
                         static_cast<unsigned long long>(cap));
@@ -302,6 +297,7 @@ class WinHttpTransport final : public Transport {
       return ZENTA_E_NO_MEMORY;
     }
     for (;;) {
+      // Each wait gets what is left of the deadline, so a body that trickles in ends with it.
       DWORD remaining = static_cast<DWORD>(RemainingMs(deadline));
       if (remaining == 0) {
         report.detail.Set("the request timeout elapsed while the answer arrived");
@@ -311,53 +307,57 @@ class WinHttpTransport final : public Transport {
                             sizeof remaining)) {
         return Failed(GetLastError(), Phase::kReceive, report);
       }
+      DWORD available = 0;
+      if (!WinHttpQueryDataAvailable(request, &available)) {
+        return Failed(GetLastError(), Phase::kReceive, report);
+      }
+      if (available == 0) break;  // the end of the body
       // Room for one byte more than the cap allows reveals an answer that is too long.
-      char* room = body.Room(kReadChunk);
-      if (room == nullptr) return ZENTA_E_NO_MEMORY;
       const std::size_t most = cap + 1 - body.Size();
-      const DWORD wanted = most < kReadChunk ? static_cast<DWORD>(most) : kReadChunk;
+      const DWORD wanted = most < available ? static_cast<DWORD>(most) : available;
+      char* room = body.Room(wanted);
+      if (room == nullptr) return ZENTA_E_NO_MEMORY;
       DWORD read = 0;
       if (!WinHttpReadData(request, room, wanted, &read)) {
         return Failed(GetLastError(), Phase::kReceive, report);
       }
       body.Commit(read);
-      if (read == 0) {
-        // The connection ended before the announced length arrived.
-        if (announced > static_cast<long long>(body.Size())) {
-          report.detail.Set("the connection ended after %llu of %lld announced bytes",
-                            static_cast<unsigned long long>(body.Size()), announced);
-          return ZENTA_E_RECEIVE;
-        }
-        return ZENTA_OK;
+      if (announced >= 0 && body.Size() > static_cast<unsigned long long>(announced)) {
+        report.detail.Set(
+            "the answer's body goes on past its Content-Length of %lld bytes (at least %llu)",
+            announced, static_cast<unsigned long long>(body.Size()));
+        return ZENTA_E_PROTOCOL;
       }
       if (body.Size() > cap) {
         report.detail.Set("the answer grew past the cap of %llu bytes",
                           static_cast<unsigned long long>(cap));
         return ZENTA_E_ANSWER_TOO_LARGE;
       }
+      if (read == 0) break;
     }
-  }
-
-  // Whether the connection on localPort carried an exchange before; remembers that it has now.
-  // False when WinHTTP cannot tell the port (0).
-  bool Carried(unsigned localPort) {
-    std::lock_guard<std::mutex> lock(portsMutex_);
-    return localPort != 0 && !carriedPorts_.insert(localPort).second;
+    if (announced > static_cast<long long>(body.Size())) {
+      report.detail.Set("the connection ended after %llu of %lld announced bytes",
+                        static_cast<unsigned long long>(body.Size()), announced);
+      return ZENTA_E_RECEIVE;
+    }
+    return ZENTA_OK;
   }
 
   const TransportConfig config_;
   const InternetHandle session_;
   const InternetHandle connection_;  // closed before the session it belongs to
-  // Local ports of the connections that carried an exchange: a request that goes out on one of
-  // them reused a kept-alive connection. At most one entry per port number.
-  std::mutex portsMutex_;
-  std::set<unsigned> carriedPorts_;
 };
 
 }  // namespace
 
-std::unique_ptr<Transport> CreateTransport(const TransportConfig& config, int& status) {
+std::unique_ptr<Transport> CreateTransport(const TransportConfig& config, int& status,
+                                           Detail& detail) {
   if (config.https && config.verifyTls && !config.caFile.empty()) {
+    detail.Set(
+        "the session option caFile (\"%.200s\") cannot be used: WinHTTP verifies the server "
+        "against the Windows certificate store and takes no CA file; install the CA there and "
+        "leave caFile empty",
+        config.caFile.c_str());
     status = ZENTA_E_BAD_OPTION;
     return nullptr;
   }
