@@ -67,6 +67,7 @@ enum ZENTA_ErrorCode {
   ZENTA_E_TRANSPORT_INIT = -20103,    /* the transport could not be initialised */
   ZENTA_E_HANDLES_EXHAUSTED = -20104, /* every session handle value has been used */
   ZENTA_E_INHERITED_SESSION = -20105, /* the session belongs to the process that forked this one */
+  ZENTA_E_CREDENTIAL = -20106,        /* the session's token callback gave no token */
   /* Transport */
   ZENTA_E_RESOLVE = -20200,   /* the server's host name could not be resolved */
   ZENTA_E_CONNECT = -20201,   /* the connection was refused or could not be made */
@@ -94,6 +95,14 @@ ZENTA_API const char* ZENTA_ErrorText(int code);
 /* The HTTP status kept in a code of the ZENTA_E_HTTP_STATUS_BASE family (100..599), else 0. */
 ZENTA_API int ZENTA_HttpStatusOf(int code);
 
+/* Gives a session a bearer token: called before the session's first request (refresh 0) and,
+ * once, after the server answered 401 to the token it gave (refresh 1). Writes the token (without
+ * "Bearer ") NUL-terminated into token, at most size bytes with the NUL, and returns its length;
+ * a negative result, or a token that does not fit, fails the call with ZENTA_E_CREDENTIAL. The
+ * session calls it from a calling thread, never from two threads at once: calls in flight wait
+ * for one refresh and share its token. */
+typedef int (*ZENTA_TokenCallback)(void* context, int refresh, char* token, int size);
+
 typedef struct ZENTA_SessionOptions {
   unsigned int structSize; /* sizeof(ZENTA_SessionOptions): lets the struct grow */
   int connectTimeoutMs;    /* 0: default 5000 */
@@ -104,6 +113,27 @@ typedef struct ZENTA_SessionOptions {
   const char* caFile;      /* null or "": the system's CA store; copied by ZENTA_OpenSession */
   /* Second version: read only when structSize covers it. */
   int maxAnswerBytes; /* 0: default 64 MiB; the largest answer body accepted, in bytes */
+  /* Third version: read only when structSize covers them. Texts are copied by ZENTA_OpenSession;
+   * credentials never appear in a trace line, an error detail or a log. */
+  const char* authorization;         /* null or "": none; else the Authorization value of every
+                                        request ("Bearer abc", "Basic ...") */
+  const char* const* headers;        /* null, or "Name: value" lines ended by a null pointer, sent
+                                        with every request (API keys) */
+  ZENTA_TokenCallback tokenCallback; /* null: none; else "Authorization: Bearer <token>" with the
+                                        callback's token (instead of authorization) */
+  void* tokenContext;                /* passed to tokenCallback */
+  const char* clientCert;            /* null or "": no client certificate. Linux: a PEM file;
+                                        Windows: a PFX file, or "store:<SHA-1 thumbprint>" for a
+                                        certificate of the user's store */
+  const char* clientKey;             /* Linux: the PEM key file (null: in clientCert's file) */
+  const char* clientKeyPassword;     /* null: none; the key's (or the PFX file's) password */
+  const char* proxy;                 /* null: the environment's (Linux: http_proxy, https_proxy,
+                                        no_proxy) or the system's (Windows); "": none;
+                                        "http://host:port": that proxy */
+  int retries;                       /* 0 (default): none; at most 10 tries after the first, with
+                                        backoff, within the request timeout */
+  int compression;                   /* 0 (default) or 1: ask for gzip and decode it within the
+                                        answer cap; 2: ask for no compression */
   /* more fields may follow; read them only when structSize covers them */
 } ZENTA_SessionOptions;
 

@@ -104,6 +104,7 @@ int AnswerHead::StatusLine(std::string_view line, Detail& detail) {
   }
   // A new head (the first, or the one after an interim answer) says everything anew.
   chunked_ = false;
+  gzipped_ = false;
   length_ = -1;
   last_ = Field::kOther;
   hasField_ = false;
@@ -233,11 +234,16 @@ int AnswerHead::TransferEncoding(std::string_view value, Detail& detail) {
   });
 }
 
-// The session asks for no content coding, so an encoded body would be handed over still
-// encoded: refused ("identity" is no coding).
+// Only a coding the request asked for, which the transport decodes: gzip, once. Any other would
+// hand over a body still encoded ("identity" is no coding).
 int AnswerHead::ContentEncoding(std::string_view value, Detail& detail) {
   return ForEachElement(value, [&](std::string_view element) {
     if (EqualsIgnoringAsciiCase(element, "identity")) return ZENTA_OK;
+    if (gzipAsked_ && !gzipped_ &&
+        (EqualsIgnoringAsciiCase(element, "gzip") || EqualsIgnoringAsciiCase(element, "x-gzip"))) {
+      gzipped_ = true;
+      return ZENTA_OK;
+    }
     detail.Set("the answer's body is encoded with \"%.*s\", which the client did not ask for",
                Shown(element), element.data());
     return ZENTA_E_PROTOCOL;

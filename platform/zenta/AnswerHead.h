@@ -25,12 +25,18 @@ class AnswerHead {
   static constexpr std::size_t kMostHeadBytes = 100 * 1024;
 
   // Starts reading a new answer into answer (its status and content type). headRequest: the
-  // answer to HEAD, which announces a body that never comes.
-  void Start(ZENTA_HttpAnswer* answer, bool headRequest) {
+  // answer to HEAD, which announces a body that never comes. gzipAsked: the request asked for
+  // gzip, which the transport decodes, so "Content-Encoding: gzip" (once) is accepted.
+  void Start(ZENTA_HttpAnswer* answer, bool headRequest, bool gzipAsked = false) {
     *this = AnswerHead();
     answer_ = answer;
     headRequest_ = headRequest;
+    gzipAsked_ = gzipAsked;
   }
+
+  // True when the body arrives gzip-encoded (and the transport decodes it): its Content-Length
+  // counts encoded bytes.
+  bool Gzipped() const { return gzipped_; }
 
   // One line as received, with or without its line end. ZENTA_OK, or ZENTA_E_PROTOCOL with
   // detail saying which rule the line broke; the answer must then be dropped.
@@ -53,6 +59,8 @@ class AnswerHead {
 
   ZENTA_HttpAnswer* answer_ = nullptr;
   bool headRequest_ = false;
+  bool gzipAsked_ = false;
+  bool gzipped_ = false;
   bool inHead_ = false;    // a status line was read and its head has not ended
   bool complete_ = false;  // the final head ended; what follows is body, then trailers
   bool http10_ = false;

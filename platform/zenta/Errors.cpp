@@ -49,6 +49,8 @@ const char* NamedCodeText(int code) {
       return "every session handle value has been used";
     case ZENTA_E_INHERITED_SESSION:
       return "the session was opened by the parent of this forked process; open a new one here";
+    case ZENTA_E_CREDENTIAL:
+      return "the session's token callback gave no token";
     case ZENTA_E_RESOLVE:
       return "the server's host name could not be resolved";
     case ZENTA_E_CONNECT:

@@ -6,9 +6,12 @@
 #include <atomic>
 #include <climits>
 #include <cstddef>
+#include <cstdio>
+#include <cstring>
 #include <mutex>
 #include <new>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -25,7 +28,12 @@ constexpr std::size_t kOptionsFirstVersionSize =
 // Fields added later are read only from a struct whose structSize covers them.
 constexpr std::size_t kOptionsMaxAnswerBytesEnd =
     offsetof(ZENTA_SessionOptions, maxAnswerBytes) + sizeof(int);
+constexpr std::size_t kOptionsThirdVersionEnd =
+    offsetof(ZENTA_SessionOptions, compression) + sizeof(int);
 constexpr int kDefaultConnectTimeoutMs = 5000;
+constexpr int kMostRetries = 10;
+constexpr int kCompressionOff = 2;
+constexpr std::size_t kMostSessionHeaders = 64;
 constexpr int kDefaultRequestTimeoutMs = 30000;
 constexpr int kDefaultMaxConnections = 4;
 constexpr int kMostConnections = 64;
@@ -86,6 +94,85 @@ int BadOption(Detail& detail, const char* name, int value, const char* range) {
   return ZENTA_E_BAD_OPTION;
 }
 
+// A text option the session cannot use; the text itself is not repeated (it may be a secret).
+int BadText(Detail& detail, const char* name, const char* why) {
+  detail.Set("the session option %s %s", name, why);
+  return ZENTA_E_BAD_OPTION;
+}
+
+std::string Text(const char* text) { return text == nullptr ? std::string() : std::string(text); }
+
+// A header value may not end the line it is sent on: no CR, LF, NUL or other control byte but tab.
+bool IsFieldValue(std::string_view value) {
+  for (char c : value) {
+    const auto byte = static_cast<unsigned char>(c);
+    if ((byte < 0x20 && byte != '\t') || byte == 0x7F) return false;
+  }
+  return true;
+}
+
+// "Name: value" with a token as the name.
+bool IsHeaderLine(std::string_view line) {
+  const std::size_t colon = line.find(':');
+  if (colon == 0 || colon == std::string_view::npos) return false;
+  for (char c : line.substr(0, colon)) {
+    const bool token = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                       (c != '\0' && std::strchr("!#$%&'*+-.^_`|~", c) != nullptr);
+    if (!token) return false;
+  }
+  return IsFieldValue(line.substr(colon + 1));
+}
+
+// The third version's fields: credentials, client certificate, proxy, retries, compression.
+int ReadThirdVersion(const ZENTA_SessionOptions& options, TransportConfig& config, Detail& detail) {
+  if (options.retries < 0 || options.retries > kMostRetries) {
+    return BadOption(detail, "retries", options.retries, "0 (the default) to 10");
+  }
+  if (options.compression < 0 || options.compression > kCompressionOff) {
+    return BadOption(detail, "compression", options.compression,
+                     "0 or 1 (ask for gzip) or 2 (ask for none)");
+  }
+  config.authorization = Text(options.authorization);
+  if (!IsFieldValue(config.authorization)) {
+    return BadText(detail, "authorization", "holds a line break or another control byte");
+  }
+  for (const char* const* line = options.headers; line != nullptr && *line != nullptr; ++line) {
+    if (config.headers.size() == kMostSessionHeaders) {
+      return BadText(detail, "headers", "holds more than 64 lines");
+    }
+    if (!IsHeaderLine(*line)) {
+      return BadText(detail, "headers",
+                     "holds a line that is not \"Name: value\" without control bytes");
+    }
+    config.headers.emplace_back(*line);
+  }
+  config.tokenCallback = options.tokenCallback;
+  config.tokenContext = options.tokenContext;
+  config.clientCert = Text(options.clientCert);
+  config.clientKey = Text(options.clientKey);
+  config.clientKeyPassword = Text(options.clientKeyPassword);
+  for (const std::string* file : {&config.clientCert, &config.clientKey}) {
+    if (file->empty() || file->compare(0, 6, "store:") == 0) continue;
+    std::FILE* readable = std::fopen(file->c_str(), "rb");
+    if (readable == nullptr) {
+      return BadText(detail, file == &config.clientCert ? "clientCert" : "clientKey",
+                     "names a file that cannot be read");
+    }
+    std::fclose(readable);
+  }
+  if (config.clientCert.empty() && !config.clientKey.empty()) {
+    return BadText(detail, "clientKey", "is set without clientCert");
+  }
+  config.proxySet = options.proxy != nullptr;
+  config.proxy = Text(options.proxy);
+  if (!config.proxy.empty() && config.proxy.compare(0, 7, "http://") != 0) {
+    return BadText(detail, "proxy", "must be \"\" (none) or an http:// URL");
+  }
+  config.retries = options.retries;
+  config.gzip = options.compression != kCompressionOff;
+  return ZENTA_OK;
+}
+
 int ReadOptions(const ZENTA_SessionOptions* options, TransportConfig& config, Detail& detail) {
   int connectMs = 0;
   int requestMs = 0;
@@ -116,6 +203,10 @@ int ReadOptions(const ZENTA_SessionOptions* options, TransportConfig& config, De
     return BadOption(detail, "verifyTls", verifyTls, "0 or 1 (verify) or 2 (do not verify)");
   }
   if (maxAnswerBytes < 0) return BadOption(detail, "maxAnswerBytes", maxAnswerBytes, kNotNegative);
+  if (options != nullptr && options->structSize >= kOptionsThirdVersionEnd) {
+    const int status = ReadThirdVersion(*options, config, detail);
+    if (status != ZENTA_OK) return status;
+  }
   config.connectTimeout =
       std::chrono::milliseconds(connectMs == 0 ? kDefaultConnectTimeoutMs : connectMs);
   config.requestTimeout =

@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "AnswerBuffer.h"
 #include "Boundary.h"
@@ -32,6 +33,20 @@ struct TransportConfig {
   bool verifyTls = true;
   std::string caFile;  // "" for the system's CA store
   std::size_t maxAnswerBytes = kMaxAnswerBytes;
+  // A client certificate: Linux a PEM certificate with its key (clientKey "" when the key is in
+  // the same file); Windows a PFX file, or "store:<thumbprint>" of the user's store.
+  std::string clientCert;
+  std::string clientKey;
+  std::string clientKeyPassword;
+  bool proxySet = false;  // false: the environment's proxy (Linux) or the system's (Windows)
+  std::string proxy;      // when set: "" for none, or "http://host:port"
+  bool gzip = true;       // ask for gzip and decode it (within maxAnswerBytes)
+  // Read by the session's policy, not by the transport.
+  std::string authorization;         // "" for none
+  std::vector<std::string> headers;  // "Name: value" lines sent with every request
+  ZENTA_TokenCallback tokenCallback = nullptr;
+  void* tokenContext = nullptr;
+  int retries = 0;
 };
 
 // One connection to the server as the transport keeps it (a libcurl easy handle with its
