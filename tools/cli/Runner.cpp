@@ -12,6 +12,7 @@
 #include <string_view>
 #include <utility>
 
+#include "Credentials.h"
 #include "Text.h"
 #include "quim/Vantrix.h"
 #include "zenta/ZentaSdk.h"
@@ -362,13 +363,21 @@ std::string DescribeFailure(const Outcome& outcome) {
       line += std::string(": ") + detail;
     }
   }
+  if (outcome.status == ZENTA_E_CREDENTIAL && !TokenCommandFailure().empty()) {
+    line += ": " + TokenCommandFailure();
+  }
   if (!outcome.serverMessage.empty()) line += " (server: \"" + outcome.serverMessage + "\")";
+  if (ZENTA_HttpStatusOf(outcome.status) == 401) {
+    line +=
+        "; the server asks for credentials: give a token with --token (or CORVANE_TOKEN) "
+        "or --token-command";
+  }
   if (outcome.status == ZENTA_E_TLS) {
     line +=
         "; to trust the server's certificate give its CA with --cacert FILE, or skip the "
         "check with --insecure (test servers only)";
   }
-  return line;
+  return Redact(line);
 }
 
 bool FlushOutput() {
@@ -391,7 +400,7 @@ bool Print(const Outcome& outcome, bool json) {
     document["operation"] = Value(outcome.operation);
     document["status"] = Value(outcome.status);
     document["error"] = Value(DescribeFailure(outcome));
-    document["serverMessage"] = Value(outcome.serverMessage);
+    document["serverMessage"] = Value(Redact(outcome.serverMessage));
     std::cerr << quim::Json::Write(document) << "\n";
     return true;
   }

@@ -7,6 +7,9 @@
 // standard error what failed, in the library's and the server's words. Exit status: 0 success,
 // 1 the server refused, its answer was unreadable or the result could not be written, 2 bad
 // arguments or no server, 3 the exchange failed (no connection, timeout, TLS, protocol, HTTP).
+//
+// Credentials (a token, a token command's output, a key's password, credential headers) never
+// reach any output: -v shows them as ***, and every message passes Redact.
 #include <CLI/CLI.hpp>
 #include <cctype>
 #include <cstdint>
@@ -19,6 +22,7 @@
 #include <vector>
 
 #include "Corvane.h"
+#include "Credentials.h"
 #include "Demo.h"
 #include "DemoIds.h"
 #include "EmbeddedServer.h"
@@ -161,11 +165,16 @@ int main(int argc, char** argv) {
       "A URL without a scheme means http:// (127.0.0.1:8080 is http://127.0.0.1:8080).\n"
       "Exit status: 0 success; 1 the server refused, its answer was unreadable or the result\n"
       "could not be written; 2 bad arguments or no server; 3 the exchange failed (no\n"
-      "connection, timeout, TLS, protocol, an HTTP error status).\n"
+      "connection, timeout, TLS, protocol, an HTTP error status such as a 401 without a JSON\n"
+      "answer; a refused --token-command).\n"
+      "A token comes from --token, else from the environment variable CORVANE_TOKEN, or from\n"
+      "--token-command; a key's password from --key-password, else CORVANE_KEY_PASSWORD.\n"
       "Examples:\n"
       "  corvane --server https://vms.example:8443 ptz-trails D1001-C01\n"
       "  CORVANE_SERVER=http://10.0.0.5:8080 corvane speaker-volume get D2001-C01 --json\n"
-      "  corvane --simulate demo\n");
+      "  corvane --simulate demo\n"
+      "  corvane --server https://vms.example:8443 --token-command 'vault read -field=token "
+      "vms' pos-config -v\n");
 
   std::string server, language = "en-US", timeZone = "UTC", mac = "00:00:00:00:00:00", caFile;
   int timeoutMs = 0, connectTimeoutMs = 0;
@@ -194,6 +203,54 @@ int main(int argc, char** argv) {
   app.add_flag("--insecure", insecure,
                "do not verify the server's TLS certificate (self-signed test servers only)");
   app.add_flag("--json", json, "machine-readable output: one JSON document per line");
+
+  // What a real deployment asks for, each into its session option.
+  std::string token, tokenCommand, clientCert, clientKey, keyPassword, proxy;
+  std::vector<std::string> headers;
+  int retries = 0;
+  bool compressed = true, verbose = false;
+  auto* tokenOption = app.add_option("--token", token,
+                                     "send 'Authorization: Bearer TOKEN' with every request "
+                                     "(default: $CORVANE_TOKEN; \"\" for none)")
+                          ->type_name("TOKEN");
+  app.add_option("--token-command", tokenCommand,
+                 "run CMD through the shell for a bearer token (the first line it prints), "
+                 "before the first request and once more after a 401")
+      ->type_name("CMD")
+      ->excludes(tokenOption);
+  app.add_option("-H,--header", headers,
+                 "'Name: value' sent with every request (an API key...); repeatable")
+      ->type_name("\"NAME: VALUE\"")
+      ->allow_extra_args(false);
+  auto* certOption =
+      app.add_option("--cert", clientCert,
+                     "client certificate for mutual TLS: a PEM file (Windows: a PFX file, or "
+                     "store:THUMBPRINT of the user's store)")
+          ->type_name("FILE");
+  app.add_option("--key", clientKey,
+                 "PEM file of the client certificate's key (default: in --cert)")
+      ->type_name("FILE")
+      ->needs(certOption);
+  auto* passwordOption =
+      app.add_option("--key-password", keyPassword,
+                     "the key's (or PFX file's) password (default: $CORVANE_KEY_PASSWORD)")
+          ->type_name("PASSWORD")
+          ->needs(certOption);
+  auto* proxyOption =
+      app.add_option(
+             "--proxy", proxy,
+             "http://host:port of the proxy to use; \"\" for none (default: the environment's "
+             "http_proxy, https_proxy, no_proxy; on Windows the system's)")
+          ->type_name("URL");
+  app.add_option("--retry", retries,
+                 "tries after the first when the server is busy (503, 429, honouring "
+                 "Retry-After) or unreachable, within --timeout; only GET/HEAD once sent")
+      ->type_name("N")
+      ->check(Within(0, 10, "0..10 (tries after the first)"));
+  app.add_flag("--compressed,!--no-compressed", compressed,
+               "ask for gzip-coded answers (the default) or not");
+  app.add_flag("-v,--verbose", verbose,
+               "one line on standard error per exchange and per retry (credentials as ***)");
 
   // Each subcommand stores what it will run; the session is opened once parsing succeeded.
   std::function<Outcome(Runner&)> action;
@@ -368,10 +425,78 @@ int main(int argc, char** argv) {
   options.connectTimeoutMs = connectTimeoutMs;
   options.verifyTls = insecure ? 2 : 0;
   options.caFile = caFile.c_str();
+
+  const char* tokenFromEnvironment = std::getenv("CORVANE_TOKEN");
+  if (tokenOption->count() == 0 && tokenFromEnvironment != nullptr) token = tokenFromEnvironment;
+  const char* passwordFromEnvironment = std::getenv("CORVANE_KEY_PASSWORD");
+  if (passwordOption->count() == 0 && passwordFromEnvironment != nullptr) {
+    keyPassword = passwordFromEnvironment;
+  }
+  std::string authorization;
+  if (!tokenCommand.empty()) {
+    corvane_cli::SetTokenCommand(tokenCommand, verbose);
+    options.tokenCallback = corvane_cli::TokenFromCommand;
+  } else if (!token.empty()) {
+    authorization = "Bearer " + token;
+    corvane_cli::AddSecret(token);
+    options.authorization = authorization.c_str();
+  }
+  std::vector<const char*> headerLines;
+  for (const std::string& line : headers) {
+    if (corvane_cli::IsCredentialHeader(line)) {
+      corvane_cli::AddSecret(line.substr(line.find(':') + 1));
+      const std::size_t value = line.find_first_not_of(" \t", line.find(':') + 1);
+      if (value != std::string::npos) corvane_cli::AddSecret(line.substr(value));
+    }
+    headerLines.push_back(line.c_str());
+  }
+  headerLines.push_back(nullptr);
+  options.headers = headerLines.data();
+  if (!clientCert.empty()) options.clientCert = clientCert.c_str();
+  if (!clientKey.empty()) options.clientKey = clientKey.c_str();
+  if (!keyPassword.empty()) {
+    corvane_cli::AddSecret(keyPassword);
+    options.clientKeyPassword = keyPassword.c_str();
+  }
+  // curl's reading of a proxy without a scheme; "" is no proxy, no option the environment's.
+  if (proxyOption->count() > 0) {
+    if (!proxy.empty()) proxy = corvane_cli::WithDefaultScheme(proxy);
+    options.proxy = proxy.c_str();
+  }
+  options.retries = retries;
+  options.compression = compressed ? 0 : 2;
+  if (verbose) {
+    // The gateway's trace reads ZENTA_TRACE once, at the first request: set before any.
+#ifdef _WIN32
+    _putenv_s("ZENTA_TRACE", "1");
+#else
+    setenv("ZENTA_TRACE", "1", 1);
+#endif
+    std::string said = "corvane: session on " + server;
+    if (options.tokenCallback != nullptr) said += "; Authorization: Bearer *** (--token-command)";
+    if (options.authorization != nullptr) said += "; Authorization: Bearer ***";
+    for (const std::string& line : headers) said += "; " + corvane_cli::MaskedHeader(line);
+    if (!clientCert.empty()) {
+      said += "; client certificate " + clientCert;
+      if (!clientKey.empty()) said += ", key " + clientKey;
+      if (!keyPassword.empty()) said += ", password ***";
+    }
+    said += proxyOption->count() == 0 ? "; proxy: the environment's"
+            : proxy.empty()           ? "; proxy: none"
+                                      : "; proxy " + corvane_cli::MaskedUrl(proxy);
+    said += "; " + std::to_string(retries) + " retries; " +
+            (compressed ? "gzip asked" : "no compression asked");
+    std::cerr << corvane_cli::EscapeControls(corvane_cli::Redact(said)) << "\n";
+  }
   Session session(server, options);
   if (session.status() != 0) {
-    const std::string why =
+    std::string why =
         "cannot open a session on " + server + ": " + corvane_cli::DescribeStatus(session.status());
+    char detail[512];
+    if (ZENTA_LastErrorDetail(detail, static_cast<int>(sizeof detail)) > 0 &&
+        std::string(detail) != ZENTA_ErrorText(session.status())) {
+      why += ": " + corvane_cli::Redact(detail);
+    }
     // A URL or an option the gateway refuses is the command line's fault; anything else is not.
     const int status = session.status();
     if (status == ZENTA_E_BAD_URL || status == ZENTA_E_UNSUPPORTED_SCHEME ||
