@@ -2,7 +2,10 @@
 
 #include <zenta/ZentaSdk.h>
 
+#include <cstdio>
 #include <cstring>
+#include <ctime>
+#include <string>
 
 #include "Ascii.h"
 
@@ -112,6 +115,7 @@ int AnswerHead::StatusLine(std::string_view line, Detail& detail) {
   http10_ = line[7] == '0';
   status_ = status;
   answer_->status = status;
+  answer_->retryAfter = -1;
   answer_->contentTypeLength = 0;
   return ZENTA_OK;
 }
@@ -160,9 +164,13 @@ int AnswerHead::Header(std::string_view line, Detail& detail) {
   last_ = Field::kOther;
   // Only the fields that decide how the body is read and typed matter; the rest pass.
   const char first = AsciiLower(line[0]);
-  if (first != 'c' && first != 't') return ZENTA_OK;
+  if (first != 'c' && first != 't' && first != 'r') return ZENTA_OK;
   const std::string_view name = line.substr(0, colon);
   const std::string_view value = Trimmed(line.substr(colon + 1));
+  if (IsName(name, "Retry-After")) {
+    answer_->retryAfter = RetryAfterSeconds(value, static_cast<long long>(std::time(nullptr)));
+    return ZENTA_OK;
+  }
   if (IsName(name, "Content-Type")) {
     last_ = Field::kContentType;
     const std::size_t kept =
@@ -248,6 +256,41 @@ int AnswerHead::ContentEncoding(std::string_view value, Detail& detail) {
                Shown(element), element.data());
     return ZENTA_E_PROTOCOL;
   });
+}
+
+int AnswerHead::RetryAfterSeconds(std::string_view value, long long nowSeconds) {
+  constexpr long long kDay = 24 * 60 * 60;
+  long long seconds = 0;
+  bool digits = !value.empty() && value.size() <= 10;
+  for (std::size_t i = 0; digits && i < value.size(); ++i) {
+    digits = value[i] >= '0' && value[i] <= '9';
+    seconds = seconds * 10 + (value[i] - '0');
+  }
+  if (!digits) {
+    // An IMF-fixdate, "Sun, 06 Nov 1994 08:49:37 GMT", the form HTTP-dates are sent in.
+    static const char kMonths[] = "JanFebMarAprMayJunJulAugSepOctNovDec";
+    int day = 0, year = 0, hour = 0, minute = 0, second = 0;
+    char month[4] = {};
+    const std::string text(value.substr(0, 40));
+    if (text.size() != 29 || text.compare(26, 3, "GMT") != 0 ||
+        std::sscanf(text.c_str() + 5, "%2d %3s %4d %2d:%2d:%2d", &day, month, &year, &hour, &minute,
+                    &second) != 6) {
+      return -1;
+    }
+    const char* found = std::strstr(kMonths, month);
+    if (found == nullptr || (found - kMonths) % 3 != 0) return -1;
+    // Days from 1970-01-01 to the date (the civil calendar's algorithm, March-based years).
+    const int m = static_cast<int>(found - kMonths) / 3 + 1;
+    const int y = year - (m <= 2 ? 1 : 0);
+    const int era = (y >= 0 ? y : y - 399) / 400;
+    const int yearOfEra = y - era * 400;
+    const int dayOfYear = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+    const int dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+    const long long days = static_cast<long long>(era) * 146097 + dayOfEra - 719468;
+    seconds = days * kDay + hour * 3600 + minute * 60 + second - nowSeconds;
+  }
+  if (seconds < 0) seconds = 0;
+  return static_cast<int>(seconds < kDay ? seconds : kDay);
 }
 
 }  // namespace zenta

@@ -50,6 +50,12 @@ class AnswerHead {
  private:
   enum class Field { kOther, kContentType, kContentLength, kTransferEncoding, kContentEncoding };
 
+ public:
+  // The seconds a Retry-After value asks for (delay-seconds, or an HTTP-date from now, never
+  // less than 0), capped at a day; -1 when the value is neither.
+  static int RetryAfterSeconds(std::string_view value, long long nowSeconds);
+
+ private:
   int StatusLine(std::string_view line, Detail& detail);
   int HeadEnd(Detail& detail);
   int Header(std::string_view line, Detail& detail);

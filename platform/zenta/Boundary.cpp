@@ -12,6 +12,7 @@
 extern "C" ZENTA_API int ZENTA_CarryRequest(int handle, const ZENTA_HttpRequest* request,
                                             ZENTA_HttpAnswer* answer) {
   answer->status = 0;
+  answer->retryAfter = -1;
   answer->contentTypeLength = 0;
   answer->body = nullptr;
   answer->bodyLength = 0;

@@ -44,6 +44,7 @@ typedef struct ZENTA_HttpRequest {
  * ZENTA_KeepAnswer or ZENTA_DropAnswer; it is NUL-terminated one byte past bodyLength. */
 typedef struct ZENTA_HttpAnswer {
   int status;
+  int retryAfter;        /* seconds the server asked to wait (Retry-After), -1 when it did not */
   int contentTypeLength; /* bytes of contentType; 0 when the answer had none */
   char contentType[ZENTA_CONTENT_TYPE_WIDTH];
   char* body;

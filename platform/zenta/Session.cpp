@@ -4,6 +4,8 @@
 
 #include <atomic>
 #include <cstring>
+#include <random>
+#include <thread>
 #include <utility>
 
 #include "Trace.h"
@@ -30,6 +32,44 @@ bool MethodIs(const ZENTA_HttpRequest& request, const char* method) {
 bool MaySendAgain(bool idempotent, int code, const ExchangeReport& report) {
   if (!report.reused || (code != ZENTA_E_SEND && code != ZENTA_E_RECEIVE)) return false;
   return idempotent || !report.requestSent;
+}
+
+// The lines of the headers every request of the session carries.
+std::vector<std::string> SessionHeaderLines(const TransportConfig& config) {
+  std::vector<std::string> lines;
+  if (!config.authorization.empty()) lines.push_back("Authorization: " + config.authorization);
+  lines.insert(lines.end(), config.headers.begin(), config.headers.end());
+  return lines;
+}
+
+// The longest token a token callback may give (a signed token with many claims fits).
+constexpr int kMostTokenBytes = 16 * 1024;
+constexpr std::chrono::milliseconds kFirstBackoff{100};
+constexpr std::chrono::milliseconds kLongestBackoff{5000};
+
+// How long to wait before trying a request again, or a negative time when it must not be tried
+// again. Only what cannot have run twice is tried again: a request that never left (no
+// connection, no name) whatever its method; a GET or HEAD also after a failure to receive its
+// answer or a busy answer (503, 429). The wait doubles from 100 ms up to 5 s, each between its
+// half and its whole (jitter, so clients refused together do not return together); a server's
+// Retry-After replaces it.
+std::chrono::milliseconds RetryWait(int code, const ZENTA_HttpAnswer& answer,
+                                    const ExchangeReport& report, bool idempotent, int retry) {
+  using std::chrono::milliseconds;
+  if (code == ZENTA_OK) {
+    if (!idempotent || (answer.status != 503 && answer.status != 429)) return milliseconds(-1);
+    if (answer.retryAfter >= 0) return std::chrono::seconds(answer.retryAfter);
+  } else {
+    const bool neverLeft = !report.requestSent && (code == ZENTA_E_CONNECT ||
+                                                   code == ZENTA_E_RESOLVE || code == ZENTA_E_SEND);
+    const bool lostAnswer = code == ZENTA_E_SEND || code == ZENTA_E_RECEIVE;
+    if (!neverLeft && !(idempotent && lostAnswer)) return milliseconds(-1);
+  }
+  const milliseconds backoff =
+      retry >= 6 ? kLongestBackoff : std::min(kLongestBackoff, kFirstBackoff * (1 << retry));
+  thread_local std::minstd_rand random(std::random_device{}());
+  std::uniform_int_distribution<long long> jitter(backoff.count() / 2, backoff.count());
+  return milliseconds(jitter(random));
 }
 
 }  // namespace
@@ -71,14 +111,28 @@ class Session::CallGuard {
 };
 
 Session::Session(const TransportConfig& config, std::unique_ptr<Transport> transport,
-                 IdleClock idleClock)
+                 IdleClock idleClock, Sleeper sleeper)
     : requestTimeout_(config.requestTimeout),
       answerCap_(config.maxAnswerBytes),
       basePath_(config.basePath),
       processId_(CurrentProcessId()),
       idleClock_(idleClock),
+      sleeper_(sleeper),
+      retries_(config.retries),
+      headerLines_(SessionHeaderLines(config)),
+      tokenCallback_(config.tokenCallback),
+      tokenContext_(config.tokenContext),
       transport_(std::move(transport)),
-      pool_(config.maxConnections, [this] { return transport_->NewConnection(); }) {}
+      pool_(config.maxConnections, [this] { return transport_->NewConnection(); }) {
+  for (const std::string& line : headerLines_) {
+    const std::size_t colon = line.find(':');
+    std::size_t value = colon + 1;
+    while (value < line.size() && (line[value] == ' ' || line[value] == '\t')) ++value;
+    headers_.push_back({line.data(), colon, line.data() + value, line.size() - value});
+  }
+}
+
+void Session::SleepFor(std::chrono::milliseconds wait) { std::this_thread::sleep_for(wait); }
 
 bool Session::Inherited() const { return CurrentProcessId() != processId_; }
 
@@ -96,13 +150,67 @@ int Session::Carry(const ZENTA_HttpRequest& request, ZENTA_HttpAnswer& answer, A
   }
   const CallGuard guard(*this);
   const Clock::time_point start = Clock::now();
-  const int code = Exchange(request, start + requestTimeout_, answer, body, report);
+  const int code = headers_.empty() && tokenCallback_ == nullptr
+                       ? Exchange(request, start + requestTimeout_, answer, body, report)
+                       : WithCredentials(request, start + requestTimeout_, answer, body, report);
   if (TraceEnabled()) {
     TraceRequest(request, basePath_, code, answer.status, body.Size(),
                  code == ZENTA_OK ? nullptr : report.detail.Text(),
                  std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start));
   }
   return code;
+}
+
+// The request with the session's headers after its own, and a bearer token when the session has
+// a token callback. A 401 to a token means the server did not run the request: the token is
+// refreshed once (a refresh another call made meanwhile is shared, not repeated) and the request
+// sent once more, whatever its method.
+int Session::WithCredentials(const ZENTA_HttpRequest& request, Clock::time_point deadline,
+                             ZENTA_HttpAnswer& answer, AnswerBuffer& body, ExchangeReport& report) {
+  std::vector<ZENTA_HttpHeader> headers(request.headers, request.headers + request.headerCount);
+  headers.insert(headers.end(), headers_.begin(), headers_.end());
+  ZENTA_HttpRequest withHeaders = request;
+  std::string token;
+  unsigned generation = 0;
+  if (tokenCallback_ != nullptr) {
+    const int code = Token(false, generation, token, report);
+    if (code != ZENTA_OK) return code;
+    headers.push_back({"Authorization", 13, token.data(), token.size()});
+  }
+  withHeaders.headers = headers.data();
+  withHeaders.headerCount = headers.size();
+  const int code = Exchange(withHeaders, deadline, answer, body, report);
+  if (code != ZENTA_OK || answer.status != 401 || tokenCallback_ == nullptr) return code;
+  if (TraceEnabled()) TraceRetry(request, basePath_, "HTTP 401: a new token, sent once more");
+  const int refreshed = Token(true, generation, token, report);
+  if (refreshed != ZENTA_OK) return refreshed;
+  headers.back().value = token.data();
+  headers.back().valueLength = token.size();
+  return Exchange(withHeaders, deadline, answer, body, report);
+}
+
+// The session's token, asked of the callback when there is none yet or when refresh asks to
+// replace the one of generation (the token a call sent and the server refused).
+int Session::Token(bool refresh, unsigned& generation, std::string& value, ExchangeReport& report) {
+  std::lock_guard<std::mutex> lock(tokenMutex_);
+  if (tokenGeneration_ == 0 || (refresh && generation == tokenGeneration_)) {
+    std::string buffer(kMostTokenBytes, '\0');
+    const int length = tokenCallback_(tokenContext_, refresh ? 1 : 0, &buffer[0], kMostTokenBytes);
+    const bool fits = length >= 0 && length < kMostTokenBytes;
+    const std::string_view given(buffer.data(), fits ? static_cast<std::size_t>(length) : 0);
+    if (!fits || given.find_first_of("\r\n", 0) != std::string_view::npos ||
+        given.find('\0') != std::string_view::npos) {
+      report.detail.Set("the token callback returned %d%s", length,
+                        fits ? ", a token holding a line break or NUL" : " (no token)");
+      return ZENTA_E_CREDENTIAL;
+    }
+    token_.assign("Bearer ").append(given);
+    std::fill(buffer.begin(), buffer.end(), '\0');  // no copy of the secret left behind
+    ++tokenGeneration_;
+  }
+  generation = tokenGeneration_;
+  value = token_;
+  return ZENTA_OK;
 }
 
 // An idle connection carries the next request only when nothing waits on it (a stray answer, a
@@ -113,6 +221,8 @@ bool Session::MustNotReuse(PooledConnection& pooled, bool idempotent) {
   return transport_->HasPendingInput(*pooled.connection);
 }
 
+// Retries, when the session has them: the request is tried again while RetryWait allows it and
+// the wait ends before the deadline; each retry is traced.
 int Session::Exchange(const ZENTA_HttpRequest& request, Clock::time_point deadline,
                       ZENTA_HttpAnswer& answer, AnswerBuffer& body, ExchangeReport& report) {
   ConnectionPool::Loan loan(pool_);
@@ -124,6 +234,36 @@ int Session::Exchange(const ZENTA_HttpRequest& request, Clock::time_point deadli
   if (borrowed != ZENTA_OK) return borrowed;
   PooledConnection& pooled = loan.Get();
   const bool idempotent = MethodIs(request, "GET") || MethodIs(request, "HEAD");
+  for (int retry = 0;; ++retry) {
+    const int code = ExchangeOnce(pooled, request, idempotent, deadline, answer, body, report);
+    if (retry == retries_) return code;
+    const std::chrono::milliseconds wait = RetryWait(code, answer, report, idempotent, retry);
+    if (wait.count() < 0 || Clock::now() + wait >= deadline) return code;
+    if (TraceEnabled()) {
+      char why[Detail::kWidth + 64];
+      if (code == ZENTA_OK) {
+        std::snprintf(why, sizeof why, "HTTP %d: retry %d of %d in %lld ms", answer.status,
+                      retry + 1, retries_, static_cast<long long>(wait.count()));
+      } else {
+        std::snprintf(why, sizeof why, "error %d (%s): retry %d of %d in %lld ms", code,
+                      report.detail.Text(), retry + 1, retries_,
+                      static_cast<long long>(wait.count()));
+      }
+      TraceRetry(request, basePath_, why);
+    }
+    if (code != ZENTA_OK && pooled.carried) {  // a failed connection is not tried again
+      transport_->Disconnect(*pooled.connection);
+      pooled.carried = false;
+    }
+    sleeper_(wait);
+  }
+}
+
+// One try: a stale kept-alive connection that dies under the request is replaced once, when
+// sending the request again cannot do harm (MaySendAgain).
+int Session::ExchangeOnce(PooledConnection& pooled, const ZENTA_HttpRequest& request,
+                          bool idempotent, Clock::time_point deadline, ZENTA_HttpAnswer& answer,
+                          AnswerBuffer& body, ExchangeReport& report) {
   for (int attempt = 0;; ++attempt) {
     if (pooled.carried && (attempt > 0 || MustNotReuse(pooled, idempotent))) {
       transport_->Disconnect(*pooled.connection);

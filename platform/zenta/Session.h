@@ -1,7 +1,8 @@
 // A session: one server, its pool of connections and the policy every call follows. The policy
 // lives here once for every transport: the deadline (waiting for a connection included), which
-// idle connections may carry a request, which failed requests are sent again and when, and
-// tracing. The transport below performs single exchanges and reports what happened.
+// idle connections may carry a request, which failed requests are sent again and when (retries
+// with backoff included), the credentials every request carries (a token refreshed once after a
+// 401), and tracing. The transport below performs single exchanges and reports what happened.
 #ifndef ZENTA_SESSION_H
 #define ZENTA_SESSION_H
 
@@ -9,6 +10,8 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <string>
+#include <vector>
 
 #include "ConnectionPool.h"
 #include "Transport.h"
@@ -26,9 +29,13 @@ class Session {
   // its own so that it can let time pass without waiting. Deadlines are kept on the real clock,
   // which the pool's and the transport's waits use.
   using IdleClock = Clock::time_point (*)();
+  // How the session waits before a retry; a test gives its own.
+  using Sleeper = void (*)(std::chrono::milliseconds);
 
   Session(const TransportConfig& config, std::unique_ptr<Transport> transport,
-          IdleClock idleClock = &Clock::now);
+          IdleClock idleClock = &Clock::now, Sleeper sleeper = &SleepFor);
+
+  static void SleepFor(std::chrono::milliseconds wait);
 
   // Carries request: 0 with answer and body filled when an HTTP answer arrived, else a negative
   // code with report.detail saying why. Thread-safe.
@@ -46,8 +53,14 @@ class Session {
   std::size_t AnswerCap() const { return answerCap_; }
 
  private:
+  int WithCredentials(const ZENTA_HttpRequest& request, Clock::time_point deadline,
+                      ZENTA_HttpAnswer& answer, AnswerBuffer& body, ExchangeReport& report);
+  int Token(bool refresh, unsigned& generation, std::string& value, ExchangeReport& report);
   int Exchange(const ZENTA_HttpRequest& request, Clock::time_point deadline,
                ZENTA_HttpAnswer& answer, AnswerBuffer& body, ExchangeReport& report);
+  int ExchangeOnce(PooledConnection& pooled, const ZENTA_HttpRequest& request, bool idempotent,
+                   Clock::time_point deadline, ZENTA_HttpAnswer& answer, AnswerBuffer& body,
+                   ExchangeReport& report);
   bool MustNotReuse(PooledConnection& pooled, bool idempotent);
 
   class CallGuard;
@@ -57,6 +70,17 @@ class Session {
   const std::string basePath_;
   const long processId_;
   const IdleClock idleClock_;
+  const Sleeper sleeper_;
+  const int retries_;
+  // Headers every request carries ("Authorization" and the extra lines), as split from the
+  // options: names and values point into headerLines_.
+  const std::vector<std::string> headerLines_;
+  std::vector<ZENTA_HttpHeader> headers_;
+  const ZENTA_TokenCallback tokenCallback_;
+  void* const tokenContext_;
+  std::mutex tokenMutex_;  // one token asked for at a time; calls in flight share it
+  std::string token_;      // "Bearer <token>", valid when tokenGeneration_ > 0
+  unsigned tokenGeneration_ = 0;
   std::unique_ptr<Transport> transport_;
   ConnectionPool pool_;
   std::mutex mutex_;

@@ -34,4 +34,10 @@ void TraceRequest(const ZENTA_HttpRequest& request, const std::string& basePath,
   }
 }
 
+void TraceRetry(const ZENTA_HttpRequest& request, const std::string& basePath, const char* what) {
+  std::fprintf(stderr, "ZENTA %.*s %s%.*s -> %s\n", static_cast<int>(request.methodLength),
+               request.method, basePath.c_str(), static_cast<int>(request.targetLength),
+               request.target, what);
+}
+
 }  // namespace zenta

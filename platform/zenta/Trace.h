@@ -19,6 +19,9 @@ void TraceRequest(const ZENTA_HttpRequest& request, const std::string& basePath,
                   int httpStatus, std::size_t answerBytes, const char* detail,
                   std::chrono::milliseconds elapsed);
 
+// One line for a call that goes on: a retry, or a request sent again with a new token.
+void TraceRetry(const ZENTA_HttpRequest& request, const std::string& basePath, const char* what);
+
 }  // namespace zenta
 
 #endif  // ZENTA_TRACE_H

@@ -63,6 +63,29 @@ TEST(OpenSession, ChecksTheOptions) {
   EXPECT_EQ(OpenAndClose("https://127.0.0.1", &first), ZENTA_OK);
   --first.structSize;
   EXPECT_EQ(OpenAndClose("https://127.0.0.1", &first), ZENTA_E_OPTIONS_SIZE);
+  // The second version ended with maxAnswerBytes: the third's fields are not read.
+  ZENTA_SessionOptions second = Options();
+  second.retries = -1;
+  second.authorization = "secret\r\n";
+  second.structSize = offsetof(ZENTA_SessionOptions, maxAnswerBytes) + sizeof(int);
+  EXPECT_EQ(OpenAndClose("https://127.0.0.1", &second), ZENTA_OK);
+  // Text options: refused with the option named, the text (maybe a secret) never repeated.
+  const char* const badLines[] = {"X-Key k", nullptr};
+  const auto texts = [&](ZENTA_SessionOptions& o, int i) -> const char* {
+    const char* const names[] = {"authorization", "headers", "proxy", "clientCert"};
+    if (i == 0) o.authorization = "secret\r\nX: y";
+    if (i == 1) o.headers = badLines;
+    if (i == 2) o.proxy = "socks5://secret:1080";
+    if (i == 3) o.clientCert = "/nonexistent/secret.pem";
+    return names[i];
+  };
+  for (int i = 0; i < 4; ++i) {
+    ZENTA_SessionOptions options = Options();
+    const std::string name = texts(options, i);
+    EXPECT_EQ(OpenAndClose("https://127.0.0.1", &options), ZENTA_E_BAD_OPTION) << name;
+    EXPECT_NE(LastDetail().find(name), std::string::npos) << LastDetail();
+    EXPECT_EQ(LastDetail().find("secret"), std::string::npos) << LastDetail();
+  }
   using Field = int ZENTA_SessionOptions::*;
   const struct {
     Field field;
@@ -73,7 +96,9 @@ TEST(OpenSession, ChecksTheOptions) {
               {&ZENTA_SessionOptions::maxConnections, 64, ZENTA_OK, ""},
               {&ZENTA_SessionOptions::maxConnections, 65, ZENTA_E_BAD_OPTION, "maxConnections"},
               {&ZENTA_SessionOptions::verifyTls, 3, ZENTA_E_BAD_OPTION, "verifyTls"},
-              {&ZENTA_SessionOptions::maxAnswerBytes, -1, ZENTA_E_BAD_OPTION, "maxAnswerBytes"}};
+              {&ZENTA_SessionOptions::maxAnswerBytes, -1, ZENTA_E_BAD_OPTION, "maxAnswerBytes"},
+              {&ZENTA_SessionOptions::retries, 11, ZENTA_E_BAD_OPTION, "retries"},
+              {&ZENTA_SessionOptions::compression, 3, ZENTA_E_BAD_OPTION, "compression"}};
   for (const auto& row : rows) {
     ZENTA_SessionOptions options = Options();
     options.*row.field = row.value;

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <deque>
 #include <mutex>
@@ -26,12 +27,18 @@ using std::chrono::milliseconds;
 Clock::time_point idleNow{};
 Clock::time_point IdleNow() { return idleNow; }
 
-// One scripted exchange: its code and what it reports; OK answers 200 "ok".
+// The waits of the sessions' retries: recorded, not slept.
+std::vector<long long> waits;
+void RecordWait(milliseconds wait) { waits.push_back(wait.count()); }
+
+// One scripted exchange: its code and what it reports; OK answers `status` "ok".
 struct Step {
   int code = ZENTA_OK;
   bool reused = false;
   bool requestSent = true;
   int delayMs = 0;
+  int status = 200;
+  int retryAfter = -1;
 };
 
 class FakeTransport final : public Transport {
@@ -39,6 +46,7 @@ class FakeTransport final : public Transport {
   std::deque<Step> steps;  // then OK for every later exchange
   std::atomic<int> exchanges{0}, disconnects{0}, made{0}, running{0}, mostRunning{0};
   std::atomic<bool> pendingInput{false};
+  std::vector<std::string> authorizations;  // each exchange's Authorization and X- headers
 
   std::unique_ptr<Connection> NewConnection() override {
     ++made;
@@ -46,14 +54,23 @@ class FakeTransport final : public Transport {
   }
   bool HasPendingInput(Connection&) override { return pendingInput; }
   void Disconnect(Connection&) override { ++disconnects; }
-  int Exchange(Connection&, const ZENTA_HttpRequest&, Clock::time_point, ZENTA_HttpAnswer& answer,
-               AnswerBuffer& body, ExchangeReport& report) override {
+  int Exchange(Connection&, const ZENTA_HttpRequest& request, Clock::time_point,
+               ZENTA_HttpAnswer& answer, AnswerBuffer& body, ExchangeReport& report) override {
     Step step;
     {
       std::lock_guard<std::mutex> lock(mutex_);
       if (!steps.empty()) step = steps.front(), steps.pop_front();
     }
     ++exchanges;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      std::string seen;
+      for (std::size_t i = 0; i < request.headerCount; ++i) {
+        const ZENTA_HttpHeader& h = request.headers[i];
+        seen += std::string(h.name, h.nameLength) + "=" + std::string(h.value, h.valueLength) + ";";
+      }
+      authorizations.push_back(seen);
+    }
     const int now = ++running;
     for (int most = mostRunning; now > most && !mostRunning.compare_exchange_weak(most, now);) {
     }
@@ -61,7 +78,8 @@ class FakeTransport final : public Transport {
     --running;
     report.reused = step.reused;
     report.requestSent = step.requestSent;
-    answer.status = 200;
+    answer.status = step.status;
+    answer.retryAfter = step.retryAfter;
     if (step.code != ZENTA_OK) report.detail.Set("scripted failure %d", step.code);
     return step.code == ZENTA_OK ? body.Append("ok", 2) : step.code;
   }
@@ -71,13 +89,13 @@ class FakeTransport final : public Transport {
 };
 
 struct Fixture {
-  explicit Fixture(int maxConnections = 4, int timeoutMs = 5000) {
-    TransportConfig config;
+  explicit Fixture(int maxConnections = 4, int timeoutMs = 5000, TransportConfig config = {}) {
     config.maxConnections = maxConnections;
     config.requestTimeout = milliseconds(timeoutMs);
     auto owned = std::make_unique<FakeTransport>();
     fake = owned.get();
-    session = std::make_unique<Session>(config, std::move(owned), &IdleNow);
+    session = std::make_unique<Session>(config, std::move(owned), &IdleNow, &RecordWait);
+    waits.clear();
   }
   int Carry(const char* method, std::string* detail = nullptr) {
     const ZENTA_HttpRequest request{method, std::strlen(method), "/x", 2, nullptr, 0, nullptr, 0};
@@ -85,11 +103,13 @@ struct Fixture {
     AnswerBuffer body(kMaxAnswerBytes);
     ExchangeReport report;
     const int code = session->Carry(request, answer, body, report);
+    lastStatus = answer.status;
     if (detail != nullptr) *detail = report.detail.Text();
     return code;
   }
   FakeTransport* fake = nullptr;
   std::unique_ptr<Session> session;
+  int lastStatus = 0;
 };
 
 TEST(Policy, OnlyASafeRequestOrOneNotSentIsSentAgainOnceOnAFreshConnection) {
@@ -123,6 +143,85 @@ TEST(Policy, OnlyASafeRequestOrOneNotSentIsSentAgainOnceOnAFreshConnection) {
       EXPECT_EQ(detail, "scripted failure " + std::to_string(row.expected));
     }
   }
+}
+
+// Retries (three here): only what cannot have run twice is tried again, after a backoff that
+// doubles with jitter, or the server's Retry-After, and never past the deadline (5 s).
+TEST(Policy, RetriesOnlyWhatCannotHaveRunTwiceWithinTheDeadline) {
+  const Step refused{ZENTA_E_CONNECT, false, false}, lost{ZENTA_E_RECEIVE, false, true};
+  Step busy, later;
+  busy.status = 503;
+  later.status = 429;
+  later.retryAfter = 2;
+  Step tooLate = later;
+  tooLate.retryAfter = 9;
+  const struct {
+    const char* method;
+    std::vector<Step> steps;
+    int expected;                  // the code, or the final HTTP status for an answer
+    std::vector<long long> waits;  // each wait's upper bound (its half is the lower one)
+  } rows[] = {
+      {"POST", {refused, refused}, 200, {100, 200}},  // nothing left: any method
+      {"GET", {lost, busy}, 200, {100, 200}},
+      {"POST", {lost}, ZENTA_E_RECEIVE, {}},  // it may have run
+      {"POST", {busy}, 503, {}},
+      {"GET", {later}, 200, {2000}},  // Retry-After, exactly
+      {"GET", {tooLate}, 429, {}},    // past the deadline: the answer as it is
+      {"GET", {busy, busy, busy, busy}, 503, {100, 200, 400}},
+      {"GET", {{ZENTA_E_TIMEOUT, false, true}}, ZENTA_E_TIMEOUT, {}},
+  };
+  TransportConfig config;
+  config.retries = 3;
+  for (const auto& row : rows) {
+    SCOPED_TRACE(std::string(row.method) + " " + std::to_string(row.expected));
+    Fixture f(4, 5000, config);
+    f.fake->steps.assign(row.steps.begin(), row.steps.end());
+    const int code = f.Carry(row.method);
+    EXPECT_EQ(code == ZENTA_OK ? f.lastStatus : code, row.expected);
+    ASSERT_EQ(waits.size(), row.waits.size());
+    for (std::size_t i = 0; i < waits.size(); ++i) {
+      const long long low = row.waits[i] == 2000 ? 2000 : row.waits[i] / 2;
+      EXPECT_TRUE(waits[i] >= low && waits[i] <= row.waits[i]) << waits[i];
+    }
+    EXPECT_EQ(f.fake->exchanges, static_cast<int>(1 + row.waits.size()));
+  }
+}
+
+// Credentials: the session's headers after the request's own; a token asked for once, and after
+// a 401 refreshed once for all the calls that met it, then the request sent once more.
+TEST(Policy, EveryRequestCarriesTheCredentialsAndA401RefreshesTheTokenOnce) {
+  static std::atomic<int> asked{0}, failAt{-1};
+  const auto callback = [](void*, int refresh, char* token, int size) {
+    const int n = ++asked;
+    if (n == failAt) return -1;
+    return std::snprintf(token, static_cast<std::size_t>(size), "t%d%s", n, refresh ? "r" : "");
+  };
+  TransportConfig config;
+  config.headers = {"X-Key: k"};
+  config.tokenCallback = callback;
+  Fixture f(2, 5000, config);
+  Step refused, slow;
+  refused.status = 401;
+  slow.status = 401;
+  slow.delayMs = 100;
+  f.fake->steps = {slow, slow};
+  std::thread other([&] { f.Carry("POST"); });
+  EXPECT_EQ(f.Carry("GET"), ZENTA_OK);
+  other.join();
+  EXPECT_EQ(asked, 2) << "one token, then one refresh shared by both calls";
+  EXPECT_EQ(f.fake->authorizations.back(), "X-Key=k;Authorization=Bearer t2r;");
+  f.fake->steps = {refused, refused};
+  EXPECT_EQ(f.Carry("GET"), ZENTA_OK);
+  EXPECT_EQ(f.lastStatus, 401) << "refreshed once, then the second 401 is the answer";
+  EXPECT_EQ(asked, 3);
+  failAt = 4;
+  f.fake->steps = {refused};
+  EXPECT_EQ(f.Carry("GET"), ZENTA_E_CREDENTIAL);
+  config = TransportConfig();
+  config.authorization = "Basic abc";
+  Fixture fixed(1, 5000, config);
+  EXPECT_EQ(fixed.Carry("GET"), ZENTA_OK);
+  EXPECT_EQ(fixed.fake->authorizations.back(), "Authorization=Basic abc;");
 }
 
 TEST(Policy, AnIdleConnectionCarriesARequestOnlyWhenNothingWaitsOnItAndItIsFreshEnough) {
