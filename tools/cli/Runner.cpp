@@ -356,15 +356,17 @@ std::string DescribeFailure(const Outcome& outcome) {
   if (outcome.status == -1 && !outcome.libraryNote.empty()) line += ": " + outcome.libraryNote;
   // The transport's own words for a gateway failure, read on this thread right after the call:
   // Print and the demo describe an outcome before the next call.
-  if (ZENTA_IS_GATEWAY_CODE(outcome.status)) {
+  // A token command's own failure says more than the gateway's account of the callback.
+  const std::string tokenCommandFailure =
+      outcome.status == ZENTA_E_CREDENTIAL ? TokenCommandFailure() : "";
+  if (!tokenCommandFailure.empty()) {
+    line += ": " + tokenCommandFailure;
+  } else if (ZENTA_IS_GATEWAY_CODE(outcome.status)) {
     char detail[512];
     if (ZENTA_LastErrorDetail(detail, static_cast<int>(sizeof detail)) > 0 &&
         std::string_view(detail) != ZENTA_ErrorText(outcome.status)) {
       line += std::string(": ") + detail;
     }
-  }
-  if (outcome.status == ZENTA_E_CREDENTIAL && !TokenCommandFailure().empty()) {
-    line += ": " + TokenCommandFailure();
   }
   if (!outcome.serverMessage.empty()) line += " (server: \"" + outcome.serverMessage + "\")";
   if (ZENTA_HttpStatusOf(outcome.status) == 401) {
