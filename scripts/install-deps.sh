@@ -13,6 +13,7 @@ set -euo pipefail
 packages=(
   build-essential cmake pkg-config git clang-format
   rapidjson-dev libcurl4-openssl-dev libssl-dev libcli11-dev
+  zlib1g-dev  # the mock server's gzip-coded answers
   libgtest-dev libgmock-dev
   openssl  # the TLS integration test makes its certificates with it
   python3  # drives the C interface's tests (tests/capi)

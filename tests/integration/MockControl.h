@@ -15,7 +15,8 @@ namespace corvane_test {
 // A file in the fixture's folder (mock-server-fixture.sh lists them).
 std::string FixtureFile(const std::string& name);
 // A server's base URL, read from the fixture's file: "url" names the plain HTTP server
-// ("http://127.0.0.1:PORT"), "url-good" and "url-other" the HTTPS ones.
+// ("http://127.0.0.1:PORT"), "url-good" and "url-other" the HTTPS ones, "url-mtls" the HTTPS
+// one that asks for a client certificate.
 std::string MockServerUrl(const std::string& server = "url");
 
 // The fixture's server under control (corvane::mock::MockClient). Constructing one also gives

@@ -2,7 +2,9 @@
 # CTest fixture: starts corvane-mock-server on free loopback ports and stops it again: one plain
 # HTTP server (DIR/url), and for the TLS tests two HTTPS servers with self-signed certificates
 # made here by openssl, one for 127.0.0.1 (DIR/url-good, DIR/good-cert.pem) and one made out
-# for 127.0.0.2 (DIR/url-other, DIR/other-cert.pem).
+# for 127.0.0.2 (DIR/url-other, DIR/other-cert.pem); and one HTTPS server that asks for a client
+# certificate issued by DIR/client-ca.pem (DIR/url-mtls), with one it issued (DIR/client-cert.pem,
+# DIR/client-key.pem).
 #   mock-server-fixture.sh start DIR SERVER-BINARY
 #   mock-server-fixture.sh stop DIR
 set -euo pipefail
@@ -41,6 +43,16 @@ case $1 in
         >/dev/null 2>&1 || { echo "openssl could not make a certificate" >&2; exit 1; }
       serve "url-$name" --tls-cert "$dir/$name-cert.pem" --tls-key "$dir/$name-key.pem"
     done
+    {
+      openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=client CA" \
+        -keyout "$dir/client-ca-key.pem" -out "$dir/client-ca.pem" &&
+        openssl req -newkey rsa:2048 -nodes -subj "/CN=client" -keyout "$dir/client-key.pem" \
+          -out "$dir/client.csr" &&
+        openssl x509 -req -in "$dir/client.csr" -CA "$dir/client-ca.pem" -days 2 \
+          -CAkey "$dir/client-ca-key.pem" -CAcreateserial -out "$dir/client-cert.pem"
+    } >/dev/null 2>&1 || { echo "openssl could not make the client certificates" >&2; exit 1; }
+    serve url-mtls --tls-cert "$dir/good-cert.pem" --tls-key "$dir/good-key.pem" \
+      --tls-client-ca "$dir/client-ca.pem"
     ;;
   stop)
     if [[ -f $dir/pids ]]; then

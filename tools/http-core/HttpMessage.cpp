@@ -46,12 +46,16 @@ const char* ReasonPhrase(int status) {
       return "Moved Permanently";
     case 400:
       return "Bad Request";
+    case 401:
+      return "Unauthorized";
     case 404:
       return "Not Found";
     case 405:
       return "Method Not Allowed";
     case 413:
       return "Payload Too Large";
+    case 429:
+      return "Too Many Requests";
     case 500:
       return "Internal Server Error";
     case 501:

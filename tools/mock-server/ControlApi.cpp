@@ -1,5 +1,5 @@
 // The control API under "/__mock/": faults, statistics, the request log, the platform's state,
-// reset and shutdown (README.md lists them).
+// the required token, reset and shutdown (README.md lists them).
 #include "MockServerImpl.h"
 #include "RequestChecks.h"
 
@@ -31,6 +31,16 @@ std::vector<Route> MockServer::Impl::ControlRoutes() {
     return Ok("{}");
   }));
   routes.push_back(route("POST", "shutdown", [this](ApiCall&) { return RequestShutdown(); }));
+  routes.push_back(route("GET", "token", [this](ApiCall&) { return TokenState(); }));
+  routes.push_back(route("POST", "token", [this](ApiCall& call) { return SetToken(call); }));
+  routes.push_back(route("DELETE", "token", [this](ApiCall&) {
+    RequireToken("");
+    return TokenState();
+  }));
+  routes.push_back(route("POST", "token/expire", [this](ApiCall&) {
+    ExpireToken();
+    return TokenState();
+  }));
   return routes;
 }
 
@@ -39,6 +49,8 @@ void MockServer::Impl::ResetStats() {
   requests_ = 0;
   apiRequests_ = 0;
   faultsApplied_ = 0;
+  unauthorized_ = 0;
+  gzipped_ = 0;
   std::lock_guard<std::mutex> lock(mutex_);
   paths_.clear();
 }
@@ -51,6 +63,8 @@ Reply MockServer::Impl::StatsReply() {
     PutUint(w, "requests", stats.requests);
     PutUint(w, "apiRequests", stats.apiRequests);
     PutUint(w, "faultsApplied", stats.faultsApplied);
+    PutUint(w, "unauthorized", stats.unauthorized);
+    PutUint(w, "gzipped", stats.gzipped);
     w.Key("paths");
     w.StartObject();
     for (const auto& [path, count] : stats.paths) {
@@ -91,6 +105,7 @@ Reply MockServer::Impl::FaultList() {
         o.Bool(fault.keepData);
       }
       if (fault.body) PutString(o, "body", *fault.body);
+      if (fault.retryAfter) PutString(o, "retryAfter", *fault.retryAfter);
       if (fault.kind == FaultKind::kBig) {
         PutInt(o, "bytes", fault.bytes);
         o.Key("chunked");
@@ -113,6 +128,7 @@ Reply MockServer::Impl::ResetPlatform(ApiCall& call) {
   }
   platform_.Reset(seed);
   faults_.Clear();
+  RequireToken(options_.requireToken);
   {
     std::lock_guard<std::mutex> lock(mutex_);
     requestLog_.clear();
@@ -137,7 +153,36 @@ Reply MockServer::Impl::RequestLog() {
         PutString(h, "value", header.second);
       });
       PutString(o, "body", record.body);
+      PutString(o, "auth", record.auth);
     });
+  }));
+}
+
+Reply MockServer::Impl::SetToken(ApiCall& call) {
+  const rapidjson::Value* token = call.body.IsObject() ? MemberOf(call.body, "token") : nullptr;
+  if (token == nullptr || !token->IsString() || token->GetStringLength() == 0) {
+    return Error(400, kCodeInvalidParameter, "the body must be {\"token\": \"...\"}");
+  }
+  const std::string text(token->GetString(), token->GetStringLength());
+  for (const char c : text) {
+    if (c <= ' ' || c > '~') {
+      return Error(400, kCodeInvalidParameter, "a token is visible ASCII without spaces");
+    }
+  }
+  RequireToken(text);
+  return TokenState();
+}
+
+// Whether a token is required and whether it expired; never the token itself.
+Reply MockServer::Impl::TokenState() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const bool required = !token_.empty();
+  const bool expired = tokenExpired_;
+  return Ok(JsonObject([&](JsonWriter& w) {
+    w.Key("required");
+    w.Bool(required);
+    w.Key("expired");
+    w.Bool(expired);
   }));
 }
 

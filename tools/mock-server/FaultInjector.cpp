@@ -13,6 +13,7 @@ constexpr int kMaxDelayMs = 600000;
 // A big answer's size: room for its envelope, and at most 1 GiB.
 constexpr int kMinBigBytes = 64;
 constexpr int kMaxBigBytes = 1 << 30;
+constexpr int kMaxRetryAfterSec = 86400;
 
 const std::array<std::pair<FaultKind, const char*>, 7> kKindNames = {{
     {FaultKind::kDelay, "delay"},
@@ -91,6 +92,17 @@ Parsed ParseOne(const rapidjson::Value& object) {
     } else if (name == "chunked") {
       if (!value.IsBool()) return Invalid("\"chunked\" must be true or false");
       fault.chunked = value.GetBool();
+    } else if (name == "retryAfter") {
+      // Seconds, or any other text (an HTTP date, or something a client must survive).
+      int seconds = 0;
+      if (value.IsString()) {
+        fault.retryAfter = std::string(value.GetString(), value.GetStringLength());
+        if (fault.retryAfter->find_first_of("\r\n") != std::string::npos) {
+          return Invalid("\"retryAfter\" must be one line");
+        }
+      } else if (!(problem = ReadInt(value, "retryAfter", 0, kMaxRetryAfterSec, seconds))) {
+        fault.retryAfter = std::to_string(seconds);
+      }
     } else if (name == "body") {
       if (!value.IsString()) return Invalid("\"body\" must be a string");
       fault.body = std::string(value.GetString(), value.GetStringLength());
@@ -106,6 +118,10 @@ Parsed ParseOne(const rapidjson::Value& object) {
   }
   if (fault.kind == FaultKind::kBusiness && !hasStatus) fault.status = 200;
   if (fault.kind == FaultKind::kBig && !hasBytes) return Invalid("a big fault needs \"bytes\"");
+  if (fault.retryAfter && fault.kind != FaultKind::kHttpError &&
+      fault.kind != FaultKind::kBusiness) {
+    return Invalid("\"retryAfter\" goes with http-error and business faults only");
+  }
   if (fault.kind == FaultKind::kDelay && fault.delayMs == 0) {
     return Invalid("a delay fault needs \"delayMs\" above 0");
   }

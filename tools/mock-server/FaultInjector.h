@@ -32,10 +32,11 @@ struct Fault {
   int status = 500;       // kHttpError
   int code = 0;           // kBusiness
   bool keepData = false;  // kBusiness: keep the normal answer's "data", change only "code"
-  std::optional<std::string> body;  // kHttpError, kGarbage: replaces the default body
-  int bytes = 0;                    // kBig: size of the whole body
-  bool chunked = false;             // kBig: sent without Content-Length
-  int remaining = 0;                // requests left to fault; 0 means until cleared
+  std::optional<std::string> body;        // kHttpError, kGarbage: replaces the default body
+  int bytes = 0;                          // kBig: size of the whole body
+  bool chunked = false;                   // kBig: sent without Content-Length
+  std::optional<std::string> retryAfter;  // kHttpError, kBusiness: a Retry-After field's value
+  int remaining = 0;                      // requests left to fault; 0 means until cleared
 };
 
 const char* FaultKindName(FaultKind kind);

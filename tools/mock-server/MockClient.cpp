@@ -1,6 +1,8 @@
 #include "MockClient.h"
 
 #include <rapidjson/document.h>
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
 
 #include <stdexcept>
 
@@ -32,6 +34,22 @@ void MockClient::ClearFaults() { Call("DELETE", "faults", ""); }
 
 void MockClient::AddFault(const std::string& json) { Call("POST", "faults", json); }
 
+void MockClient::RequireToken(const std::string& token) {
+  if (token.empty()) {
+    Call("DELETE", "token", "");
+    return;
+  }
+  rapidjson::StringBuffer buffer;
+  rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
+  writer.StartObject();
+  writer.Key("token");
+  writer.String(token.data(), static_cast<rapidjson::SizeType>(token.size()));
+  writer.EndObject();
+  Call("POST", "token", buffer.GetString());
+}
+
+void MockClient::ExpireToken() { Call("POST", "token/expire", ""); }
+
 ServerStats MockClient::Stats() {
   rapidjson::Document answer;
   const std::string text = Call("GET", "stats", "");
@@ -49,6 +67,8 @@ ServerStats MockClient::Stats() {
   stats.requests = count("requests");
   stats.apiRequests = count("apiRequests");
   stats.faultsApplied = count("faultsApplied");
+  stats.unauthorized = count("unauthorized");
+  stats.gzipped = count("gzipped");
   if (data.HasMember("paths") && data["paths"].IsObject()) {
     for (const auto& path : data["paths"].GetObject()) {
       stats.paths[path.name.GetString()] = path.value.GetUint64();

@@ -30,6 +30,11 @@ class MockClient {
   void ClearFaults();
   // Adds one fault or an array of them, e.g. {"path":"*","kind":"drop","count":2}.
   void AddFault(const std::string& json);
+  // API requests need "Authorization: Bearer <token>" from now on (the previous token counts as
+  // expired); an empty token: none needed. POST /__mock/token, DELETE /__mock/token.
+  void RequireToken(const std::string& token);
+  // The current token is refused as expired until RequireToken names one (/__mock/token/expire).
+  void ExpireToken();
   ServerStats Stats();
 
  private:

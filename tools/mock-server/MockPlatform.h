@@ -27,6 +27,7 @@ constexpr int kCodeBadBody = 4002;           // a POST body that is not a JSON o
 constexpr int kCodeIdentityRejected = 4003;  // clientType / project / clientMac wrong (HTTP 200)
 constexpr int kCodeUnknownId = 4004;         // no such device, channel, picture, alarm, type
 constexpr int kCodeInvalidParameter = 4005;  // a parameter of the wrong type or out of range
+constexpr int kCodeUnauthorized = 4010;      // HTTP 401: the bearer token missing or refused
 constexpr int kCodeNoSuchPath = 4040;        // HTTP 404
 constexpr int kCodeMethodNotAllowed = 4050;  // HTTP 405
 constexpr int kCodeInternal = 5000;          // HTTP 500: the server failed

@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <stdexcept>
 
+#include "Gzip.h"
 #include "MockServerImpl.h"
 
 namespace corvane::mock {
@@ -10,14 +11,68 @@ namespace {
 constexpr char kFaultHeader[] = "X-Mock-Fault";
 constexpr std::size_t kMaxLoggedRequests = 256;
 constexpr std::size_t kMaxCountedPaths = 1024;
+constexpr std::size_t kMaxRetiredTokens = 64;
+constexpr char kRealm[] = "Bearer realm=\"corvane-mock\"";
+
+// The token of an "Authorization: Bearer TOKEN" value (scheme in any case); none for another
+// scheme.
+std::optional<std::string> BearerToken(const std::string& value) {
+  const std::size_t space = value.find(' ');
+  if (space == std::string::npos || !http::SameLetters(value.substr(0, space), "Bearer")) {
+    return std::nullopt;
+  }
+  const std::size_t token = value.find_first_not_of(' ', space);
+  return token == std::string::npos ? "" : value.substr(token);
+}
+
+// A credential's value as the request log shows it: the scheme, the rest masked.
+std::string Masked(const std::string& value) {
+  const std::size_t space = value.find(' ');
+  return space == std::string::npos ? "***" : value.substr(0, space) + " ***";
+}
+
+// The 401 answer: the challenge names the error only when a bearer token came (RFC 6750).
+Reply Unauthorized(Auth auth) {
+  const char* message = auth == Auth::kNone      ? "a bearer token is required"
+                        : auth == Auth::kExpired ? "the bearer token expired"
+                                                 : "the bearer token is not valid";
+  Reply reply = Error(401, kCodeUnauthorized, message);
+  reply.headers.emplace_back(
+      "WWW-Authenticate", auth == Auth::kNone ? std::string(kRealm)
+                                              : std::string(kRealm) + ", error=\"invalid_token\"");
+  return reply;
+}
+
+bool IsCredential(const std::string& name) {
+  return http::SameLetters(name, "Authorization") || http::SameLetters(name, "Proxy-Authorization");
+}
 
 }  // namespace
+
+const char* AuthName(Auth auth) {
+  switch (auth) {
+    case Auth::kUnchecked:
+      return "unchecked";
+    case Auth::kNone:
+      return "none";
+    case Auth::kAccepted:
+      return "accepted";
+    case Auth::kExpired:
+      return "expired";
+    case Auth::kWrong:
+      return "wrong";
+  }
+  return "";
+}
+
+namespace {}  // namespace
 
 MockServer::Impl::Impl(ServerOptions options)
     : options_(std::move(options)),
       platform_(options_.seed),
       apiRoutes_(PlatformRoutes(platform_)),
-      controlRoutes_(ControlRoutes()) {}
+      controlRoutes_(ControlRoutes()),
+      token_(options_.requireToken) {}
 
 void MockServer::Impl::Start() {
   if (http_) throw std::logic_error("MockServer::Start: already started");
@@ -28,6 +83,8 @@ void MockServer::Impl::Start() {
   options.keepAliveTimeoutSec = options_.keepAliveTimeoutSec;
   options.tlsCertFile = options_.tlsCertFile;
   options.tlsKeyFile = options_.tlsKeyFile;
+  options.tlsClientCaFile = options_.tlsClientCaFile;
+  options.tlsMaxVersion = options_.tlsMaxVersion;
   // Requests the core cannot read (malformed, body too large) get the envelope too, with
   // code = status * 10.
   const auto refuse = [](int status, http::Exchange& out) {
@@ -65,13 +122,46 @@ ServerStats MockServer::Impl::Stats() const {
   stats.requests = requests_;
   stats.apiRequests = apiRequests_;
   stats.faultsApplied = faultsApplied_;
+  stats.unauthorized = unauthorized_;
+  stats.gzipped = gzipped_;
   std::lock_guard<std::mutex> lock(mutex_);
   stats.paths = paths_;
   return stats;
 }
 
-void MockServer::Impl::RecordRequest(const http::Request& req) {
-  RequestRecord record{0, req.method, req.target, req.path, req.headers, req.body};
+void MockServer::Impl::RequireToken(const std::string& token) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!token_.empty()) retiredTokens_.push_back(token_);
+  if (retiredTokens_.size() > kMaxRetiredTokens) retiredTokens_.pop_front();
+  token_ = token;
+  tokenExpired_ = false;
+}
+
+void MockServer::Impl::ExpireToken() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  tokenExpired_ = !token_.empty();
+}
+
+Auth MockServer::Impl::Authenticate(const http::Request& req) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (token_.empty()) return Auth::kUnchecked;
+  const std::size_t fields = req.HeaderCount("Authorization");
+  if (fields > 1) return Auth::kWrong;
+  const std::optional<std::string> token =
+      fields ? BearerToken(*req.Header("Authorization")) : std::nullopt;
+  if (!token) return Auth::kNone;
+  if (*token == token_) return tokenExpired_ ? Auth::kExpired : Auth::kAccepted;
+  for (const std::string& retired : retiredTokens_) {
+    if (*token == retired) return Auth::kExpired;
+  }
+  return Auth::kWrong;
+}
+
+void MockServer::Impl::RecordRequest(const http::Request& req, Auth auth) {
+  RequestRecord record{0, req.method, req.target, req.path, req.headers, req.body, AuthName(auth)};
+  for (auto& [name, value] : record.headers) {
+    if (IsCredential(name)) value = Masked(value);
+  }
   std::lock_guard<std::mutex> lock(mutex_);
   record.sequence = ++requestSequence_;
   requestLog_.push_back(std::move(record));
@@ -83,48 +173,58 @@ void MockServer::Impl::RecordRequest(const http::Request& req) {
 void MockServer::Impl::Dispatch(const http::Request& req, http::Exchange& out) {
   ++requests_;
   int status = 0;
+  Coding coding{options_.gzip && AcceptsGzip(req)};
   try {
     if (req.path.rfind(kControlPrefix, 0) == 0) {
-      status = Send(RouteRequest(req, controlRoutes_, false), out);
+      status = Send(RouteRequest(req, controlRoutes_, false), out, {}, &coding);
     } else {
       ++apiRequests_;
-      RecordRequest(req);
+      const Auth auth = Authenticate(req);
+      RecordRequest(req, auth);
       const std::optional<Fault> fault = faults_.Take(req.path);
       if (fault) ++faultsApplied_;
-      status =
-          fault ? ApplyFault(*fault, req, out) : Send(RouteRequest(req, apiRoutes_, true), out);
+      if (fault) {
+        status = ApplyFault(*fault, req, out, coding);
+      } else if (auth == Auth::kUnchecked || auth == Auth::kAccepted) {
+        status = Send(RouteRequest(req, apiRoutes_, true), out, {}, &coding);
+      } else {
+        status = Send(Unauthorized(auth), out, {}, &coding);
+        ++unauthorized_;
+      }
     }
   } catch (const std::exception& e) {
-    status = Send(Error(500, kCodeInternal, e.what()), out);
+    status = Send(Error(500, kCodeInternal, e.what()), out, {}, &coding);
   }
+  if (coding.gzipped) ++gzipped_;
   if (options_.logRequests) {
     std::fprintf(stderr, "%s %s -> %d\n", req.method.c_str(), req.target.c_str(), status);
   }
 }
 
-int MockServer::Impl::ApplyFault(const Fault& fault, const http::Request& req,
-                                 http::Exchange& out) {
+int MockServer::Impl::ApplyFault(const Fault& fault, const http::Request& req, http::Exchange& out,
+                                 Coding& coding) {
   if (fault.delayMs > 0) out.Sleep(fault.delayMs);
-  const http::Headers marked{{kFaultHeader, FaultKindName(fault.kind)}};
+  http::Headers marked{{kFaultHeader, FaultKindName(fault.kind)}};
+  if (fault.retryAfter) marked.emplace_back("Retry-After", *fault.retryAfter);
   switch (fault.kind) {
     case FaultKind::kDelay:
-      return Send(RouteRequest(req, apiRoutes_, true), out, marked);
+      return Send(RouteRequest(req, apiRoutes_, true), out, marked, &coding);
     case FaultKind::kHttpError: {
       http::Headers headers = marked;
       headers.emplace_back("Content-Type", "text/html; charset=UTF-8");
-      out.Reply(fault.status, headers,
-                fault.body.value_or("<html><body><h1>" + std::to_string(fault.status) +
-                                    " injected error</h1></body></html>"));
-      return fault.status;
+      return SendBody(fault.status, headers,
+                      fault.body.value_or("<html><body><h1>" + std::to_string(fault.status) +
+                                          " injected error</h1></body></html>"),
+                      &coding, out);
     }
     case FaultKind::kGarbage: {
       http::Headers headers = marked;
       headers.emplace_back("Content-Type", "text/plain; charset=UTF-8");
-      out.Reply(200, headers, fault.body.value_or("<<garbage: this answer is not JSON>>"));
-      return 200;
+      return SendBody(200, headers, fault.body.value_or("<<garbage: this answer is not JSON>>"),
+                      &coding, out);
     }
     case FaultKind::kTruncate:
-      SendTruncated(RouteRequest(req, apiRoutes_, true), out, marked);
+      SendTruncated(RouteRequest(req, apiRoutes_, true), out, marked, coding);
       return 200;
     case FaultKind::kDrop:
       out.Close();  // without a byte of answer
@@ -138,10 +238,10 @@ int MockServer::Impl::ApplyFault(const Fault& fault, const http::Request& req,
       reply.httpStatus = fault.status;
       reply.code = fault.code;
       reply.message = "injected fault";
-      return Send(reply, out, marked);
+      return Send(reply, out, marked, &coding);
     }
     case FaultKind::kBig:
-      SendBig(fault.bytes, fault.chunked, out, marked);
+      SendBig(fault.bytes, fault.chunked, out, marked, coding);
       return 200;
   }
   return 0;
@@ -157,6 +257,8 @@ bool MockServer::ShutdownRequested() const { return impl_->ShutdownRequested(); 
 bool MockServer::WaitForShutdownRequest(std::chrono::milliseconds timeout) {
   return impl_->WaitForShutdownRequest(timeout);
 }
+void MockServer::RequireToken(const std::string& token) { impl_->RequireToken(token); }
+void MockServer::ExpireToken() { impl_->ExpireToken(); }
 Platform& MockServer::GetPlatform() { return impl_->platform_; }
 FaultInjector& MockServer::Faults() { return impl_->faults_; }
 ServerStats MockServer::Stats() const { return impl_->Stats(); }

@@ -29,6 +29,13 @@ struct ServerOptions {
   // HTTPS with this PEM certificate (chain) and PEM private key; both empty: plain HTTP.
   std::string tlsCertFile;
   std::string tlsKeyFile;
+  // With TLS: clients must present a certificate issued by one of the CAs of this PEM file.
+  std::string tlsClientCaFile;
+  int tlsMaxVersion = 0;  // with TLS: 0 the highest OpenSSL knows, else e.g. 0x303 for TLS 1.2
+  // Non-empty: API requests need "Authorization: Bearer <this token>" (401 otherwise); the
+  // token can be changed or expired at run time (RequireToken, ExpireToken, the control API).
+  std::string requireToken;
+  bool gzip = true;  // gzip-code answers of 1 KiB or more for requests that accept gzip
 };
 
 struct ServerStats {
@@ -37,6 +44,8 @@ struct ServerStats {
   std::uint64_t requests = 0;         // every request, control requests included
   std::uint64_t apiRequests = 0;      // requests outside "/__mock/"
   std::uint64_t faultsApplied = 0;
+  std::uint64_t unauthorized = 0;  // API requests refused with 401 for want of the token
+  std::uint64_t gzipped = 0;       // answers sent gzip-coded
   std::map<std::string, std::uint64_t> paths;  // API requests per path (query left out)
 };
 
@@ -63,6 +72,14 @@ class MockServer {
   bool ShutdownRequested() const;
   // Waits up to `timeout` for such a request; returns ShutdownRequested().
   bool WaitForShutdownRequest(std::chrono::milliseconds timeout);
+
+  // From now on API requests need "Authorization: Bearer <token>"; the token accepted until now
+  // counts as expired. An empty token: no token needed. POST /__mock/reset restores the token
+  // of the options.
+  void RequireToken(const std::string& token);
+  // The current token is refused from now on (401, error="invalid_token") until RequireToken
+  // names one again. Nothing happens when no token is required.
+  void ExpireToken();
 
   Platform& GetPlatform();
   FaultInjector& Faults();

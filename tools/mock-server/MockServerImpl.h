@@ -21,9 +21,20 @@ struct RequestRecord {
   std::string method;
   std::string target;
   std::string path;
-  http::Headers headers;
+  http::Headers headers;  // credentials masked
   std::string body;
+  const char* auth = "";  // AuthName of what the request's Authorization carried
 };
+
+// What a request's Authorization field carries, measured against the required token.
+enum class Auth {
+  kUnchecked,  // no token is required
+  kNone,       // no bearer token (no field, or another scheme)
+  kAccepted,   // the current token
+  kExpired,    // a token that was current once, expired or replaced since
+  kWrong,      // any other token, or the field sent more than once
+};
+const char* AuthName(Auth auth);
 
 class MockServer::Impl {
  public:
@@ -37,6 +48,8 @@ class MockServer::Impl {
   bool ShutdownRequested() const;
   bool WaitForShutdownRequest(std::chrono::milliseconds timeout);
   ServerStats Stats() const;
+  void RequireToken(const std::string& token);
+  void ExpireToken();
 
   ServerOptions options_;
   Platform platform_;
@@ -45,8 +58,9 @@ class MockServer::Impl {
 
  private:
   void Dispatch(const http::Request& req, http::Exchange& out);
-  int ApplyFault(const Fault& fault, const http::Request& req, http::Exchange& out);
-  void RecordRequest(const http::Request& req);
+  int ApplyFault(const Fault& fault, const http::Request& req, http::Exchange& out, Coding& coding);
+  void RecordRequest(const http::Request& req, Auth auth);
+  Auth Authenticate(const http::Request& req) const;
   std::vector<Route> ControlRoutes();
 
   // Control endpoints (ControlApi.cpp).
@@ -57,12 +71,16 @@ class MockServer::Impl {
   Reply ResetPlatform(ApiCall& call);
   Reply RequestLog();
   Reply RequestShutdown();
+  Reply SetToken(ApiCall& call);
+  Reply TokenState();
 
   const std::vector<Route> apiRoutes_;
   const std::vector<Route> controlRoutes_;
   std::atomic<std::uint64_t> requests_{0};
   std::atomic<std::uint64_t> apiRequests_{0};
   std::atomic<std::uint64_t> faultsApplied_{0};
+  std::atomic<std::uint64_t> unauthorized_{0};
+  std::atomic<std::uint64_t> gzipped_{0};
 
   mutable std::mutex mutex_;  // guards what follows, and wakes shutdown waiters
   std::condition_variable wake_;
@@ -70,6 +88,9 @@ class MockServer::Impl {
   std::map<std::string, std::uint64_t> paths_;
   std::deque<RequestRecord> requestLog_;
   std::uint64_t requestSequence_ = 0;
+  std::string token_;  // the required token; empty: none
+  bool tokenExpired_ = false;
+  std::deque<std::string> retiredTokens_;  // the latest tokens replaced or expired
 };
 
 }  // namespace corvane::mock

@@ -20,14 +20,22 @@ namespace {
 
 constexpr char kUsage[] =
     "usage: corvane-mock-server [--host HOST] [--port PORT] [--seed N] [--threads N] [--log]\n"
-    "                           [--tls-cert FILE --tls-key FILE]\n"
+    "                           [--tls-cert FILE --tls-key FILE [--tls-client-ca FILE]\n"
+    "                           [--tls-max-version 1.2|1.3]] [--require-token TOKEN] [--no-gzip]\n"
     "  --host HOST   address to listen on (default 127.0.0.1)\n"
     "  --port PORT   port to listen on; 0 picks a free one (default 0)\n"
     "  --seed N      seed of the simulated platform (default 1)\n"
     "  --threads N   worker threads, one per open connection (default 64)\n"
     "  --log         one line per answered request on standard error\n"
     "  --tls-cert FILE, --tls-key FILE\n"
-    "                serve HTTPS with this PEM certificate and private key\n";
+    "                serve HTTPS with this PEM certificate and private key\n"
+    "  --tls-client-ca FILE\n"
+    "                require a client certificate issued by a CA of this PEM file\n"
+    "  --tls-max-version 1.2|1.3\n"
+    "                the highest TLS version offered\n"
+    "  --require-token TOKEN\n"
+    "                API requests need \"Authorization: Bearer TOKEN\" (401 otherwise)\n"
+    "  --no-gzip     never gzip-code answers (by default: 1 KiB or more, when accepted)\n";
 
 std::optional<std::uint64_t> ParseUnsigned(const std::string& text, std::uint64_t max) {
   if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) {
@@ -50,12 +58,13 @@ std::optional<std::string> ParseOptions(int argc, char** argv,
       value = name.substr(equals + 1);
       name.resize(equals);
     }
-    if (name == "--log" && !value) {
-      options.logRequests = true;
+    if ((name == "--log" || name == "--no-gzip") && !value) {
+      (name == "--log" ? options.logRequests : options.gzip) = name == "--log";
       continue;
     }
     if (name != "--host" && name != "--port" && name != "--seed" && name != "--threads" &&
-        name != "--tls-cert" && name != "--tls-key") {
+        name != "--tls-cert" && name != "--tls-key" && name != "--tls-client-ca" &&
+        name != "--tls-max-version" && name != "--require-token") {
       return "unknown option " + name;
     }
     if (!value) {
@@ -65,9 +74,20 @@ std::optional<std::string> ParseOptions(int argc, char** argv,
     if (name == "--host") {
       if (value->empty()) return "--host needs an address";
       options.host = *value;
-    } else if (name == "--tls-cert" || name == "--tls-key") {
+    } else if (name == "--tls-cert" || name == "--tls-key" || name == "--tls-client-ca") {
       if (value->empty()) return name + " needs a file";
-      (name == "--tls-cert" ? options.tlsCertFile : options.tlsKeyFile) = *value;
+      (name == "--tls-cert"  ? options.tlsCertFile
+       : name == "--tls-key" ? options.tlsKeyFile
+                             : options.tlsClientCaFile) = *value;
+    } else if (name == "--tls-max-version") {
+      if (*value != "1.2" && *value != "1.3") return "--tls-max-version must be 1.2 or 1.3";
+      options.tlsMaxVersion = *value == "1.2" ? 0x303 : 0x304;
+    } else if (name == "--require-token") {
+      for (const char c : *value) {
+        if (c <= ' ' || c > '~') return "--require-token takes visible ASCII without spaces";
+      }
+      if (value->empty()) return "--require-token needs a token";
+      options.requireToken = *value;
     } else if (name == "--port") {
       const auto port = ParseUnsigned(*value, 65535);
       if (!port) return "--port must be 0 to 65535";
@@ -84,6 +104,10 @@ std::optional<std::string> ParseOptions(int argc, char** argv,
   }
   if (options.tlsCertFile.empty() != options.tlsKeyFile.empty()) {
     return "--tls-cert and --tls-key go together";
+  }
+  if (options.tlsCertFile.empty() &&
+      (!options.tlsClientCaFile.empty() || options.tlsMaxVersion != 0)) {
+    return "--tls-client-ca and --tls-max-version need --tls-cert and --tls-key";
   }
   return std::nullopt;
 }
