@@ -355,17 +355,19 @@ std::string DescribeFailure(const Outcome& outcome) {
   std::string line = outcome.failure.empty() ? DescribeStatus(outcome.status) : outcome.failure;
   if (outcome.status == -1 && !outcome.libraryNote.empty()) line += ": " + outcome.libraryNote;
   // The transport's own words for a gateway failure, read on this thread right after the call:
-  // Print and the demo describe an outcome before the next call.
-  // A token command's own failure says more than the gateway's account of the callback.
+  // Print and the demo describe an outcome before the next call. A token command's own failure
+  // says more than the gateway's account of the callback.
   const std::string tokenCommandFailure =
       outcome.status == ZENTA_E_CREDENTIAL ? TokenCommandFailure() : "";
+  std::string detail;
   if (!tokenCommandFailure.empty()) {
     line += ": " + tokenCommandFailure;
   } else if (ZENTA_IS_GATEWAY_CODE(outcome.status)) {
-    char detail[512];
-    if (ZENTA_LastErrorDetail(detail, static_cast<int>(sizeof detail)) > 0 &&
-        std::string_view(detail) != ZENTA_ErrorText(outcome.status)) {
-      line += std::string(": ") + detail;
+    char text[512];
+    if (ZENTA_LastErrorDetail(text, static_cast<int>(sizeof text)) > 0 &&
+        std::string_view(text) != ZENTA_ErrorText(outcome.status)) {
+      detail = text;
+      line += ": " + detail;
     }
   }
   if (!outcome.serverMessage.empty()) line += " (server: \"" + outcome.serverMessage + "\")";
@@ -374,7 +376,9 @@ std::string DescribeFailure(const Outcome& outcome) {
         "; the server asks for credentials: give a token with --token (or CORVANE_TOKEN) "
         "or --token-command";
   }
-  if (outcome.status == ZENTA_E_TLS) {
+  if (outcome.status == ZENTA_E_TLS && detail.find("client certificate") != std::string::npos) {
+    line += "; give a client certificate with --cert FILE (and --key FILE)";
+  } else if (outcome.status == ZENTA_E_TLS) {
     line +=
         "; to trust the server's certificate give its CA with --cacert FILE, or skip the "
         "check with --insecure (test servers only)";
