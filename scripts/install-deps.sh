@@ -5,7 +5,7 @@
 #   --windows  also the MinGW-w64 cross compiler and wine (with GnuTLS, which wine's TLS uses),
 #              for the Windows build and its tests (scripts/test-windows.sh); llvm-dlltool
 #              (llvm) for the MSVC-style import libraries, clang and lld-link (lld) to link a C
-#              program for the MSVC target against them
+#              program for the MSVC target against them; tinyproxy for the WinHTTP proxy tests
 #   --clang    also clang with its sanitizer and libFuzzer runtimes (scripts/test-sanitizers.sh,
 #              scripts/fuzz.sh)
 #   --bench    also Google Benchmark (bench/run.sh)
@@ -24,7 +24,7 @@ packages=(
 )
 for option in "$@"; do
   case $option in
-    --windows) packages+=(g++-mingw-w64-x86-64-posix wine64 libgnutls30 llvm lld clang) ;;
+    --windows) packages+=(g++-mingw-w64-x86-64-posix wine64 libgnutls30 llvm lld clang tinyproxy) ;;
     --clang) packages+=(clang clang-14 libclang-rt-14-dev llvm-14) ;;
     --bench) packages+=(libbenchmark-dev) ;;
     *) echo "unknown option: $option" >&2; exit 2 ;;
