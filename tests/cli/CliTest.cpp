@@ -343,7 +343,7 @@ TEST_F(Cli, DeploymentOptionsReachTheServerAndNoCredentialIsShown) {
        "--token-command"},
       {"", FaultKind::kHttpError, 503, "pos-config --retry 2 -v --token tok-A1b2c3d4", 0,
        "posPlaybackTime|; 2 retries;|-> HTTP 503: retry 2 of 2 in |-> HTTP 200", -1, -1, 2},
-      {"", FaultKind::kHttpError, 503, "pos-config --token tok-A1b2c3d4", 3,
+      {"", FaultKind::kHttpError, 503, "pos-config --token-command 'echo tok-A1b2c3d4'", 3,
        "HTTP 503: {\"code\":4010,\"message\":\"token *** expired\"}", -1, -1, 1},
       {"", FaultKind::kBig, 200, "pos-config --json", 0, "\"status\":0", -1, 1},
       {"", FaultKind::kBig, 200, "pos-config --no-compressed -v", 0, "no compression asked", -1, 0},
