@@ -459,9 +459,12 @@ int main(int argc, char** argv) {
     options.clientKeyPassword = keyPassword.c_str();
   }
   // curl's reading of a proxy without a scheme; "" is no proxy, no option the environment's.
+  // The in-process server is reached directly: a proxy of the environment could not reach it.
   if (proxyOption->count() > 0) {
     if (!proxy.empty()) proxy = corvane_cli::WithDefaultScheme(proxy);
     options.proxy = proxy.c_str();
+  } else if (simulated) {
+    options.proxy = "";
   }
   options.retries = retries;
   options.compression = compressed ? 0 : 2;
@@ -481,9 +484,9 @@ int main(int argc, char** argv) {
       if (!clientKey.empty()) said += ", key " + clientKey;
       if (!keyPassword.empty()) said += ", password ***";
     }
-    said += proxyOption->count() == 0 ? "; proxy: the environment's"
-            : proxy.empty()           ? "; proxy: none"
-                                      : "; proxy " + corvane_cli::MaskedUrl(proxy);
+    said += options.proxy == nullptr ? "; proxy: the environment's"
+            : proxy.empty()          ? "; proxy: none"
+                                     : "; proxy " + corvane_cli::MaskedUrl(proxy);
     said += "; " + std::to_string(retries) + " retries; " +
             (compressed ? "gzip asked" : "no compression asked");
     std::cerr << corvane_cli::EscapeControls(corvane_cli::Redact(said)) << "\n";
