@@ -335,7 +335,7 @@ TEST_F(Cli, DeploymentOptionsReachTheServerAndNoCredentialIsShown) {
        0, "posPlaybackTime|token again: the server refused the last one (401)", 1},
       {"", FaultKind::kDelay, 0, "pos-config --token-command 'echo leaked-tok-44; exit 4'", 3,
        "the --token-command exited with status 4"},
-      {"", FaultKind::kGarbage, 200, "--token tok-A1b2c3d4 pos-config --json", 1,
+      {"", FaultKind::kGarbage, 200, "-H 'Authorization: Bearer tok-A1b2c3d4' pos-config --json", 1,
        "\"serverMessage\":\"token *** expired\""},
       {"", FaultKind::kHttpError, 401,
        "CORVANE_KEY_PASSWORD=pw-66-secret pos-config --token tok-A1b2c3d4 --cert $C --key $K -v", 3,

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <iostream>
+#include <iterator>
 #include <mutex>
 #include <string_view>
 #include <vector>
@@ -158,13 +159,26 @@ std::string MaskedUrl(const std::string& url) {
   return url.substr(0, start) + "***" + url.substr(at);
 }
 
-bool IsCredentialHeader(const std::string& line) {
-  const std::string name = Lower(line.substr(0, line.find(':')));
-  if (name == "cookie") return true;
-  for (const char* word : {"auth", "key", "token", "secret", "pass"}) {
-    if (name.find(word) != std::string::npos) return true;
+void AddCredentialHeader(const std::string& line) {
+  const std::size_t colon = line.find(':');
+  const std::string name = Lower(line.substr(0, colon));
+  const char* const words[] = {"auth", "key", "token", "secret", "pass"};
+  if (colon == std::string::npos ||
+      (name != "cookie" && std::none_of(std::begin(words), std::end(words), [&](const char* w) {
+         return name.find(w) != std::string::npos;
+       }))) {
+    return;
   }
-  return false;
+  const auto trimmed = [](const std::string& text) {
+    const std::size_t first = text.find_first_not_of(" \t");
+    return first == std::string::npos
+               ? std::string()
+               : text.substr(first, text.find_last_not_of(" \t") + 1 - first);
+  };
+  const std::string value = trimmed(line.substr(colon + 1));
+  AddSecret(value);
+  const std::size_t space = value.find(' ');
+  if (space != std::string::npos) AddSecret(trimmed(value.substr(space)));
 }
 
 }  // namespace corvane_cli

@@ -32,9 +32,10 @@ std::string MaskedHeader(const std::string& line);
 // The URL with any user information (user:password@) shown as ***@.
 std::string MaskedUrl(const std::string& url);
 
-// True for a header whose value is a credential by its name: Authorization, Proxy-Authorization,
-// Cookie, and names holding "key", "token", "secret", "auth" or "pass" (X-Api-Key...).
-bool IsCredentialHeader(const std::string& line);
+// Registers the value of a "Name: value" line as a secret when the name says it is a credential:
+// Cookie, and names holding "auth", "key", "token", "secret" or "pass" (Authorization,
+// X-Api-Key...). The words after the value's first (a scheme: "Bearer abc") count on their own.
+void AddCredentialHeader(const std::string& line);
 
 }  // namespace corvane_cli
 

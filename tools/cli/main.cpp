@@ -443,11 +443,7 @@ int main(int argc, char** argv) {
   }
   std::vector<const char*> headerLines;
   for (const std::string& line : headers) {
-    if (corvane_cli::IsCredentialHeader(line)) {
-      corvane_cli::AddSecret(line.substr(line.find(':') + 1));
-      const std::size_t value = line.find_first_not_of(" \t", line.find(':') + 1);
-      if (value != std::string::npos) corvane_cli::AddSecret(line.substr(value));
-    }
+    corvane_cli::AddCredentialHeader(line);
     headerLines.push_back(line.c_str());
   }
   headerLines.push_back(nullptr);
