@@ -6,8 +6,8 @@ docs/benchmarks.svg (drawn here as plain SVG: no plotting library needed).
 
 RESULTS_DIR holds library*.json (corvane_bench_library) and e2e*.json (corvane_bench_e2e); each
 figure is the median over every repetition in those files. strace-CLIENT-N.txt, when present,
-are `strace -c` summaries of runs that made N calls with one client (CORVANE_BENCH_CALLS): two
-runs of one client with different N give its system calls per call. baseline-library*.json and
+are strace logs of runs that made N calls with one client (CORVANE_BENCH_CALLS): two runs of one
+client with different N give its system calls per call. baseline-library*.json and
 baseline-e2e*.json, when present, are the same benchmarks built from an earlier tree: they add a
 before/after table and "before" bars.
 """
@@ -16,6 +16,7 @@ import collections
 import glob
 import json
 import os
+import re
 import statistics
 import sys
 from xml.sax.saxutils import escape
@@ -132,15 +133,26 @@ def e2e_figures(runs):
     return ops, threads, handover
 
 
+STRACE_LINE = re.compile(r"^(\w+)\((.*)\)\s+= (-?\d+|\?)(.*)$")
+POLL_TIMEOUT = re.compile(r", (-?\d+)$")
+
+
 def read_strace(path):
-    """{system call: calls} from an `strace -c` summary."""
-    calls = {}
+    """{system call: calls} from an strace log; poll is split into checks (timeout 0) and
+    waits, and calls that failed with EAGAIN are counted apart."""
+    calls = collections.Counter()
     with open(path) as f:
         for line in f:
-            fields = line.split()
-            # "% time seconds usecs/call calls [errors] syscall"; the rules and the total skipped
-            if len(fields) in (5, 6) and fields[3].isdigit() and fields[-1] != "total":
-                calls[fields[-1]] = int(fields[3])
+            match = STRACE_LINE.match(line)
+            if not match:
+                continue
+            name, args, result, rest = match.groups()
+            if name in ("poll", "ppoll"):
+                timeout = POLL_TIMEOUT.search(args)
+                name += " (check)" if timeout and timeout.group(1) == "0" else " (wait)"
+            elif result == "-1" and "EAGAIN" in rest:
+                name += " (EAGAIN)"
+            calls[name] += 1
     return calls
 
 
@@ -204,7 +216,11 @@ def e2e_tables(e2e, syscalls, context):
     rows = [op for op in e2e if SYSCALL_CLIENTS[op["name"]] in
             {c.split("-", 1)[1] for c in syscalls}]
     if rows:
-        out.append("### System calls per call (strace -c, one client per run)\n")
+        out.append("### System calls per call (strace, one client per run)\n")
+        out.append("Counted under strace, which slows every system call: checks (poll with "
+                   "timeout 0), sends and reads are what a call always makes; waits (poll with "
+                   "a timeout) and reads that found nothing (EAGAIN) depend on how soon the "
+                   "answer arrives.\n")
         out.append("| operation | scheme | library | raw | library − raw | where they differ "
                    "(calls per call, library / raw) |")
         out.append("|---|---|---:|---:|---:|---|")
