@@ -5,9 +5,9 @@ docs/benchmarks.svg (drawn here as plain SVG: no plotting library needed).
     bench/report.py RESULTS_DIR [--svg FILE] [--markdown FILE] [--page FILE]
 
 RESULTS_DIR holds library*.json (corvane_bench_library) and e2e*.json (corvane_bench_e2e); each
-figure is the median over every repetition in those files. strace-CLIENT-N.txt, when present,
-are strace logs of runs that made N calls with one client (CORVANE_BENCH_CALLS): two runs of one
-client with different N give its system calls per call. baseline-library*.json and
+figure is the median over every repetition in those files. strace-CLIENT.txt, when present, are
+strace logs of runs that made calls with one client (CORVANE_BENCH_CALLS) between two marks: what
+lies between the marks, over the number of calls, is that client's system calls per call. baseline-library*.json and
 baseline-e2e*.json, when present, are the same benchmarks built from an earlier tree: they add a
 before/after table and "before" bars.
 """
@@ -135,16 +135,24 @@ def e2e_figures(runs):
 
 STRACE_LINE = re.compile(r"^(\w+)\((.*)\)\s+= (-?\d+|\?)(.*)$")
 POLL_TIMEOUT = re.compile(r", (-?\d+)$")
+MARK = re.compile(r'^access\("/nonexistent/corvane-bench-calls/(\w+)"')
 
 
 def read_strace(path):
-    """{system call: calls} from an strace log; poll is split into checks (timeout 0) and
-    waits, and calls that failed with EAGAIN are counted apart."""
+    """{system call: calls per call} between the marks of an strace log; poll is split into
+    checks (timeout 0) and waits, and calls that failed with EAGAIN are counted apart."""
     calls = collections.Counter()
+    count = None
     with open(path) as f:
         for line in f:
+            mark = MARK.match(line)
+            if mark:
+                if mark.group(1) == "end":
+                    break
+                count = int(mark.group(1))
+                continue
             match = STRACE_LINE.match(line)
-            if not match:
+            if count is None or not match:
                 continue
             name, args, result, rest = match.groups()
             if name in ("poll", "ppoll"):
@@ -153,25 +161,16 @@ def read_strace(path):
             elif result == "-1" and "EAGAIN" in rest:
                 name += " (EAGAIN)"
             calls[name] += 1
-    return calls
+    return {name: n / count for name, n in calls.items()} if count else {}
 
 
 def syscall_figures(results):
-    """{client: {system call: calls per call}}: the difference between the runs with the most
-    and the fewest calls of each client, over the difference in calls (set-up cancels out)."""
-    runs = collections.defaultdict(dict)
-    for path in glob.glob(os.path.join(results, "strace-*-*.txt")):
-        client, calls = os.path.basename(path)[len("strace-"):-len(".txt")].rsplit("-", 1)
-        runs[client][int(calls)] = read_strace(path)
+    """{client: {system call: calls per call}} from the strace logs."""
     figures = {}
-    for client, by_calls in runs.items():
-        if len(by_calls) < 2:
-            continue
-        few, many = min(by_calls), max(by_calls)
-        names = set(by_calls[few]) | set(by_calls[many])
-        per_call = {n: (by_calls[many].get(n, 0) - by_calls[few].get(n, 0)) / (many - few)
-                    for n in names}
-        figures[client] = {n: v for n, v in per_call.items() if abs(v) >= 0.005}
+    for path in glob.glob(os.path.join(results, "strace-*.txt")):
+        calls = read_strace(path)
+        if calls:
+            figures[os.path.basename(path)[len("strace-"):-len(".txt")]] = calls
     return figures
 
 
