@@ -120,11 +120,11 @@ double ProcessCpuNs(pid_t pid) {
   return static_cast<double>(now.tv_sec) * 1e9 + static_cast<double>(now.tv_nsec);
 }
 
-double OwnCpuNs() {
+CpuTimes OwnCpu() {
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
-  return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e9 +
-         (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e3;
+  const double userNs = usage.ru_utime.tv_sec * 1e9 + usage.ru_utime.tv_usec * 1e3;
+  return {userNs + usage.ru_stime.tv_sec * 1e9 + usage.ru_stime.tv_usec * 1e3, userNs};
 }
 
 Placement::Placement(pid_t server) : server_(server) {

@@ -57,8 +57,14 @@ class Certificate {
 // connection's thread on the server ends with the connection), in nanoseconds.
 double ProcessCpuNs(pid_t pid);
 
-// CPU time of this process, user and system, in nanoseconds.
-double OwnCpuNs();
+// CPU time of this process in nanoseconds: user and system together, and the user part. The
+// kernel keeps the sum exactly and splits it by sampled ticks, so the split is a statistic: good
+// over many calls, not over one.
+struct CpuTimes {
+  double totalNs;
+  double userNs;
+};
+CpuTimes OwnCpu();
 
 // While it lives, the calling thread runs on CPU 0 and the server on CPU 1. Left to the
 // scheduler, a connection's thread on the server lands on the client's CPU or on the other one

@@ -45,7 +45,8 @@
 namespace {
 
 using corvane_bench::Certificate;
-using corvane_bench::OwnCpuNs;
+using corvane_bench::CpuTimes;
+using corvane_bench::OwnCpu;
 using corvane_bench::Placement;
 using corvane_bench::ProcessCpuNs;
 using corvane_bench::RawClient;
@@ -114,6 +115,7 @@ using Clock = std::chrono::steady_clock;
 struct Totals {
   double wallNs = 0;
   double clientCpuNs = 0;
+  double clientUserNs = 0;  // the part of clientCpuNs spent in user space
   double serverCpuNs = 0;
   double calls = 0;
   std::vector<double> batchNsPerCall;
@@ -149,12 +151,14 @@ double MedianRatio(const Totals& a, const Totals& b) {
 template <typename Batch>
 void Measure(Totals& totals, pid_t server, double calls, Batch batch) {
   const double serverBefore = server > 0 ? ProcessCpuNs(server) : 0;
-  const double clientBefore = OwnCpuNs();
+  const CpuTimes clientBefore = OwnCpu();
   const Clock::time_point start = Clock::now();
   batch();
   const Clock::time_point stop = Clock::now();
-  const double clientCpuNs = OwnCpuNs() - clientBefore;
+  const CpuTimes clientAfter = OwnCpu();
+  const double clientCpuNs = clientAfter.totalNs - clientBefore.totalNs;
   totals.clientCpuNs += clientCpuNs;
+  totals.clientUserNs += clientAfter.userNs - clientBefore.userNs;
   totals.batchCpuNsPerCall.push_back(clientCpuNs / calls);
   if (server > 0) totals.serverCpuNs += ProcessCpuNs(server) - serverBefore;
   const double wallNs = std::chrono::duration<double, std::nano>(stop - start).count();
@@ -170,6 +174,7 @@ void Report(benchmark::State& state, pid_t server, const std::string& prefix,
   state.counters[prefix + "_us"] = medianNs / 1e3;
   state.counters[prefix + "_calls_per_s"] = medianNs > 0 ? 1e9 / medianNs : 0;
   state.counters[prefix + "_client_cpu_us"] = totals.ClientCpuUsPerCall();
+  state.counters[prefix + "_client_user_us"] = totals.clientUserNs / totals.calls / 1e3;
   if (server > 0) {
     state.counters[prefix + "_server_cpu_us"] = totals.ServerCpuUsPerCall();
     // CPU seconds that client and server together got per second: what the machine gave them.
