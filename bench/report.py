@@ -7,9 +7,9 @@ docs/benchmarks.svg (drawn here as plain SVG: no plotting library needed).
 RESULTS_DIR holds library*.json (corvane_bench_library) and e2e*.json (corvane_bench_e2e); each
 figure is the median over every repetition in those files. strace-CLIENT.txt, when present, are
 strace logs of runs that made calls with one client (CORVANE_BENCH_CALLS) between two marks: what
-lies between the marks, over the number of calls, is that client's system calls per call. baseline-library*.json and
-baseline-e2e*.json, when present, are the same benchmarks built from an earlier tree: they add a
-before/after table and "before" bars.
+lies between the marks, over the number of calls, is that client's system calls per call.
+baseline-library*.json and baseline-e2e*.json, when present, are the same benchmarks built from
+an earlier tree: they add a before/after table and "before" bars.
 """
 import argparse
 import collections
@@ -185,6 +185,13 @@ def verdict(ok):
     return "met" if ok else "missed"
 
 
+def verdict_of(value, target, at_most):
+    """met or missed against target, "–" when the run has no such figure."""
+    if value is None:
+        return "–"
+    return verdict(value <= target if at_most else value >= target)
+
+
 def ratio(value, digits=3):
     return "–" if value is None else ("%%.%df" % digits) % value
 
@@ -208,10 +215,10 @@ def e2e_tables(e2e, syscalls, context):
         out.append("| %s | %s | %s / %s | %s | %s | %s / %s | %s / %s | %s | %s | %s / %s |" % (
             op["label"], op["scheme"], fmt(op["library_client_cpu_us"], 1),
             fmt(op["raw_client_cpu_us"], 1), ratio(cpu),
-            verdict(cpu is not None and cpu <= E2E_CPU_TARGET) if target else "(none)",
+            verdict_of(cpu, E2E_CPU_TARGET, True) if target else "(none)",
             fmt(op["library_client_user_us"], 1), fmt(op["raw_client_user_us"], 1),
             fmt(op["library_us"], 1), fmt(op["raw_us"], 1), ratio(wall),
-            verdict(wall is not None and wall >= E2E_TARGET) if target else "(none)",
+            verdict_of(wall, E2E_TARGET, False) if target else "(none)",
             fmt(op["library_server_cpu_us"], 1), fmt(op["raw_server_cpu_us"], 1)))
     out.append("")
     rows = [op for op in e2e if SYSCALL_CLIENTS[op["name"]] in
