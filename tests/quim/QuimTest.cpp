@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "quim/Json.h"
 #include "quim/Vantrix.h"
@@ -12,6 +14,7 @@
 namespace {
 
 using quim::Json::Error;
+using ArrayIndex = quim::Json::Value::ArrayIndex;
 using quim::Json::Value;
 using quim::Json::Write;
 
@@ -220,6 +223,31 @@ TEST(Json, Objects) {
   EXPECT_EQ(std::string(large.memberName(7)) + Write(large["m7"]) + Write(large["m8"]) +
                 Write(large.memberValue(199999)),
             "m7-18-2");
+}
+
+// The parser's small arrays and objects share blocks of memory: values taken out of a parsed
+// tree outlive it, can be written (which may move them out of the block) and be released on
+// another thread, in any order. (AddressSanitizer and LeakSanitizer watch the blocks' lifetime.)
+TEST(Json, SmallContainersOutliveTheirParse) {
+  std::string text = "[";
+  for (int i = 0; i < 20000; ++i) {
+    text += (i == 0 ? "[" : ",[") + std::to_string(i) + ",{\"k\":[" + std::to_string(i) + "]}]";
+  }
+  std::vector<Value> kept;
+  {
+    const Value root = ParseOk(text + "]");
+    for (ArrayIndex i = 0; i < 20000; i += 4999) kept.push_back(root[i]);
+  }
+  kept[0].append("x");
+  kept[1][1]["k"][0] = -1;
+  kept[2][1]["n"] = Value(quim::Json::arrayValue);
+  kept[2][1].removeMember("k");
+  Value moved = kept[3];
+  std::thread([released = std::move(kept[3])] {
+    EXPECT_EQ(Write(released), "[14997,{\"k\":[14997]}]");
+  }).join();
+  EXPECT_EQ(Write(kept[0]) + Write(kept[1]) + Write(kept[2]) + Write(moved),
+            "[0,{\"k\":[0]},\"x\"][4999,{\"k\":[-1]}][9998,{\"n\":[]}][14997,{\"k\":[14997]}]");
 }
 
 // The Vantrix logger: the record a sink receives, the threshold, the default sink's line.
