@@ -41,12 +41,20 @@
 // at the start of the text is skipped. A duplicate member name keeps
 // its first position and takes the last value. Integers that fit 64 bits stay integers; others
 // become the nearest double (zero below the smallest); a number beyond the largest double is
-// refused. A lone "\uDC00".."\uDFFF" escape reads as the 3-byte form of that surrogate.
+// refused. Surrogate escapes: "\uD800".."\uDBFF" directly followed by "\uDC00".."\uDFFF" is one
+// character (its 4-byte UTF-8 form); any other "\uD800".."\uDFFF" escape, high or low, alone
+// or next to anything but its other half (say, in a string a server cut inside a pair), reads
+// as the 3-byte form of that surrogate (ED A0 80..ED BF BF), anywhere in the text, names
+// included. This does not depend on rapidjson's version (which, left to itself, refuses the
+// whole text for a lone high one and, in some versions, a lone low one).
 //
 // Writing: compact (no white space, no final line feed), members in insertion order, strings
-// escaped as JSON requires (control bytes, quote, backslash; the 3-byte form of a surrogate as
-// its \u escape; other bytes as they are), doubles as the shortest text that reads back to the
-// same double, non-finite doubles as null.
+// escaped as JSON requires (control bytes as \b \f \n \r \t or \u00XX, quote, backslash), the
+// 3-byte form of a surrogate, high or low alike, as its \u escape (upper-case hex), except a
+// high one directly followed by a low one: that pair of 3-byte forms is written as it is (its
+// two escapes would read back as one 4-byte character); every other byte as it is, UTF-8 or
+// not; doubles as the shortest text that reads back to the same double, non-finite doubles as
+// null. Whatever parses writes to text that parses back to an equal tree.
 #ifndef QUIM_JSON_H
 #define QUIM_JSON_H
 

@@ -46,6 +46,10 @@ class TextStream {
   Ch Peek() const { return next_ == end_ ? '\0' : *next_; }
   Ch Take() { return next_ == end_ ? '\0' : *next_++; }
   std::size_t Tell() const { return static_cast<std::size_t>(next_ - begin_); }
+  // The bytes from here to the end, and a move past some of them (ReadString).
+  const char* Next() const { return next_; }
+  const char* End() const { return end_; }
+  void Skip(const char* to) { next_ = to; }
   // Output is only asked for by in-situ parsing, which is not used.
   Ch* PutBegin() { return nullptr; }
   void Put(Ch) {}
@@ -294,6 +298,142 @@ class TreeBuilder {
   bool numberTooBig_ = false;
 };
 
+// Reading a string, in place of rapidjson's own routine, which refuses a lone high surrogate
+// escape and, from one version to the next, a lone low one too: here every escape reads the same
+// whatever rapidjson's version. After the opening quote, the string's bytes go to os (a NUL
+// after them) up to the closing quote; runs of bytes that need no attention (all but a quote, a
+// backslash and control bytes) are copied at once, and bytes that are not UTF-8 pass as they
+// are. \uD800..\uDBFF followed at once by \uDC00..\uDFFF is one character, its 4-byte form;
+// any other \uD800..\uDFFF, high or low, reads as the 3-byte form of that surrogate
+// (ED A0 80..ED BF BF), as a server's text that was cut inside a pair has it. The errors and
+// their offsets are rapidjson's.
+struct StringError {
+  rapidjson::ParseErrorCode code;
+  std::size_t offset;
+};
+
+// Copies the run of plain bytes at the stream's position to os at once: the text is
+// NUL-terminated (the NUL is not plain), or ends at the stream's end.
+template <typename Output>
+void CopyRun(const char* begin, const char* end, Output& os) {
+  if (const auto length = static_cast<rapidjson::SizeType>(end - begin)) {
+    std::memcpy(os.Push(length), begin, length);
+  }
+}
+template <typename Output>
+void CopyPlainRun(rapidjson::StringStream& is, Output& os) {
+  const char* end = is.src_;
+  while (kPlainBytes[static_cast<unsigned char>(*end)]) ++end;
+  CopyRun(is.src_, end, os);
+  is.src_ = end;
+}
+template <typename Output>
+void CopyPlainRun(TextStream& is, Output& os) {
+  const char* end = is.Next();
+  while (end != is.End() && kPlainBytes[static_cast<unsigned char>(*end)]) ++end;
+  CopyRun(is.Next(), end, os);
+  is.Skip(end);
+}
+
+// Four hex digits after "\u", or false with the stream where the first bad one is.
+template <typename Stream>
+bool ReadHex4(Stream& is, unsigned& value) {
+  value = 0;
+  for (int i = 0; i < 4; ++i) {
+    const char c = is.Peek();
+    unsigned digit;
+    if (c >= '0' && c <= '9') {
+      digit = static_cast<unsigned>(c - '0');
+    } else if (c >= 'A' && c <= 'F') {
+      digit = static_cast<unsigned>(c - 'A' + 10);
+    } else if (c >= 'a' && c <= 'f') {
+      digit = static_cast<unsigned>(c - 'a' + 10);
+    } else {
+      return false;
+    }
+    value = value << 4 | digit;
+    is.Take();
+  }
+  return true;
+}
+
+template <typename Output>
+void PutUtf8(Output& os, unsigned codepoint) {
+  if (codepoint < 0x80) {
+    os.Put(static_cast<char>(codepoint));
+  } else if (codepoint < 0x800) {
+    os.Put(static_cast<char>(0xC0 | codepoint >> 6));
+    os.Put(static_cast<char>(0x80 | (codepoint & 0x3F)));
+  } else if (codepoint < 0x10000) {  // surrogates included: their 3-byte form
+    os.Put(static_cast<char>(0xE0 | codepoint >> 12));
+    os.Put(static_cast<char>(0x80 | (codepoint >> 6 & 0x3F)));
+    os.Put(static_cast<char>(0x80 | (codepoint & 0x3F)));
+  } else {
+    os.Put(static_cast<char>(0xF0 | codepoint >> 18));
+    os.Put(static_cast<char>(0x80 | (codepoint >> 12 & 0x3F)));
+    os.Put(static_cast<char>(0x80 | (codepoint >> 6 & 0x3F)));
+    os.Put(static_cast<char>(0x80 | (codepoint & 0x3F)));
+  }
+}
+
+// What a one-letter escape stands for (0: no such escape).
+constexpr std::array<char, 256> MakeShortEscapes() {
+  std::array<char, 256> escapes{};
+  escapes['"'] = '"';
+  escapes['\\'] = '\\';
+  escapes['/'] = '/';
+  escapes['b'] = '\b';
+  escapes['f'] = '\f';
+  escapes['n'] = '\n';
+  escapes['r'] = '\r';
+  escapes['t'] = '\t';
+  return escapes;
+}
+constexpr std::array<char, 256> kShortEscapes = MakeShortEscapes();
+
+template <typename Stream, typename Output>
+StringError ReadString(Stream& is, Output& os) {
+  for (;;) {
+    CopyPlainRun(is, os);
+    const char c = is.Peek();
+    if (c == '"') {
+      is.Take();
+      os.Put('\0');
+      return {rapidjson::kParseErrorNone, 0};
+    }
+    if (c != '\\') {  // a control byte; the NUL that ends the text is the missing quote
+      return {c == '\0' ? rapidjson::kParseErrorStringMissQuotationMark
+                        : rapidjson::kParseErrorStringEscapeInvalid,
+              is.Tell()};
+    }
+    const std::size_t escapeOffset = is.Tell();
+    is.Take();
+    const char e = is.Peek();
+    if (const char plain = kShortEscapes[static_cast<unsigned char>(e)]) {
+      is.Take();
+      os.Put(plain);
+      continue;
+    }
+    if (e != 'u') return {rapidjson::kParseErrorStringEscapeInvalid, escapeOffset};
+    is.Take();
+    unsigned codepoint;
+    if (!ReadHex4(is, codepoint)) {
+      return {rapidjson::kParseErrorStringUnicodeEscapeInvalidHex, escapeOffset};
+    }
+    if (codepoint >= 0xD800 && codepoint <= 0xDBFF) {
+      // The second half of a pair, when one follows; otherwise the next escape is left as it is.
+      Stream after = is;
+      unsigned low;
+      if (after.Peek() == '\\' && (after.Take(), after.Peek() == 'u') &&
+          (after.Take(), ReadHex4(after, low)) && low >= 0xDC00 && low <= 0xDFFF) {
+        is = after;
+        codepoint = 0x10000 + ((codepoint - 0xD800) << 10) + (low - 0xDC00);
+      }
+    }
+    PutUtf8(os, codepoint);
+  }
+}
+
 }  // namespace
 }  // namespace Json
 }  // namespace quim
@@ -304,21 +444,23 @@ struct StreamTraits<quim::Json::TextStream> {
   enum { copyOptimization = 1 };
 };
 
-// rapidjson copies a string onto its scratch stack one byte at a time, with a bounds check per
-// byte, unless the reader has a faster copy for the stream. This is that copy for NUL-terminated
-// text: it finds the end of the run that needs no attention (up to a quote, a backslash or a
-// control byte, the NUL included) and copies the run at once; rapidjson goes on from there as
-// it would have.
+// rapidjson's string routine for the two streams the parser reads: ReadString above.
 template <>
 template <>
-inline void quim::Json::Reader::ScanCopyUnescapedString(StringStream& is,
-                                                        quim::Json::Reader::StackStream<char>& os) {
-  const char* const start = is.src_;
-  const char* end = start;
-  while (quim::Json::kPlainBytes[static_cast<unsigned char>(*end)]) ++end;
-  const auto length = static_cast<SizeType>(end - start);
-  if (length != 0) std::memcpy(os.Push(length), start, length);
-  is.src_ = end;
+inline void quim::Json::Reader::ParseStringToStream<
+    quim::Json::kParseFlags, UTF8<>, UTF8<>, StringStream, quim::Json::Reader::StackStream<char>>(
+    StringStream& is, quim::Json::Reader::StackStream<char>& os) {
+  const quim::Json::StringError error = quim::Json::ReadString(is, os);
+  if (error.code != kParseErrorNone) RAPIDJSON_PARSE_ERROR(error.code, error.offset);
+}
+template <>
+template <>
+inline void quim::Json::Reader::ParseStringToStream<quim::Json::kParseFlags, UTF8<>, UTF8<>,
+                                                    quim::Json::TextStream,
+                                                    quim::Json::Reader::StackStream<char>>(
+    quim::Json::TextStream& is, quim::Json::Reader::StackStream<char>& os) {
+  const quim::Json::StringError error = quim::Json::ReadString(is, os);
+  if (error.code != kParseErrorNone) RAPIDJSON_PARSE_ERROR(error.code, error.offset);
 }
 }  // namespace rapidjson
 

@@ -15,10 +15,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <ctime>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <functional>
 #include <string>
@@ -220,7 +220,8 @@ int main(int argc, char** argv) {
       wanted.push_back(arg);
     }
   }
-  std::printf("| shape | answer | answer bytes | peak RSS above baseline | ratio | parse CPU s |\n");
+  std::printf(
+      "| shape | answer | answer bytes | peak RSS above baseline | ratio | parse CPU s |\n");
   std::printf("|---|---|---:|---:|---:|---:|\n");
   bool within = true;
   for (const Shape& shape : Shapes()) {

@@ -81,10 +81,19 @@ TEST(Json, AcceptedTextsTheirValuesAndConversions) {
        "4 \"\xc3\xa9\xf0\x9f\x98\x80\" type|type|\xc3\xa9\xf0\x9f\x98\x80"},
       {"[\"a\\u0000b\",\"\",\"12345\",\"123456\",\"1234567\"]",
        "6 [\"a\\u0000b\",\"\",\"12345\",\"123456\",\"1234567\"] type|type|type"},
+      // Lone surrogate escapes, high or low, anywhere: their 3-byte forms, written back as escapes.
       {"\"\\udc01\"", "4 \"\\uDC01\" type|type|\xed\xb0\x81"},
+      {"\"\\ud800\"", "4 \"\\uD800\" type|type|\xed\xa0\x80"},
+      {"{\"\\udbff\":[\"x\\ud83d\",\"\\udc00\\ud800\\u0041\"]}",
+       "7 {\"\\uDBFF\":[\"x\\uD83D\",\"\\uDC00\\uD800A\"]} type|type|type"},
+      // A lone high one before a pair; a pair's two 3-byte forms stay as they are.
+      {"\"\\ud800\\ud83d\\ude00\"",
+       "4 \"\\uD800\xf0\x9f\x98\x80\" type|type|\xed\xa0\x80\xf0\x9f\x98\x80"},
+      {"\"\\ud83d\xed\xb8\x80\"",
+       "4 \"\xed\xa0\xbd\xed\xb8\x80\" type|type|\xed\xa0\xbd\xed\xb8\x80"},
       // Bytes that are not UTF-8 pass through; a byte-order mark at the start is skipped.
-      {"[\"\xff\xc0\xaf\xe2\x82\xed\xa0\x80\xed\xb0\x80\"]",
-       "6 [\"\xff\xc0\xaf\xe2\x82\xed\xa0\x80\\uDC00\"] type|type|type"},
+      {"[\"\xff\xc0\xaf\xe2\x82\xed\xa0\x80\xed\xb0\x80\xed\xa0\"]",
+       "6 [\"\xff\xc0\xaf\xe2\x82\xed\xa0\x80\xed\xb0\x80\xed\xa0\"] type|type|type"},
       {"\xEF\xBB\xBF{\"\xE9\":1}", "7 {\"\xE9\":1} type|type|type"},
       {"{\"a\":1,\"b\":2,\"a\":3,\"b\":[],\"c\":{}}",
        "7 {\"a\":3,\"b\":[],\"c\":{}} type|type|type"},
@@ -113,15 +122,18 @@ TEST(Json, AcceptedTextsTheirValuesAndConversions) {
 // Strings are written eight bytes at a time where they need nothing: each byte that needs
 // attention, at every position of a string longer than two such words.
 TEST(Json, WrittenStringsEscapeWhatTheyMustWhereverItStands) {
-  const std::pair<std::string, std::string> specials[] = {{"\"", "\\\""},
-                                                          {"\\", "\\\\"},
-                                                          {std::string(1, '\0'), "\\u0000"},
-                                                          {"\x1f", "\\u001F"},
-                                                          {"\n", "\\n"},
-                                                          {"\xed\xb0\x80", "\\uDC00"},
-                                                          {"\xed\xa0\x80", "\xed\xa0\x80"},
-                                                          {"\xed", "\xed"},
-                                                          {"\x7f\x80 ", "\x7f\x80 "}};
+  const std::pair<std::string, std::string> specials[] = {
+      {"\"", "\\\""},
+      {"\\", "\\\\"},
+      {std::string(1, '\0'), "\\u0000"},
+      {"\x1f", "\\u001F"},
+      {"\n", "\\n"},
+      {"\xed\xb0\x80", "\\uDC00"},
+      {"\xed\xa0\x80", "\\uD800"},
+      {"\xed\xbf\xbf\xed\xaf\xbf", "\\uDFFF\\uDBFF"},
+      {"\xed\xa0\xbd\xed\xb8\x80", "\xed\xa0\xbd\xed\xb8\x80"},
+      {"\xed", "\xed"},
+      {"\x7f\x80 ", "\x7f\x80 "}};
   const std::string plain = "0123456789abcdefgh";
   for (const auto& [special, escaped] : specials) {
     for (std::size_t at = 0; at <= plain.size(); ++at) {
@@ -146,7 +158,8 @@ TEST(Json, RefusedTextsAndTheirMessages) {
       {"1e400", "Number too big to be stored in double. at offset 0"},
       {"9e308", "Number too big to be stored in double. at offset 0"},
       {std::string(400, '9'), "Number too big to be stored in double. at offset 0"},
-      {"\"\\ud800\"", "The surrogate pair in string is invalid. at offset 1"},
+      {"[\"\\ud800\\uD80G\"]", "Incorrect hex digit after \\u escape in string. at offset 8"},
+      {"\"\\ud800\\", "Invalid escape character in string. at offset 7"},
       {"\"a\x01\"", "Invalid escape character in string. at offset 2"},
       {tooDeep, "Nesting deeper than 512 levels. at offset 512"},
   };
