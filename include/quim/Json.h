@@ -58,7 +58,9 @@
 #ifndef QUIM_JSON_H
 #define QUIM_JSON_H
 
+#include <cstddef>
 #include <cstdint>
+#include <iterator>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -174,6 +176,43 @@ class QUIM_API Value {
   std::string_view memberName(ArrayIndex index) const;
   const Value& memberValue(ArrayIndex index) const;
   std::vector<std::string> getMemberNames() const;  // empty for anything but an object
+
+  // Range-for, reading: `for (const Value& item : value)` visits an array's elements in order
+  // and an object's member values in insertion order (the iterator's name() gives the member's
+  // name); any other value has none. The iterators are invalidated as references are (above);
+  // to write, use the accessors by index or name.
+  class const_iterator {
+   public:
+    using iterator_category = std::forward_iterator_tag;
+    using value_type = Value;
+    using difference_type = std::ptrdiff_t;
+    using pointer = const Value*;
+    using reference = const Value&;
+    const_iterator() = default;
+    reference operator*() const { return *at_; }
+    pointer operator->() const { return at_; }
+    const_iterator& operator++() {
+      at_ += step_;
+      return *this;
+    }
+    const_iterator operator++(int) {
+      const_iterator before = *this;
+      ++*this;
+      return before;
+    }
+    bool operator==(const const_iterator& other) const { return at_ == other.at_; }
+    bool operator!=(const const_iterator& other) const { return at_ != other.at_; }
+    // The member's name, for an object's iterator (empty for an array's).
+    std::string_view name() const { return step_ == 2 ? at_[-1].stringView() : std::string_view(); }
+
+   private:
+    friend class Value;
+    const_iterator(const Value* at, std::ptrdiff_t step) : at_(at), step_(step) {}
+    const Value* at_ = nullptr;
+    std::ptrdiff_t step_ = 1;  // 2 for an object: its names and values alternate
+  };
+  const_iterator begin() const;
+  const_iterator end() const;
 
   // Structural equality; integers compare by value across signed/unsigned storage.
   bool operator==(const Value& other) const;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <thread>
@@ -236,6 +237,34 @@ TEST(Json, Objects) {
   EXPECT_EQ(std::string(large.memberName(7)) + Write(large["m7"]) + Write(large["m8"]) +
                 Write(large.memberValue(199999)),
             "m7-18-2");
+}
+
+// Range-for visits an array's elements and an object's member values, in order; other values
+// have none.
+TEST(Json, RangeForVisitsElementsAndMemberValues) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"[1,\"two\",[3],{\"x\":4}]", "1|\"two\"|[3]|{\"x\":4}|"},
+      {"{\"b\":1,\"a\":[2],\"a long name\":3,\"b\":5}", "b=5|a=[2]|a long name=3|"},
+      {"[]", ""},
+      {"{}", ""},
+      {"\"a long string\"", ""},
+      {"null", ""},
+  };
+  for (const auto& [text, expected] : cases) {
+    SCOPED_TRACE(text);
+    Value root = ParseOk(text);  // not const: the read-only iteration serves both
+    std::string seen;
+    std::string values;
+    for (auto it = root.begin(); it != root.end(); ++it) {
+      seen += (it.name().empty() ? "" : std::string(it.name()) + "=") + Write(*it) + "|";
+      values += Write(*it) + "|";
+    }
+    std::string ranged;
+    for (const Value& item : root) ranged += Write(item) + "|";
+    EXPECT_EQ(seen, expected);
+    EXPECT_EQ(ranged, values);
+    EXPECT_EQ(std::distance(root.begin(), root.end()), static_cast<std::ptrdiff_t>(root.size()));
+  }
 }
 
 // The parser's small arrays and objects share blocks of memory: values taken out of a parsed
