@@ -121,8 +121,16 @@ Node* NewContainer(std::uint32_t count, std::uint32_t valuesPerElement);
 Node* WritableContainer(Value& value, std::uint32_t room, std::uint32_t valuesPerElement);
 // Position of a member named name in an object node, or size when there is none.
 std::uint32_t FindMember(const Node* object, std::string_view name);
-// Whether two member names are equal (see Storage.cpp: short ones compare by their bits).
-bool SameName(const Value& a, const Value& b);
+// Whether two member names are equal, without reading them out: a string of up to six bytes
+// is only ever held in its value (MakeString makes every string), so two such names are equal
+// exactly when their bits are, and a longer name is a string node (NodeHolds).
+inline bool SameName(const Value& a, const Value& b) {
+  using A = Value::Access;
+  if (A::Bits(a) == A::Bits(b)) return true;
+  const Node* second = A::NodeOf(b);
+  return second != nullptr &&
+         NodeHolds(A::NodeOf(a), std::string_view(A::Bytes(second), second->word));
+}
 
 // The small container nodes of one parse (at most kMostInSlab bytes), carved out of slabs of
 // memory one after the other instead of taking an allocation each: the heap gives a node of one

@@ -5,7 +5,7 @@
 // The stack grows in blocks that are never moved, so reading an answer holds at its peak the
 // text, the tree, and once more the elements of the container being closed; small containers
 // come out of slabs (SlabCarver), at their own size. Peak resident memory stays under 10 times
-// the text for every shape (tests/quim/QuimMemory.cpp measures it; a tree of one-element arrays
+// the text for every shape (bench/QuimMemory.cpp measures it; a tree of one-element arrays
 // nested deep is the largest, about 8 bytes of tree per byte of text).
 #include <rapidjson/error/en.h>
 #include <rapidjson/reader.h>
@@ -116,6 +116,13 @@ class ValueStack {
   void Pop() { (*this)[--size_].~Value(); }
   void DropFrom(std::size_t first) {
     while (size_ > first) Pop();
+  }
+  // The values first .. first + count - 1 as one run, or null when they cross blocks.
+  Value* Run(std::size_t first, std::size_t count) {
+    const std::size_t last = first + count - 1;
+    if (last < kInline) return &(*this)[first];
+    if (first < kInline) return nullptr;
+    return (first - kInline) / kBlock == (last - kInline) / kBlock ? &(*this)[first] : nullptr;
   }
   // Moves the values from first on, in order, into the uninitialised values at dest; the stack
   // ends at first. They go from the top down, a block at a time, and each block left empty is
@@ -231,11 +238,20 @@ class TreeBuilder {
     return Push(A::Adopt(valuesPerElement == 1 ? A::kArray : A::kObject, node));
   }
   // Removes duplicate names among the count (name, value) pairs on the stack from first on,
-  // where they lie (in one block or across several): the first position keeps the last value.
-  // Returns the count left. Quick for large objects too (no quadratic search).
+  // where they lie: the first position keeps the last value. Returns the count left.
   std::uint32_t MergeObject(std::size_t first, std::uint32_t count) {
+    if (Value* run = stack_.Run(first, std::size_t{count} * 2)) {
+      return MergeMembers([run](std::size_t k) -> Value& { return run[k]; }, count);
+    }
+    return MergeMembers([this, first](std::size_t k) -> Value& { return stack_[first + k]; },
+                        count);
+  }
+  // The same for count pairs of values at(0), at(1), ... (name, value, name, ...), in one run or
+  // across the stack's blocks. Quick for large objects too (no quadratic search).
+  template <typename At>
+  static std::uint32_t MergeMembers(At at, std::uint32_t count) {
     constexpr std::uint32_t kSmall = 16;
-    auto name = [this, first](std::uint32_t i) -> Value& { return stack_[first + 2 * i]; };
+    auto name = [&at](std::uint32_t i) -> Value& { return at(2 * std::size_t{i}); };
     auto same = [&name](std::uint32_t a, std::uint32_t b) { return SameName(name(a), name(b)); };
     // first[i]: the first member with member i's name.
     std::vector<std::uint32_t> firstOf;
@@ -278,12 +294,12 @@ class TreeBuilder {
     std::uint32_t kept = 0;
     for (std::uint32_t i = 0; i < count; ++i) {
       if (firstOf[i] != i) {
-        stack_[first + 2 * firstOf[firstOf[i]] + 1] = std::move(stack_[first + 2 * i + 1]);
+        at(2 * std::size_t{firstOf[firstOf[i]]} + 1) = std::move(at(2 * std::size_t{i} + 1));
         continue;
       }
       if (kept != i) {
-        stack_[first + 2 * kept] = std::move(stack_[first + 2 * i]);
-        stack_[first + 2 * kept + 1] = std::move(stack_[first + 2 * i + 1]);
+        at(2 * std::size_t{kept}) = std::move(at(2 * std::size_t{i}));
+        at(2 * std::size_t{kept} + 1) = std::move(at(2 * std::size_t{i} + 1));
       }
       firstOf[i] = kept++;  // from here on: the new position of a kept member
     }

@@ -95,16 +95,6 @@ Node* CopyInto(const Value* elements, std::uint32_t values, std::size_t room) {
 
 }  // namespace
 
-// Member names compare without being read out: a string of up to six bytes is only ever held in
-// its value (MakeString makes every string), so two such names are equal exactly when their bits
-// are, and a longer name is a string node (NodeHolds).
-bool SameName(const Value& a, const Value& b) {
-  if (A::Bits(a) == A::Bits(b)) return true;
-  const Node* second = A::NodeOf(b);
-  return second != nullptr &&
-         NodeHolds(A::NodeOf(a), std::string_view(A::Bytes(second), second->word));
-}
-
 Value MakeString(const char* data, std::size_t size) {
   if (size == 0) return A::FromBits(A::Make(A::kSpecial, A::kEmptyString));
   if (size <= A::kShortMax) {
