@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
+#include <cstring>
 #include <new>
 #include <stdexcept>
 
@@ -57,7 +58,8 @@ void FreeContainer(Node* node) noexcept {
     return;
   }
   const auto line = reinterpret_cast<std::uintptr_t>(node) & ~std::uintptr_t{kLine - 1};
-  auto* slab = *reinterpret_cast<SlabCarver::Slab* const*>(line);
+  SlabCarver::Slab* slab;
+  std::memcpy(&slab, reinterpret_cast<const void*>(line), sizeof slab);  // as the carver put it
   node->~Node();
   if (slab->live.fetch_sub(1, std::memory_order_acq_rel) == 1) {
     slab->~Slab();
