@@ -166,7 +166,7 @@ int main(int argc, char** argv) {
       "Exit status: 0 success; 1 the server refused, its answer was unreadable or the result\n"
       "could not be written; 2 bad arguments or no server; 3 the exchange failed (no\n"
       "connection, timeout, TLS, protocol, an HTTP error status such as a 401 without a JSON\n"
-      "answer; a refused --token-command).\n"
+      "answer; a failed --token-command).\n"
       "A token comes from --token, else from the environment variable CORVANE_TOKEN, or from\n"
       "--token-command; a key's password from --key-password, else CORVANE_KEY_PASSWORD.\n"
       "Examples:\n"
