@@ -94,7 +94,8 @@ TEST_F(Transport, RequestBytesAreExactlyTheRequests) {
        "/h",
        {{"X-B", "2"}, {"X-Utf8", utf8}, {"X-Empty", ""}, {"X-A", "1 \t x"}},
        "",
-       {"X-B: 2", "X-Utf8: " + utf8, kWinHttp ? "X-Empty: " : "X-Empty:", "X-A: 1 \t x"},
+       {"X-B: 2", "X-Utf8: " + utf8, kWinHttp ? "X-Empty: " : "X-Empty:", "X-A: 1 \t x",
+        "Accept-Encoding: gzip"},
        {"Content-Length:", "Content-Type:", "Expect:", "Transfer-Encoding:", "Cookie:"}},
       {"MKACTIVITY", "/x", {{name, value}}, "", {name + ": " + value}, {"Expect:", "X-B:"}},
       {"GET", "/x", {{"X-Z", "9"}}, "", {"X-Z: 9"}, {name, "X-B:"}},
@@ -127,6 +128,7 @@ TEST_F(Transport, RequestBytesAreExactlyTheRequests) {
       EXPECT_EQ(corvane_test::CountStarting(echo.headers, prefix), 0u) << prefix;
     }
     EXPECT_LE(corvane_test::CountStarting(echo.headers, "Content-Length:"), 1u);
+    EXPECT_EQ(corvane_test::CountStarting(echo.headers, "Accept-Encoding:"), 1u);
     EXPECT_EQ(std::count(echo.headers.begin(), echo.headers.end(), host), 1) << host;
     EXPECT_EQ(echo.body, row.body);
   }
