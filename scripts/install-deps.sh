@@ -16,6 +16,7 @@ packages=(
   zlib1g-dev  # the mock server's gzip-coded answers
   libgtest-dev libgmock-dev
   openssl  # the TLS integration test makes its certificates with it
+  tinyproxy  # the forward proxy of the gateway's proxy tests (started by the test itself)
   python3  # drives the C interface's tests (tests/capi)
   # The Python package (bindings/python): installed offline with pip into a virtual environment
   # and tested with pytest; the C# binding (bindings/csharp): compiled and run with mono.

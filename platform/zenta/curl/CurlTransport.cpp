@@ -459,8 +459,10 @@ class CurlTransport final : public Transport {
         .Set(CURLOPT_PREREQDATA, user)
         .Set(CURLOPT_CUSTOMREQUEST, connection.method.c_str());
     // Unset, libcurl takes the environment's proxy (http_proxy, https_proxy, no_proxy...) by its
-    // own rules; "" is none.
-    if (config_.proxySet) options.Set(CURLOPT_PROXY, config_.proxy.c_str());
+    // own rules. The session's ("" for none) carries every request: no_proxy does not apply.
+    if (config_.proxySet) {
+      options.Set(CURLOPT_PROXY, config_.proxy.c_str()).Set(CURLOPT_NOPROXY, "");
+    }
     if (config_.https) {
       options.Set(CURLOPT_SSL_VERIFYPEER, config_.verifyTls ? 1L : 0L)
           .Set(CURLOPT_SSL_VERIFYHOST, config_.verifyTls ? 2L : 0L);
