@@ -1,6 +1,7 @@
 #include "BenchProcess.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/resource.h>
@@ -31,7 +32,7 @@ void PinProcess(pid_t pid, const cpu_set_t& cpus) {
 
 }  // namespace
 
-void ServerProcess::Start(const std::string& binary) {
+void ServerProcess::Start(const std::string& binary, const std::vector<std::string>& extra) {
   int out[2];
   if (pipe(out) != 0) throw std::runtime_error("pipe failed");
   posix_spawn_file_actions_t actions;
@@ -39,6 +40,7 @@ void ServerProcess::Start(const std::string& binary) {
   posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
   posix_spawn_file_actions_addclose(&actions, out[0]);
   std::vector<std::string> args = {binary, "--port", "0"};
+  args.insert(args.end(), extra.begin(), extra.end());
   std::vector<char*> argv;
   for (std::string& arg : args) argv.push_back(arg.data());
   argv.push_back(nullptr);
@@ -67,6 +69,50 @@ void ServerProcess::Stop() {
   pid_ = 0;
 }
 
+void RunQuietly(const std::vector<std::string>& args) {
+  std::vector<std::string> copies = args;
+  std::vector<char*> argv;
+  for (std::string& arg : copies) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+  pid_t pid = 0;
+  const int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  int status = 0;
+  if (spawned != 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status) ||
+      WEXITSTATUS(status) != 0) {
+    throw std::runtime_error(args[0] + " failed");
+  }
+}
+
+// A P-256 key: quick to make, and the handshake happens once per connection anyway.
+Certificate::Certificate() {
+  char folder[] = "/tmp/corvane-bench-XXXXXX";
+  if (mkdtemp(folder) == nullptr) throw std::runtime_error("cannot make a temporary folder");
+  folder_ = folder;
+  cert_ = folder_ + "/cert.pem";
+  key_ = folder_ + "/key.pem";
+  try {
+    RunQuietly({"openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt",
+                "ec_paramgen_curve:prime256v1", "-nodes", "-days", "2", "-subj", "/CN=127.0.0.1",
+                "-addext", "subjectAltName=IP:127.0.0.1", "-keyout", key_, "-out", cert_});
+  } catch (...) {
+    Remove();
+    throw;
+  }
+}
+
+Certificate::~Certificate() { Remove(); }
+
+void Certificate::Remove() {
+  unlink(cert_.c_str());
+  unlink(key_.c_str());
+  rmdir(folder_.c_str());
+}
+
 double ProcessCpuNs(pid_t pid) {
   clockid_t clock;
   timespec now{};
@@ -74,11 +120,11 @@ double ProcessCpuNs(pid_t pid) {
   return static_cast<double>(now.tv_sec) * 1e9 + static_cast<double>(now.tv_nsec);
 }
 
-double OwnCpuNs() {
+CpuTimes OwnCpu() {
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
-  return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e9 +
-         (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e3;
+  const double userNs = usage.ru_utime.tv_sec * 1e9 + usage.ru_utime.tv_usec * 1e3;
+  return {userNs + usage.ru_stime.tv_sec * 1e9 + usage.ru_stime.tv_usec * 1e3, userNs};
 }
 
 Placement::Placement(pid_t server) : server_(server) {

@@ -7,6 +7,7 @@
 #include <sys/types.h>
 
 #include <string>
+#include <vector>
 
 namespace corvane_bench {
 
@@ -15,9 +16,9 @@ class ServerProcess {
  public:
   ~ServerProcess() { Stop(); }
 
-  // Starts binary on a free port and reads the address from its first line; throws
-  // std::runtime_error when it cannot.
-  void Start(const std::string& binary);
+  // Starts binary on a free port, with extra arguments after "--port 0", and reads the address
+  // from its first line; throws std::runtime_error when it cannot.
+  void Start(const std::string& binary, const std::vector<std::string>& extra = {});
   void Stop();
 
   const std::string& Url() const { return url_; }
@@ -28,12 +29,42 @@ class ServerProcess {
   std::string url_;
 };
 
+// Runs a program found on PATH with its output discarded; throws std::runtime_error unless it
+// exits with 0.
+void RunQuietly(const std::vector<std::string>& args);
+
+// A self-signed certificate for 127.0.0.1 and its key, made with the openssl command in a
+// temporary folder that goes with the object.
+class Certificate {
+ public:
+  Certificate();
+  ~Certificate();
+  Certificate(const Certificate&) = delete;
+  Certificate& operator=(const Certificate&) = delete;
+
+  const std::string& CertFile() const { return cert_; }
+  const std::string& KeyFile() const { return key_; }
+
+ private:
+  void Remove();
+
+  std::string folder_;
+  std::string cert_;
+  std::string key_;
+};
+
 // CPU time of a process, all its threads together, those that have ended included (a
 // connection's thread on the server ends with the connection), in nanoseconds.
 double ProcessCpuNs(pid_t pid);
 
-// CPU time of this process, user and system, in nanoseconds.
-double OwnCpuNs();
+// CPU time of this process in nanoseconds: user and system together, and the user part. The
+// kernel keeps the sum exactly and splits it by sampled ticks, so the split is a statistic: good
+// over many calls, not over one.
+struct CpuTimes {
+  double totalNs;
+  double userNs;
+};
+CpuTimes OwnCpu();
 
 // While it lives, the calling thread runs on CPU 0 and the server on CPU 1. Left to the
 // scheduler, a connection's thread on the server lands on the client's CPU or on the other one

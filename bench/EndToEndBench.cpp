@@ -1,13 +1,18 @@
 // End to end over loopback: the library through the real gateway (ZENTA session, Ostrel, libcurl)
 // against corvane-mock-server, next to a bare libcurl client that sends the identical request
 // (method, target, the three headers, body) on one reused easy handle to the same server, in
-// the same run; and both with 1, 2 and 4 threads, the library's on one session handle.
+// the same run; over http and over https (a certificate made for the run, which both clients
+// trust as their only CA); and both with 1, 2 and 4 threads, the library's on one session handle.
 //
 // The server runs as a separate process so that its CPU time can be told apart from the
 // client's: every benchmark reports client and server CPU microseconds per call next to the
-// throughput. By default the program starts corvane-mock-server from its own folder
-// (CORVANE_MOCK_SERVER names another binary); CORVANE_BENCH_SERVER=http://host:port uses a
-// server that is already running instead (no server CPU then).
+// throughput. By default the program starts corvane-mock-server from its own folder, twice
+// (http and https; CORVANE_MOCK_SERVER names another binary); CORVANE_BENCH_SERVER=http://host:port
+// uses a server that is already running instead (no server CPU and no https pair then).
+//
+// CORVANE_BENCH_CALLS=CLIENT:N runs no benchmark: after the set-up and one call to open the
+// connection, it makes N calls with one client (library-get, raw-get, library-post, raw-post,
+// each also with -tls) in MeasuredLoop, for strace and callgrind to count (bench/run.sh).
 #include <benchmark/benchmark.h>
 #include <curl/curl.h>
 #include <rapidjson/document.h>
@@ -34,16 +39,18 @@
 #include "BenchProcess.h"
 #include "Boundary.h"
 #include "Corvane.h"
+#include "RawClient.h"
 #include "zenta/ZentaSdk.h"
 
 namespace {
 
-using corvane_bench::OwnCpuNs;
+using corvane_bench::Certificate;
+using corvane_bench::CpuTimes;
+using corvane_bench::OwnCpu;
 using corvane_bench::Placement;
 using corvane_bench::ProcessCpuNs;
+using corvane_bench::RawClient;
 using corvane_bench::ServerProcess;
-using EasyHandle = std::unique_ptr<CURL, decltype(&curl_easy_cleanup)>;
-using HeaderList = std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)>;
 
 // The requests, as the library makes them with these settings.
 const char kLanguage[] = "en-US";
@@ -57,74 +64,41 @@ const char kVolumeBody[] =
     R"({"clientType":"WINPC_V2","clientMac":"AA:BB:CC:00:11:22","project":"QIRO",)"
     R"("channelIds":["D2001-C01"]})";
 
-// ---- the server --------------------------------------------------------------------------------
+// ---- the servers ------------------------------------------------------------------------------
 
-ServerProcess server;
-std::string serverUrl;
-int sessionHandle = 0;
-
-// ---- the bare libcurl client -------------------------------------------------------------------
-
-std::size_t KeepBody(char* data, std::size_t size, std::size_t count, void* user) {
-  static_cast<std::string*>(user)->append(data, size * count);
-  return size * count;
-}
-
-// One easy handle set up once for one request and performed again and again.
-class RawClient {
- public:
-  RawClient(const std::string& target, const char* body) {
-    const std::string headers[] = {std::string("Accept-Language: ") + kLanguage,
-                                   "Content-Type: application/json;charset=UTF-8",
-                                   std::string("Time-Zone: ") + kTimeZone};
-    for (const std::string& header : headers) Append(header.c_str());
-    url_ = serverUrl + target;
-    curl_easy_setopt(easy_.get(), CURLOPT_URL, url_.c_str());
-    curl_easy_setopt(easy_.get(), CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(easy_.get(), CURLOPT_PROXY, "");
-    curl_easy_setopt(easy_.get(), CURLOPT_WRITEFUNCTION, &KeepBody);
-    curl_easy_setopt(easy_.get(), CURLOPT_WRITEDATA, static_cast<void*>(&answer_));
-    if (body != nullptr) {
-      Append("Expect:");  // as the gateway does: no 100-continue round trip
-      curl_easy_setopt(easy_.get(), CURLOPT_POSTFIELDSIZE, static_cast<long>(std::strlen(body)));
-      curl_easy_setopt(easy_.get(), CURLOPT_POSTFIELDS, body);
-    }
-    curl_easy_setopt(easy_.get(), CURLOPT_HTTPHEADER, headers_.get());
-  }
-
-  // Returns 0 when an answer with HTTP 200 arrived.
-  int Call() {
-    answer_.clear();
-    if (curl_easy_perform(easy_.get()) != CURLE_OK) return -1;
-    long status = 0;
-    curl_easy_getinfo(easy_.get(), CURLINFO_RESPONSE_CODE, &status);
-    return status == 200 ? 0 : static_cast<int>(status);
-  }
-  const std::string& Answer() const { return answer_; }
-
- private:
-  void Append(const char* line) {
-    curl_slist* grown = curl_slist_append(headers_.get(), line);
-    if (grown == nullptr) throw std::bad_alloc();
-    if (!headers_) headers_.reset(grown);
-  }
-
-  EasyHandle easy_{curl_easy_init(), &curl_easy_cleanup};
-  HeaderList headers_{nullptr, &curl_slist_free_all};
-  std::string url_;
-  std::string answer_;
+// A server, the session the library holds on it, and for https the certificate both clients
+// take as their only CA.
+struct Endpoint {
+  ServerProcess server;
+  std::string url;
+  std::string caFile;
+  int session = 0;
 };
+
+Endpoint plain;
+Endpoint tls;
+
+// The bare client for a request to the endpoint, with the three headers the library sends.
+std::unique_ptr<RawClient> MakeRawClient(const Endpoint& endpoint, const char* target,
+                                         const char* body) {
+  const std::vector<std::string> headers = {std::string("Accept-Language: ") + kLanguage,
+                                            "Content-Type: application/json;charset=UTF-8",
+                                            std::string("Time-Zone: ") + kTimeZone};
+  return std::make_unique<RawClient>(endpoint.url + target, endpoint.caFile, headers, body);
+}
 
 // ---- the operations ----------------------------------------------------------------------------
 
-int LibraryTrails() {
+using Operation = int (*)(int handle);
+
+int LibraryTrails(int handle) {
   std::vector<Corvane::PtzTrailInfo> trails;
-  return Corvane::API_GetPtzTrailList(kTrailChannel, sessionHandle, trails);
+  return Corvane::API_GetPtzTrailList(kTrailChannel, handle, trails);
 }
 
-int LibraryVolume() {
+int LibraryVolume(int handle) {
   Corvane::SpeakerVolumeInfo info;
-  return Corvane::API_GetIPSpeakerVolume(kSpeakerChannel, info, sessionHandle);
+  return Corvane::API_GetIPSpeakerVolume(kSpeakerChannel, info, handle);
 }
 
 // ---- measuring in rounds ------------------------------------------------------------------------
@@ -136,13 +110,16 @@ int LibraryVolume() {
 
 using Clock = std::chrono::steady_clock;
 
-// Wall time, client CPU and server CPU of batches of calls, and the wall time of each batch.
+// Wall time, client CPU and server CPU of batches of calls, and the wall and client CPU time of
+// each batch.
 struct Totals {
   double wallNs = 0;
   double clientCpuNs = 0;
+  double clientUserNs = 0;  // the part of clientCpuNs spent in user space
   double serverCpuNs = 0;
   double calls = 0;
   std::vector<double> batchNsPerCall;
+  std::vector<double> batchCpuNsPerCall;
 
   double CallsPerSecond() const { return calls / (wallNs / 1e9); }
   double ClientCpuUsPerCall() const { return clientCpuNs / calls / 1e3; }
@@ -158,25 +135,32 @@ double Median(std::vector<double> values) {
 
 // The median over rounds of a's time per call divided by b's in the same round: how many calls
 // b makes in the time a makes one, robust against bursts of load that hit single rounds.
-double MedianRatio(const Totals& a, const Totals& b) {
+double MedianRatio(const std::vector<double>& a, const std::vector<double>& b) {
   std::vector<double> ratios;
-  for (std::size_t i = 0; i < a.batchNsPerCall.size() && i < b.batchNsPerCall.size(); ++i) {
-    ratios.push_back(a.batchNsPerCall[i] / b.batchNsPerCall[i]);
+  for (std::size_t i = 0; i < a.size() && i < b.size(); ++i) {
+    if (b[i] > 0) ratios.push_back(a[i] / b[i]);
   }
   return Median(ratios);
 }
+double MedianRatio(const Totals& a, const Totals& b) {
+  return MedianRatio(a.batchNsPerCall, b.batchNsPerCall);
+}
 
 // Runs batch() and adds what it took to totals. Server CPU is only known for a server this
-// program started.
+// program started (server > 0).
 template <typename Batch>
-void Measure(Totals& totals, double calls, Batch batch) {
-  const double serverBefore = server.Pid() > 0 ? ProcessCpuNs(server.Pid()) : 0;
-  const double clientBefore = OwnCpuNs();
+void Measure(Totals& totals, pid_t server, double calls, Batch batch) {
+  const double serverBefore = server > 0 ? ProcessCpuNs(server) : 0;
+  const CpuTimes clientBefore = OwnCpu();
   const Clock::time_point start = Clock::now();
   batch();
   const Clock::time_point stop = Clock::now();
-  totals.clientCpuNs += OwnCpuNs() - clientBefore;
-  if (server.Pid() > 0) totals.serverCpuNs += ProcessCpuNs(server.Pid()) - serverBefore;
+  const CpuTimes clientAfter = OwnCpu();
+  const double clientCpuNs = clientAfter.totalNs - clientBefore.totalNs;
+  totals.clientCpuNs += clientCpuNs;
+  totals.clientUserNs += clientAfter.userNs - clientBefore.userNs;
+  totals.batchCpuNsPerCall.push_back(clientCpuNs / calls);
+  if (server > 0) totals.serverCpuNs += ProcessCpuNs(server) - serverBefore;
   const double wallNs = std::chrono::duration<double, std::nano>(stop - start).count();
   totals.wallNs += wallNs;
   totals.calls += calls;
@@ -184,12 +168,14 @@ void Measure(Totals& totals, double calls, Batch batch) {
 }
 
 // Per call: the median wall time of the batches, and CPU time over all of them.
-void Report(benchmark::State& state, const std::string& prefix, const Totals& totals) {
+void Report(benchmark::State& state, pid_t server, const std::string& prefix,
+            const Totals& totals) {
   const double medianNs = Median(totals.batchNsPerCall);
   state.counters[prefix + "_us"] = medianNs / 1e3;
   state.counters[prefix + "_calls_per_s"] = medianNs > 0 ? 1e9 / medianNs : 0;
   state.counters[prefix + "_client_cpu_us"] = totals.ClientCpuUsPerCall();
-  if (server.Pid() > 0) {
+  state.counters[prefix + "_client_user_us"] = totals.clientUserNs / totals.calls / 1e3;
+  if (server > 0) {
     state.counters[prefix + "_server_cpu_us"] = totals.ServerCpuUsPerCall();
     // CPU seconds that client and server together got per second: what the machine gave them.
     state.counters[prefix + "_cores"] = (totals.clientCpuNs + totals.serverCpuNs) / totals.wallNs;
@@ -217,7 +203,7 @@ class Workers {
   // Each of the first `threads` workers makes `calls` calls of the library operation (raw:
   // false) or with its own raw client for the same request (raw: true); returns once all are
   // done. Returns false if a call failed.
-  bool Call(int threads, int calls, int (*library)(), const char* target, const char* body,
+  bool Call(int threads, int calls, Operation library, const char* target, const char* body,
             bool raw) {
     {
       std::lock_guard<std::mutex> lock(mutex_);
@@ -236,7 +222,7 @@ class Workers {
   struct Job {
     int threads = 0;
     int calls = 0;
-    int (*library)() = nullptr;
+    Operation library = nullptr;
     const char* target = nullptr;
     const char* body = nullptr;
     bool raw = false;
@@ -258,10 +244,10 @@ class Workers {
       bool ok = true;
       if (job.raw) {
         std::unique_ptr<RawClient>& client = clients[job.target];
-        if (!client) client = std::make_unique<RawClient>(job.target, job.body);
+        if (!client) client = MakeRawClient(plain, job.target, job.body);
         for (int i = 0; i < job.calls && ok; ++i) ok = client->Call() == 0;
       } else {
-        for (int i = 0; i < job.calls && ok; ++i) ok = job.library() == 0;
+        for (int i = 0; i < job.calls && ok; ++i) ok = job.library(plain.session) == 0;
       }
       std::lock_guard<std::mutex> lock(mutex_);
       if (!ok) failed_ = true;
@@ -288,25 +274,32 @@ Workers& SharedWorkers() {
 constexpr int kBatch = 32;  // calls per client per round
 
 // The library against the bare client, one thread each, alternating batches.
-void CompareWithRaw(benchmark::State& state, int (*library)(), const char* target,
-                    const char* body) {
-  const Placement placement(server.Pid());
-  RawClient raw(target, body);
+void CompareWithRaw(benchmark::State& state, const Endpoint& endpoint, Operation library,
+                    const char* target, const char* body) {
+  if (endpoint.session == 0) {
+    state.SkipWithError("no server for this pair");
+    for (auto _ : state) {
+    }
+    return;
+  }
+  const pid_t server = endpoint.server.Pid();
+  const Placement placement(server);
+  const std::unique_ptr<RawClient> raw = MakeRawClient(endpoint, target, body);
   Totals libraryTotals;
   Totals rawTotals;
   bool libraryFirst = true;
   for (auto _ : state) {
     auto runLibrary = [&] {
-      Measure(libraryTotals, kBatch, [&] {
+      Measure(libraryTotals, server, kBatch, [&] {
         for (int i = 0; i < kBatch; ++i) {
-          if (library() != 0) state.SkipWithError("the operation failed");
+          if (library(endpoint.session) != 0) state.SkipWithError("the operation failed");
         }
       });
     };
     auto runRaw = [&] {
-      Measure(rawTotals, kBatch, [&] {
+      Measure(rawTotals, server, kBatch, [&] {
         for (int i = 0; i < kBatch; ++i) {
-          if (raw.Call() != 0) state.SkipWithError("the raw request failed");
+          if (raw->Call() != 0) state.SkipWithError("the raw request failed");
         }
       });
     };
@@ -319,16 +312,19 @@ void CompareWithRaw(benchmark::State& state, int (*library)(), const char* targe
     }
     libraryFirst = !libraryFirst;
   }
-  Report(state, "library", libraryTotals);
-  Report(state, "raw", rawTotals);
-  // Throughput of the library as a share of the raw client's, round by round.
+  Report(state, server, "library", libraryTotals);
+  Report(state, server, "raw", rawTotals);
+  // Throughput of the library as a share of the raw client's, and its client CPU per call as a
+  // multiple of the raw client's, round by round.
   state.counters["library_vs_raw"] = MedianRatio(rawTotals, libraryTotals);
+  state.counters["cpu_library_vs_raw"] =
+      MedianRatio(libraryTotals.batchCpuNsPerCall, rawTotals.batchCpuNsPerCall);
 }
 
 // 1, 2 and 4 threads, the library's on one session handle, the raw client's on one easy handle
 // per thread; phases alternate within each round.
-void CompareThreads(benchmark::State& state, int (*library)(), const char* target, const char* body,
-                    bool raw) {
+void CompareThreads(benchmark::State& state, Operation library, const char* target,
+                    const char* body, bool raw) {
   Workers& workers = SharedWorkers();
   const int counts[] = {1, 2, 4};
   Totals totals[3];
@@ -337,7 +333,7 @@ void CompareThreads(benchmark::State& state, int (*library)(), const char* targe
     for (int k = 0; k < 3; ++k) {
       const int phase = (k + round) % 3;
       const int threads = counts[phase];
-      Measure(totals[phase], static_cast<double>(threads) * kBatch, [&] {
+      Measure(totals[phase], plain.server.Pid(), static_cast<double>(threads) * kBatch, [&] {
         if (!workers.Call(threads, kBatch, library, target, body, raw)) {
           state.SkipWithError("a call failed");
         }
@@ -346,7 +342,7 @@ void CompareThreads(benchmark::State& state, int (*library)(), const char* targe
     ++round;
   }
   for (int phase = 0; phase < 3; ++phase) {
-    Report(state, std::to_string(counts[phase]) + "t", totals[phase]);
+    Report(state, plain.server.Pid(), std::to_string(counts[phase]) + "t", totals[phase]);
   }
   // Throughput with 2 and 4 threads over throughput with 1, round by round.
   state.counters["scale_2t"] = MedianRatio(totals[0], totals[1]);
@@ -354,10 +350,16 @@ void CompareThreads(benchmark::State& state, int (*library)(), const char* targe
 }
 
 void BM_E2E_GetPtzTrailList(benchmark::State& state) {
-  CompareWithRaw(state, &LibraryTrails, kTrailTarget, nullptr);
+  CompareWithRaw(state, plain, &LibraryTrails, kTrailTarget, nullptr);
 }
 void BM_E2E_GetIPSpeakerVolume(benchmark::State& state) {
-  CompareWithRaw(state, &LibraryVolume, kVolumeTarget, kVolumeBody);
+  CompareWithRaw(state, plain, &LibraryVolume, kVolumeTarget, kVolumeBody);
+}
+void BM_E2E_Tls_GetPtzTrailList(benchmark::State& state) {
+  CompareWithRaw(state, tls, &LibraryTrails, kTrailTarget, nullptr);
+}
+void BM_E2E_Tls_GetIPSpeakerVolume(benchmark::State& state) {
+  CompareWithRaw(state, tls, &LibraryVolume, kVolumeTarget, kVolumeBody);
 }
 void BM_Threads_Library_GetPtzTrailList(benchmark::State& state) {
   CompareThreads(state, &LibraryTrails, kTrailTarget, nullptr, false);
@@ -389,6 +391,8 @@ void BM_ZentaHandOver(benchmark::State& state) {
 
 BENCHMARK(BM_E2E_GetPtzTrailList)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_E2E_GetIPSpeakerVolume)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_E2E_Tls_GetPtzTrailList)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_E2E_Tls_GetIPSpeakerVolume)->Unit(benchmark::kMillisecond);
 // The workers make the calls, so the main thread's CPU time says nothing of a round's length:
 // the minimum time counts in wall time (else the rounds run on to the iteration limit).
 BENCHMARK(BM_Threads_Library_GetPtzTrailList)->Unit(benchmark::kMillisecond)->UseRealTime();
@@ -400,17 +404,8 @@ BENCHMARK(BM_ZentaHandOver);
 // ---- set-up: the same request on the wire from both clients -------------------------------------
 
 // GET or DELETE on the server's control API; returns the answer body.
-std::string Control(const char* method, const std::string& path) {
-  EasyHandle easy(curl_easy_init(), &curl_easy_cleanup);
-  std::string answer;
-  const std::string url = serverUrl + path;
-  curl_easy_setopt(easy.get(), CURLOPT_URL, url.c_str());
-  curl_easy_setopt(easy.get(), CURLOPT_PROXY, "");
-  curl_easy_setopt(easy.get(), CURLOPT_CUSTOMREQUEST, method);
-  curl_easy_setopt(easy.get(), CURLOPT_WRITEFUNCTION, &KeepBody);
-  curl_easy_setopt(easy.get(), CURLOPT_WRITEDATA, static_cast<void*>(&answer));
-  if (curl_easy_perform(easy.get()) != CURLE_OK) throw std::runtime_error("control request failed");
-  return answer;
+std::string Control(const Endpoint& endpoint, const char* method, const std::string& path) {
+  return corvane_bench::Fetch(endpoint.url + path, endpoint.caFile, method);
 }
 
 std::string Describe(const rapidjson::Value& request) {
@@ -424,13 +419,14 @@ std::string Describe(const rapidjson::Value& request) {
 }
 
 // Sends one request from each client and compares what the server received.
-void CheckSameRequest(int (*library)(), const char* target, const char* body) {
-  Control("DELETE", "/__mock/requests");
-  if (library() != 0) throw std::runtime_error("the library's request failed");
-  RawClient raw(target, body);
-  if (raw.Call() != 0) throw std::runtime_error("the raw client's request failed");
+void CheckSameRequest(const Endpoint& endpoint, Operation library, const char* target,
+                      const char* body) {
+  Control(endpoint, "DELETE", "/__mock/requests");
+  if (library(endpoint.session) != 0) throw std::runtime_error("the library's request failed");
+  if (MakeRawClient(endpoint, target, body)->Call() != 0)
+    throw std::runtime_error("the raw client's request failed");
   rapidjson::Document log;
-  log.Parse(Control("GET", "/__mock/requests").c_str());
+  log.Parse(Control(endpoint, "GET", "/__mock/requests").c_str());
   if (!log.IsObject() || !log.HasMember("data") || !log["data"].HasMember("requests") ||
       log["data"]["requests"].Size() != 2) {
     throw std::runtime_error("unexpected request log");
@@ -454,38 +450,127 @@ std::string ServerBinary() {
   return folder.substr(0, folder.rfind('/')) + "/corvane-mock-server";
 }
 
+// Opens the library's session on the endpoint; over https it verifies the server against the
+// endpoint's certificate.
+void OpenSession(Endpoint& endpoint) {
+  ZENTA_SessionOptions options{};
+  options.structSize = sizeof options;
+  options.verifyTls = 1;
+  options.caFile = endpoint.caFile.c_str();
+  if (ZENTA_OpenSession(endpoint.url.c_str(), endpoint.caFile.empty() ? nullptr : &options,
+                        &endpoint.session) != ZENTA_OK) {
+    throw std::runtime_error("cannot open a session on " + endpoint.url);
+  }
+}
+
+// One client's calls, as CORVANE_BENCH_CALLS names it.
+struct Counted {
+  Operation library;
+  RawClient* raw;  // null: the library
+  int session;
+  int Call() const { return raw != nullptr ? raw->Call() : library(session); }
+};
+
+// The calls that strace and callgrind count: nothing else runs in this function, so callgrind
+// collects only here (--toggle-collect). Returns the number of failed calls.
+__attribute__((noinline)) long MeasuredLoop(const Counted& client, long n) {
+  long failed = 0;
+  for (long i = 0; i < n; ++i) failed += client.Call() != 0;
+  return failed;
+}
+
+int CountCalls(const std::string& spec) {
+  const std::size_t colon = spec.rfind(':');
+  std::string name = spec.substr(0, colon);
+  const long n = colon == std::string::npos ? 0 : std::atol(spec.c_str() + colon + 1);
+  const std::string suffix = "-tls";
+  const bool secure = name.size() > suffix.size() &&
+                      name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
+  if (secure) name.resize(name.size() - suffix.size());
+  const Endpoint& endpoint = secure ? tls : plain;
+  const bool get = name == "library-get" || name == "raw-get";
+  if ((!get && name != "library-post" && name != "raw-post") || n <= 0 || endpoint.session == 0) {
+    std::cerr << "corvane_bench_e2e: CORVANE_BENCH_CALLS=" << spec << " names no client\n";
+    return 2;
+  }
+  std::unique_ptr<RawClient> raw;
+  if (name.rfind("raw-", 0) == 0) {
+    raw = MakeRawClient(endpoint, get ? kTrailTarget : kVolumeTarget, get ? nullptr : kVolumeBody);
+  }
+  const Counted client{get ? &LibraryTrails : &LibraryVolume, raw.get(), endpoint.session};
+  if (client.Call() != 0) {
+    std::cerr << "corvane_bench_e2e: the first call failed\n";
+    return 1;
+  }
+  // Marks in strace's log where the counted calls begin and end: a look-up of a path that is
+  // not there, naming the number of calls.
+  const std::string mark = "/nonexistent/corvane-bench-calls/";
+  access((mark + std::to_string(n)).c_str(), F_OK);
+  const long failed = MeasuredLoop(client, n);
+  access((mark + "end").c_str(), F_OK);
+  if (failed != 0) {
+    std::cerr << "corvane_bench_e2e: a counted call failed\n";
+    return 1;
+  }
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  std::unique_ptr<Certificate> certificate;
+  int status = -1;
   try {
-    if (const char* url = std::getenv("CORVANE_BENCH_SERVER")) {
-      serverUrl = url;
-    } else {
-      server.Start(ServerBinary());
-      serverUrl = server.Url();
-    }
     curl_global_init(CURL_GLOBAL_DEFAULT);
     Corvane::SetLangauage(kLanguage);
     Corvane::SetTimeZone(kTimeZone);
     Corvane::SetMacAddress(kMac);
-    if (ZENTA_OpenSession(serverUrl.c_str(), nullptr, &sessionHandle) != ZENTA_OK) {
-      throw std::runtime_error("cannot open a session on " + serverUrl);
+    if (const char* url = std::getenv("CORVANE_BENCH_SERVER")) {
+      plain.url = url;
+    } else {
+      const std::string binary = ServerBinary();
+      plain.server.Start(binary);
+      plain.url = plain.server.Url();
+      certificate = std::make_unique<Certificate>();
+      tls.server.Start(
+          binary, {"--tls-cert", certificate->CertFile(), "--tls-key", certificate->KeyFile()});
+      tls.url = tls.server.Url();
+      tls.caFile = certificate->CertFile();
     }
-    CheckSameRequest(&LibraryTrails, kTrailTarget, nullptr);
-    CheckSameRequest(&LibraryVolume, kVolumeTarget, kVolumeBody);
-    RawClient probe(kTrailTarget, nullptr);
-    probe.Call();
-    benchmark::AddCustomContext("server", serverUrl);
-    benchmark::AddCustomContext("trail_answer_bytes", std::to_string(probe.Answer().size()));
+    for (Endpoint* endpoint : {&plain, &tls}) {
+      if (endpoint->url.empty()) continue;
+      OpenSession(*endpoint);
+      CheckSameRequest(*endpoint, &LibraryTrails, kTrailTarget, nullptr);
+      CheckSameRequest(*endpoint, &LibraryVolume, kVolumeTarget, kVolumeBody);
+    }
+    if (const char* calls = std::getenv("CORVANE_BENCH_CALLS")) {
+      status = CountCalls(calls);
+    } else {
+      const std::unique_ptr<RawClient> probe = MakeRawClient(plain, kTrailTarget, nullptr);
+      probe->Call();
+      benchmark::AddCustomContext("server", plain.url);
+      benchmark::AddCustomContext("trail_answer_bytes", std::to_string(probe->Answer().size()));
+      if (tls.session != 0) {
+        std::string version;
+        corvane_bench::Fetch(tls.url + kTrailTarget, tls.caFile, "GET", &version);
+        benchmark::AddCustomContext("tls_server", tls.url);
+        benchmark::AddCustomContext("tls_version", version);
+      }
+    }
   } catch (const std::exception& error) {
     std::cerr << "corvane_bench_e2e: " << error.what() << "\n";
-    return 1;
+    status = 1;
   }
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  ZENTA_CloseSession(sessionHandle);
-  server.Stop();
-  return 0;
+  if (status < 0) {
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    status = 0;
+  }
+  for (Endpoint* endpoint : {&plain, &tls}) {
+    if (endpoint->session != 0) ZENTA_CloseSession(endpoint->session);
+    endpoint->server.Stop();
+  }
+  return status;
 }

@@ -5,15 +5,18 @@ docs/benchmarks.svg (drawn here as plain SVG: no plotting library needed).
     bench/report.py RESULTS_DIR [--svg FILE] [--markdown FILE] [--page FILE]
 
 RESULTS_DIR holds library*.json (corvane_bench_library) and e2e*.json (corvane_bench_e2e); each
-figure is the median over every repetition in those files. baseline-library*.json and
-baseline-e2e*.json, when present, are the same benchmarks built from an earlier tree: they add a
-before/after table and "before" bars.
+figure is the median over every repetition in those files. strace-CLIENT.txt, when present, are
+strace logs of runs that made calls with one client (CORVANE_BENCH_CALLS) between two marks: what
+lies between the marks, over the number of calls, is that client's system calls per call.
+baseline-library*.json and baseline-e2e*.json, when present, are the same benchmarks built from
+an earlier tree: they add a before/after table and "before" bars.
 """
 import argparse
 import collections
 import glob
 import json
 import os
+import re
 import statistics
 import sys
 from xml.sax.saxutils import escape
@@ -30,6 +33,12 @@ SIZES = [10, 1000, 100000]
 OWN_COST_TARGET_NS = 2000
 READ_TARGET = 1 / 3
 E2E_TARGET = 0.95
+E2E_CPU_TARGET = 1.05
+E2E_OPERATIONS = [("GetPtzTrailList", "http"), ("GetIPSpeakerVolume", "http"),
+                  ("Tls_GetPtzTrailList", "https"), ("Tls_GetIPSpeakerVolume", "https")]
+# The clients of the system call counts (bench/run.sh), by operation name.
+SYSCALL_CLIENTS = {"GetPtzTrailList": "get", "GetIPSpeakerVolume": "post",
+                   "Tls_GetPtzTrailList": "get-tls", "Tls_GetIPSpeakerVolume": "post-tls"}
 THREADS_TARGET = 1.6
 
 UNIT_NS = {"ns": 1.0, "us": 1e3, "ms": 1e6, "s": 1e9}
@@ -97,13 +106,15 @@ def library_figures(runs):
 
 def e2e_figures(runs):
     ops = []
-    for op in ("GetPtzTrailList", "GetIPSpeakerVolume"):
+    for op, scheme in E2E_OPERATIONS:
         name = "BM_E2E_" + op
         if name not in runs:
             continue
-        figure = {"name": op}
-        for key in ("library_vs_raw", "library_us", "raw_us", "library_client_cpu_us",
-                    "raw_client_cpu_us", "library_server_cpu_us", "raw_server_cpu_us"):
+        figure = {"name": op, "scheme": scheme, "label": op.replace("Tls_", "")}
+        for key in ("library_vs_raw", "cpu_library_vs_raw", "library_us", "raw_us",
+                    "library_client_cpu_us", "raw_client_cpu_us", "library_client_user_us",
+                    "raw_client_user_us", "library_server_cpu_us",
+                    "raw_server_cpu_us"):
             figure[key] = median_of(runs, name, key)
         ops.append(figure)
     threads = []
@@ -123,6 +134,47 @@ def e2e_figures(runs):
     return ops, threads, handover
 
 
+STRACE_LINE = re.compile(r"^(\w+)\((.*)\)\s+= (-?\d+|\?)(.*)$")
+POLL_TIMEOUT = re.compile(r", (-?\d+)$")
+MARK = re.compile(r'^access\("/nonexistent/corvane-bench-calls/(\w+)"')
+
+
+def read_strace(path):
+    """{system call: calls per call} between the marks of an strace log; poll is split into
+    checks (timeout 0) and waits, and calls that failed with EAGAIN are counted apart."""
+    calls = collections.Counter()
+    count = None
+    with open(path) as f:
+        for line in f:
+            mark = MARK.match(line)
+            if mark:
+                if mark.group(1) == "end":
+                    break
+                count = int(mark.group(1))
+                continue
+            match = STRACE_LINE.match(line)
+            if count is None or not match:
+                continue
+            name, args, result, rest = match.groups()
+            if name in ("poll", "ppoll"):
+                timeout = POLL_TIMEOUT.search(args)
+                name += " (check)" if timeout and timeout.group(1) == "0" else " (wait)"
+            elif result == "-1" and "EAGAIN" in rest:
+                name += " (EAGAIN)"
+            calls[name] += 1
+    return {name: n / count for name, n in calls.items()} if count else {}
+
+
+def syscall_figures(results):
+    """{client: {system call: calls per call}} from the strace logs."""
+    figures = {}
+    for path in glob.glob(os.path.join(results, "strace-*.txt")):
+        calls = read_strace(path)
+        if calls:
+            figures[os.path.basename(path)[len("strace-"):-len(".txt")]] = calls
+    return figures
+
+
 def fmt(value, digits=0):
     if value is None:
         return "–"
@@ -133,7 +185,71 @@ def verdict(ok):
     return "met" if ok else "missed"
 
 
-def markdown(context, gateway_ns, operations, reads, copies, e2e, threads, handover):
+def verdict_of(value, target, at_most):
+    """met or missed against target, "–" when the run has no such figure."""
+    if value is None:
+        return "–"
+    return verdict(value <= target if at_most else value >= target)
+
+
+def ratio(value, digits=3):
+    return "–" if value is None else ("%%.%df" % digits) % value
+
+
+def e2e_tables(e2e, syscalls, context):
+    out = ["### End to end over loopback (real gateway vs bare libcurl, same requests)\n"]
+    out.append("Per call, medians over rounds; ratios are taken round by round within the run. "
+               "Targets (http): client CPU ≤ %.2f × the bare client's, throughput ≥ %.2f of "
+               "it. The https pair has no target: it shows what the gateway adds to a TLS "
+               "exchange (%s, keep-alive, the server verified against the run's own "
+               "certificate by both clients).\n" % (
+                   E2E_CPU_TARGET, E2E_TARGET, context.get("tls_version") or "TLS"))
+    out.append("| operation | scheme | client CPU µs/call library / raw | CPU library ÷ raw | "
+               "target ≤ %.2f | of it in user space, µs/call library / raw | "
+               "wall µs/call library / raw | throughput library ÷ raw | target ≥ %.2f | "
+               "server CPU µs/call library / raw |" % (E2E_CPU_TARGET, E2E_TARGET))
+    out.append("|---|---|---:|---:|---|---:|---:|---:|---|---:|")
+    for op in e2e:
+        target = op["scheme"] == "http"
+        cpu, wall = op["cpu_library_vs_raw"], op["library_vs_raw"]
+        out.append("| %s | %s | %s / %s | %s | %s | %s / %s | %s / %s | %s | %s | %s / %s |" % (
+            op["label"], op["scheme"], fmt(op["library_client_cpu_us"], 1),
+            fmt(op["raw_client_cpu_us"], 1), ratio(cpu),
+            verdict_of(cpu, E2E_CPU_TARGET, True) if target else "(none)",
+            fmt(op["library_client_user_us"], 1), fmt(op["raw_client_user_us"], 1),
+            fmt(op["library_us"], 1), fmt(op["raw_us"], 1), ratio(wall),
+            verdict_of(wall, E2E_TARGET, False) if target else "(none)",
+            fmt(op["library_server_cpu_us"], 1), fmt(op["raw_server_cpu_us"], 1)))
+    out.append("")
+    rows = [op for op in e2e if SYSCALL_CLIENTS[op["name"]] in
+            {c.split("-", 1)[1] for c in syscalls}]
+    if rows:
+        out.append("### System calls per call (strace, one client per run)\n")
+        out.append("Counted under strace, which slows every system call. Checks (poll with "
+                   "timeout 0), sends and reads are what every call makes; a wait (poll with a "
+                   "timeout, when the answer is not there yet) depends on the moment and brings "
+                   "one more check after it, so \"without waits\" is the total less twice "
+                   "the waits.\n")
+        out.append("| operation | scheme | library | raw | without waits, library / raw | "
+                   "library − raw, without waits | where they differ (calls per call, "
+                   "library / raw) |")
+        out.append("|---|---|---:|---:|---:|---:|---|")
+        for op in rows:
+            client = SYSCALL_CLIENTS[op["name"]]
+            lib, raw = syscalls.get("library-" + client, {}), syscalls.get("raw-" + client, {})
+            names = sorted(set(lib) | set(raw), key=lambda n: -abs(lib.get(n, 0) - raw.get(n, 0)))
+            differ = ["%s %.2f / %.2f" % (n, lib.get(n, 0), raw.get(n, 0)) for n in names
+                      if abs(lib.get(n, 0) - raw.get(n, 0)) >= 0.05]
+            steady = [sum(c.values()) - 2 * c.get("poll (wait)", 0) for c in (lib, raw)]
+            out.append("| %s | %s | %.2f | %.2f | %.2f / %.2f | %+.2f | %s |" % (
+                op["label"], op["scheme"], sum(lib.values()), sum(raw.values()), steady[0],
+                steady[1], steady[0] - steady[1], "; ".join(differ) or "none"))
+        out.append("")
+    return out
+
+
+def markdown(context, gateway_ns, operations, reads, copies, e2e, threads, handover,
+             syscalls=None):
     out = []
     out.append("Medians over repetitions (%s of the library benchmarks, %s end to end); %s CPUs "
                "at %s MHz.\n" % (context.get("library_repetitions", "?"),
@@ -166,18 +282,7 @@ def markdown(context, gateway_ns, operations, reads, copies, e2e, threads, hando
     out.append("Copying `data` out of the parsed answer and `results` out of `data`, as every "
                "operation does: %s ns with 10 elements, %s ns with 100 000.\n" % (
                    fmt(copies.get(10), 1), fmt(copies.get(100000), 1)))
-    out.append("### End to end over loopback (real gateway vs bare libcurl, same requests)\n")
-    out.append("| operation | library µs/call | raw libcurl µs/call | library throughput / raw | "
-               "client CPU µs/call (library / raw) | server CPU µs/call (library / raw) | "
-               "target ≥ %.2f |" % E2E_TARGET)
-    out.append("|---|---:|---:|---:|---:|---:|---|")
-    for op in e2e:
-        out.append("| %s | %s | %s | %.3f | %s / %s | %s / %s | %s |" % (
-            op["name"], fmt(op["library_us"], 1), fmt(op["raw_us"], 1), op["library_vs_raw"],
-            fmt(op["library_client_cpu_us"], 1), fmt(op["raw_client_cpu_us"], 1),
-            fmt(op["library_server_cpu_us"], 1), fmt(op["raw_server_cpu_us"], 1),
-            verdict(op["library_vs_raw"] >= E2E_TARGET)))
-    out.append("")
+    out += e2e_tables(e2e, syscalls or {}, context)
     out.append("### Threads (library: one session handle; raw: one easy handle per thread)\n")
     out.append("| operation | client | calls/s 1 thread | 2 threads | 4 threads | 2 vs 1 | "
                "4 vs 1 | CPU µs/call client + server (1 thread) | cores busy 1 / 2 / 4 | "
@@ -305,9 +410,13 @@ def chart(gateway_ns, operations, reads, e2e, threads, baseline=None):
     y += 10
     rows = []
     for op in e2e:
-        rows.append(("%s: calls/s" % op["name"], [(1e6 / op["library_us"], BLUE),
-                                                  (1e6 / op["raw_us"], GREY)],
-                     "library %.3f of raw" % op["library_vs_raw"]))
+        if not op["library_us"] or not op["raw_us"]:
+            continue
+        rows.append(("%s%s: calls/s" % (op["label"], " (https)" if op["scheme"] == "https"
+                                         else ""),
+                     [(1e6 / op["library_us"], BLUE), (1e6 / op["raw_us"], GREY)],
+                     "%.3f of raw; CPU %s x" % (op["library_vs_raw"],
+                                                ratio(op["cpu_library_vs_raw"], 2))))
     for t in threads:
         if t["client"] != "library":
             continue
@@ -358,7 +467,7 @@ def comparison(baseline, gateway_ns, operations, reads, e2e, threads):
         out.append("|---|---:|---:|---:|---:|")
         for op in e2e:
             before = before_calls.get(op["name"])
-            if before:
+            if before and before["library_vs_raw"] is not None:
                 out.append("| %s | %.3f | %.3f | %s | %s |" % (
                     op["name"], before["library_vs_raw"], op["library_vs_raw"],
                     fmt(before["library_client_cpu_us"], 1), fmt(op["library_client_cpu_us"], 1)))
@@ -392,7 +501,8 @@ def main():
     e2e, threads, handover = [], [], None
     e2e_files = result_files(args.results, "e2e")
     if e2e_files:
-        _, e2e_runs = load_runs(e2e_files)
+        e2e_context, e2e_runs = load_runs(e2e_files)
+        context["tls_version"] = e2e_context.get("tls_version")
         context["e2e_repetitions"] = max((len(v) for v in e2e_runs.values()), default=0)
         e2e, threads, handover = e2e_figures(e2e_runs)
     baseline = None
@@ -402,7 +512,8 @@ def main():
         baseline = library_figures(baseline_runs)
         baseline_e2e = result_files(args.results, "baseline-e2e")
         baseline = baseline + (e2e_figures(load_runs(baseline_e2e)[1]) if baseline_e2e else None,)
-    tables = markdown(context, gateway_ns, operations, reads, copies, e2e, threads, handover)
+    tables = markdown(context, gateway_ns, operations, reads, copies, e2e, threads, handover,
+                      syscall_figures(args.results))
     if baseline is not None:
         tables += comparison(baseline, gateway_ns, operations, reads, e2e, threads)
     if args.markdown:

@@ -5,10 +5,11 @@
 #   --windows  also the MinGW-w64 cross compiler and wine (with GnuTLS, which wine's TLS uses),
 #              for the Windows build and its tests (scripts/test-windows.sh); llvm-dlltool
 #              (llvm) for the MSVC-style import libraries, clang and lld-link (lld) to link a C
-#              program for the MSVC target against them
+#              program for the MSVC target against them; tinyproxy for the WinHTTP proxy tests
 #   --clang    also clang with its sanitizer and libFuzzer runtimes (scripts/test-sanitizers.sh,
 #              scripts/fuzz.sh)
-#   --bench    also Google Benchmark (bench/run.sh)
+#   --bench    also Google Benchmark, strace (system calls per call) and valgrind (PROFILE=1)
+#              for bench/run.sh
 set -euo pipefail
 packages=(
   build-essential cmake pkg-config git clang-format
@@ -25,9 +26,9 @@ packages=(
 )
 for option in "$@"; do
   case $option in
-    --windows) packages+=(g++-mingw-w64-x86-64-posix wine64 libgnutls30 llvm lld clang) ;;
+    --windows) packages+=(g++-mingw-w64-x86-64-posix wine64 libgnutls30 llvm lld clang tinyproxy) ;;
     --clang) packages+=(clang clang-14 libclang-rt-14-dev llvm-14) ;;
-    --bench) packages+=(libbenchmark-dev) ;;
+    --bench) packages+=(libbenchmark-dev strace valgrind) ;;
     *) echo "unknown option: $option" >&2; exit 2 ;;
   esac
 done

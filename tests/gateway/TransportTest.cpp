@@ -298,9 +298,9 @@ TEST_F(Transport, StatusAndContentTypeDecideWhatIsHandedOver) {
   EXPECT_EQ(zenta::OutstandingAnswerBuffers(), 0u);
 }
 
-// libcurl reads caFile as the trust store. WinHTTP takes none, so a session that would use one is
-// refused at once; where nothing is verified the field is ignored on both.
-TEST_F(Transport, CaFileIsRefusedWhereWinHttpWouldNeedIt) {
+// libcurl reads caFile at the first exchange; the WinHTTP transport loads it at open, so a file
+// it cannot read is refused at once. Where nothing is verified the field is ignored on both.
+TEST_F(Transport, AnUnreadableCaFileIsRefusedAtOpenOnWindows) {
   ZENTA_SessionOptions options = Options();
   options.caFile = "C:\\certs\\ca.pem";
   for (const int verifyTls : {0, 1, 2}) {  // 2: nothing is verified

@@ -12,10 +12,12 @@
 //
 // The answer is checked as the libcurl transport checks it: the head as WinHTTP received it
 // (WINHTTP_QUERY_RAW_HEADERS_CRLF) goes line by line through AnswerHead, and the body must be
-// exactly as long as its Content-Length. WinHTTP decodes chunked coding itself and decompresses
-// only when asked (WINHTTP_OPTION_DECOMPRESSION, never set), so a content coding reaches
-// AnswerHead and is refused there. Reads take only what WinHttpQueryDataAvailable reports, each
-// wait bounded by what is left of the request's deadline.
+// exactly as long as its Content-Length, unless WinHTTP decoded gzip (then the length counts the
+// encoded bytes, and only the cap on decoded bytes holds). Gzip is asked for through WinHTTP's
+// own decoder (WINHTTP_OPTION_DECOMPRESSION, Windows 8.1 and later); where WinHTTP has none
+// (wine, older Windows) nothing is asked for, and a content coding reaches AnswerHead and is
+// refused there. Reads take only what WinHttpQueryDataAvailable reports, each wait bounded by
+// what is left of the request's deadline.
 //
 // Bytes and wide strings: WinHTTP takes the method, the target and the headers as UTF-16 and
 // writes them to the wire as UTF-8 (measured under wine). The target arrives percent-encoded
@@ -24,9 +26,16 @@
 // refused with ZENTA_E_BAD_HEADER rather than sent altered. WINHTTP_FLAG_ESCAPE_DISABLE(_QUERY)
 // keep WinHTTP from escaping the target a second time.
 //
-// A CA file cannot be handed to WinHTTP, which verifies against the Windows certificate store:
-// an https session that asks for verification with a caFile is refused at open with
-// ZENTA_E_BAD_OPTION rather than silently verified against other roots.
+// A CA file cannot be handed to WinHTTP, which verifies against the Windows certificate store.
+// With a caFile, WinHTTP is told to ignore only an unknown CA, and the transport verifies the
+// server's chain itself against the file's certificates (CaTrust) when WinHTTP reports that it is
+// about to send the request (WINHTTP_CALLBACK_STATUS_SENDING_REQUEST: the handshake is done, no
+// byte of the request has been written). A chain that does not verify cancels the request: the
+// callback closes the request handle, which ends WinHttpSendRequest, and the exchange fails with
+// ZENTA_E_TLS. See docs/windows.md for what wine does instead.
+//
+// Proxies: the system's (WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, or the default configuration where
+// that is not known), none, or a named one; WinHTTP tunnels https through CONNECT itself.
 
 // The socket headers come first: windows.h would otherwise bring the old winsock.h, and
 // winhttp.h declares WINHTTP_CONNECTION_INFO only once the socket address types are known.
@@ -49,6 +58,7 @@
 #include "../AnswerHead.h"
 #include "../Transport.h"
 #include "WinHttpErrors.h"
+#include "WinHttpTls.h"
 
 namespace zenta {
 namespace {
@@ -140,10 +150,53 @@ int CheckHead(std::string_view head, AnswerHead& checker, Detail& detail) {
 // A slot of the session's pool: a connection exists only during an exchange.
 struct WinHttpSlot final : Connection {};
 
+// The check of the server's certificate against caFile, for one exchange.
+struct Verification {
+  enum class State { kPending, kTrusted, kRefused };
+  const CaTrust* trust = nullptr;
+  const std::wstring* host = nullptr;
+  State state = State::kPending;
+  bool closed = false;  // the callback closed the request handle
+  Detail reason;
+};
+
+// WinHTTP calls this on the thread of WinHttpSendRequest once the connection (and its handshake)
+// is up, right before it writes the request. A certificate that does not verify cancels the
+// request by closing its handle.
+void CALLBACK OnSendingRequest(HINTERNET request, DWORD_PTR context, DWORD status, LPVOID, DWORD) {
+  if (status != WINHTTP_CALLBACK_STATUS_SENDING_REQUEST || context == 0) return;
+  Verification& check = *reinterpret_cast<Verification*>(context);
+  if (check.state != Verification::State::kPending) return;
+  PCCERT_CONTEXT certificate = nullptr;
+  DWORD size = sizeof certificate;
+  if (WinHttpQueryOption(request, WINHTTP_OPTION_SERVER_CERT_CONTEXT, &certificate, &size)) {
+    const bool trusted = check.trust->Verify(certificate, *check.host, check.reason);
+    CertFreeCertificateContext(certificate);
+    if (trusted) {
+      check.state = Verification::State::kTrusted;
+      return;
+    }
+  } else if (GetLastError() == ERROR_WINHTTP_INCORRECT_HANDLE_STATE) {
+    return;  // a proxy's tunnel is not up yet: a later notification has the certificate
+  } else {
+    check.reason.Set("WinHTTP gives no server certificate (error %lu)",
+                     static_cast<unsigned long>(GetLastError()));
+  }
+  check.state = Verification::State::kRefused;
+  check.closed = WinHttpCloseHandle(request) != FALSE;
+}
+
 class WinHttpTransport final : public Transport {
  public:
-  WinHttpTransport(const TransportConfig& config, InternetHandle session, InternetHandle connection)
-      : config_(config), session_(std::move(session)), connection_(std::move(connection)) {}
+  WinHttpTransport(const TransportConfig& config, InternetHandle session, InternetHandle connection,
+                   std::unique_ptr<CaTrust> trust, std::unique_ptr<ClientCertificate> client,
+                   std::wstring host)
+      : config_(config),
+        trust_(std::move(trust)),
+        client_(std::move(client)),
+        host_(std::move(host)),
+        session_(std::move(session)),
+        connection_(std::move(connection)) {}
 
   std::unique_ptr<Connection> NewConnection() override {
     return std::unique_ptr<Connection>(new (std::nothrow) WinHttpSlot);
@@ -194,8 +247,17 @@ class WinHttpTransport final : public Transport {
     if (!handle) return Failed(GetLastError(), Phase::kSetup, report);
     HINTERNET requestHandle = handle.get();
 
-    int status = Configure(requestHandle, deadline, report);
+    bool gzip = false;
+    int status = Configure(requestHandle, deadline, gzip, report);
     if (status != ZENTA_OK) return status;
+    Verification check;
+    check.trust = trust_.get();
+    check.host = &host_;
+    if (trust_ && WinHttpSetStatusCallback(requestHandle, &OnSendingRequest,
+                                           WINHTTP_CALLBACK_FLAG_SEND_REQUEST,
+                                           0) == WINHTTP_INVALID_STATUS_CALLBACK) {
+      return Failed(GetLastError(), Phase::kSetup, report);
+    }
     if (!headers.empty() &&
         !WinHttpAddRequestHeaders(requestHandle, headers.c_str(),
                                   static_cast<DWORD>(headers.size()), WINHTTP_ADDREQ_FLAG_ADD)) {
@@ -205,9 +267,26 @@ class WinHttpTransport final : public Transport {
     // WinHTTP only reads the body; the parameter is not const for historical reasons.
     void* sent = bodyLength > 0 ? const_cast<char*>(request.body) : WINHTTP_NO_REQUEST_DATA;
     report.requestSent = true;
-    if (!WinHttpSendRequest(requestHandle, WINHTTP_NO_ADDITIONAL_HEADERS, 0, sent, bodyLength,
-                            bodyLength, 0)) {
-      const DWORD error = GetLastError();
+    const bool wrote =
+        WinHttpSendRequest(requestHandle, WINHTTP_NO_ADDITIONAL_HEADERS, 0, sent, bodyLength,
+                           bodyLength, reinterpret_cast<DWORD_PTR>(&check)) != FALSE;
+    const DWORD error = wrote ? 0 : GetLastError();
+    if (check.closed) handle.release();  // the callback closed it
+    // A server certificate that was not found trusted fails the exchange, also when WinHTTP went
+    // on (wine writes the request although its handle was closed) or never asked (fail closed).
+    if (trust_ && check.state != Verification::State::kTrusted &&
+        (wrote || check.state == Verification::State::kRefused)) {
+      report.requestSent = wrote;
+      if (check.state == Verification::State::kPending) {
+        report.detail.Set(
+            "the server's certificate is not trusted: WinHTTP sent the request before it could "
+            "be checked against caFile");
+      } else {
+        report.detail.Set("the server's certificate is not trusted: %s", check.reason.Text());
+      }
+      return ZENTA_E_TLS;
+    }
+    if (!wrote) {
       // Nothing went out when the name, the connection or the handshake failed.
       const std::string phase = PhaseName(error, Phase::kSend);
       report.requestSent = phase == "send";
@@ -217,7 +296,7 @@ class WinHttpTransport final : public Transport {
       return Failed(GetLastError(), Phase::kReceive, report);
     }
     report.answerStarted = true;
-    return ReadAnswer(requestHandle, request, deadline, answer, body, report);
+    return ReadAnswer(requestHandle, request, deadline, gzip, answer, body, report);
   }
 
  private:
@@ -227,6 +306,16 @@ class WinHttpTransport final : public Transport {
     if (error == ERROR_WINHTTP_NAME_NOT_RESOLVED) {
       report.detail.Set("could not resolve host %s: WinHTTP error %lu during %s",
                         config_.host.c_str(), static_cast<unsigned long>(error), phaseName);
+    } else if (error == ERROR_WINHTTP_CLIENT_AUTH_CERT_NEEDED && !client_) {
+      report.detail.Set(
+          "the server requires a client certificate, and the session has none (clientCert): "
+          "WinHTTP error %lu during %s",
+          static_cast<unsigned long>(error), phaseName);
+    } else if (error == ERROR_WINHTTP_CLIENT_AUTH_CERT_NEEDED) {
+      report.detail.Set(
+          "the server requires a client certificate and did not take the session's "
+          "(clientCert): WinHTTP error %lu during %s",
+          static_cast<unsigned long>(error), phaseName);
     } else {
       report.detail.Set("%s: WinHTTP error %lu during %s", Meaning(error, config_.verifyTls),
                         static_cast<unsigned long>(error), phaseName);
@@ -234,8 +323,10 @@ class WinHttpTransport final : public Transport {
     return CodeOf(error, phase);
   }
 
-  // Timeouts, redirects, cookies, authentication and certificate checks of one request.
-  int Configure(HINTERNET request, Clock::time_point deadline, ExchangeReport& report) const {
+  // Timeouts, redirects, cookies, authentication, certificates and decoding of one request; gzip
+  // tells whether WinHTTP asks for gzip and decodes it.
+  int Configure(HINTERNET request, Clock::time_point deadline, bool& gzip,
+                ExchangeReport& report) const {
     const int remaining = RemainingMs(deadline);
     if (remaining == 0) {
       report.detail.Set("the request timeout elapsed before the request was sent");
@@ -259,20 +350,37 @@ class WinHttpTransport final : public Transport {
     if (!WinHttpSetOption(request, WINHTTP_OPTION_DISABLE_FEATURE, &disabled, sizeof disabled)) {
       return Failed(GetLastError(), Phase::kSetup, report);
     }
-    if (config_.https && !config_.verifyTls) {
-      DWORD ignored = SECURITY_FLAG_IGNORE_UNKNOWN_CA | SECURITY_FLAG_IGNORE_CERT_DATE_INVALID |
-                      SECURITY_FLAG_IGNORE_CERT_CN_INVALID | SECURITY_FLAG_IGNORE_CERT_WRONG_USAGE;
-      if (!WinHttpSetOption(request, WINHTTP_OPTION_SECURITY_FLAGS, &ignored, sizeof ignored)) {
-        return Failed(GetLastError(), Phase::kSetup, report);
-      }
+    // Not verifying ignores every certificate error; a caFile only the unknown CA, whose check
+    // OnSendingRequest does against the file's certificates.
+    DWORD ignored = !config_.https ? 0
+                    : !config_.verifyTls
+                        ? SECURITY_FLAG_IGNORE_UNKNOWN_CA | SECURITY_FLAG_IGNORE_CERT_DATE_INVALID |
+                              SECURITY_FLAG_IGNORE_CERT_CN_INVALID |
+                              SECURITY_FLAG_IGNORE_CERT_WRONG_USAGE
+                    : trust_ ? SECURITY_FLAG_IGNORE_UNKNOWN_CA
+                             : 0;
+    if (ignored != 0 &&
+        !WinHttpSetOption(request, WINHTTP_OPTION_SECURITY_FLAGS, &ignored, sizeof ignored)) {
+      return Failed(GetLastError(), Phase::kSetup, report);
     }
+    if (client_ &&
+        !WinHttpSetOption(request, WINHTTP_OPTION_CLIENT_CERT_CONTEXT,
+                          const_cast<CERT_CONTEXT*>(client_->Get()), sizeof(CERT_CONTEXT))) {
+      return Failed(GetLastError(), Phase::kSetup, report);
+    }
+    // WinHTTP's decoder sends "Accept-Encoding: gzip" itself. Where it has none (wine, Windows
+    // before 8.1: ERROR_WINHTTP_INVALID_OPTION) nothing is asked for and answers come unencoded.
+    DWORD decoding = WINHTTP_DECOMPRESSION_FLAG_GZIP;
+    gzip = config_.gzip &&
+           WinHttpSetOption(request, WINHTTP_OPTION_DECOMPRESSION, &decoding, sizeof decoding);
     return ZENTA_OK;
   }
 
   // The head through AnswerHead, then the body, exactly as long as announced, within the size
   // cap and the deadline.
   int ReadAnswer(HINTERNET request, const ZENTA_HttpRequest& sent, Clock::time_point deadline,
-                 ZENTA_HttpAnswer& answer, AnswerBuffer& body, ExchangeReport& report) const {
+                 bool gzip, ZENTA_HttpAnswer& answer, AnswerBuffer& body,
+                 ExchangeReport& report) const {
     const bool head = sent.methodLength == 4 && std::string(sent.method, 4) == "HEAD";
     std::string rawHead;
     if (!RawHead(request, rawHead)) {
@@ -280,14 +388,15 @@ class WinHttpTransport final : public Transport {
       return ZENTA_E_PROTOCOL;
     }
     AnswerHead checker;
-    checker.Start(&answer, head);
+    checker.Start(&answer, head, gzip);
     const int checked = CheckHead(rawHead, checker, report.detail);
     if (checked != ZENTA_OK) return checked;
 
     const std::size_t cap = body.Cap();
-    // The answers that never have a body may still announce the length of one.
+    // The answers that never have a body may still announce the length of one; the length of a
+    // body WinHTTP decoded counts its encoded bytes, so only the cap holds for it.
     const bool bodyless = head || answer.status == 204 || answer.status == 304;
-    const long long announced = bodyless ? -1 : checker.Length();
+    const long long announced = bodyless || checker.Gzipped() ? -1 : checker.Length();
     if (announced > static_cast<long long>(cap)) {
       report.detail.Set("the answer announces %lld bytes, more than the cap of %llu", announced,
                         static_cast<unsigned long long>(cap));
@@ -344,28 +453,73 @@ class WinHttpTransport final : public Transport {
   }
 
   const TransportConfig config_;
+  const std::unique_ptr<CaTrust> trust_;             // null: the system's store, or no check
+  const std::unique_ptr<ClientCertificate> client_;  // null: none
+  const std::wstring host_;                          // the name the certificate must be for
   const InternetHandle session_;
   const InternetHandle connection_;  // closed before the session it belongs to
 };
+
+// The WinHTTP session for config's proxy: the system's (the automatic proxy of Windows 8.1 and
+// later, else the default configuration), none, or "http://host:port". Null with detail set when
+// the proxy cannot be used.
+InternetHandle OpenSession(const TransportConfig& config, Detail& detail) {
+  InternetHandle none(nullptr, &WinHttpCloseHandle);
+  if (!config.proxySet) {
+    HINTERNET session = WinHttpOpen(nullptr, WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY,
+                                    WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
+    if (session == nullptr) {
+      session = WinHttpOpen(nullptr, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
+                            WINHTTP_NO_PROXY_BYPASS, 0);
+    }
+    return InternetHandle(session, &WinHttpCloseHandle);
+  }
+  if (config.proxy.empty()) {
+    return InternetHandle(WinHttpOpen(nullptr, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
+                                      WINHTTP_NO_PROXY_BYPASS, 0),
+                          &WinHttpCloseHandle);
+  }
+  // WinHTTP names a proxy "host:port"; a trailing "/" of the URL is dropped.
+  std::string authority = config.proxy.substr(7);
+  if (!authority.empty() && authority.back() == '/') authority.pop_back();
+  std::wstring name;
+  if (authority.empty() || authority.find_first_of("/@?# ") != std::string::npos ||
+      !Widen(authority, name)) {
+    // The value is not repeated: it may hold a user and password.
+    detail.Set(
+        "the session option proxy must be \"\" (none) or http://host:port, without a user, "
+        "a path or a query");
+    return none;
+  }
+  return InternetHandle(WinHttpOpen(nullptr, WINHTTP_ACCESS_TYPE_NAMED_PROXY, name.c_str(),
+                                    WINHTTP_NO_PROXY_BYPASS, 0),
+                        &WinHttpCloseHandle);
+}
 
 }  // namespace
 
 std::unique_ptr<Transport> CreateTransport(const TransportConfig& config, int& status,
                                            Detail& detail) {
+  status = ZENTA_E_BAD_OPTION;
+  std::unique_ptr<CaTrust> trust;
   if (config.https && config.verifyTls && !config.caFile.empty()) {
+    trust = std::make_unique<CaTrust>();
+    if (!trust->Load(config.caFile, detail)) return nullptr;
+  }
+  if (!config.clientKey.empty()) {
     detail.Set(
-        "the session option caFile (\"%.200s\") cannot be used: WinHTTP verifies the server "
-        "against the Windows certificate store and takes no CA file; install the CA there and "
-        "leave caFile empty",
-        config.caFile.c_str());
-    status = ZENTA_E_BAD_OPTION;
+        "the session option clientKey cannot be used with WinHTTP, which takes the key with its "
+        "certificate: a PFX file or \"store:<thumbprint>\" in clientCert; leave clientKey empty");
     return nullptr;
   }
-  InternetHandle session(WinHttpOpen(nullptr, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
-                                     WINHTTP_NO_PROXY_BYPASS, 0),
-                         &WinHttpCloseHandle);
+  std::unique_ptr<ClientCertificate> client;
+  if (config.https && !config.clientCert.empty()) {
+    client = std::make_unique<ClientCertificate>();
+    if (!client->Load(config.clientCert, config.clientKeyPassword, detail)) return nullptr;
+  }
+  InternetHandle session = OpenSession(config, detail);
   if (!session) {
-    status = ZENTA_E_TRANSPORT_INIT;
+    if (detail.Text()[0] == '\0') status = ZENTA_E_TRANSPORT_INIT;
     return nullptr;
   }
   DWORD connections = static_cast<DWORD>(config.maxConnections);
@@ -378,7 +532,8 @@ std::unique_ptr<Transport> CreateTransport(const TransportConfig& config, int& s
   const std::string host =
       config.host.find(':') != std::string::npos ? "[" + config.host + "]" : config.host;
   std::wstring wideHost;
-  if (!Widen(host, wideHost)) {
+  std::wstring certificateHost;  // as the certificate names it: an IPv6 literal without brackets
+  if (!Widen(host, wideHost) || !Widen(config.host, certificateHost)) {
     status = ZENTA_E_BAD_URL;
     return nullptr;
   }
@@ -390,7 +545,9 @@ std::unique_ptr<Transport> CreateTransport(const TransportConfig& config, int& s
     return nullptr;
   }
   status = ZENTA_OK;
-  return std::make_unique<WinHttpTransport>(config, std::move(session), std::move(connection));
+  return std::make_unique<WinHttpTransport>(config, std::move(session), std::move(connection),
+                                            std::move(trust), std::move(client),
+                                            std::move(certificateHost));
 }
 
 }  // namespace zenta

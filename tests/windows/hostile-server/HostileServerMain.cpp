@@ -7,11 +7,15 @@
 //   /count/T/N     how many requests row N of table T has had so far (not counted itself)
 //   /tls-url       the URL of this server over TLS (a certificate openssl makes at start)
 //   /trickle/N     an answer of N announced bytes that arrive one every 100 ms
+//   /ca-url, /client-url   with --pki DIR (tests/windows/deployment-fixture.sh made its files):
+//                  "https://localhost:PORT" of a server whose certificate DIR/ca.pem issued, and
+//                  of one that also requires a client certificate that DIR/ca.pem issued
 //
 // The first line on standard output is "listening on http://127.0.0.1:PORT", flushed at once.
 // Runs until it is killed.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -30,7 +34,7 @@ using hostile::Reply;
 
 class HostileServer {
  public:
-  explicit HostileServer(const std::string& directory) {
+  HostileServer(const std::string& directory, const std::string& pki) {
     for (const hostile::OwnRow& row : hostile::OwnAnswerRows())
       tables_["own"].push_back(row.replies);
     for (const hostile::FramingRow& row : hostile::FramingRows())
@@ -51,17 +55,37 @@ class HostileServer {
     secure_ = std::make_unique<http::Server>(tls, handler);
     plain_->Start();
     secure_->Start();
+    if (pki.empty()) return;
+    tls.tlsCertFile = pki + "/server.pem";
+    tls.tlsKeyFile = pki + "/server-key.pem";
+    issued_ = std::make_unique<http::Server>(tls, handler);
+    tls.tlsClientCaFile = pki + "/ca.pem";
+    client_ = std::make_unique<http::Server>(tls, handler);
+    issued_->Start();
+    client_->Start();
   }
 
   std::string Url() const { return plain_->BaseUrl(); }
 
  private:
   void Serve(const http::Request& request, http::Exchange& out) {
-    const char* path = request.path.c_str();
+    // A target in absolute form (as wine's WinHTTP sends it through a proxy's tunnel) is taken
+    // as its path, as servers must.
+    const std::size_t scheme = request.path.find("://");
+    const std::string target = request.path[0] == '/' || scheme == std::string::npos
+                                   ? request.path
+                                   : request.path.substr(std::min(
+                                         request.path.find('/', scheme + 3), request.path.size()));
+    const char* path = target.c_str();
     int bytes = 0, index = -1;
     char table[16] = "";
-    if (request.path == "/tls-url") {
+    if (target == "/tls-url") {
       out.Write(hostile::Answer(secure_->BaseUrl()));
+      return;
+    }
+    const std::unique_ptr<http::Server>& named = target == "/ca-url" ? issued_ : client_;
+    if ((target == "/ca-url" || target == "/client-url") && named) {
+      out.Write(hostile::Answer("https://localhost:" + std::to_string(named->Port())));
       return;
     }
     if (std::sscanf(path, "/trickle/%d", &bytes) == 1) {
@@ -103,14 +127,17 @@ class HostileServer {
   std::map<std::string, int> counts_;
   std::unique_ptr<http::Server> plain_;
   std::unique_ptr<http::Server> secure_;
+  std::unique_ptr<http::Server> issued_;  // with --pki: a certificate of the test CA
+  std::unique_ptr<http::Server> client_;  // with --pki: also requires a client certificate
 };
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
   char directory[] = "/tmp/corvane-hostile-XXXXXX";
   if (mkdtemp(directory) == nullptr) return 1;
-  const HostileServer server(directory);
+  const HostileServer server(directory,
+                             argc == 3 && std::string(argv[1]) == "--pki" ? argv[2] : "");
   std::printf("listening on %s\n", server.Url().c_str());
   std::fflush(stdout);
   for (;;) pause();
