@@ -94,8 +94,7 @@ TEST_F(Transport, RequestBytesAreExactlyTheRequests) {
        "/h",
        {{"X-B", "2"}, {"X-Utf8", utf8}, {"X-Empty", ""}, {"X-A", "1 \t x"}},
        "",
-       {"X-B: 2", "X-Utf8: " + utf8, kWinHttp ? "X-Empty: " : "X-Empty:", "X-A: 1 \t x",
-        "Accept-Encoding: gzip"},
+       {"X-B: 2", "X-Utf8: " + utf8, kWinHttp ? "X-Empty: " : "X-Empty:", "X-A: 1 \t x"},
        {"Content-Length:", "Content-Type:", "Expect:", "Transfer-Encoding:", "Cookie:"}},
       {"MKACTIVITY", "/x", {{name, value}}, "", {name + ": " + value}, {"Expect:", "X-B:"}},
       {"GET", "/x", {{"X-Z", "9"}}, "", {"X-Z: 9"}, {name, "X-B:"}},
@@ -128,7 +127,9 @@ TEST_F(Transport, RequestBytesAreExactlyTheRequests) {
       EXPECT_EQ(corvane_test::CountStarting(echo.headers, prefix), 0u) << prefix;
     }
     EXPECT_LE(corvane_test::CountStarting(echo.headers, "Content-Length:"), 1u);
-    EXPECT_EQ(corvane_test::CountStarting(echo.headers, "Accept-Encoding:"), 1u);
+    // gzip is asked for in one line (wine's WinHTTP has no decoder, so it asks for nothing).
+    EXPECT_EQ(std::count(echo.headers.begin(), echo.headers.end(), "Accept-Encoding: gzip"),
+              kWinHttp ? 0 : 1);
     EXPECT_EQ(std::count(echo.headers.begin(), echo.headers.end(), host), 1) << host;
     EXPECT_EQ(echo.body, row.body);
   }
