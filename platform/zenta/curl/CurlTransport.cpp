@@ -10,6 +10,7 @@
 #include <poll.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -167,8 +168,9 @@ std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) 
   if (code == ZENTA_OK && state.head.Gzipped()) {
     if (state.codedBytes == 0) code = connection.gzip.Start();
     state.codedBytes += bytes;
-    if (code == ZENTA_OK)
+    if (code == ZENTA_OK) {
       code = connection.gzip.Feed(data, bytes, *state.body, state.report->detail);
+    }
   } else if (code == ZENTA_OK) {
     code = state.body->Append(data, bytes);
     if (code == ZENTA_E_ANSWER_TOO_LARGE) {
