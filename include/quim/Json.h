@@ -41,16 +41,26 @@
 // at the start of the text is skipped. A duplicate member name keeps
 // its first position and takes the last value. Integers that fit 64 bits stay integers; others
 // become the nearest double (zero below the smallest); a number beyond the largest double is
-// refused. A lone "\uDC00".."\uDFFF" escape reads as the 3-byte form of that surrogate.
+// refused. Surrogate escapes: "\uD800".."\uDBFF" directly followed by "\uDC00".."\uDFFF" is one
+// character (its 4-byte UTF-8 form); any other "\uD800".."\uDFFF" escape, high or low, alone
+// or next to anything but its other half (say, in a string a server cut inside a pair), reads
+// as the 3-byte form of that surrogate (ED A0 80..ED BF BF), anywhere in the text, names
+// included. This does not depend on rapidjson's version (which, left to itself, refuses the
+// whole text for a lone high one and, in some versions, a lone low one).
 //
 // Writing: compact (no white space, no final line feed), members in insertion order, strings
-// escaped as JSON requires (control bytes, quote, backslash; the 3-byte form of a surrogate as
-// its \u escape; other bytes as they are), doubles as the shortest text that reads back to the
-// same double, non-finite doubles as null.
+// escaped as JSON requires (control bytes as \b \f \n \r \t or \u00XX, quote, backslash), the
+// 3-byte form of a surrogate, high or low alike, as its \u escape (upper-case hex), except a
+// high one directly followed by a low one: that pair of 3-byte forms is written as it is (its
+// two escapes would read back as one 4-byte character); every other byte as it is, UTF-8 or
+// not; doubles as the shortest text that reads back to the same double, non-finite doubles as
+// null. Whatever parses writes to text that parses back to an equal tree.
 #ifndef QUIM_JSON_H
 #define QUIM_JSON_H
 
+#include <cstddef>
 #include <cstdint>
+#include <iterator>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -166,6 +176,43 @@ class QUIM_API Value {
   std::string_view memberName(ArrayIndex index) const;
   const Value& memberValue(ArrayIndex index) const;
   std::vector<std::string> getMemberNames() const;  // empty for anything but an object
+
+  // Range-for, reading: `for (const Value& item : value)` visits an array's elements in order
+  // and an object's member values in insertion order (the iterator's name() gives the member's
+  // name); any other value has none. The iterators are invalidated as references are (above);
+  // to write, use the accessors by index or name.
+  class const_iterator {
+   public:
+    using iterator_category = std::forward_iterator_tag;
+    using value_type = Value;
+    using difference_type = std::ptrdiff_t;
+    using pointer = const Value*;
+    using reference = const Value&;
+    const_iterator() = default;
+    reference operator*() const { return *at_; }
+    pointer operator->() const { return at_; }
+    const_iterator& operator++() {
+      at_ += step_;
+      return *this;
+    }
+    const_iterator operator++(int) {
+      const_iterator before = *this;
+      ++*this;
+      return before;
+    }
+    bool operator==(const const_iterator& other) const { return at_ == other.at_; }
+    bool operator!=(const const_iterator& other) const { return at_ != other.at_; }
+    // The member's name, for an object's iterator (empty for an array's).
+    std::string_view name() const { return step_ == 2 ? at_[-1].stringView() : std::string_view(); }
+
+   private:
+    friend class Value;
+    const_iterator(const Value* at, std::ptrdiff_t step) : at_(at), step_(step) {}
+    const Value* at_ = nullptr;
+    std::ptrdiff_t step_ = 1;  // 2 for an object: its names and values alternate
+  };
+  const_iterator begin() const;
+  const_iterator end() const;
 
   // Structural equality; integers compare by value across signed/unsigned storage.
   bool operator==(const Value& other) const;

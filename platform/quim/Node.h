@@ -42,10 +42,12 @@ struct Node {
 
 // An array's or object's elements follow its node (an object's as name, value, name, ...).
 // A growable node (made by a write) has room for Capacity(size) elements; any other for exactly
-// size, as the parser and copies make them.
+// size, as the parser and copies make them. A node in a slab (see SlabCarver) is one of the
+// parser's small ones and goes back to its slab instead of to operator delete.
 constexpr std::uint32_t kGrowable = 1u << 31;
 constexpr std::uint32_t kUnshareable = 1u << 30;
-constexpr std::uint32_t kMaxElements = kUnshareable - 1;
+constexpr std::uint32_t kInSlab = 1u << 29;
+constexpr std::uint32_t kMaxElements = kInSlab - 1;
 
 struct Value::Access {
   enum Tag : unsigned {
@@ -119,9 +121,41 @@ Node* NewContainer(std::uint32_t count, std::uint32_t valuesPerElement);
 Node* WritableContainer(Value& value, std::uint32_t room, std::uint32_t valuesPerElement);
 // Position of a member named name in an object node, or size when there is none.
 std::uint32_t FindMember(const Node* object, std::string_view name);
-// Removes duplicate names among count (name, value) pairs: the first position keeps the last
-// value. Returns the count left. Quick for large objects too (no quadratic search).
-std::uint32_t MergeDuplicateMembers(Value* pairs, std::uint32_t count);
+// Whether two member names are equal, without reading them out: a string of up to six bytes
+// is only ever held in its value (MakeString makes every string), so two such names are equal
+// exactly when their bits are, and a longer name is a string node (NodeHolds).
+inline bool SameName(const Value& a, const Value& b) {
+  using A = Value::Access;
+  if (A::Bits(a) == A::Bits(b)) return true;
+  const Node* second = A::NodeOf(b);
+  return second != nullptr &&
+         NodeHolds(A::NodeOf(a), std::string_view(A::Bytes(second), second->word));
+}
+
+// The small container nodes of one parse (at most kMostInSlab bytes), carved out of slabs of
+// memory one after the other instead of taking an allocation each: the heap gives a node of one
+// or two values a block of twice its size, and a tree of small containers (nested arrays, lists
+// of small objects) would take twice the memory. A slab goes when the carver and every node in
+// it are gone; its nodes may be released on any thread.
+class SlabCarver {
+ public:
+  static constexpr std::size_t kMostInSlab = 64;
+  SlabCarver() = default;
+  SlabCarver(const SlabCarver&) = delete;
+  SlabCarver& operator=(const SlabCarver&) = delete;
+  ~SlabCarver() { Leave(); }
+  // As NewContainer, from the current slab when the node is small enough.
+  Node* NewContainer(std::uint32_t count, std::uint32_t valuesPerElement);
+  struct Slab;  // the count of a slab's live nodes, at its start
+
+ private:
+  void Leave() noexcept;  // gives up the current slab
+  Slab* slab_ = nullptr;
+  char* next_ = nullptr;      // the first free byte
+  char* end_ = nullptr;       // the end of the current slab
+  std::uint32_t carved_ = 0;  // nodes carved out of the current slab
+  std::size_t nextSize_ = 0;  // bytes of the slab to make next
+};
 
 }  // namespace Json
 }  // namespace quim

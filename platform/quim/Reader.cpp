@@ -3,11 +3,14 @@
 // The tree is built bottom-up: values (and, inside objects, names and values in turn) go on a
 // stack, and the end of a container moves its elements into a node of exactly the right size.
 // The stack grows in blocks that are never moved, so reading an answer holds at its peak the
-// text, the tree, and once more the elements of the container being closed: a few times the
-// text, whatever its shape.
+// text, the tree, and once more the elements of the container being closed; small containers
+// come out of slabs (SlabCarver), at their own size. Peak resident memory stays under 10 times
+// the text for every shape (bench/QuimMemory.cpp measures it; a tree of one-element arrays
+// nested deep is the largest, about 8 bytes of tree per byte of text).
 #include <rapidjson/error/en.h>
 #include <rapidjson/reader.h>
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -43,6 +46,10 @@ class TextStream {
   Ch Peek() const { return next_ == end_ ? '\0' : *next_; }
   Ch Take() { return next_ == end_ ? '\0' : *next_++; }
   std::size_t Tell() const { return static_cast<std::size_t>(next_ - begin_); }
+  // The bytes from here to the end, and a move past some of them (ReadString).
+  const char* Next() const { return next_; }
+  const char* End() const { return end_; }
+  void Skip(const char* to) { next_ = to; }
   // Output is only asked for by in-situ parsing, which is not used.
   Ch* PutBegin() { return nullptr; }
   void Put(Ch) {}
@@ -97,7 +104,10 @@ class ValueStack {
   }
   void Push(Value&& value) {
     if (size_ >= kInline && (size_ - kInline) == blocks_.size() * kBlock) {
-      blocks_.reserve(blocks_.size() + 1);
+      // Room first, so that push_back cannot fail with the new block in hand; grown by
+      // doubling, as growing it by one each time leaves a trail of freed lists behind that the
+      // blocks cannot reuse (tens of megabytes for a large answer).
+      if (blocks_.size() == blocks_.capacity()) blocks_.reserve(2 * blocks_.size() + 8);
       blocks_.push_back(static_cast<Value*>(::operator new(kBlock * sizeof(Value))));
     }
     new (&(*this)[size_]) Value(std::move(value));
@@ -107,24 +117,36 @@ class ValueStack {
   void DropFrom(std::size_t first) {
     while (size_ > first) Pop();
   }
-  // Moves the values from first on, in order, into the uninitialised values at dest; the stack
-  // ends at first.
-  void MoveFrom(std::size_t first, Value* dest) {
-    const std::size_t count = size_ - first;
-    if (Value* run = Run(first, count)) {
-      // A value is its bits: copied to dest they belong there, and the stack forgets them.
-      std::memcpy(static_cast<void*>(dest), static_cast<const void*>(run), count * sizeof(Value));
-    } else {
-      for (std::size_t i = 0; i < count; ++i) new (dest + i) Value(std::move((*this)[first + i]));
-    }
-    size_ = first;
-  }
   // The values first .. first + count - 1 as one run, or null when they cross blocks.
   Value* Run(std::size_t first, std::size_t count) {
     const std::size_t last = first + count - 1;
     if (last < kInline) return &(*this)[first];
     if (first < kInline) return nullptr;
     return (first - kInline) / kBlock == (last - kInline) / kBlock ? &(*this)[first] : nullptr;
+  }
+  // Moves the values from first on, in order, into the uninitialised values at dest; the stack
+  // ends at first. They go from the top down, a block at a time, and each block left empty is
+  // released at once (all but one above first's, kept for the values to come): at the end of a
+  // large array its elements are held twice, on the stack and in the node, only while a block of
+  // them is copied, where the allocator gives memory back as it is released.
+  void MoveFrom(std::size_t first, Value* dest) {
+    const std::size_t keep = first < kInline ? 1 : (first - kInline) / kBlock + 2;
+    std::size_t end = size_;
+    while (end > first) {
+      const std::size_t start =
+          end <= kInline ? 0 : kInline + (end - kInline - 1) / kBlock * kBlock;
+      const std::size_t from = start > first ? start : first;
+      // A value is its bits: copied to dest they belong there, and the stack forgets them.
+      std::memcpy(static_cast<void*>(dest + (from - first)),
+                  static_cast<const void*>(&(*this)[from]), (end - from) * sizeof(Value));
+      end = from;
+      const std::size_t holding = end <= kInline ? 0 : (end - kInline - 1) / kBlock + 1;
+      while (blocks_.size() > std::max(holding, keep)) {
+        ::operator delete(static_cast<void*>(blocks_.back()));
+        blocks_.pop_back();
+      }
+    }
+    size_ = first;
   }
 
  private:
@@ -211,31 +233,222 @@ class TreeBuilder {
       count = MergeObject(first, count);
       stack_.DropFrom(first + std::size_t{count} * 2);
     }
-    Node* node = NewContainer(count, valuesPerElement);
+    Node* node = carver_.NewContainer(count, valuesPerElement);
     stack_.MoveFrom(first, A::Elements(node));
     return Push(A::Adopt(valuesPerElement == 1 ? A::kArray : A::kObject, node));
   }
-  // The members of an object as one run of (name, value) pairs for MergeDuplicateMembers: they
-  // lie in one block of the stack unless the object crosses a block boundary.
+  // Removes duplicate names among the count (name, value) pairs on the stack from first on,
+  // where they lie: the first position keeps the last value. Returns the count left.
   std::uint32_t MergeObject(std::size_t first, std::uint32_t count) {
     if (Value* run = stack_.Run(first, std::size_t{count} * 2)) {
-      return MergeDuplicateMembers(run, count);
+      return MergeMembers([run](std::size_t k) -> Value& { return run[k]; }, count);
     }
-    std::vector<Value> pairs;
-    pairs.reserve(std::size_t{count} * 2);
-    for (std::size_t i = 0; i < std::size_t{count} * 2; ++i)
-      pairs.push_back(std::move(stack_[first + i]));
-    const std::uint32_t kept = MergeDuplicateMembers(pairs.data(), count);
-    for (std::size_t i = 0; i < pairs.size(); ++i) stack_[first + i] = std::move(pairs[i]);
+    return MergeMembers([this, first](std::size_t k) -> Value& { return stack_[first + k]; },
+                        count);
+  }
+  // The same for count pairs of values at(0), at(1), ... (name, value, name, ...), in one run or
+  // across the stack's blocks. Quick for large objects too (no quadratic search).
+  template <typename At>
+  static std::uint32_t MergeMembers(At at, std::uint32_t count) {
+    constexpr std::uint32_t kSmall = 16;
+    auto name = [&at](std::uint32_t i) -> Value& { return at(2 * std::size_t{i}); };
+    auto same = [&name](std::uint32_t a, std::uint32_t b) { return SameName(name(a), name(b)); };
+    // first[i]: the first member with member i's name.
+    std::vector<std::uint32_t> firstOf;
+    if (count <= kSmall) {
+      bool any = false;
+      for (std::uint32_t i = 1; i < count && !any; ++i) {
+        for (std::uint32_t j = 0; j < i && !any; ++j) any = same(i, j);
+      }
+      if (!any) return count;
+      firstOf.resize(count);
+      for (std::uint32_t i = 0; i < count; ++i) {
+        firstOf[i] = i;
+        for (std::uint32_t j = 0; j < i; ++j) {
+          if (same(i, j)) {
+            firstOf[i] = j;
+            break;
+          }
+        }
+      }
+    } else {
+      // Sorting by name, then position, puts equal names next to each other in their order of
+      // appearance (std::sort needs no buffer, unlike a stable sort).
+      std::vector<std::uint32_t> order(count);
+      for (std::uint32_t i = 0; i < count; ++i) order[i] = i;
+      std::sort(order.begin(), order.end(), [&name](std::uint32_t a, std::uint32_t b) {
+        const std::string_view left = name(a).stringView();
+        const std::string_view right = name(b).stringView();
+        return left < right || (left == right && a < b);
+      });
+      bool any = false;
+      for (std::uint32_t k = 1; k < count && !any; ++k) any = same(order[k], order[k - 1]);
+      if (!any) return count;
+      firstOf.resize(count);
+      firstOf[order[0]] = order[0];
+      for (std::uint32_t k = 1; k < count; ++k) {
+        firstOf[order[k]] = same(order[k], order[k - 1]) ? firstOf[order[k - 1]] : order[k];
+      }
+    }
+    // Members move up over the dropped ones; a later duplicate's value replaces its first's.
+    std::uint32_t kept = 0;
+    for (std::uint32_t i = 0; i < count; ++i) {
+      if (firstOf[i] != i) {
+        at(2 * std::size_t{firstOf[firstOf[i]]} + 1) = std::move(at(2 * std::size_t{i} + 1));
+        continue;
+      }
+      if (kept != i) {
+        at(2 * std::size_t{kept}) = std::move(at(2 * std::size_t{i}));
+        at(2 * std::size_t{kept} + 1) = std::move(at(2 * std::size_t{i} + 1));
+      }
+      firstOf[i] = kept++;  // from here on: the new position of a kept member
+    }
     return kept;
   }
 
+  SlabCarver carver_;  // where the small nodes of this parse come from
   ValueStack stack_;
   NameCache names_;
   int depth_ = 0;
   bool depthExceeded_ = false;
   bool numberTooBig_ = false;
 };
+
+// Reading a string, in place of rapidjson's own routine, which refuses a lone high surrogate
+// escape and, from one version to the next, a lone low one too: here every escape reads the same
+// whatever rapidjson's version. After the opening quote, the string's bytes go to os (a NUL
+// after them) up to the closing quote; runs of bytes that need no attention (all but a quote, a
+// backslash and control bytes) are copied at once, and bytes that are not UTF-8 pass as they
+// are. \uD800..\uDBFF followed at once by \uDC00..\uDFFF is one character, its 4-byte form;
+// any other \uD800..\uDFFF, high or low, reads as the 3-byte form of that surrogate
+// (ED A0 80..ED BF BF), as a server's text that was cut inside a pair has it. The errors and
+// their offsets are rapidjson's.
+struct StringError {
+  rapidjson::ParseErrorCode code;
+  std::size_t offset;
+};
+
+// Copies the run of plain bytes at the stream's position to os at once: the text is
+// NUL-terminated (the NUL is not plain), or ends at the stream's end.
+template <typename Output>
+void CopyRun(const char* begin, const char* end, Output& os) {
+  if (const auto length = static_cast<rapidjson::SizeType>(end - begin)) {
+    std::memcpy(os.Push(length), begin, length);
+  }
+}
+template <typename Output>
+void CopyPlainRun(rapidjson::StringStream& is, Output& os) {
+  const char* end = is.src_;
+  while (kPlainBytes[static_cast<unsigned char>(*end)]) ++end;
+  CopyRun(is.src_, end, os);
+  is.src_ = end;
+}
+template <typename Output>
+void CopyPlainRun(TextStream& is, Output& os) {
+  const char* end = is.Next();
+  while (end != is.End() && kPlainBytes[static_cast<unsigned char>(*end)]) ++end;
+  CopyRun(is.Next(), end, os);
+  is.Skip(end);
+}
+
+// Four hex digits after "\u", or false with the stream where the first bad one is.
+template <typename Stream>
+bool ReadHex4(Stream& is, unsigned& value) {
+  value = 0;
+  for (int i = 0; i < 4; ++i) {
+    const char c = is.Peek();
+    unsigned digit;
+    if (c >= '0' && c <= '9') {
+      digit = static_cast<unsigned>(c - '0');
+    } else if (c >= 'A' && c <= 'F') {
+      digit = static_cast<unsigned>(c - 'A' + 10);
+    } else if (c >= 'a' && c <= 'f') {
+      digit = static_cast<unsigned>(c - 'a' + 10);
+    } else {
+      return false;
+    }
+    value = value << 4 | digit;
+    is.Take();
+  }
+  return true;
+}
+
+template <typename Output>
+void PutUtf8(Output& os, unsigned codepoint) {
+  if (codepoint < 0x80) {
+    os.Put(static_cast<char>(codepoint));
+  } else if (codepoint < 0x800) {
+    os.Put(static_cast<char>(0xC0 | codepoint >> 6));
+    os.Put(static_cast<char>(0x80 | (codepoint & 0x3F)));
+  } else if (codepoint < 0x10000) {  // surrogates included: their 3-byte form
+    os.Put(static_cast<char>(0xE0 | codepoint >> 12));
+    os.Put(static_cast<char>(0x80 | (codepoint >> 6 & 0x3F)));
+    os.Put(static_cast<char>(0x80 | (codepoint & 0x3F)));
+  } else {
+    os.Put(static_cast<char>(0xF0 | codepoint >> 18));
+    os.Put(static_cast<char>(0x80 | (codepoint >> 12 & 0x3F)));
+    os.Put(static_cast<char>(0x80 | (codepoint >> 6 & 0x3F)));
+    os.Put(static_cast<char>(0x80 | (codepoint & 0x3F)));
+  }
+}
+
+// What a one-letter escape stands for (0: no such escape).
+constexpr std::array<char, 256> MakeShortEscapes() {
+  std::array<char, 256> escapes{};
+  escapes['"'] = '"';
+  escapes['\\'] = '\\';
+  escapes['/'] = '/';
+  escapes['b'] = '\b';
+  escapes['f'] = '\f';
+  escapes['n'] = '\n';
+  escapes['r'] = '\r';
+  escapes['t'] = '\t';
+  return escapes;
+}
+constexpr std::array<char, 256> kShortEscapes = MakeShortEscapes();
+
+template <typename Stream, typename Output>
+StringError ReadString(Stream& is, Output& os) {
+  for (;;) {
+    CopyPlainRun(is, os);
+    const char c = is.Peek();
+    if (c == '"') {
+      is.Take();
+      os.Put('\0');
+      return {rapidjson::kParseErrorNone, 0};
+    }
+    if (c != '\\') {  // a control byte; the NUL that ends the text is the missing quote
+      return {c == '\0' ? rapidjson::kParseErrorStringMissQuotationMark
+                        : rapidjson::kParseErrorStringEscapeInvalid,
+              is.Tell()};
+    }
+    const std::size_t escapeOffset = is.Tell();
+    is.Take();
+    const char e = is.Peek();
+    if (const char plain = kShortEscapes[static_cast<unsigned char>(e)]) {
+      is.Take();
+      os.Put(plain);
+      continue;
+    }
+    if (e != 'u') return {rapidjson::kParseErrorStringEscapeInvalid, escapeOffset};
+    is.Take();
+    unsigned codepoint;
+    if (!ReadHex4(is, codepoint)) {
+      return {rapidjson::kParseErrorStringUnicodeEscapeInvalidHex, escapeOffset};
+    }
+    if (codepoint >= 0xD800 && codepoint <= 0xDBFF) {
+      // The second half of a pair, when one follows; otherwise the next escape is left as it is.
+      Stream after = is;
+      unsigned low;
+      if (after.Peek() == '\\' && (after.Take(), after.Peek() == 'u') &&
+          (after.Take(), ReadHex4(after, low)) && low >= 0xDC00 && low <= 0xDFFF) {
+        is = after;
+        codepoint = 0x10000 + ((codepoint - 0xD800) << 10) + (low - 0xDC00);
+      }
+    }
+    PutUtf8(os, codepoint);
+  }
+}
 
 }  // namespace
 }  // namespace Json
@@ -247,21 +460,23 @@ struct StreamTraits<quim::Json::TextStream> {
   enum { copyOptimization = 1 };
 };
 
-// rapidjson copies a string onto its scratch stack one byte at a time, with a bounds check per
-// byte, unless the reader has a faster copy for the stream. This is that copy for NUL-terminated
-// text: it finds the end of the run that needs no attention (up to a quote, a backslash or a
-// control byte, the NUL included) and copies the run at once; rapidjson goes on from there as
-// it would have.
+// rapidjson's string routine for the two streams the parser reads: ReadString above.
 template <>
 template <>
-inline void quim::Json::Reader::ScanCopyUnescapedString(StringStream& is,
-                                                        quim::Json::Reader::StackStream<char>& os) {
-  const char* const start = is.src_;
-  const char* end = start;
-  while (quim::Json::kPlainBytes[static_cast<unsigned char>(*end)]) ++end;
-  const auto length = static_cast<SizeType>(end - start);
-  if (length != 0) std::memcpy(os.Push(length), start, length);
-  is.src_ = end;
+inline void quim::Json::Reader::ParseStringToStream<
+    quim::Json::kParseFlags, UTF8<>, UTF8<>, StringStream, quim::Json::Reader::StackStream<char>>(
+    StringStream& is, quim::Json::Reader::StackStream<char>& os) {
+  const quim::Json::StringError error = quim::Json::ReadString(is, os);
+  if (error.code != kParseErrorNone) RAPIDJSON_PARSE_ERROR(error.code, error.offset);
+}
+template <>
+template <>
+inline void quim::Json::Reader::ParseStringToStream<quim::Json::kParseFlags, UTF8<>, UTF8<>,
+                                                    quim::Json::TextStream,
+                                                    quim::Json::Reader::StackStream<char>>(
+    quim::Json::TextStream& is, quim::Json::Reader::StackStream<char>& os) {
+  const quim::Json::StringError error = quim::Json::ReadString(is, os);
+  if (error.code != kParseErrorNone) RAPIDJSON_PARSE_ERROR(error.code, error.offset);
 }
 }  // namespace rapidjson
 

@@ -1,9 +1,11 @@
 // quim::Json storage: the nodes behind long strings, large integers, arrays and objects; sharing,
 // copying one level before a write, growth, and the member search (see Node.h).
 #include <algorithm>
+#include <atomic>
+#include <cstdint>
+#include <cstring>
 #include <new>
 #include <stdexcept>
-#include <vector>
 
 #include "Node.h"
 
@@ -26,11 +28,52 @@ std::uint32_t Capacity(std::uint32_t size) {
   return capacity;
 }
 
+// A slab: this header, then lines of kLine bytes, each starting with a pointer to the header
+// (so that a node finds its slab from its own address) and holding nodes that never cross into
+// the next line. The first line starts at the first multiple of kLine in the block, the last
+// one ends with the block. The first slab of a parse is small enough for the allocator's
+// per-thread cache (a small answer takes one), the next ones double up to kLargestSlab.
+constexpr std::size_t kLine = 512;
+constexpr std::size_t kFirstSlab = 1008;
+constexpr std::size_t kLargestSlab = 64 * 1024;
+static_assert(kFirstSlab >= kLine + sizeof(void*) + SlabCarver::kMostInSlab,
+              "the first slab holds a node whatever its address");
+
+}  // namespace
+
+struct SlabCarver::Slab {
+  // Nodes carved and not yet released, plus kHeld while the carver still carves from it (the
+  // carver counts its nodes itself and adds them when it leaves: one atomic write per slab).
+  static constexpr std::uint32_t kHeld = 1u << 31;
+  std::atomic<std::uint32_t> live{kHeld};
+};
+
+namespace {
+
+// Returns a container node's memory: to its slab, or to the heap.
+void FreeContainer(Node* node) noexcept {
+  if ((node->word & kInSlab) == 0) {
+    node->~Node();
+    ::operator delete(static_cast<void*>(node));
+    return;
+  }
+  const auto line = reinterpret_cast<std::uintptr_t>(node) & ~std::uintptr_t{kLine - 1};
+  SlabCarver::Slab* slab;
+  std::memcpy(&slab, reinterpret_cast<const void*>(line), sizeof slab);  // as the carver put it
+  node->~Node();
+  if (slab->live.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+    slab->~Slab();
+    ::operator delete(static_cast<void*>(slab));
+  }
+}
+
 void Destroy(A::Tag tag, Node* node) noexcept {
   if (tag == A::kArray || tag == A::kObject) {
     Value* elements = A::Elements(node);
     const std::uint32_t values = A::Size(node) * (tag == A::kObject ? 2 : 1);
     for (std::uint32_t i = 0; i < values; ++i) elements[i].~Value();
+    FreeContainer(node);
+    return;
   }
   node->~Node();
   ::operator delete(static_cast<void*>(node));
@@ -50,18 +93,6 @@ Node* CopyInto(const Value* elements, std::uint32_t values, std::size_t room) {
     throw;  // the failure passes on; nothing of the copy is left behind
   }
   return node;
-}
-
-std::string_view NameOf(const Value& name) { return name.stringView(); }
-
-// Member names compare without being read out: a string of up to six bytes is only ever held in
-// its value (MakeString makes every string), so two such names are equal exactly when their bits
-// are, and a longer name is a string node (NodeHolds).
-bool SameName(const Value& a, const Value& b) {
-  if (A::Bits(a) == A::Bits(b)) return true;
-  const Node* second = A::NodeOf(b);
-  return second != nullptr &&
-         NodeHolds(A::NodeOf(a), std::string_view(A::Bytes(second), second->word));
 }
 
 }  // namespace
@@ -118,8 +149,7 @@ Node* WritableContainer(Value& value, std::uint32_t room, std::uint32_t valuesPe
     grown = new (NodeMemory(values)) Node;
     std::memcpy(static_cast<void*>(A::Elements(grown)), A::Elements(node),
                 std::size_t{size} * valuesPerElement * sizeof(Value));
-    node->~Node();
-    ::operator delete(static_cast<void*>(node));
+    FreeContainer(node);
   } else {
     grown =
         CopyInto(node != nullptr ? A::Elements(node) : nullptr, size * valuesPerElement, values);
@@ -157,59 +187,45 @@ std::uint32_t FindMember(const Node* object, std::string_view name) {
   return size;
 }
 
-std::uint32_t MergeDuplicateMembers(Value* pairs, std::uint32_t count) {
-  constexpr std::uint32_t kSmall = 16;
-  auto same = [pairs](std::uint32_t a, std::uint32_t b) {
-    return SameName(pairs[2 * a], pairs[2 * b]);
-  };
-  // first[i]: the first member with member i's name.
-  std::vector<std::uint32_t> first;
-  bool any = false;
-  if (count <= kSmall) {
-    for (std::uint32_t i = 1; i < count && !any; ++i) {
-      for (std::uint32_t j = 0; j < i && !any; ++j) any = same(i, j);
+Node* SlabCarver::NewContainer(std::uint32_t count, std::uint32_t valuesPerElement) {
+  const std::size_t bytes = sizeof(Node) + std::size_t{count} * valuesPerElement * sizeof(Value);
+  if (bytes > kMostInSlab) return Json::NewContainer(count, valuesPerElement);
+  const auto at = reinterpret_cast<std::uintptr_t>(next_);
+  const std::uintptr_t offset = at & (kLine - 1);
+  if (slab_ == nullptr || offset == 0 || offset + bytes > kLine || next_ + bytes > end_) {
+    // The node starts the next line, in this slab or a new one.
+    const auto lineAfter = [](const void* p) {
+      return reinterpret_cast<char*>((reinterpret_cast<std::uintptr_t>(p) + kLine - 1) &
+                                     ~std::uintptr_t{kLine - 1});
+    };
+    char* line = lineAfter(next_);
+    if (slab_ == nullptr || line + sizeof slab_ + bytes > end_) {
+      nextSize_ = nextSize_ == 0 ? kFirstSlab : std::min(2 * nextSize_, kLargestSlab);
+      void* memory = ::operator new(nextSize_);
+      Leave();
+      slab_ = new (memory) Slab;
+      end_ = static_cast<char*>(memory) + nextSize_;
+      line = lineAfter(static_cast<char*>(memory) + sizeof(Slab));
     }
-    if (!any) return count;
-    first.resize(count);
-    for (std::uint32_t i = 0; i < count; ++i) {
-      first[i] = i;
-      for (std::uint32_t j = 0; j < i; ++j) {
-        if (same(i, j)) {
-          first[i] = j;
-          break;
-        }
-      }
-    }
-  } else {
-    // Sorting by name puts equal names next to each other, in their order of appearance.
-    first.resize(count);
-    for (std::uint32_t i = 0; i < count; ++i) first[i] = i;
-    std::vector<std::uint32_t> order(first);
-    std::stable_sort(order.begin(), order.end(), [pairs](std::uint32_t a, std::uint32_t b) {
-      return NameOf(pairs[2 * a]) < NameOf(pairs[2 * b]);
-    });
-    for (std::uint32_t k = 1; k < count; ++k) {
-      if (same(order[k], order[k - 1])) {
-        first[order[k]] = first[order[k - 1]];
-        any = true;
-      }
-    }
-    if (!any) return count;
+    std::memcpy(line, &slab_, sizeof slab_);
+    next_ = line + sizeof slab_;
   }
-  // Members move up over the dropped ones; a later duplicate's value replaces its first's.
-  std::uint32_t kept = 0;
-  for (std::uint32_t i = 0; i < count; ++i) {
-    if (first[i] != i) {
-      pairs[2 * first[first[i]] + 1] = std::move(pairs[2 * i + 1]);
-      continue;
-    }
-    if (kept != i) {
-      pairs[2 * kept] = std::move(pairs[2 * i]);
-      pairs[2 * kept + 1] = std::move(pairs[2 * i + 1]);
-    }
-    first[i] = kept++;  // from here on: the new position of a kept member
+  Node* node = new (next_) Node;
+  next_ += bytes;
+  ++carved_;
+  node->word = count | kInSlab;
+  return node;
+}
+
+void SlabCarver::Leave() noexcept {
+  if (slab_ == nullptr) return;
+  const std::uint32_t release = Slab::kHeld - carved_;
+  if (slab_->live.fetch_sub(release, std::memory_order_acq_rel) == release) {
+    slab_->~Slab();
+    ::operator delete(static_cast<void*>(slab_));
   }
-  return kept;
+  slab_ = nullptr;
+  carved_ = 0;
 }
 
 }  // namespace Json

@@ -448,6 +448,21 @@ std::vector<std::string> Value::getMemberNames() const {
   return names;
 }
 
+// An array's elements lie one after the other in its node, an object's names and values in turn.
+Value::const_iterator Value::begin() const {
+  const Node* node = A::NodeOf(*this);
+  const A::Tag tag = A::TagOf(bits_);
+  if (node == nullptr || (tag != A::kArray && tag != A::kObject)) return {};
+  return tag == A::kArray ? const_iterator(A::Elements(node), 1)
+                          : const_iterator(A::Elements(node) + 1, 2);
+}
+
+Value::const_iterator Value::end() const {
+  const_iterator at = begin();
+  if (at.at_ != nullptr) at.at_ += at.step_ * static_cast<std::ptrdiff_t>(A::Count(*this));
+  return at;
+}
+
 // ---- comparison ---------------------------------------------------------------------------
 
 bool Value::operator==(const Value& other) const {

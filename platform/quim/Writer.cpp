@@ -3,10 +3,12 @@
 // The text is byte for byte what rapidjson's compact Writer (UTF-8 in and out, default flags)
 // makes of the same events, built from the same number formatters; writing it directly saves the
 // Writer's output buffer, its level stack and the final copy, and copies the unescaped runs of a
-// string in one go instead of byte by byte. One exception: a string holding the 3-byte form of a
-// low surrogate (which a lone "\uDC00".."\uDFFF" escape in parsed text produces, or a server's
-// bytes passed through) gets that escape back, so that the text reads back to the same tree.
-// Other bytes that are not UTF-8 are written as they are.
+// string in one go instead of byte by byte. One exception: the 3-byte form of a surrogate, high
+// or low (which a lone "\uD800".."\uDFFF" escape in parsed text produces, or a server's bytes
+// passed through), gets its escape back, so that the text is UTF-8 there and reads back to the
+// same tree; but a high one directly followed by a low one is written as it is, both, as their
+// two escapes would read back as one 4-byte character. Other bytes that are not UTF-8 are
+// written as they are.
 #include <rapidjson/internal/dtoa.h>
 #include <rapidjson/internal/itoa.h>
 
@@ -37,7 +39,7 @@ constexpr std::array<char, 256> MakeEscapes() {
   escapes['\r'] = 'r';
   escapes['"'] = '"';
   escapes['\\'] = '\\';
-  escapes[0xED] = 's';  // may lead the 3-byte form of a low surrogate
+  escapes[0xED] = 's';  // may lead the 3-byte form of a surrogate
   return escapes;
 }
 constexpr std::array<char, 256> kEscapes = MakeEscapes();
@@ -83,6 +85,14 @@ bool AnyToLookAt(std::uint64_t word) {
           zeroByte(word ^ (kOnes * '\\')) | zeroByte(word ^ (kOnes * 0xED))) != 0;
 }
 
+// Whether the bytes at p are the 3-byte form of a surrogate, high (ED A0..AF xx) or low
+// (ED B0..BF xx).
+bool SurrogateAt(const char* p, const char* end) {
+  return end - p >= 3 && static_cast<unsigned char>(p[0]) == 0xED &&
+         (static_cast<unsigned char>(p[1]) & 0xE0) == 0xA0 &&
+         (static_cast<unsigned char>(p[2]) & 0xC0) == 0x80;
+}
+
 void AppendString(Output& out, std::string_view text) {
   static const char kHexDigits[] = "0123456789ABCDEF";
   out.Put('"');
@@ -100,13 +110,19 @@ void AppendString(Output& out, std::string_view text) {
     const auto byte = static_cast<unsigned char>(*p);
     const char escape = kEscapes[byte];
     if (escape == 's') {
-      const auto second = end - p > 2 ? static_cast<unsigned char>(p[1]) : 0u;
-      const auto third = end - p > 2 ? static_cast<unsigned char>(p[2]) : 0u;
-      // Only a low surrogate is escaped: a lone high one would not read back.
-      if ((second & 0xF0) != 0xB0 || (third & 0xC0) != 0x80) {
+      if (!SurrogateAt(p, end)) {
         ++p;
         continue;
       }
+      // A high one with a low one after it stays as it is, both: their escapes would read back
+      // as the pair's one character.
+      if ((static_cast<unsigned char>(p[1]) & 0xF0) == 0xA0 && SurrogateAt(p + 3, end) &&
+          (static_cast<unsigned char>(p[4]) & 0xF0) == 0xB0) {
+        p += 6;
+        continue;
+      }
+      const auto second = static_cast<unsigned char>(p[1]);
+      const auto third = static_cast<unsigned char>(p[2]);
       const std::uint32_t surrogate = 0xD000u | ((second & 0x3Fu) << 6) | (third & 0x3Fu);
       const char sequence[] = {'\\',
                                'u',

@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <iterator>
 #include <memory>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "quim/Json.h"
 #include "quim/Vantrix.h"
@@ -12,6 +15,7 @@
 namespace {
 
 using quim::Json::Error;
+using ArrayIndex = quim::Json::Value::ArrayIndex;
 using quim::Json::Value;
 using quim::Json::Write;
 
@@ -78,10 +82,19 @@ TEST(Json, AcceptedTextsTheirValuesAndConversions) {
        "4 \"\xc3\xa9\xf0\x9f\x98\x80\" type|type|\xc3\xa9\xf0\x9f\x98\x80"},
       {"[\"a\\u0000b\",\"\",\"12345\",\"123456\",\"1234567\"]",
        "6 [\"a\\u0000b\",\"\",\"12345\",\"123456\",\"1234567\"] type|type|type"},
+      // Lone surrogate escapes, high or low, anywhere: their 3-byte forms, written back as escapes.
       {"\"\\udc01\"", "4 \"\\uDC01\" type|type|\xed\xb0\x81"},
+      {"\"\\ud800\"", "4 \"\\uD800\" type|type|\xed\xa0\x80"},
+      {"{\"\\udbff\":[\"x\\ud83d\",\"\\udc00\\ud800\\u0041\"]}",
+       "7 {\"\\uDBFF\":[\"x\\uD83D\",\"\\uDC00\\uD800A\"]} type|type|type"},
+      // A lone high one before a pair; a pair's two 3-byte forms stay as they are.
+      {"\"\\ud800\\ud83d\\ude00\"",
+       "4 \"\\uD800\xf0\x9f\x98\x80\" type|type|\xed\xa0\x80\xf0\x9f\x98\x80"},
+      {"\"\\ud83d\xed\xb8\x80\"",
+       "4 \"\xed\xa0\xbd\xed\xb8\x80\" type|type|\xed\xa0\xbd\xed\xb8\x80"},
       // Bytes that are not UTF-8 pass through; a byte-order mark at the start is skipped.
-      {"[\"\xff\xc0\xaf\xe2\x82\xed\xa0\x80\xed\xb0\x80\"]",
-       "6 [\"\xff\xc0\xaf\xe2\x82\xed\xa0\x80\\uDC00\"] type|type|type"},
+      {"[\"\xff\xc0\xaf\xe2\x82\xed\xa0\x80\xed\xb0\x80\xed\xa0\"]",
+       "6 [\"\xff\xc0\xaf\xe2\x82\xed\xa0\x80\xed\xb0\x80\xed\xa0\"] type|type|type"},
       {"\xEF\xBB\xBF{\"\xE9\":1}", "7 {\"\xE9\":1} type|type|type"},
       {"{\"a\":1,\"b\":2,\"a\":3,\"b\":[],\"c\":{}}",
        "7 {\"a\":3,\"b\":[],\"c\":{}} type|type|type"},
@@ -110,15 +123,18 @@ TEST(Json, AcceptedTextsTheirValuesAndConversions) {
 // Strings are written eight bytes at a time where they need nothing: each byte that needs
 // attention, at every position of a string longer than two such words.
 TEST(Json, WrittenStringsEscapeWhatTheyMustWhereverItStands) {
-  const std::pair<std::string, std::string> specials[] = {{"\"", "\\\""},
-                                                          {"\\", "\\\\"},
-                                                          {std::string(1, '\0'), "\\u0000"},
-                                                          {"\x1f", "\\u001F"},
-                                                          {"\n", "\\n"},
-                                                          {"\xed\xb0\x80", "\\uDC00"},
-                                                          {"\xed\xa0\x80", "\xed\xa0\x80"},
-                                                          {"\xed", "\xed"},
-                                                          {"\x7f\x80 ", "\x7f\x80 "}};
+  const std::pair<std::string, std::string> specials[] = {
+      {"\"", "\\\""},
+      {"\\", "\\\\"},
+      {std::string(1, '\0'), "\\u0000"},
+      {"\x1f", "\\u001F"},
+      {"\n", "\\n"},
+      {"\xed\xb0\x80", "\\uDC00"},
+      {"\xed\xa0\x80", "\\uD800"},
+      {"\xed\xbf\xbf\xed\xaf\xbf", "\\uDFFF\\uDBFF"},
+      {"\xed\xa0\xbd\xed\xb8\x80", "\xed\xa0\xbd\xed\xb8\x80"},
+      {"\xed", "\xed"},
+      {"\x7f\x80 ", "\x7f\x80 "}};
   const std::string plain = "0123456789abcdefgh";
   for (const auto& [special, escaped] : specials) {
     for (std::size_t at = 0; at <= plain.size(); ++at) {
@@ -143,7 +159,8 @@ TEST(Json, RefusedTextsAndTheirMessages) {
       {"1e400", "Number too big to be stored in double. at offset 0"},
       {"9e308", "Number too big to be stored in double. at offset 0"},
       {std::string(400, '9'), "Number too big to be stored in double. at offset 0"},
-      {"\"\\ud800\"", "The surrogate pair in string is invalid. at offset 1"},
+      {"[\"\\ud800\\uD80G\"]", "Incorrect hex digit after \\u escape in string. at offset 8"},
+      {"\"\\ud800\\", "Invalid escape character in string. at offset 7"},
       {"\"a\x01\"", "Invalid escape character in string. at offset 2"},
       {tooDeep, "Nesting deeper than 512 levels. at offset 512"},
   };
@@ -220,6 +237,60 @@ TEST(Json, Objects) {
   EXPECT_EQ(std::string(large.memberName(7)) + Write(large["m7"]) + Write(large["m8"]) +
                 Write(large.memberValue(199999)),
             "m7-18-2");
+}
+
+// Range-for visits an array's elements and an object's member values, in order; other values
+// have none.
+TEST(Json, RangeForVisitsElementsAndMemberValues) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"[1,\"two\",[3],{\"x\":4}]", "1|\"two\"|[3]|{\"x\":4}|"},
+      {"{\"b\":1,\"a\":[2],\"a long name\":3,\"b\":5}", "b=5|a=[2]|a long name=3|"},
+      {"[]", ""},
+      {"{}", ""},
+      {"\"a long string\"", ""},
+      {"null", ""},
+  };
+  for (const auto& [text, expected] : cases) {
+    SCOPED_TRACE(text);
+    Value root = ParseOk(text);  // not const: the read-only iteration serves both
+    std::string seen;
+    std::string values;
+    for (auto it = root.begin(); it != root.end(); ++it) {
+      seen += (it.name().empty() ? "" : std::string(it.name()) + "=") + Write(*it) + "|";
+      values += Write(*it) + "|";
+    }
+    std::string ranged;
+    for (const Value& item : root) ranged += Write(item) + "|";
+    EXPECT_EQ(seen, expected);
+    EXPECT_EQ(ranged, values);
+    EXPECT_EQ(std::distance(root.begin(), root.end()), static_cast<std::ptrdiff_t>(root.size()));
+  }
+}
+
+// The parser's small arrays and objects share blocks of memory: values taken out of a parsed
+// tree outlive it, can be written (which may move them out of the block) and be released on
+// another thread, in any order. (AddressSanitizer and LeakSanitizer watch the blocks' lifetime.)
+TEST(Json, SmallContainersOutliveTheirParse) {
+  std::string text = "[";
+  for (int i = 0; i < 20000; ++i) {
+    text += (i == 0 ? "[" : ",[") + std::to_string(i) + ",{\"k\":[" + std::to_string(i) + "]}]";
+  }
+  std::vector<Value> kept;
+  {
+    const Value root = ParseOk(text + "]");
+    for (ArrayIndex i : {0, 4999, 9998, 14997, 14998}) kept.push_back(root[i]);
+  }
+  kept[0].append("x");
+  kept[1][1]["k"][0] = -1;
+  kept[2][1]["n"] = Value(quim::Json::arrayValue);
+  kept[2][1].removeMember("k");
+  // Neighbours in one slab, released on two threads at once.
+  std::thread other(
+      [released = std::move(kept[3])] { EXPECT_EQ(Write(released), "[14997,{\"k\":[14997]}]"); });
+  kept[4] = Value();
+  other.join();
+  EXPECT_EQ(Write(kept[0]) + Write(kept[1]) + Write(kept[2]),
+            "[0,{\"k\":[0]},\"x\"][4999,{\"k\":[-1]}][9998,{\"n\":[]}]");
 }
 
 // The Vantrix logger: the record a sink receives, the threshold, the default sink's line.

@@ -173,7 +173,7 @@ void MockServer::Impl::RecordRequest(const http::Request& req, Auth auth) {
 void MockServer::Impl::Dispatch(const http::Request& req, http::Exchange& out) {
   ++requests_;
   int status = 0;
-  Coding coding{options_.gzip && AcceptsGzip(req)};
+  Coding coding{options_.gzip && AcceptsGzip(req), false, &gzipped_};
   try {
     if (req.path.rfind(kControlPrefix, 0) == 0) {
       status = Send(RouteRequest(req, controlRoutes_, false), out, {}, &coding);
@@ -188,14 +188,13 @@ void MockServer::Impl::Dispatch(const http::Request& req, http::Exchange& out) {
       } else if (auth == Auth::kUnchecked || auth == Auth::kAccepted) {
         status = Send(RouteRequest(req, apiRoutes_, true), out, {}, &coding);
       } else {
+        ++unauthorized_;  // counted before the answer leaves, as a client that read it expects
         status = Send(Unauthorized(auth), out, {}, &coding);
-        ++unauthorized_;
       }
     }
   } catch (const std::exception& e) {
     status = Send(Error(500, kCodeInternal, e.what()), out, {}, &coding);
   }
-  if (coding.gzipped) ++gzipped_;
   if (options_.logRequests) {
     std::fprintf(stderr, "%s %s -> %d\n", req.method.c_str(), req.target.c_str(), status);
   }

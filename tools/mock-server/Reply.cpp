@@ -19,7 +19,7 @@ std::pair<std::string, std::string> BodyOf(const Reply& reply) {
 // Codes `body` and names its coding in `headers` when the client asked and it is large enough.
 void Encode(Coding* coding, std::string& body, http::Headers& headers) {
   if (coding == nullptr || !coding->gzipAccepted || body.size() < kGzipMinBytes) return;
-  coding->gzipped = true;
+  coding->Coded();
   body = Gzip(body);
   headers.emplace_back("Content-Encoding", "gzip");
   headers.emplace_back("Vary", "Accept-Encoding");
@@ -97,7 +97,8 @@ void SendTruncated(const Reply& reply, http::Exchange& out, http::Headers extra,
 
 void SendBig(int bytes, bool chunked, http::Exchange& out, http::Headers extra, Coding& coding) {
   const auto total = static_cast<std::size_t>(bytes);
-  const bool gzip = coding.gzipped = coding.gzipAccepted && total >= kGzipMinBytes;
+  const bool gzip = coding.gzipAccepted && total >= kGzipMinBytes;
+  if (gzip) coding.Coded();
   extra.emplace_back("Content-Type", kJsonType);
   std::string length = std::to_string(total);
   if (gzip) {

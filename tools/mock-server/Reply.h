@@ -3,6 +3,8 @@
 #ifndef CORVANE_MOCK_REPLY_H
 #define CORVANE_MOCK_REPLY_H
 
+#include <atomic>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -36,6 +38,13 @@ std::string EnvelopeText(const Reply& reply);
 struct Coding {
   bool gzipAccepted = false;
   bool gzipped = false;  // set by the writers below when they coded the body
+  // Counted when the body is coded, before a byte of it is written: a client that has read the
+  // answer finds it counted.
+  std::atomic<std::uint64_t>* counter = nullptr;
+  void Coded() {
+    gzipped = true;
+    if (counter != nullptr) ++*counter;
+  }
 };
 
 // Writes the whole answer; returns its HTTP status.
