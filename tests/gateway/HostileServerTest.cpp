@@ -159,7 +159,9 @@ std::string Gzip(const std::string& bytes) {
   EXPECT_EQ(gzwrite(out, bytes.data(), static_cast<unsigned>(bytes.size())), int(bytes.size()));
   gzclose(out);
   std::ifstream in(file, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
+  const std::string coded(std::istreambuf_iterator<char>(in), {});
+  std::remove(file.c_str());
+  return coded;
 }
 
 // A gzip answer is decoded within the cap: a bomb stops at the cap (64 MiB); a cut or broken
