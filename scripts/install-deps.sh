@@ -14,9 +14,10 @@ set -euo pipefail
 packages=(
   build-essential cmake pkg-config git clang-format
   rapidjson-dev libcurl4-openssl-dev libssl-dev libcli11-dev
-  zlib1g-dev  # the mock server's gzip-coded answers
+  zlib1g-dev  # gzip: the gateway decodes answers with it, the mock server codes them
   libgtest-dev libgmock-dev
   openssl  # the TLS integration test makes its certificates with it
+  tinyproxy  # the forward proxy of the gateway's proxy tests (started by the test itself)
   python3  # drives the C interface's tests (tests/capi)
   # The Python package (bindings/python): installed offline with pip into a virtual environment
   # and tested with pytest; the C# binding (bindings/csharp): compiled and run with mono.
@@ -40,4 +41,8 @@ if ((${#missing[@]})); then
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -qq
   apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  # The package starts a system-wide tinyproxy; the tests start their own.
+  if [[ " ${missing[*]} " == *" tinyproxy "* ]] && command -v systemctl >/dev/null; then
+    systemctl disable --now tinyproxy >/dev/null 2>&1 || true
+  fi
 fi

@@ -50,7 +50,9 @@ void CheckOwnRow(const std::string& url, const hostile::OwnRow& row) {
 }
 
 void CheckFramingRow(const std::string& url, const hostile::FramingRow& row) {
-  Session session(url, Options(0, 2000, 0, 2));
+  ZENTA_SessionOptions options = Options(0, 2000, 0, 2);
+  options.compression = row.compression;
+  Session session(url, options);
   RequestRecord record("GET", "picture");
   const Outcome outcome = Send(session.Handle(), record);
   const std::string detail = LastDetail();

@@ -83,6 +83,7 @@ struct FramingRow {
   int expected;
   std::string detail;  // a part of the detail, or the answer's length when expected is 0
   bool https = false;
+  int compression = 0;  // the session's option: 2 asks for no gzip
 };
 
 inline std::vector<FramingRow> FramingRows() {
@@ -121,7 +122,7 @@ inline std::vector<FramingRow> FramingRows() {
        Reply(ok + "\r\n" + picture.substr(0, 100), Reply::kClose), ZENTA_E_PROTOCOL, "neither",
        true},
       {"an unasked content coding", framed("Content-Length: 4096\r\nContent-Encoding: gzip"),
-       ZENTA_E_PROTOCOL, "did not ask"},
+       ZENTA_E_PROTOCOL, "did not ask", false, 2},
       {"a JSON type in a trailer of a 500",
        Reply("HTTP/1.1 500 Oops\r\nContent-Type: text/plain\r\nTransfer-Encoding: chunked\r\n\r\n"
              "5\r\nerror\r\n0\r\nContent-Type: application/json\r\n\r\n"),

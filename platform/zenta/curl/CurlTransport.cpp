@@ -2,13 +2,18 @@
 // handle that goes back to the session's pool keeps its keep-alive connection for the next
 // exchange on it. Each exchange is exactly one request: libcurl's own re-send of a request whose
 // reused connection died is refused (the pre-request callback aborts a second send) and left to
-// the session's policy.
+// the session's policy. Proxies are libcurl's (the environment's unless the session names one),
+// and gzip-coded answers are decoded here, with zlib, so that the answer cap counts decoded bytes
+// and a cut gzip stream is refused.
 #include <curl/curl.h>
 #include <openssl/ssl.h>
 #include <poll.h>
+#include <zlib.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -52,6 +57,73 @@ class OptionSetter {
   CURLcode result_ = CURLE_OK;
 };
 
+// Decodes a gzip-coded body into the answer's buffer, so that the cap holds for the decoded
+// bytes (a small stream that decodes to gigabytes is refused at the cap). Kept with its
+// connection and reset for each answer, so zlib's state is allocated once per connection.
+class GzipDecoder {
+ public:
+  GzipDecoder() = default;
+  GzipDecoder(const GzipDecoder&) = delete;
+  GzipDecoder& operator=(const GzipDecoder&) = delete;
+  ~GzipDecoder() {
+    if (ready_) inflateEnd(&stream_);
+  }
+
+  // Starts a new answer's stream. ZENTA_OK or ZENTA_E_NO_MEMORY.
+  int Start() {
+    ended_ = false;
+    if (ready_) return inflateReset(&stream_) == Z_OK ? ZENTA_OK : ZENTA_E_NO_MEMORY;
+    ready_ = inflateInit2(&stream_, 16 + MAX_WBITS) == Z_OK;  // 16: gzip's wrapper, not zlib's
+    return ready_ ? ZENTA_OK : ZENTA_E_NO_MEMORY;
+  }
+
+  // Decodes coded bytes into body. Bytes after a stream's end begin another gzip member (RFC
+  // 1952 allows several); anything else there is broken coding. ZENTA_OK, or the code with detail.
+  int Feed(const char* data, std::size_t size, AnswerBuffer& body, Detail& detail) {
+    stream_.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data));
+    stream_.avail_in = static_cast<uInt>(size);
+    while (stream_.avail_in > 0) {
+      if (ended_ && inflateReset(&stream_) != Z_OK) return ZENTA_E_NO_MEMORY;
+      ended_ = false;
+      do {
+        // One byte past the cap is room enough to reveal an answer that is too long.
+        const std::size_t most = std::min<std::size_t>(kStep, body.Cap() + 1 - body.Size());
+        char* room = body.Room(most);
+        if (room == nullptr) return ZENTA_E_NO_MEMORY;
+        stream_.next_out = reinterpret_cast<Bytef*>(room);
+        stream_.avail_out = static_cast<uInt>(most);
+        const int result = inflate(&stream_, Z_NO_FLUSH);
+        body.Commit(most - stream_.avail_out);
+        if (body.Size() > body.Cap()) {
+          detail.Set("the answer grew past the cap of %zu bytes as its gzip coding was decoded",
+                     body.Cap());
+          return ZENTA_E_ANSWER_TOO_LARGE;
+        }
+        if (result == Z_STREAM_END) {
+          ended_ = true;
+          break;
+        }
+        if (result == Z_MEM_ERROR) return ZENTA_E_NO_MEMORY;
+        if (result != Z_OK && result != Z_BUF_ERROR) {
+          detail.Set("the answer's gzip coding is broken (zlib: %s)",
+                     stream_.msg != nullptr ? stream_.msg : "no message");
+          return ZENTA_E_PROTOCOL;
+        }
+      } while (stream_.avail_out == 0);
+    }
+    return ZENTA_OK;
+  }
+
+  // True when the last stream fed has ended with its trailer (its length and CRC checked).
+  bool Ended() const { return ended_; }
+
+ private:
+  static constexpr std::size_t kStep = 64 * 1024;
+  z_stream stream_{};
+  bool ready_ = false;
+  bool ended_ = false;
+};
+
 // What the callbacks of one exchange write to, and why they stopped it if they did.
 struct ExchangeState {
   AnswerBuffer* body = nullptr;
@@ -59,6 +131,7 @@ struct ExchangeState {
   int sends = 0;                  // pre-request callbacks: the second is libcurl re-sending
   int failure = 0;                // a code a callback stopped the exchange with
   bool certificateAsked = false;  // a TLS handshake of this exchange asked for a certificate
+  std::size_t codedBytes = 0;     // bytes of a gzip-coded body, before decoding
   AnswerHead head;                // the answer's head, checked line by line
 };
 
@@ -78,23 +151,34 @@ struct CurlConnection final : Connection {
   std::string next;  // the next exchange's URL or header lines, built here to be compared
   char errors[CURL_ERROR_SIZE] = {};
   ExchangeState state;
+  GzipDecoder gzip;
 };
 
 std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) {
-  ExchangeState& state = static_cast<CurlConnection*>(user)->state;
+  auto& connection = *static_cast<CurlConnection*>(user);
+  ExchangeState& state = connection.state;
   const std::size_t bytes = size * count;
   state.report->answerStarted = true;
   int code = ZENTA_OK;
-  // The whole announced length at once, so the body is never moved while it arrives.
-  if (state.body->Size() == 0 && state.head.Length() > 0) {
+  // The whole announced length at once, so the body is never moved while it arrives. A gzip
+  // body announces its coded length, which only hints at the decoded one (within the cap).
+  if (state.body->Size() == 0 && state.codedBytes == 0 && state.head.Length() > 0) {
     code = state.body->Reserve(static_cast<std::size_t>(state.head.Length()));
   }
-  if (code == ZENTA_OK) code = state.body->Append(data, bytes);
+  if (code == ZENTA_OK && state.head.Gzipped()) {
+    if (state.codedBytes == 0) code = connection.gzip.Start();
+    state.codedBytes += bytes;
+    if (code == ZENTA_OK) {
+      code = connection.gzip.Feed(data, bytes, *state.body, state.report->detail);
+    }
+  } else if (code == ZENTA_OK) {
+    code = state.body->Append(data, bytes);
+    if (code == ZENTA_E_ANSWER_TOO_LARGE) {
+      state.report->detail.Set("the answer grew past the cap of %zu bytes", state.body->Cap());
+    }
+  }
   if (code == ZENTA_OK) return bytes;
   state.failure = code;
-  if (code == ZENTA_E_ANSWER_TOO_LARGE) {
-    state.report->detail.Set("the answer grew past the cap of %zu bytes", state.body->Cap());
-  }
   return 0;  // makes libcurl stop with CURLE_WRITE_ERROR
 }
 
@@ -163,16 +247,19 @@ bool ExpectsBody(std::string_view method) {
   return method == "POST" || method == "PUT" || method == "PATCH";
 }
 
-// Record headers in record order, then the suppressions that keep curl from adding headers the
-// caller did not ask for: "Expect: 100-continue" (a wasted round trip) and the form Content-Type
-// curl gives a body by default. Each line ends with a NUL, ready for curl_slist_append.
-void WriteHeaderLines(const ZENTA_HttpRequest& request, bool sendsBody, std::string& lines) {
+// Record headers in record order; "Accept-Encoding: gzip" when the session asks for gzip and the
+// record does not say what it accepts; then the suppressions that keep curl from adding headers
+// the caller did not ask for: "Expect: 100-continue" (a wasted round trip) and the form
+// Content-Type curl gives a body by default. Each line ends with a NUL, for curl_slist_append.
+void WriteHeaderLines(const ZENTA_HttpRequest& request, bool sendsBody, bool askGzip,
+                      std::string& lines) {
   lines.clear();
   bool hasContentType = false;
   for (std::size_t i = 0; i < request.headerCount; ++i) {
     const ZENTA_HttpHeader& header = request.headers[i];
     const std::string_view name(header.name, header.nameLength);
     hasContentType = hasContentType || EqualsIgnoringAsciiCase(name, "Content-Type");
+    askGzip = askGzip && !EqualsIgnoringAsciiCase(name, "Accept-Encoding");
     lines.append(name);
     // curl sends "Name;" as a header with an empty value ("Name:" would remove the header).
     if (header.valueLength == 0) {
@@ -182,6 +269,7 @@ void WriteHeaderLines(const ZENTA_HttpRequest& request, bool sendsBody, std::str
     }
     lines.push_back('\0');
   }
+  if (askGzip) lines.append("Accept-Encoding: gzip", sizeof "Accept-Encoding: gzip");
   if (sendsBody) {
     lines.append("Expect:", sizeof "Expect:");  // with its NUL
     if (!hasContentType) lines.append("Content-Type:", sizeof "Content-Type:");
@@ -208,12 +296,25 @@ int Named(const ExchangeState& state, CURLcode result, int code, Detail& detail)
     Prefix(detail, "the answer's chunked coding is malformed");
     return ZENTA_E_PROTOCOL;
   }
+  if (result == CURLE_SSL_CERTPROBLEM) {
+    Prefix(detail, "the client certificate or its key could not be used");
+    return ZENTA_E_TLS;
+  }
   if (state.certificateAsked && !state.report->answerStarted &&
       (code == ZENTA_E_TLS || code == ZENTA_E_SEND || code == ZENTA_E_RECEIVE)) {
     Prefix(detail, "the server asked for a client certificate and none is configured");
     return ZENTA_E_TLS;
   }
   return code;
+}
+
+// A proxy URL for a detail: credentials in it (user:password@) are shown as ***.
+std::string Masked(std::string url) {
+  const std::size_t scheme = url.find("://");
+  const std::size_t start = scheme == std::string::npos ? 0 : scheme + 3;
+  const std::size_t at = url.find('@', start);
+  if (at != std::string::npos && at < url.find('/', start)) url.replace(start, at - start, "***");
+  return url;
 }
 
 class CurlTransport final : public Transport {
@@ -253,7 +354,7 @@ class CurlTransport final : public Transport {
       return status;
     }
     connection.state = ExchangeState();
-    connection.state.head.Start(&answer, method == "HEAD");
+    connection.state.head.Start(&answer, method == "HEAD", config_.gzip);
     connection.state.body = &body;
     connection.state.report = &report;
     connection.errors[0] = '\0';
@@ -264,8 +365,13 @@ class CurlTransport final : public Transport {
       connection.fresh = false;
       curl_easy_setopt(easy, CURLOPT_FRESH_CONNECT, 0L);
     }
-    if (result == CURLE_OK && connection.state.head.Complete()) return ZENTA_OK;
-    if (connection.state.failure != ZENTA_OK) return connection.state.failure;
+    const ExchangeState& state = connection.state;
+    if (result == CURLE_OK && state.head.Complete()) {
+      if (state.codedBytes == 0 || connection.gzip.Ended()) return ZENTA_OK;
+      report.detail.Set("the answer's gzip stream is cut: its body ended before the stream did");
+      return ZENTA_E_PROTOCOL;
+    }
+    if (state.failure != ZENTA_OK) return state.failure;
     if (result == CURLE_OK) {
       report.detail.Set("the answer ended before its head did");
       return ZENTA_E_PROTOCOL;
@@ -276,8 +382,9 @@ class CurlTransport final : public Transport {
           "(not sent again)");
       return ZENTA_E_RECEIVE;
     }
-    return Named(connection.state, result, Describe(easy, result, connection.errors, report),
-                 report.detail);
+    const int code =
+        Named(state, result, Describe(easy, result, connection.errors, report), report.detail);
+    return NameProxy(easy, result, code, report.detail);
   }
 
  private:
@@ -314,7 +421,7 @@ class CurlTransport final : public Transport {
       connection.url.swap(connection.next);
     }
 
-    WriteHeaderLines(request, sendsBody, connection.next);
+    WriteHeaderLines(request, sendsBody, config_.gzip, connection.next);
     if (connection.next != connection.headerLines) {
       HeaderList list(nullptr, &curl_slist_free_all);
       const char* end = connection.next.data() + connection.next.size();
@@ -340,7 +447,8 @@ class CurlTransport final : public Transport {
     OptionSetter options(connection.easy.get());
     options.Set(CURLOPT_NOSIGNAL, 1L)
         .Set(CURLOPT_PATH_AS_IS, 1L)
-        .Set(CURLOPT_PROXY, "")
+        .Set(CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L)  // a proxy's answer to CONNECT is not the answer
+        .Set(CURLOPT_HTTP_CONTENT_DECODING, 0L)     // gzip is decoded in OnBody
         .Set(CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1))
         .Set(CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(config_.connectTimeout.count()))
         .Set(CURLOPT_MAXCONNECTS, 1L)  // a fresh connection replaces the one it was opened for
@@ -352,10 +460,25 @@ class CurlTransport final : public Transport {
         .Set(CURLOPT_PREREQFUNCTION, &OnSend)
         .Set(CURLOPT_PREREQDATA, user)
         .Set(CURLOPT_CUSTOMREQUEST, connection.method.c_str());
+    // Unset, libcurl takes the environment's proxy (http_proxy, https_proxy, no_proxy...) by its
+    // own rules. The session's ("" for none) carries every request: no_proxy does not apply.
+    if (config_.proxySet) {
+      options.Set(CURLOPT_PROXY, config_.proxy.c_str()).Set(CURLOPT_NOPROXY, "");
+    }
     if (config_.https) {
       options.Set(CURLOPT_SSL_VERIFYPEER, config_.verifyTls ? 1L : 0L)
           .Set(CURLOPT_SSL_VERIFYHOST, config_.verifyTls ? 2L : 0L);
       if (!config_.caFile.empty()) options.Set(CURLOPT_CAINFO, config_.caFile.c_str());
+      if (!config_.clientCert.empty()) {
+        const std::string& key = config_.clientKey.empty() ? config_.clientCert : config_.clientKey;
+        // A password is always given ("" when none), so that an encrypted key never makes
+        // OpenSSL ask for one on the terminal.
+        options.Set(CURLOPT_SSLCERT, config_.clientCert.c_str())
+            .Set(CURLOPT_SSLCERTTYPE, "PEM")
+            .Set(CURLOPT_SSLKEY, key.c_str())
+            .Set(CURLOPT_SSLKEYTYPE, "PEM")
+            .Set(CURLOPT_KEYPASSWD, config_.clientKeyPassword.c_str());
+      }
       if (OpenSslUnder()) {
         options.Set(CURLOPT_SSL_CTX_FUNCTION, &OnTlsContext).Set(CURLOPT_SSL_CTX_DATA, user);
       }
@@ -385,6 +508,42 @@ class CurlTransport final : public Transport {
     }
     if (connection.fresh) options.Set(CURLOPT_FRESH_CONNECT, 1L);
     return options.Result();
+  }
+
+  // The proxy for a detail: the session's, or the one the environment names for the scheme, in
+  // the order libcurl reads the variables (which of them no_proxy passes by is libcurl's matter).
+  std::string ProxyName() const {
+    if (config_.proxySet) return Masked(config_.proxy);
+    static const char* const kHttp[] = {"http_proxy", "all_proxy", "ALL_PROXY", nullptr};
+    static const char* const kHttps[] = {"https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY",
+                                         nullptr};
+    for (const char* const* name = config_.https ? kHttps : kHttp; *name != nullptr; ++name) {
+      const char* value = std::getenv(*name);
+      if (value != nullptr && *value != '\0') return Masked(value) + " (" + *name + ")";
+    }
+    return "of the environment";
+  }
+
+  // A failure of the proxy's own, named with the proxy: its host could not be resolved, it could
+  // not be reached (a proxy the session names), or it answered CONNECT with other than 2xx, so
+  // the tunnel to the server was never made (the request never left).
+  int NameProxy(CURL* easy, CURLcode result, int code, Detail& detail) const {
+    long tunnel = 0;
+    if (curl_easy_getinfo(easy, CURLINFO_HTTP_CONNECTCODE, &tunnel) != CURLE_OK) tunnel = 0;
+    char what[Detail::kWidth];
+    if (tunnel != 0 && (tunnel < 200 || tunnel > 299)) {
+      std::snprintf(what, sizeof what, "the proxy %s refused the tunnel to %s:%d with status %ld",
+                    ProxyName().c_str(), config_.host.c_str(), config_.port, tunnel);
+      code = ZENTA_E_CONNECT;
+    } else if (result == CURLE_COULDNT_RESOLVE_PROXY) {
+      std::snprintf(what, sizeof what, "the proxy %s could not be resolved", ProxyName().c_str());
+    } else if (result == CURLE_COULDNT_CONNECT && !config_.proxy.empty()) {
+      std::snprintf(what, sizeof what, "the proxy %s could not be reached", ProxyName().c_str());
+    } else {
+      return code;
+    }
+    Prefix(detail, what);
+    return code;
   }
 
   const TransportConfig config_;
