@@ -109,7 +109,7 @@ struct Fixture {
   }
   FakeTransport* fake = nullptr;
   std::unique_ptr<Session> session;
-  int lastStatus = 0;
+  std::atomic<int> lastStatus{0};  // calls on several threads write it
 };
 
 TEST(Policy, OnlyASafeRequestOrOneNotSentIsSentAgainOnceOnAFreshConnection) {
@@ -177,7 +177,7 @@ TEST(Policy, RetriesOnlyWhatCannotHaveRunTwiceWithinTheDeadline) {
     Fixture f(4, 5000, config);
     f.fake->steps.assign(row.steps.begin(), row.steps.end());
     const int code = f.Carry(row.method);
-    EXPECT_EQ(code == ZENTA_OK ? f.lastStatus : code, row.expected);
+    EXPECT_EQ(code == ZENTA_OK ? f.lastStatus.load() : code, row.expected);
     ASSERT_EQ(waits.size(), row.waits.size());
     for (std::size_t i = 0; i < waits.size(); ++i) {
       const long long low = row.waits[i] == 2000 ? 2000 : row.waits[i] / 2;
