@@ -479,10 +479,10 @@ __attribute__((noinline)) long MeasuredLoop(const Counted& client, long n) {
   return failed;
 }
 
-int CountCalls(const std::string& spec) {
-  const std::size_t colon = spec.rfind(':');
-  std::string name = spec.substr(0, colon);
-  const long n = colon == std::string::npos ? 0 : std::atol(spec.c_str() + colon + 1);
+int CountCalls(const std::string& clientAndCount) {
+  const std::size_t colon = clientAndCount.rfind(':');
+  std::string name = clientAndCount.substr(0, colon);
+  const long n = colon == std::string::npos ? 0 : std::atol(clientAndCount.c_str() + colon + 1);
   const std::string suffix = "-tls";
   const bool secure = name.size() > suffix.size() &&
                       name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
@@ -490,7 +490,8 @@ int CountCalls(const std::string& spec) {
   const Endpoint& endpoint = secure ? tls : plain;
   const bool get = name == "library-get" || name == "raw-get";
   if ((!get && name != "library-post" && name != "raw-post") || n <= 0 || endpoint.session == 0) {
-    std::cerr << "corvane_bench_e2e: CORVANE_BENCH_CALLS=" << spec << " names no client\n";
+    std::cerr << "corvane_bench_e2e: CORVANE_BENCH_CALLS=" << clientAndCount
+              << " names no client\n";
     return 2;
   }
   std::unique_ptr<RawClient> raw;

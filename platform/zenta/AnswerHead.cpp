@@ -27,18 +27,6 @@ std::string_view WithoutLineEnd(std::string_view line) {
   return line;
 }
 
-// The characters of an HTTP token (RFC 9110, 5.6.2): what a field name is made of.
-struct TokenChars {
-  bool is[256] = {};
-  constexpr TokenChars() {
-    for (int c = '0'; c <= '9'; ++c) is[c] = true;
-    for (int c = 'a'; c <= 'z'; ++c) is[c] = is[c - 'a' + 'A'] = true;
-    for (const char* p = "!#$%&'*+-.^_`|~"; *p != '\0'; ++p)
-      is[static_cast<unsigned char>(*p)] = true;
-  }
-};
-constexpr TokenChars kToken;
-
 // name is `expected`, letters compared without case; the usual spelling is checked first.
 bool IsName(std::string_view name, std::string_view expected) {
   return name.size() == expected.size() &&
@@ -154,7 +142,7 @@ int AnswerHead::Header(std::string_view line, Detail& detail) {
   }
   const std::size_t colon = line.find(':');
   std::size_t nameEnd = 0;
-  while (nameEnd < line.size() && kToken.is[static_cast<unsigned char>(line[nameEnd])]) ++nameEnd;
+  while (nameEnd < line.size() && IsTokenChar(line[nameEnd])) ++nameEnd;
   if (colon == std::string_view::npos || nameEnd != colon || colon == 0) {
     detail.Set("the answer's header line \"%.*s\" is not \"name: value\"", Shown(line),
                line.data());

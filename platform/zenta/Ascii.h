@@ -12,6 +12,21 @@ inline char AsciiLower(char c) {
   return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
+// The characters of an HTTP token (RFC 9110, 5.6.2): what a field name and a method are made of.
+struct TokenChars {
+  bool is[256] = {};
+  constexpr TokenChars() {
+    for (int c = '0'; c <= '9'; ++c) is[c] = true;
+    for (int c = 'a'; c <= 'z'; ++c) is[c] = is[c - 'a' + 'A'] = true;
+    for (const char* p = "!#$%&'*+-.^_`|~"; *p != '\0'; ++p) {
+      is[static_cast<unsigned char>(*p)] = true;
+    }
+  }
+};
+inline constexpr TokenChars kTokenChars;
+
+inline bool IsTokenChar(char c) { return kTokenChars.is[static_cast<unsigned char>(c)]; }
+
 inline bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i) {

@@ -7,7 +7,6 @@
 #include <climits>
 #include <cstddef>
 #include <cstdio>
-#include <cstring>
 #include <mutex>
 #include <new>
 #include <string>
@@ -16,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "Ascii.h"
 #include "ErrorDetail.h"
 #include "ServerUrl.h"
 
@@ -116,9 +116,7 @@ bool IsHeaderLine(std::string_view line) {
   const std::size_t colon = line.find(':');
   if (colon == 0 || colon == std::string_view::npos) return false;
   for (char c : line.substr(0, colon)) {
-    const bool token = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                       (c != '\0' && std::strchr("!#$%&'*+-.^_`|~", c) != nullptr);
-    if (!token) return false;
+    if (!IsTokenChar(c)) return false;
   }
   return IsFieldValue(line.substr(colon + 1));
 }
