@@ -78,12 +78,15 @@ struct Endpoint {
 Endpoint plain;
 Endpoint tls;
 
-// The bare client for a request to the endpoint, with the three headers the library sends.
+// The bare client for a request to the endpoint, with the headers the library's session sends:
+// the three of the request and the session's offer of gzip (the gateway's default). These
+// answers are below the server's 1 KiB threshold for coding, so neither client decodes anything.
 std::unique_ptr<RawClient> MakeRawClient(const Endpoint& endpoint, const char* target,
                                          const char* body) {
   const std::vector<std::string> headers = {std::string("Accept-Language: ") + kLanguage,
                                             "Content-Type: application/json;charset=UTF-8",
-                                            std::string("Time-Zone: ") + kTimeZone};
+                                            std::string("Time-Zone: ") + kTimeZone,
+                                            "Accept-Encoding: gzip"};
   return std::make_unique<RawClient>(endpoint.url + target, endpoint.caFile, headers, body);
 }
 
@@ -451,14 +454,15 @@ std::string ServerBinary() {
 }
 
 // Opens the library's session on the endpoint; over https it verifies the server against the
-// endpoint's certificate.
+// endpoint's certificate. Both clients go without a proxy, whatever the environment names (the
+// bare client sets CURLOPT_PROXY to ""), so both skip libcurl's look-up of proxy variables.
 void OpenSession(Endpoint& endpoint) {
   ZENTA_SessionOptions options{};
   options.structSize = sizeof options;
-  options.verifyTls = 1;
-  options.caFile = endpoint.caFile.c_str();
-  if (ZENTA_OpenSession(endpoint.url.c_str(), endpoint.caFile.empty() ? nullptr : &options,
-                        &endpoint.session) != ZENTA_OK) {
+  options.verifyTls = endpoint.caFile.empty() ? 0 : 1;
+  options.caFile = endpoint.caFile.empty() ? nullptr : endpoint.caFile.c_str();
+  options.proxy = "";
+  if (ZENTA_OpenSession(endpoint.url.c_str(), &options, &endpoint.session) != ZENTA_OK) {
     throw std::runtime_error("cannot open a session on " + endpoint.url);
   }
 }
