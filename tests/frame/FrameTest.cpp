@@ -97,6 +97,21 @@ TEST(Frame, FillingARequest) {
     std::memset(request.path, 'x', sizeof request.path);
     EXPECT_EQ(SetRequestPath(&request, format, argument.c_str()), fits);
     EXPECT_EQ(std::string(request.path, strnlen(request.path, sizeof request.path)), path);
+    // The request cycle's own composition of "%s" paths: the same field, byte for byte.
+    RestRequest composed{};
+    std::memset(composed.path, 'x', sizeof composed.path);
+    const char* text = argument.c_str();
+    EXPECT_EQ(ComposeRequestPath(&composed, format, &text, 1), fits ? 1 : 0);
+    EXPECT_EQ(std::memcmp(composed.path, request.path, sizeof request.path), 0);
+  }
+  // Conversions other than "%s", and a null text, are left to the formatter.
+  const char* const texts[] = {"a", nullptr};
+  const std::pair<const char*, std::size_t> formatted[] = {
+      {"/%d", 1}, {"/%%", 1}, {"/%s/%s", 1}, {"/%s/%s", 2}};
+  for (const auto& [format, count] : formatted) {
+    RestRequest untouchedRecord{};
+    EXPECT_EQ(ComposeRequestPath(&untouchedRecord, format, texts, count), -1) << format;
+    EXPECT_EQ(untouchedRecord.path[0], '\0');
   }
   RestRequest request{};
   SetRequestPath(nullptr, "x");

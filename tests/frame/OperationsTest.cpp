@@ -189,7 +189,7 @@ TEST(Allocation, EveryFailedAllocationEndsInBadAllocAndLeavesNothing) {
       ASSERT_EQ(threw, fired) << "allocation " << n;
       if (!fired) break;
     }
-    EXPECT_GT(n, 3) << "the switch did not work";
+    EXPECT_GT(n, 1) << "the switch did not work";  // at least one allocation failed
   }
 }
 

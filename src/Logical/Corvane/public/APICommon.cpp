@@ -1,5 +1,6 @@
 #include "APICommon.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdarg>
@@ -30,26 +31,22 @@ std::uint32_t CopyIntoZeroedField(char* field, std::size_t width, std::string_vi
   return static_cast<std::uint32_t>(n);
 }
 
+// Stores a formatted path: false, path untouched, from 1280 characters on; an empty text leaves
+// the field as it was; exactly one leading "/" is dropped, and the rest of the field is NUL.
+bool StorePath(RestRequest* request, const char* text, std::size_t length) {
+  if (length >= kPathFormatCapacity) return false;
+  if (length == 0) return true;
+  const std::size_t skip = text[0] == '/' ? 1 : 0;
+  std::memset(request->path, 0, kPathWidth);
+  std::memcpy(request->path, text + skip, length - skip);
+  return true;
+}
+
 }  // namespace
 
 void SetLangauage(std::string language) { Settings().language = std::move(language); }
 void SetMacAddress(std::string macAddress) { Settings().macAddress = std::move(macAddress); }
 void SetTimeZone(std::string timeZone) { Settings().timeZone = std::move(timeZone); }
-
-bool SetRequestPath(RestRequest* request, const char* format, ...) {
-  if (request == nullptr || format == nullptr) return true;
-  char text[kPathFormatCapacity];
-  va_list args;
-  va_start(args, format);
-  const int formatted = std::vsnprintf(text, sizeof text, format, args);
-  va_end(args);
-  if (formatted < 0 || static_cast<std::size_t>(formatted) >= sizeof text) return false;
-  if (text[0] == '\0') return true;  // an empty text leaves the field as it was
-  // Exactly one leading "/" is dropped; the rest of the field is NUL-padded.
-  std::strncpy(request->path, text + (text[0] == '/' ? 1 : 0), kPathWidth - 1);
-  request->path[kPathWidth - 1] = '\0';
-  return true;
-}
 
 void SetRequestMethod(RestRequest* request, std::string_view method) {
   if (request == nullptr) return;
@@ -62,21 +59,24 @@ bool BuildHeaderList(HttpHeaderItem** headers, std::uint32_t* headerCount) {
     if (headerCount != nullptr) *headerCount = 0;
     return true;
   }
+  HttpHeaderItem* items = new HttpHeaderItem[kStandardHeaderCount]();
+  *headers = items;
+  if (headerCount != nullptr) *headerCount = kStandardHeaderCount;
+  return FillHeaderList(items);
+}
+
+bool FillHeaderList(HttpHeaderItem* items) {
   const ClientSettings& settings = Settings();
   // Ordered by byte-wise comparison of the names, which is the order the gateway receives.
-  const std::string_view entries[][2] = {
+  const std::string_view entries[kStandardHeaderCount][2] = {
       {"Accept-Language", settings.language},
       {"Content-Type", "application/json;charset=UTF-8"},
       {"Time-Zone", settings.timeZone},
   };
-  constexpr std::uint32_t kCount = sizeof entries / sizeof entries[0];
-  HttpHeaderItem* items = new HttpHeaderItem[kCount]();
-  for (std::uint32_t i = 0; i < kCount; ++i) {
+  for (std::uint32_t i = 0; i < kStandardHeaderCount; ++i) {
     items[i].nameLength = CopyIntoZeroedField(items[i].name, kHeaderNameWidth, entries[i][0]);
     items[i].valueLength = CopyIntoZeroedField(items[i].value, kHeaderValueWidth, entries[i][1]);
   }
-  *headers = items;
-  if (headerCount != nullptr) *headerCount = kCount;
   return settings.language.size() <= kHeaderValueWidth &&
          settings.timeZone.size() <= kHeaderValueWidth;
 }
@@ -111,6 +111,46 @@ BaseResponse ReadBaseResponse(const char* answer) {
   quim::Vantrix::instance().Log(__FILE__, __LINE__, "Corvane::ReadBaseResponse", "", 6,
                                 "json parse fail, msg = %s\n", errors.c_str());
   return result;
+}
+
+bool SetRequestPath(RestRequest* request, const char* format, ...) {
+  if (request == nullptr || format == nullptr) return true;
+  char text[kPathFormatCapacity];
+  va_list args;
+  va_start(args, format);
+  const int formatted = std::vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  if (formatted < 0) return false;
+  // The text up to its first NUL: a "%c" of NUL ends it early.
+  return StorePath(
+      request, text,
+      static_cast<std::size_t>(formatted) >= sizeof text ? sizeof text : std::strlen(text));
+}
+
+int ComposeRequestPath(RestRequest* request, const char* format, const char* const* texts,
+                       std::size_t count) {
+  if (request == nullptr || format == nullptr) return 1;
+  char text[kPathFormatCapacity];
+  std::size_t length = 0;
+  std::size_t next = 0;
+  // Appends bytes while they fit; past the capacity only the length counts on.
+  auto append = [&](const char* bytes, std::size_t n) {
+    if (length < sizeof text) std::memcpy(text + length, bytes, std::min(n, sizeof text - length));
+    length += n;
+  };
+  for (const char* p = format; *p != '\0';) {
+    const char* percent = std::strchr(p, '%');
+    if (percent == nullptr) {
+      append(p, std::strlen(p));
+      break;
+    }
+    if (percent[1] != 's' || next == count || texts[next] == nullptr) return -1;
+    append(p, static_cast<std::size_t>(percent - p));
+    const char* inserted = texts[next++];
+    append(inserted, std::strlen(inserted));
+    p = percent + 2;
+  }
+  return StorePath(request, text, length) ? 1 : 0;
 }
 
 std::string GetLanguage() { return Settings().language; }
@@ -154,6 +194,7 @@ quim::Json::Value ResultsOf(const quim::Json::Value& data) {
 void RequestCycle::ZeroRecords() {
   std::memset(static_cast<void*>(&response_), 0, sizeof response_);
   std::memset(static_cast<void*>(&request_), 0, sizeof request_);
+  std::memset(static_cast<void*>(headers_), 0, sizeof headers_);
 }
 
 RequestCycle::~RequestCycle() {
@@ -161,8 +202,7 @@ RequestCycle::~RequestCycle() {
   if (response_.auxBuffer != nullptr) ZENTA_ReleaseDataBuffer(response_.auxBuffer);
   delete[] request_.body;
   request_.body = nullptr;
-  delete[] request_.headers;
-  request_.headers = nullptr;
+  request_.headers = nullptr;  // the cycle's own array
 }
 
 quim::Json::Value RequestCycle::IdentityBody() {

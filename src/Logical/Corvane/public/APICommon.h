@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "quim/Json.h"
@@ -95,6 +96,20 @@ bool SetRequestPath(RestRequest* request, const char* format, ...)
 // Does nothing when request is null.
 void SetRequestMethod(RestRequest* request, std::string_view method);
 
+// The path of a request from a format whose only conversions are "%s", and their texts in
+// order: exactly what SetRequestPath makes of them, written without the runtime's formatter.
+// Returns 1 when stored (or left untouched, for an empty text), 0 when the text has 1280
+// characters or more (path untouched), -1 when the format holds another conversion or a text
+// is null: then nothing is written and SetRequestPath must format it.
+int ComposeRequestPath(RestRequest* request, const char* format, const char* const* texts,
+                       std::size_t count);
+
+// The number of standard headers, and their values written into items, whose bytes are zero:
+// names and values copied, each cut to its field. Returns false when a setting is longer than
+// its field.
+constexpr std::uint32_t kStandardHeaderCount = 3;
+bool FillHeaderList(HttpHeaderItem* items);
+
 // Allocates the three standard headers, ordered by name: "Accept-Language" (language setting),
 // "Content-Type" ("application/json;charset=UTF-8"), "Time-Zone" (time-zone setting). The array
 // is owned by whoever owns the request (new[], freed with delete[]). Returns false when a setting
@@ -157,23 +172,35 @@ void AppendResults(const quim::Json::Value& data, std::vector<T>& out, Read read
 // the constructor fills path, method and the standard headers through the helpers above, and
 // Send hands the request to the gateway, or returns kRequestTooLong without calling it when the
 // path or a setting did not fit its field. The destructor releases, on every exit including
-// exceptions and in this order: the answer and the auxBuffer through the gateway, the body, the
-// header array; the records end with the cycle itself.
+// exceptions and in this order: the answer and the auxBuffer through the gateway, the body; the
+// records and the header array end with the cycle itself.
 class RequestCycle {
  public:
   template <typename... Args>
   RequestCycle(const char* method, const char* pathFormat, Args... pathArgs) {
     ZeroRecords();
     bool fits = false;
-    if constexpr (sizeof...(Args) == 0) {
-      // A fixed path is its own text; clang refuses a lone non-literal format.
-      fits = SetRequestPath(&request_, "%s", pathFormat);
+    if constexpr ((std::is_same_v<Args, const char*> && ...)) {
+      // A fixed path is its own text, and texts put in for "%s" go in as they are: both are
+      // composed directly; any other conversion goes through the formatter.
+      const char* const texts[sizeof...(Args) + 1] = {pathArgs..., nullptr};
+      const char* const* first = sizeof...(Args) == 0 ? &pathFormat : texts;
+      const int composed = ComposeRequestPath(&request_, sizeof...(Args) == 0 ? "%s" : pathFormat,
+                                              first, sizeof...(Args) == 0 ? 1 : sizeof...(Args));
+      if constexpr (sizeof...(Args) == 0) {
+        fits = composed >= 0 ? composed == 1 : SetRequestPath(&request_, "%s", pathFormat);
+      } else {
+        fits = composed >= 0 ? composed == 1 : SetRequestPath(&request_, pathFormat, pathArgs...);
+      }
     } else {
       fits = SetRequestPath(&request_, pathFormat, pathArgs...);
     }
     SetRequestMethod(&request_, method);
-    fits = BuildHeaderList(&request_.headers, &request_.headerCount) && fits;
-    fits_ = fits;
+    // The header array is the cycle's own, zero-filled with the records: the gateway reads the
+    // same bytes as from BuildHeaderList's, without an allocation per request.
+    request_.headers = headers_;
+    request_.headerCount = kStandardHeaderCount;
+    fits_ = FillHeaderList(headers_) && fits;
   }
   ~RequestCycle();
   RequestCycle(const RequestCycle&) = delete;
@@ -211,6 +238,7 @@ class RequestCycle {
 
   RestResponse response_;
   RestRequest request_;
+  HttpHeaderItem headers_[kStandardHeaderCount];
   bool fits_ = true;
 };
 
