@@ -186,9 +186,9 @@ quim::Json::Value GetMemberOrNull(const quim::Json::Value& value, std::string_vi
 
 bool IsNonNullArray(const quim::Json::Value& value) { return value.isArray(); }
 
-quim::Json::Value ResultsOf(const quim::Json::Value& data) {
-  quim::Json::Value results = GetMemberOrNull(data, "results");
-  return IsNonNullArray(results) ? results : quim::Json::Value();
+const quim::Json::Value* FindResults(const quim::Json::Value& data) {
+  const quim::Json::Value* results = data.find("results");
+  return results != nullptr && IsNonNullArray(*results) ? results : nullptr;
 }
 
 void RequestCycle::ZeroRecords() {

@@ -145,26 +145,29 @@ std::string GetStringField(const quim::Json::Value& object, std::string_view nam
 quim::Json::Value GetMemberOrNull(const quim::Json::Value& value, std::string_view name);
 bool IsNonNullArray(const quim::Json::Value& value);
 
-// The "results" array of an answer's data, or null (no elements) when data has no such array.
-quim::Json::Value ResultsOf(const quim::Json::Value& data);
+// The "results" array of an answer's data where it lies (no copy), or null when data has no such
+// array.
+const quim::Json::Value* FindResults(const quim::Json::Value& data);
 
 // Calls each(element) for every element of the "results" array of an answer's data; does
 // nothing when data has no such array. The list operations read their answers through it, or
 // through AppendResults below.
 template <typename Each>
 void ForEachResult(const quim::Json::Value& data, Each each) {
-  const quim::Json::Value results = ResultsOf(data);
-  for (quim::Json::Value::ArrayIndex i = 0; i < results.size(); ++i) each(results[i]);
+  const quim::Json::Value* results = FindResults(data);
+  if (results == nullptr) return;
+  for (quim::Json::Value::ArrayIndex i = 0; i < results->size(); ++i) each((*results)[i]);
 }
 
 // Appends read(element) to out for every element of "results", with room made for all of them
 // first.
 template <typename T, typename Read>
 void AppendResults(const quim::Json::Value& data, std::vector<T>& out, Read read) {
-  const quim::Json::Value results = ResultsOf(data);
-  out.reserve(out.size() + results.size());
-  for (quim::Json::Value::ArrayIndex i = 0; i < results.size(); ++i) {
-    out.push_back(read(results[i]));
+  const quim::Json::Value* results = FindResults(data);
+  if (results == nullptr) return;
+  out.reserve(out.size() + results->size());
+  for (quim::Json::Value::ArrayIndex i = 0; i < results->size(); ++i) {
+    out.push_back(read((*results)[i]));
   }
 }
 
