@@ -83,10 +83,9 @@ Endpoint tls;
 // answers are below the server's 1 KiB threshold for coding, so neither client decodes anything.
 std::unique_ptr<RawClient> MakeRawClient(const Endpoint& endpoint, const char* target,
                                          const char* body) {
-  const std::vector<std::string> headers = {std::string("Accept-Language: ") + kLanguage,
-                                            "Content-Type: application/json;charset=UTF-8",
-                                            std::string("Time-Zone: ") + kTimeZone,
-                                            "Accept-Encoding: gzip"};
+  const std::vector<std::string> headers = {
+      std::string("Accept-Language: ") + kLanguage, "Content-Type: application/json;charset=UTF-8",
+      std::string("Time-Zone: ") + kTimeZone, "Accept-Encoding: gzip"};
   return std::make_unique<RawClient>(endpoint.url + target, endpoint.caFile, headers, body);
 }
 
