@@ -137,8 +137,9 @@ struct ExchangeState {
 
 // An easy handle and what is configured on it. Requests of one kind follow each other on a
 // handle, so each exchange sets only what differs from the previous one: the options of its
-// shape (method, with or without a body) stay, and the URL and header list are compared with the
-// ones set and kept when equal. Heap-allocated, so the addresses given to libcurl stay put.
+// shape (method, with or without a body) stay, and the URL and header list are compared in place
+// with the ones set and kept when equal. Heap-allocated, so the addresses given to libcurl stay
+// put.
 struct CurlConnection final : Connection {
   EasyHandle easy{nullptr, &curl_easy_cleanup};
   bool configured = false;  // false for a new handle and after a failure to configure
@@ -148,7 +149,7 @@ struct CurlConnection final : Connection {
   std::string url;          // CURLOPT_URL as set
   std::string headerLines;  // the lines of headers, each NUL-terminated
   HeaderList headers{nullptr, &curl_slist_free_all};
-  std::string next;  // the next exchange's URL or header lines, built here to be compared
+  std::string next;  // the next exchange's URL or header lines when they differ from those set
   char errors[CURL_ERROR_SIZE] = {};
   ExchangeState state;
   GzipDecoder gzip;
@@ -251,9 +252,10 @@ bool ExpectsBody(std::string_view method) {
 // record does not say what it accepts; then the suppressions that keep curl from adding headers
 // the caller did not ask for: "Expect: 100-continue" (a wasted round trip) and the form
 // Content-Type curl gives a body by default. Each line ends with a NUL, for curl_slist_append.
+// Lines is a std::string to write them to, or a LinesMatcher to compare them with those set.
+template <typename Lines>
 void WriteHeaderLines(const ZENTA_HttpRequest& request, bool sendsBody, bool askGzip,
-                      std::string& lines) {
-  lines.clear();
+                      Lines& lines) {
   bool hasContentType = false;
   for (std::size_t i = 0; i < request.headerCount; ++i) {
     const ZENTA_HttpHeader& header = request.headers[i];
@@ -275,6 +277,32 @@ void WriteHeaderLines(const ZENTA_HttpRequest& request, bool sendsBody, bool ask
     if (!hasContentType) lines.append("Content-Type:", sizeof "Content-Type:");
   }
 }
+
+// Compares the lines WriteHeaderLines writes with lines already written, in place, piece by
+// piece, so that an unchanged header list costs no copy.
+class LinesMatcher {
+ public:
+  explicit LinesMatcher(const std::string& lines) : at_(lines.data()), left_(lines.size()) {}
+
+  LinesMatcher& append(const char* piece, std::size_t size) {
+    same_ = same_ && size <= left_ && std::memcmp(at_, piece, size) == 0;
+    if (same_) {
+      at_ += size;
+      left_ -= size;
+    }
+    return *this;
+  }
+  LinesMatcher& append(std::string_view piece) { return append(piece.data(), piece.size()); }
+  void push_back(char c) { append(&c, 1); }
+
+  // True when the lines written are exactly those given.
+  bool Same() const { return same_ && left_ == 0; }
+
+ private:
+  const char* at_;
+  std::size_t left_;
+  bool same_ = true;
+};
 
 // Puts what libcurl's code does not tell in front of its words.
 void Prefix(Detail& detail, const char* what) {
@@ -409,10 +437,13 @@ class CurlTransport final : public Transport {
       connection.configured = true;
     }
 
-    connection.next.assign(config_.origin)
-        .append(config_.basePath)
-        .append(request.target, request.targetLength);
-    if (connection.next != connection.url) {
+    // The URL is the origin and base path, which never change, then the target.
+    const std::size_t prefix = config_.origin.size() + config_.basePath.size();
+    if (connection.url.size() != prefix + request.targetLength ||
+        std::memcmp(connection.url.data() + prefix, request.target, request.targetLength) != 0) {
+      connection.next.assign(config_.origin)
+          .append(config_.basePath)
+          .append(request.target, request.targetLength);
       const CURLcode result = curl_easy_setopt(easy, CURLOPT_URL, connection.next.c_str());
       if (result != CURLE_OK) {
         connection.configured = false;
@@ -421,8 +452,11 @@ class CurlTransport final : public Transport {
       connection.url.swap(connection.next);
     }
 
-    WriteHeaderLines(request, sendsBody, config_.gzip, connection.next);
-    if (connection.next != connection.headerLines) {
+    LinesMatcher set(connection.headerLines);
+    WriteHeaderLines(request, sendsBody, config_.gzip, set);
+    if (!set.Same()) {
+      connection.next.clear();
+      WriteHeaderLines(request, sendsBody, config_.gzip, connection.next);
       HeaderList list(nullptr, &curl_slist_free_all);
       const char* end = connection.next.data() + connection.next.size();
       for (const char* line = connection.next.data(); line < end; line += std::strlen(line) + 1) {
