@@ -95,15 +95,22 @@ long CurrentProcessId() {
 }
 #endif
 
-// Counts a call out of the session on every exit path.
+// Counts a call into the session and out of it on every exit path, without a lock: a call counts
+// itself in, then looks at closed_; Close sets closed_, then waits for the count to reach zero.
+// Both orders are sequentially consistent, so either the call sees closed_ (and refuses itself),
+// or Close sees the call counted (and waits for it). Only a call leaving a closed session wakes
+// Close, under its mutex, so that the wake cannot fall between Close's look at the count and its
+// wait.
 class Session::CallGuard {
  public:
-  explicit CallGuard(Session& session) : session_(session) {}
+  explicit CallGuard(Session& session) : session_(session) { session_.inFlight_.fetch_add(1); }
   CallGuard(const CallGuard&) = delete;
   CallGuard& operator=(const CallGuard&) = delete;
   ~CallGuard() {
-    std::lock_guard<std::mutex> lock(session_.mutex_);
-    if (--session_.inFlight_ == 0) session_.callsDone_.notify_all();
+    if (session_.inFlight_.fetch_sub(1) == 1 && session_.closed_.load()) {
+      std::lock_guard<std::mutex> lock(session_.mutex_);
+      session_.callsDone_.notify_all();
+    }
   }
 
  private:
@@ -143,12 +150,8 @@ int Session::Carry(const ZENTA_HttpRequest& request, ZENTA_HttpAnswer& answer, A
                       processId_, CurrentProcessId());
     return ZENTA_E_INHERITED_SESSION;
   }
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (closed_) return ZENTA_E_SESSION_CLOSED;
-    ++inFlight_;
-  }
   const CallGuard guard(*this);
+  if (closed_.load()) return ZENTA_E_SESSION_CLOSED;
   const Clock::time_point start = Clock::now();
   const int code = headers_.empty() && tokenCallback_ == nullptr
                        ? Exchange(request, start + requestTimeout_, answer, body, report)
@@ -283,13 +286,10 @@ int Session::ExchangeOnce(PooledConnection& pooled, const ZENTA_HttpRequest& req
 }
 
 void Session::Close() {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    closed_ = true;
-  }
+  closed_.store(true);
   pool_.Shutdown();
   std::unique_lock<std::mutex> lock(mutex_);
-  callsDone_.wait(lock, [this] { return inFlight_ == 0; });
+  callsDone_.wait(lock, [this] { return inFlight_.load() == 0; });
 }
 
 }  // namespace zenta

@@ -6,6 +6,7 @@
 #ifndef ZENTA_SESSION_H
 #define ZENTA_SESSION_H
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <memory>
@@ -83,10 +84,10 @@ class Session {
   unsigned tokenGeneration_ = 0;
   std::unique_ptr<Transport> transport_;
   ConnectionPool pool_;
-  std::mutex mutex_;
+  std::mutex mutex_;  // only for Close's wait for the calls under way
   std::condition_variable callsDone_;
-  bool closed_ = false;
-  int inFlight_ = 0;
+  std::atomic<bool> closed_{false};
+  std::atomic<int> inFlight_{0};
 };
 
 // The calling process's id.
