@@ -8,6 +8,7 @@
 #include <curl/curl.h>
 #include <openssl/ssl.h>
 #include <poll.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -129,6 +130,7 @@ struct ExchangeState {
   AnswerBuffer* body = nullptr;
   ExchangeReport* report = nullptr;
   int sends = 0;                  // pre-request callbacks: the second is libcurl re-sending
+  bool connected = false;         // libcurl opened a connection's socket for this exchange
   int failure = 0;                // a code a callback stopped the exchange with
   bool certificateAsked = false;  // a TLS handshake of this exchange asked for a certificate
   std::size_t codedBytes = 0;     // bytes of a gzip-coded body, before decoding
@@ -141,6 +143,10 @@ struct ExchangeState {
 // with the ones set and kept when equal. Heap-allocated, so the addresses given to libcurl stay
 // put.
 struct CurlConnection final : Connection {
+  // The socket of the handle's connection, learnt once per connection when an exchange opened
+  // one and forgotten when libcurl closes it (OnSocketClose), so that the idle check asks libcurl
+  // nothing. Declared before easy: libcurl closes the socket as the handle is cleaned up.
+  curl_socket_t socket = CURL_SOCKET_BAD;
   EasyHandle easy{nullptr, &curl_easy_cleanup};
   bool configured = false;  // false for a new handle and after a failure to configure
   bool fresh = false;       // the next exchange opens a new connection
@@ -228,17 +234,27 @@ CURLcode OnTlsContext(CURL*, void* context, void* user) {
   return CURLE_OK;
 }
 
+// Called by libcurl with each socket it opens for a connection, before connecting it: this
+// exchange does not go out on the connection that carried the last one.
+int OnSocketOpen(void* user, curl_socket_t, curlsocktype purpose) {
+  if (purpose == CURLSOCKTYPE_IPCXN) static_cast<CurlConnection*>(user)->state.connected = true;
+  return CURL_SOCKOPT_OK;
+}
+
+// Called by libcurl instead of close() for each socket of a connection it closes.
+int OnSocketClose(void* user, curl_socket_t socket) {
+  auto& connection = *static_cast<CurlConnection*>(user);
+  if (connection.socket == socket) connection.socket = CURL_SOCKET_BAD;
+  return close(socket);
+}
+
 // Called by libcurl right before it sends the request on a connection. A second call in one
 // exchange is libcurl about to send the request again, on a new connection, because the reused
 // one died: refused, so the policy alone decides what is sent twice.
 int OnSend(void* user, char*, char*, int, int) {
-  auto& connection = *static_cast<CurlConnection*>(user);
-  ExchangeState& state = connection.state;
+  ExchangeState& state = static_cast<CurlConnection*>(user)->state;
   if (++state.sends > 1) return CURL_PREREQFUNC_ABORT;
-  long connects = -1;
-  state.report->reused =
-      curl_easy_getinfo(connection.easy.get(), CURLINFO_NUM_CONNECTS, &connects) == CURLE_OK &&
-      connects == 0;
+  state.report->reused = !state.connected;
   state.report->requestSent = true;
   return CURL_PREREQFUNC_OK;
 }
@@ -357,12 +373,8 @@ class CurlTransport final : public Transport {
   }
 
   bool HasPendingInput(Connection& base) override {
-    auto& connection = static_cast<CurlConnection&>(base);
-    curl_socket_t socket = CURL_SOCKET_BAD;
-    if (curl_easy_getinfo(connection.easy.get(), CURLINFO_ACTIVESOCKET, &socket) != CURLE_OK ||
-        socket == CURL_SOCKET_BAD) {
-      return false;
-    }
+    const curl_socket_t socket = static_cast<CurlConnection&>(base).socket;
+    if (socket == CURL_SOCKET_BAD) return false;
     pollfd waiting{socket, POLLIN, 0};
     return poll(&waiting, 1, 0) != 0;  // bytes, the end of the stream or an error
   }
@@ -389,6 +401,14 @@ class CurlTransport final : public Transport {
     CURL* easy = connection.easy.get();
     CURLcode result = SetPerExchange(connection, request, sendsBody, deadline);
     if (result == CURLE_OK) result = curl_easy_perform(easy);
+    if (connection.state.connected) {
+      // A new connection: its socket, or none when libcurl did not keep it.
+      curl_socket_t socket = CURL_SOCKET_BAD;
+      if (curl_easy_getinfo(easy, CURLINFO_ACTIVESOCKET, &socket) != CURLE_OK) {
+        socket = CURL_SOCKET_BAD;
+      }
+      connection.socket = socket;
+    }
     if (connection.fresh) {
       connection.fresh = false;
       curl_easy_setopt(easy, CURLOPT_FRESH_CONNECT, 0L);
@@ -493,6 +513,10 @@ class CurlTransport final : public Transport {
         .Set(CURLOPT_HEADERDATA, user)
         .Set(CURLOPT_PREREQFUNCTION, &OnSend)
         .Set(CURLOPT_PREREQDATA, user)
+        .Set(CURLOPT_SOCKOPTFUNCTION, &OnSocketOpen)
+        .Set(CURLOPT_SOCKOPTDATA, user)
+        .Set(CURLOPT_CLOSESOCKETFUNCTION, &OnSocketClose)
+        .Set(CURLOPT_CLOSESOCKETDATA, user)
         .Set(CURLOPT_CUSTOMREQUEST, connection.method.c_str());
     // Unset, libcurl takes the environment's proxy (http_proxy, https_proxy, no_proxy...) by its
     // own rules. The session's ("" for none) carries every request: no_proxy does not apply.
