@@ -98,6 +98,9 @@ bool IsToken(std::string_view text) {
   for (; end - p >= static_cast<std::ptrdiff_t>(kWordBytes); p += kWordBytes) {
     if ((EveryClassOfWord(p) & kToken) == 0) return false;
   }
+  // The last bytes of a text of a word or more: as the word that ends with them.
+  if (p != end && text.size() >= kWordBytes)
+    return (EveryClassOfWord(end - kWordBytes) & kToken) != 0;
   return BytesOfClass(p, static_cast<std::size_t>(end - p), kToken);
 }
 
@@ -155,8 +158,11 @@ void EncodeTarget(const RestRequest& record, HttpRequest& request) {
   const char* const end = path.data() + path.size();
   for (const char* p = run; p != end;) {
     const auto left = static_cast<std::size_t>(end - p);
-    if (left >= kWordBytes && (AnyClassOfWord(p) & kEncode) == 0) {
-      p += kWordBytes;
+    // The last bytes of a path of a word or more: as the word that ends with them.
+    if ((left >= kWordBytes && (AnyClassOfWord(p) & kEncode) == 0) ||
+        (left < kWordBytes && path.size() >= kWordBytes &&
+         (AnyClassOfWord(end - kWordBytes) & kEncode) == 0)) {
+      p += left < kWordBytes ? left : kWordBytes;
       continue;
     }
     for (const char* const stop = p + (left < kWordBytes ? left : kWordBytes); p != stop; ++p) {
