@@ -272,7 +272,7 @@ int Session::ExchangeOnce(PooledConnection& pooled, const ZENTA_HttpRequest& req
       transport_->Disconnect(*pooled.connection);
       pooled.carried = false;
     }
-    report = ExchangeReport();
+    report.Clear();
     body.Clear();
     const int code =
         transport_->Exchange(*pooled.connection, request, deadline, answer, body, report);
