@@ -170,31 +170,45 @@ int Session::Carry(const ZENTA_HttpRequest& request, ZENTA_HttpAnswer& answer, A
 // sent once more, whatever its method.
 int Session::WithCredentials(const ZENTA_HttpRequest& request, Clock::time_point deadline,
                              ZENTA_HttpAnswer& answer, AnswerBuffer& body, ExchangeReport& report) {
-  std::vector<ZENTA_HttpHeader> headers(request.headers, request.headers + request.headerCount);
-  headers.insert(headers.end(), headers_.begin(), headers_.end());
+  // The headers of an ordinary request fit in the call's own storage: no allocation.
+  constexpr std::size_t kInlineHeaders = 16;
+  const std::size_t count =
+      request.headerCount + headers_.size() + (tokenCallback_ != nullptr ? 1 : 0);
+  ZENTA_HttpHeader inlineHeaders[kInlineHeaders];
+  std::vector<ZENTA_HttpHeader> moreHeaders;
+  ZENTA_HttpHeader* headers = inlineHeaders;
+  if (count > kInlineHeaders) {
+    moreHeaders.resize(count);
+    headers = moreHeaders.data();
+  }
+  std::copy(request.headers, request.headers + request.headerCount, headers);
+  std::copy(headers_.begin(), headers_.end(), headers + request.headerCount);
   ZENTA_HttpRequest withHeaders = request;
-  std::string token;
+  withHeaders.headers = headers;
+  withHeaders.headerCount = count;
+  std::shared_ptr<const std::string> token;
   unsigned generation = 0;
+  ZENTA_HttpHeader& authorization = headers[count - 1];  // the token's, with a token callback
   if (tokenCallback_ != nullptr) {
     const int code = Token(false, generation, token, report);
     if (code != ZENTA_OK) return code;
-    headers.push_back({"Authorization", 13, token.data(), token.size()});
+    authorization = {"Authorization", 13, token->data(), token->size()};
   }
-  withHeaders.headers = headers.data();
-  withHeaders.headerCount = headers.size();
   const int code = Exchange(withHeaders, deadline, answer, body, report);
   if (code != ZENTA_OK || answer.status != 401 || tokenCallback_ == nullptr) return code;
   if (TraceEnabled()) TraceRetry(request, basePath_, "HTTP 401: a new token, sent once more");
   const int refreshed = Token(true, generation, token, report);
   if (refreshed != ZENTA_OK) return refreshed;
-  headers.back().value = token.data();
-  headers.back().valueLength = token.size();
+  authorization.value = token->data();
+  authorization.valueLength = token->size();
   return Exchange(withHeaders, deadline, answer, body, report);
 }
 
 // The session's token, asked of the callback when there is none yet or when refresh asks to
-// replace the one of generation (the token a call sent and the server refused).
-int Session::Token(bool refresh, unsigned& generation, std::string& value, ExchangeReport& report) {
+// replace the one of generation (the token a call sent and the server refused). The token is
+// shared, not copied: a refresh makes a new one and the calls still sending the old keep it.
+int Session::Token(bool refresh, unsigned& generation, std::shared_ptr<const std::string>& value,
+                   ExchangeReport& report) {
   std::lock_guard<std::mutex> lock(tokenMutex_);
   if (tokenGeneration_ == 0 || (refresh && generation == tokenGeneration_)) {
     std::string buffer(kMostTokenBytes, '\0');
@@ -207,7 +221,10 @@ int Session::Token(bool refresh, unsigned& generation, std::string& value, Excha
                         fits ? ", a token holding a line break or NUL" : " (no token)");
       return ZENTA_E_CREDENTIAL;
     }
-    token_.assign("Bearer ").append(given);
+    auto made = std::make_shared<std::string>();
+    made->reserve(7 + given.size());  // one block, no intermediate copy of the secret
+    made->assign("Bearer ").append(given);
+    token_ = std::move(made);
     std::fill(buffer.begin(), buffer.end(), '\0');  // no copy of the secret left behind
     ++tokenGeneration_;
   }
