@@ -276,7 +276,8 @@ void WriteHeaderLines(const ZENTA_HttpRequest& request, bool sendsBody, bool ask
   for (std::size_t i = 0; i < request.headerCount; ++i) {
     const ZENTA_HttpHeader& header = request.headers[i];
     const std::string_view name(header.name, header.nameLength);
-    hasContentType = hasContentType || EqualsIgnoringAsciiCase(name, "Content-Type");
+    // Only the checks that can still change what is written.
+    hasContentType = hasContentType || (sendsBody && EqualsIgnoringAsciiCase(name, "Content-Type"));
     askGzip = askGzip && !EqualsIgnoringAsciiCase(name, "Accept-Encoding");
     lines.append(name);
     // curl sends "Name;" as a header with an empty value ("Name:" would remove the header).
