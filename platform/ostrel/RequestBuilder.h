@@ -6,7 +6,7 @@
 #define OSTREL_REQUESTBUILDER_H
 
 #include <cstddef>
-#include <string>
+#include <string_view>
 #include <vector>
 
 #include "Boundary.h"
@@ -22,7 +22,7 @@ struct HttpRequest {
   static constexpr std::size_t kInlineHeaders = 8;
   static constexpr std::size_t kLongestTarget = 1 + 3 * kPathWidth;  // "/" and every byte escaped
 
-  std::string method;           // at most kMethodWidth bytes: no allocation
+  std::string_view method;      // in the record, at most kMethodWidth bytes
   char target[kLongestTarget];  // "/" + encoded path; the session puts its base path in front
   std::size_t targetLength = 0;
   ZENTA_HttpHeader* headers = inlineHeaders;

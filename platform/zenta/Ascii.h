@@ -27,10 +27,11 @@ inline constexpr TokenChars kTokenChars;
 
 inline bool IsTokenChar(char c) { return kTokenChars.is[static_cast<unsigned char>(c)]; }
 
+// Equal bytes are passed at once; only bytes that differ are folded.
 inline bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i) {
-    if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
+    if (a[i] != b[i] && AsciiLower(a[i]) != AsciiLower(b[i])) return false;
   }
   return true;
 }

@@ -7,10 +7,16 @@
 
 namespace zenta {
 
-// A failure's detail as an exchange reports it: fixed storage, so reporting never allocates.
+// A failure's detail as an exchange reports it: fixed storage, so reporting never allocates. Only
+// the text up to its NUL counts, so a new or cleared detail writes one byte, not its width.
 class Detail {
  public:
   static constexpr std::size_t kWidth = 512;
+
+  Detail() { text_[0] = '\0'; }
+
+  // Empties the text.
+  void Clear() { text_[0] = '\0'; }
   // Replaces the text (printf-style), cut to the width.
   void Set(const char* format, ...)
 #if defined(__GNUC__)
@@ -20,7 +26,7 @@ class Detail {
   const char* Text() const { return text_; }
 
  private:
-  char text_[kWidth] = {};
+  char text_[kWidth];
 };
 
 // Keeps text (or the code's own text when text is null or empty) as the calling thread's last

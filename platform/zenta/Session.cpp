@@ -95,15 +95,22 @@ long CurrentProcessId() {
 }
 #endif
 
-// Counts a call out of the session on every exit path.
+// Counts a call into the session and out of it on every exit path, without a lock: a call counts
+// itself in, then looks at closed_; Close sets closed_, then waits for the count to reach zero.
+// Both orders are sequentially consistent, so either the call sees closed_ (and refuses itself),
+// or Close sees the call counted (and waits for it). Only a call leaving a closed session wakes
+// Close, under its mutex, so that the wake cannot fall between Close's look at the count and its
+// wait.
 class Session::CallGuard {
  public:
-  explicit CallGuard(Session& session) : session_(session) {}
+  explicit CallGuard(Session& session) : session_(session) { session_.inFlight_.fetch_add(1); }
   CallGuard(const CallGuard&) = delete;
   CallGuard& operator=(const CallGuard&) = delete;
   ~CallGuard() {
-    std::lock_guard<std::mutex> lock(session_.mutex_);
-    if (--session_.inFlight_ == 0) session_.callsDone_.notify_all();
+    if (session_.inFlight_.fetch_sub(1) == 1 && session_.closed_.load()) {
+      std::lock_guard<std::mutex> lock(session_.mutex_);
+      session_.callsDone_.notify_all();
+    }
   }
 
  private:
@@ -143,12 +150,8 @@ int Session::Carry(const ZENTA_HttpRequest& request, ZENTA_HttpAnswer& answer, A
                       processId_, CurrentProcessId());
     return ZENTA_E_INHERITED_SESSION;
   }
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (closed_) return ZENTA_E_SESSION_CLOSED;
-    ++inFlight_;
-  }
   const CallGuard guard(*this);
+  if (closed_.load()) return ZENTA_E_SESSION_CLOSED;
   const Clock::time_point start = Clock::now();
   const int code = headers_.empty() && tokenCallback_ == nullptr
                        ? Exchange(request, start + requestTimeout_, answer, body, report)
@@ -167,31 +170,45 @@ int Session::Carry(const ZENTA_HttpRequest& request, ZENTA_HttpAnswer& answer, A
 // sent once more, whatever its method.
 int Session::WithCredentials(const ZENTA_HttpRequest& request, Clock::time_point deadline,
                              ZENTA_HttpAnswer& answer, AnswerBuffer& body, ExchangeReport& report) {
-  std::vector<ZENTA_HttpHeader> headers(request.headers, request.headers + request.headerCount);
-  headers.insert(headers.end(), headers_.begin(), headers_.end());
+  // The headers of an ordinary request fit in the call's own storage: no allocation.
+  constexpr std::size_t kInlineHeaders = 16;
+  const std::size_t count =
+      request.headerCount + headers_.size() + (tokenCallback_ != nullptr ? 1 : 0);
+  ZENTA_HttpHeader inlineHeaders[kInlineHeaders];
+  std::vector<ZENTA_HttpHeader> moreHeaders;
+  ZENTA_HttpHeader* headers = inlineHeaders;
+  if (count > kInlineHeaders) {
+    moreHeaders.resize(count);
+    headers = moreHeaders.data();
+  }
+  std::copy(request.headers, request.headers + request.headerCount, headers);
+  std::copy(headers_.begin(), headers_.end(), headers + request.headerCount);
   ZENTA_HttpRequest withHeaders = request;
-  std::string token;
+  withHeaders.headers = headers;
+  withHeaders.headerCount = count;
+  std::shared_ptr<const std::string> token;
   unsigned generation = 0;
+  ZENTA_HttpHeader& authorization = headers[count - 1];  // the token's, with a token callback
   if (tokenCallback_ != nullptr) {
     const int code = Token(false, generation, token, report);
     if (code != ZENTA_OK) return code;
-    headers.push_back({"Authorization", 13, token.data(), token.size()});
+    authorization = {"Authorization", 13, token->data(), token->size()};
   }
-  withHeaders.headers = headers.data();
-  withHeaders.headerCount = headers.size();
   const int code = Exchange(withHeaders, deadline, answer, body, report);
   if (code != ZENTA_OK || answer.status != 401 || tokenCallback_ == nullptr) return code;
   if (TraceEnabled()) TraceRetry(request, basePath_, "HTTP 401: a new token, sent once more");
   const int refreshed = Token(true, generation, token, report);
   if (refreshed != ZENTA_OK) return refreshed;
-  headers.back().value = token.data();
-  headers.back().valueLength = token.size();
+  authorization.value = token->data();
+  authorization.valueLength = token->size();
   return Exchange(withHeaders, deadline, answer, body, report);
 }
 
 // The session's token, asked of the callback when there is none yet or when refresh asks to
-// replace the one of generation (the token a call sent and the server refused).
-int Session::Token(bool refresh, unsigned& generation, std::string& value, ExchangeReport& report) {
+// replace the one of generation (the token a call sent and the server refused). The token is
+// shared, not copied: a refresh makes a new one and the calls still sending the old keep it.
+int Session::Token(bool refresh, unsigned& generation, std::shared_ptr<const std::string>& value,
+                   ExchangeReport& report) {
   std::lock_guard<std::mutex> lock(tokenMutex_);
   if (tokenGeneration_ == 0 || (refresh && generation == tokenGeneration_)) {
     std::string buffer(kMostTokenBytes, '\0');
@@ -204,7 +221,10 @@ int Session::Token(bool refresh, unsigned& generation, std::string& value, Excha
                         fits ? ", a token holding a line break or NUL" : " (no token)");
       return ZENTA_E_CREDENTIAL;
     }
-    token_.assign("Bearer ").append(given);
+    auto made = std::make_shared<std::string>();
+    made->reserve(7 + given.size());  // one block, no intermediate copy of the secret
+    made->assign("Bearer ").append(given);
+    token_ = std::move(made);
     std::fill(buffer.begin(), buffer.end(), '\0');  // no copy of the secret left behind
     ++tokenGeneration_;
   }
@@ -269,7 +289,7 @@ int Session::ExchangeOnce(PooledConnection& pooled, const ZENTA_HttpRequest& req
       transport_->Disconnect(*pooled.connection);
       pooled.carried = false;
     }
-    report = ExchangeReport();
+    report.Clear();
     body.Clear();
     const int code =
         transport_->Exchange(*pooled.connection, request, deadline, answer, body, report);
@@ -283,13 +303,10 @@ int Session::ExchangeOnce(PooledConnection& pooled, const ZENTA_HttpRequest& req
 }
 
 void Session::Close() {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    closed_ = true;
-  }
+  closed_.store(true);
   pool_.Shutdown();
   std::unique_lock<std::mutex> lock(mutex_);
-  callsDone_.wait(lock, [this] { return inFlight_ == 0; });
+  callsDone_.wait(lock, [this] { return inFlight_.load() == 0; });
 }
 
 }  // namespace zenta

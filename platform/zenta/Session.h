@@ -6,6 +6,7 @@
 #ifndef ZENTA_SESSION_H
 #define ZENTA_SESSION_H
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <memory>
@@ -55,7 +56,8 @@ class Session {
  private:
   int WithCredentials(const ZENTA_HttpRequest& request, Clock::time_point deadline,
                       ZENTA_HttpAnswer& answer, AnswerBuffer& body, ExchangeReport& report);
-  int Token(bool refresh, unsigned& generation, std::string& value, ExchangeReport& report);
+  int Token(bool refresh, unsigned& generation, std::shared_ptr<const std::string>& value,
+            ExchangeReport& report);
   int Exchange(const ZENTA_HttpRequest& request, Clock::time_point deadline,
                ZENTA_HttpAnswer& answer, AnswerBuffer& body, ExchangeReport& report);
   int ExchangeOnce(PooledConnection& pooled, const ZENTA_HttpRequest& request, bool idempotent,
@@ -79,14 +81,14 @@ class Session {
   const ZENTA_TokenCallback tokenCallback_;
   void* const tokenContext_;
   std::mutex tokenMutex_;  // one token asked for at a time; calls in flight share it
-  std::string token_;      // "Bearer <token>", valid when tokenGeneration_ > 0
+  std::shared_ptr<const std::string> token_;  // "Bearer <token>" once tokenGeneration_ > 0
   unsigned tokenGeneration_ = 0;
   std::unique_ptr<Transport> transport_;
   ConnectionPool pool_;
-  std::mutex mutex_;
+  std::mutex mutex_;  // only for Close's wait for the calls under way
   std::condition_variable callsDone_;
-  bool closed_ = false;
-  int inFlight_ = 0;
+  std::atomic<bool> closed_{false};
+  std::atomic<int> inFlight_{0};
 };
 
 // The calling process's id.

@@ -62,6 +62,12 @@ struct ExchangeReport {
   bool requestSent = false;    // a byte of the request may have reached the server
   bool answerStarted = false;  // a byte of the answer arrived
   Detail detail;               // on failure: the transport's own words, and the phase
+
+  // Back to a new report's state, for another try of the exchange.
+  void Clear() {
+    reused = requestSent = answerStarted = false;
+    detail.Clear();
+  }
 };
 
 class Transport {

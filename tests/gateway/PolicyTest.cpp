@@ -222,6 +222,18 @@ TEST(Policy, EveryRequestCarriesTheCredentialsAndA401RefreshesTheTokenOnce) {
   Fixture fixed(1, 5000, config);
   EXPECT_EQ(fixed.Carry("GET"), ZENTA_OK);
   EXPECT_EQ(fixed.fake->authorizations.back(), "Authorization=Basic abc;");
+  // More headers than a call holds in its own storage, and the token after them.
+  config = TransportConfig();
+  std::string expected;
+  for (int i = 0; i < 20; ++i) {
+    config.headers.push_back("X-" + std::to_string(i) + ": " + std::to_string(i));
+    expected += "X-" + std::to_string(i) + "=" + std::to_string(i) + ";";
+  }
+  config.tokenCallback = callback;
+  failAt = -1;
+  Fixture many(1, 5000, config);
+  EXPECT_EQ(many.Carry("GET"), ZENTA_OK);
+  EXPECT_EQ(many.fake->authorizations.back(), expected + "Authorization=Bearer t5;");
 }
 
 TEST(Policy, AnIdleConnectionCarriesARequestOnlyWhenNothingWaitsOnItAndItIsFreshEnough) {

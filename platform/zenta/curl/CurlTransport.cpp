@@ -8,6 +8,7 @@
 #include <curl/curl.h>
 #include <openssl/ssl.h>
 #include <poll.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -129,6 +130,7 @@ struct ExchangeState {
   AnswerBuffer* body = nullptr;
   ExchangeReport* report = nullptr;
   int sends = 0;                  // pre-request callbacks: the second is libcurl re-sending
+  bool connected = false;         // libcurl opened a connection's socket for this exchange
   int failure = 0;                // a code a callback stopped the exchange with
   bool certificateAsked = false;  // a TLS handshake of this exchange asked for a certificate
   std::size_t codedBytes = 0;     // bytes of a gzip-coded body, before decoding
@@ -137,9 +139,14 @@ struct ExchangeState {
 
 // An easy handle and what is configured on it. Requests of one kind follow each other on a
 // handle, so each exchange sets only what differs from the previous one: the options of its
-// shape (method, with or without a body) stay, and the URL and header list are compared with the
-// ones set and kept when equal. Heap-allocated, so the addresses given to libcurl stay put.
+// shape (method, with or without a body) stay, and the URL and header list are compared in place
+// with the ones set and kept when equal. Heap-allocated, so the addresses given to libcurl stay
+// put.
 struct CurlConnection final : Connection {
+  // The socket of the handle's connection, learnt once per connection when an exchange opened
+  // one and forgotten when libcurl closes it (OnSocketClose), so that the idle check asks libcurl
+  // nothing. Declared before easy: libcurl closes the socket as the handle is cleaned up.
+  curl_socket_t socket = CURL_SOCKET_BAD;
   EasyHandle easy{nullptr, &curl_easy_cleanup};
   bool configured = false;  // false for a new handle and after a failure to configure
   bool fresh = false;       // the next exchange opens a new connection
@@ -148,7 +155,7 @@ struct CurlConnection final : Connection {
   std::string url;          // CURLOPT_URL as set
   std::string headerLines;  // the lines of headers, each NUL-terminated
   HeaderList headers{nullptr, &curl_slist_free_all};
-  std::string next;  // the next exchange's URL or header lines, built here to be compared
+  std::string next;  // the next exchange's URL or header lines when they differ from those set
   char errors[CURL_ERROR_SIZE] = {};
   ExchangeState state;
   GzipDecoder gzip;
@@ -227,17 +234,27 @@ CURLcode OnTlsContext(CURL*, void* context, void* user) {
   return CURLE_OK;
 }
 
+// Called by libcurl with each socket it opens for a connection, before connecting it: this
+// exchange does not go out on the connection that carried the last one.
+int OnSocketOpen(void* user, curl_socket_t, curlsocktype purpose) {
+  if (purpose == CURLSOCKTYPE_IPCXN) static_cast<CurlConnection*>(user)->state.connected = true;
+  return CURL_SOCKOPT_OK;
+}
+
+// Called by libcurl instead of close() for each socket of a connection it closes.
+int OnSocketClose(void* user, curl_socket_t socket) {
+  auto& connection = *static_cast<CurlConnection*>(user);
+  if (connection.socket == socket) connection.socket = CURL_SOCKET_BAD;
+  return close(socket);
+}
+
 // Called by libcurl right before it sends the request on a connection. A second call in one
 // exchange is libcurl about to send the request again, on a new connection, because the reused
 // one died: refused, so the policy alone decides what is sent twice.
 int OnSend(void* user, char*, char*, int, int) {
-  auto& connection = *static_cast<CurlConnection*>(user);
-  ExchangeState& state = connection.state;
+  ExchangeState& state = static_cast<CurlConnection*>(user)->state;
   if (++state.sends > 1) return CURL_PREREQFUNC_ABORT;
-  long connects = -1;
-  state.report->reused =
-      curl_easy_getinfo(connection.easy.get(), CURLINFO_NUM_CONNECTS, &connects) == CURLE_OK &&
-      connects == 0;
+  state.report->reused = !state.connected;
   state.report->requestSent = true;
   return CURL_PREREQFUNC_OK;
 }
@@ -251,14 +268,16 @@ bool ExpectsBody(std::string_view method) {
 // record does not say what it accepts; then the suppressions that keep curl from adding headers
 // the caller did not ask for: "Expect: 100-continue" (a wasted round trip) and the form
 // Content-Type curl gives a body by default. Each line ends with a NUL, for curl_slist_append.
+// Lines is a std::string to write them to, or a LinesMatcher to compare them with those set.
+template <typename Lines>
 void WriteHeaderLines(const ZENTA_HttpRequest& request, bool sendsBody, bool askGzip,
-                      std::string& lines) {
-  lines.clear();
+                      Lines& lines) {
   bool hasContentType = false;
   for (std::size_t i = 0; i < request.headerCount; ++i) {
     const ZENTA_HttpHeader& header = request.headers[i];
     const std::string_view name(header.name, header.nameLength);
-    hasContentType = hasContentType || EqualsIgnoringAsciiCase(name, "Content-Type");
+    // Only the checks that can still change what is written.
+    hasContentType = hasContentType || (sendsBody && EqualsIgnoringAsciiCase(name, "Content-Type"));
     askGzip = askGzip && !EqualsIgnoringAsciiCase(name, "Accept-Encoding");
     lines.append(name);
     // curl sends "Name;" as a header with an empty value ("Name:" would remove the header).
@@ -275,6 +294,32 @@ void WriteHeaderLines(const ZENTA_HttpRequest& request, bool sendsBody, bool ask
     if (!hasContentType) lines.append("Content-Type:", sizeof "Content-Type:");
   }
 }
+
+// Compares the lines WriteHeaderLines writes with lines already written, in place, piece by
+// piece, so that an unchanged header list costs no copy.
+class LinesMatcher {
+ public:
+  explicit LinesMatcher(const std::string& lines) : at_(lines.data()), left_(lines.size()) {}
+
+  LinesMatcher& append(const char* piece, std::size_t size) {
+    same_ = same_ && size <= left_ && std::memcmp(at_, piece, size) == 0;
+    if (same_) {
+      at_ += size;
+      left_ -= size;
+    }
+    return *this;
+  }
+  LinesMatcher& append(std::string_view piece) { return append(piece.data(), piece.size()); }
+  void push_back(char c) { append(&c, 1); }
+
+  // True when the lines written are exactly those given.
+  bool Same() const { return same_ && left_ == 0; }
+
+ private:
+  const char* at_;
+  std::size_t left_;
+  bool same_ = true;
+};
 
 // Puts what libcurl's code does not tell in front of its words.
 void Prefix(Detail& detail, const char* what) {
@@ -329,12 +374,8 @@ class CurlTransport final : public Transport {
   }
 
   bool HasPendingInput(Connection& base) override {
-    auto& connection = static_cast<CurlConnection&>(base);
-    curl_socket_t socket = CURL_SOCKET_BAD;
-    if (curl_easy_getinfo(connection.easy.get(), CURLINFO_ACTIVESOCKET, &socket) != CURLE_OK ||
-        socket == CURL_SOCKET_BAD) {
-      return false;
-    }
+    const curl_socket_t socket = static_cast<CurlConnection&>(base).socket;
+    if (socket == CURL_SOCKET_BAD) return false;
     pollfd waiting{socket, POLLIN, 0};
     return poll(&waiting, 1, 0) != 0;  // bytes, the end of the stream or an error
   }
@@ -361,6 +402,14 @@ class CurlTransport final : public Transport {
     CURL* easy = connection.easy.get();
     CURLcode result = SetPerExchange(connection, request, sendsBody, deadline);
     if (result == CURLE_OK) result = curl_easy_perform(easy);
+    if (connection.state.connected) {
+      // A new connection: its socket, or none when libcurl did not keep it.
+      curl_socket_t socket = CURL_SOCKET_BAD;
+      if (curl_easy_getinfo(easy, CURLINFO_ACTIVESOCKET, &socket) != CURLE_OK) {
+        socket = CURL_SOCKET_BAD;
+      }
+      connection.socket = socket;
+    }
     if (connection.fresh) {
       connection.fresh = false;
       curl_easy_setopt(easy, CURLOPT_FRESH_CONNECT, 0L);
@@ -409,10 +458,13 @@ class CurlTransport final : public Transport {
       connection.configured = true;
     }
 
-    connection.next.assign(config_.origin)
-        .append(config_.basePath)
-        .append(request.target, request.targetLength);
-    if (connection.next != connection.url) {
+    // The URL is the origin and base path, which never change, then the target.
+    const std::size_t prefix = config_.origin.size() + config_.basePath.size();
+    if (connection.url.size() != prefix + request.targetLength ||
+        std::memcmp(connection.url.data() + prefix, request.target, request.targetLength) != 0) {
+      connection.next.assign(config_.origin)
+          .append(config_.basePath)
+          .append(request.target, request.targetLength);
       const CURLcode result = curl_easy_setopt(easy, CURLOPT_URL, connection.next.c_str());
       if (result != CURLE_OK) {
         connection.configured = false;
@@ -421,8 +473,11 @@ class CurlTransport final : public Transport {
       connection.url.swap(connection.next);
     }
 
-    WriteHeaderLines(request, sendsBody, config_.gzip, connection.next);
-    if (connection.next != connection.headerLines) {
+    LinesMatcher set(connection.headerLines);
+    WriteHeaderLines(request, sendsBody, config_.gzip, set);
+    if (!set.Same()) {
+      connection.next.clear();
+      WriteHeaderLines(request, sendsBody, config_.gzip, connection.next);
       HeaderList list(nullptr, &curl_slist_free_all);
       const char* end = connection.next.data() + connection.next.size();
       for (const char* line = connection.next.data(); line < end; line += std::strlen(line) + 1) {
@@ -459,6 +514,10 @@ class CurlTransport final : public Transport {
         .Set(CURLOPT_HEADERDATA, user)
         .Set(CURLOPT_PREREQFUNCTION, &OnSend)
         .Set(CURLOPT_PREREQDATA, user)
+        .Set(CURLOPT_SOCKOPTFUNCTION, &OnSocketOpen)
+        .Set(CURLOPT_SOCKOPTDATA, user)
+        .Set(CURLOPT_CLOSESOCKETFUNCTION, &OnSocketClose)
+        .Set(CURLOPT_CLOSESOCKETDATA, user)
         .Set(CURLOPT_CUSTOMREQUEST, connection.method.c_str());
     // Unset, libcurl takes the environment's proxy (http_proxy, https_proxy, no_proxy...) by its
     // own rules. The session's ("" for none) carries every request: no_proxy does not apply.
