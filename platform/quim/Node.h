@@ -34,6 +34,8 @@ namespace quim {
 namespace Json {
 
 struct Node {
+  // The reference count, and for a string node carved out of a slab (see SlabCarver) the flag
+  // kStringInSlab above it: a string's word holds its whole byte count, leaving no room there.
   std::atomic<std::uint32_t> refs{1};
   // Strings: the byte count. Arrays and objects: the element count with the two flags below.
   // Numbers: 1 for an unsigned value above INT64_MAX, else 0.
@@ -48,6 +50,7 @@ constexpr std::uint32_t kGrowable = 1u << 31;
 constexpr std::uint32_t kUnshareable = 1u << 30;
 constexpr std::uint32_t kInSlab = 1u << 29;
 constexpr std::uint32_t kMaxElements = kInSlab - 1;
+constexpr std::uint32_t kStringInSlab = 1u << 31;  // in refs, never changed by counting
 
 struct Value::Access {
   enum Tag : unsigned {
@@ -132,11 +135,13 @@ inline bool SameName(const Value& a, const Value& b) {
          NodeHolds(A::NodeOf(a), std::string_view(A::Bytes(second), second->word));
 }
 
-// The small container nodes of one parse (at most kMostInSlab bytes), carved out of slabs of
-// memory one after the other instead of taking an allocation each: the heap gives a node of one
-// or two values a block of twice its size, and a tree of small containers (nested arrays, lists
-// of small objects) would take twice the memory. A slab goes when the carver and every node in
-// it are gone; its nodes may be released on any thread.
+// The small nodes of one parse (at most kMostInSlab bytes: containers and strings), carved out
+// of slabs of memory one after the other instead of taking an allocation each: the heap gives a
+// node of one or two values a block of twice its size, and a tree of small containers (nested
+// arrays, lists of small objects) would take twice the memory; a small answer's tree takes one
+// or two allocations instead of one per node. A slab goes when the carver and every node in it
+// are gone; its nodes may be released on any thread. String nodes never change, so a carved one
+// is only ever shared, and goes back to its slab when its last holder lets it go.
 class SlabCarver {
  public:
   static constexpr std::size_t kMostInSlab = 64;
@@ -146,10 +151,13 @@ class SlabCarver {
   ~SlabCarver() { Leave(); }
   // As NewContainer, from the current slab when the node is small enough.
   Node* NewContainer(std::uint32_t count, std::uint32_t valuesPerElement);
+  // As MakeString, a small node from the current slab.
+  Value MakeString(const char* data, std::size_t size);
   struct Slab;  // the count of a slab's live nodes, at its start
 
  private:
-  void Leave() noexcept;  // gives up the current slab
+  Node* Carve(std::size_t bytes);  // bytes (a multiple of 8, at most kMostInSlab) for a node
+  void Leave() noexcept;           // gives up the current slab
   Slab* slab_ = nullptr;
   char* next_ = nullptr;      // the first free byte
   char* end_ = nullptr;       // the end of the current slab

@@ -23,6 +23,7 @@
 
 #include "Node.h"
 #include "NumberText.h"
+#include "ReaderPaths.h"
 
 namespace quim {
 namespace Json {
@@ -161,7 +162,7 @@ class ValueStack {
 // made for it the first time. The cache is small and fixed, so no input can make it costly.
 class NameCache {
  public:
-  Value Get(const char* text, std::size_t size) {
+  Value Get(const char* text, std::size_t size, SlabCarver& carver) {
     if (size <= A::kShortMax) return MakeString(text, size);
     // The slot from the length and the first and last eight bytes (four below eight bytes).
     const std::size_t word = size >= 8 ? 8 : 4;
@@ -171,7 +172,9 @@ class NameCache {
     std::memcpy(&tail, text + size - word, word);
     const std::uint64_t hash = ((head * 0x9E3779B97F4A7C15u) ^ tail ^ size) * 0xBF58476D1CE4E5B9u;
     Value& slot = names_[hash >> 60];
-    if (!NodeHolds(A::NodeOf(slot), std::string_view(text, size))) slot = MakeString(text, size);
+    if (!NodeHolds(A::NodeOf(slot), std::string_view(text, size))) {
+      slot = carver.MakeString(text, size);
+    }
     return slot;
   }
 
@@ -195,10 +198,10 @@ class TreeBuilder {
     return false;
   }
   bool String(const char* text, rapidjson::SizeType length, bool) {
-    return Push(MakeString(text, length));
+    return Push(carver_.MakeString(text, length));
   }
   bool Key(const char* text, rapidjson::SizeType length, bool) {
-    return Push(names_.Get(text, length));
+    return Push(names_.Get(text, length, carver_));
   }
   bool StartObject() { return Enter(); }
   bool StartArray() { return Enter(); }
@@ -313,6 +316,175 @@ class TreeBuilder {
   bool depthExceeded_ = false;
   bool numberTooBig_ = false;
 };
+
+// The common answer, read without rapidjson: white space, objects, arrays, null, true, false,
+// strings without an escape or a control byte (handed to the builder where they stand in the
+// text: it copies them anyway) and integers of up to 18 digits, with the builder called exactly
+// as rapidjson's reader calls it for the same text (the same calls, in the same order, with the
+// same bytes), so the tree is the same. On anything else (an escape, a control byte, a fraction
+// or an exponent, a longer integer, a leading zero before a digit, a syntax error, a builder
+// that refuses (nesting past kMaxDepth), a NUL byte, the text's end too early, bytes after the
+// root) it gives up; the caller drops its partial tree and has rapidjson read the text from the
+// start, which also finds every error and its offset. So it accepts only texts that rapidjson
+// accepts, and its reading is iterative: nesting costs a count and a flag per level.
+// kSized: the text ends at end (a NUL byte before it makes it give up); otherwise at its first
+// NUL byte, and end is not used.
+template <bool kSized>
+class FastReader {
+ public:
+  FastReader(const char* begin, const char* end) : next_(begin), end_(end) {}
+  bool Read(TreeBuilder& builder);
+
+ private:
+  // The byte at the position, a NUL at the end of a sized text.
+  char Peek() const { return kSized && next_ == end_ ? '\0' : *next_; }
+  void SkipSpace() {
+    for (char c = Peek(); c == ' ' || c == '\n' || c == '\r' || c == '\t'; c = Peek()) ++next_;
+  }
+  // At the opening quote: the string's bytes, and the position past the closing quote.
+  bool ReadString(const char*& text, rapidjson::SizeType& length) {
+    const char* const begin = ++next_;
+    if (kSized) {
+      while (next_ != end_ && kPlainBytes[static_cast<unsigned char>(*next_)]) ++next_;
+      if (next_ == end_) return false;
+    } else {
+      while (kPlainBytes[static_cast<unsigned char>(*next_)]) ++next_;  // not past the NUL
+    }
+    if (*next_ != '"' || next_ - begin >= 0xFFFFFFFF) return false;
+    text = begin;
+    length = static_cast<rapidjson::SizeType>(next_ - begin);
+    ++next_;
+    return true;
+  }
+  // At an object's member: its name, the colon and the white space up to its value.
+  bool ReadName(TreeBuilder& builder) {
+    const char* text;
+    rapidjson::SizeType length;
+    if (Peek() != '"' || !ReadString(text, length) || !builder.Key(text, length, true)) {
+      return false;
+    }
+    SkipSpace();
+    if (Peek() != ':') return false;
+    ++next_;
+    SkipSpace();
+    return true;
+  }
+  // At the first letter of null, true or false (word, size letters).
+  bool ReadWord(const char* word, std::size_t size) {
+    if (kSized && static_cast<std::size_t>(end_ - next_) < size) return false;
+    for (std::size_t i = 1; i < size; ++i) {
+      if (next_[i] != word[i]) return false;  // a NUL never matches: no read past it
+    }
+    next_ += size;
+    return true;
+  }
+  // -?(0|[1-9][0-9]*), at most 18 digits, followed by none of the bytes that would continue it.
+  bool ReadInteger(TreeBuilder& builder) {
+    const char* const start = next_;
+    if (Peek() == '-') ++next_;
+    const char* const digits = next_;
+    char c = Peek();
+    if (c == '0') {
+      ++next_;
+    } else if (c >= '1' && c <= '9') {
+      do ++next_;
+      while ((c = Peek()) >= '0' && c <= '9');
+    } else {
+      return false;
+    }
+    c = Peek();
+    if (next_ - digits > 18 || c == '.' || c == 'e' || c == 'E' || (c >= '0' && c <= '9')) {
+      return false;
+    }
+    return builder.RawNumber(start, static_cast<rapidjson::SizeType>(next_ - start), true);
+  }
+
+  const char* next_;
+  const char* const end_;
+};
+
+template <bool kSized>
+bool FastReader<kSized>::Read(TreeBuilder& builder) {
+  // Per open array or object: its elements (members) so far, and which of the two it is.
+  std::uint32_t counts[kMaxDepth];
+  bool objects[kMaxDepth];
+  int depth = 0;
+  SkipSpace();
+  for (;;) {
+    // A value starts here.
+    switch (Peek()) {
+      case '[':
+      case '{': {
+        const bool object = *next_ == '{';
+        if (depth == kMaxDepth || !(object ? builder.StartObject() : builder.StartArray())) {
+          return false;
+        }
+        ++next_;
+        SkipSpace();
+        if (Peek() == (object ? '}' : ']')) {
+          ++next_;
+          if (!(object ? builder.EndObject(0) : builder.EndArray(0))) return false;
+          break;
+        }
+        counts[depth] = 0;
+        objects[depth] = object;
+        ++depth;
+        if (object && !ReadName(builder)) return false;
+        continue;
+      }
+      case '"': {
+        const char* text;
+        rapidjson::SizeType length;
+        if (!ReadString(text, length) || !builder.String(text, length, true)) return false;
+        break;
+      }
+      case 'n':
+        if (!ReadWord("null", 4) || !builder.Null()) return false;
+        break;
+      case 't':
+        if (!ReadWord("true", 4) || !builder.Bool(true)) return false;
+        break;
+      case 'f':
+        if (!ReadWord("false", 5) || !builder.Bool(false)) return false;
+        break;
+      default:
+        if (!ReadInteger(builder)) return false;
+        break;
+    }
+    // A value is done: the containers it closes, up to the next value or the end of the root.
+    for (;;) {
+      SkipSpace();
+      if (depth == 0) return kSized ? next_ == end_ : *next_ == '\0';
+      const int open = depth - 1;
+      ++counts[open];
+      const char c = Peek();
+      if (c == ',') {
+        ++next_;
+        SkipSpace();
+        if (objects[open] && !ReadName(builder)) return false;
+        break;
+      }
+      if (c != (objects[open] ? '}' : ']')) return false;
+      ++next_;
+      depth = open;
+      if (!(objects[open] ? builder.EndObject(counts[open]) : builder.EndArray(counts[open]))) {
+        return false;
+      }
+    }
+  }
+}
+
+// The fast reader over the text (NUL-terminated when size is null): true with the tree in *root
+// and errs cleared, or false, where it gave up, with both left as they were.
+bool ReadFast(const char* text, const std::size_t* size, Value* root, std::string* errs) {
+  TreeBuilder builder;
+  const bool read = size != nullptr ? FastReader<true>(text, text + *size).Read(builder)
+                                    : FastReader<false>(text, nullptr).Read(builder);
+  if (!read) return false;
+  if (root != nullptr) *root = builder.TakeRoot();
+  if (errs != nullptr) errs->clear();
+  return true;
+}
 
 // Reading a string, in place of rapidjson's own routine, which refuses a lone high surrogate
 // escape and, from one version to the next, a lone low one too: here every escape reads the same
@@ -527,16 +699,44 @@ bool ParseText(Stream& stream, const std::size_t* size, std::size_t skipped, Val
 // A byte-order mark at the start is skipped; offsets still count from the first byte.
 constexpr char kByteOrderMark[] = "\xEF\xBB\xBF";
 
+// rapidjson's reading of a text (NUL-terminated when size is null), a byte-order mark skipped.
+bool ReadFull(const char* text, const std::size_t* size, Value* root, std::string* errs) {
+  if (size != nullptr) {
+    const std::size_t skipped = *size >= 3 && std::memcmp(text, kByteOrderMark, 3) == 0 ? 3 : 0;
+    const std::size_t rest = *size - skipped;
+    TextStream stream(text + skipped, rest);
+    return ParseText(stream, &rest, skipped, root, errs);
+  }
+  const std::size_t skipped = std::strncmp(text, kByteOrderMark, 3) == 0 ? 3 : 0;
+  rapidjson::StringStream stream(text + skipped);
+  return ParseText(stream, nullptr, skipped, root, errs);
+}
+
+// The fast reader, and rapidjson's where it gives up. A byte-order mark is refused by the fast
+// reader, so that rapidjson's path skips it and counts it in its offsets.
+bool Read(const char* text, const std::size_t* size, Value* root, std::string* errs) {
+  return ReadFast(text, size, root, errs) || ReadFull(text, size, root, errs);
+}
+
 }  // namespace
+
+namespace detail {
+
+bool ReadFastOnly(const char* text, const std::size_t* size, Value& root) {
+  return ReadFast(text, size, &root, nullptr);
+}
+
+bool ReadRapidjsonOnly(const char* text, const std::size_t* size, Value& root, std::string* errs) {
+  return ReadFull(text, size, &root, errs);
+}
+
+}  // namespace detail
 
 CharReader::~CharReader() = default;
 
 bool CharReader::parse(const char* begin, const char* end, Value* root, std::string* errs) {
-  const std::size_t skipped =
-      end - begin >= 3 && std::memcmp(begin, kByteOrderMark, 3) == 0 ? 3 : 0;
-  const auto size = static_cast<std::size_t>(end - begin) - skipped;
-  TextStream stream(begin + skipped, size);
-  return ParseText(stream, &size, skipped, root, errs);
+  const auto size = static_cast<std::size_t>(end - begin);
+  return Read(begin, &size, root, errs);
 }
 
 CharReaderBuilder::CharReaderBuilder() = default;
@@ -548,9 +748,7 @@ bool Parse(std::string_view text, Value& root, std::string* errs) {
 }
 
 bool Parse(const char* text, Value& root, std::string* errs) {
-  const std::size_t skipped = std::strncmp(text, kByteOrderMark, 3) == 0 ? 3 : 0;
-  rapidjson::StringStream stream(text + skipped);
-  return ParseText(stream, nullptr, skipped, &root, errs);
+  return Read(text, nullptr, &root, errs);
 }
 
 }  // namespace Json

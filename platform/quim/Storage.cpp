@@ -50,13 +50,8 @@ struct SlabCarver::Slab {
 
 namespace {
 
-// Returns a container node's memory: to its slab, or to the heap.
-void FreeContainer(Node* node) noexcept {
-  if ((node->word & kInSlab) == 0) {
-    node->~Node();
-    ::operator delete(static_cast<void*>(node));
-    return;
-  }
+// Returns a node's memory to the slab it was carved from.
+void FreeToSlab(Node* node) noexcept {
   const auto line = reinterpret_cast<std::uintptr_t>(node) & ~std::uintptr_t{kLine - 1};
   SlabCarver::Slab* slab;
   std::memcpy(&slab, reinterpret_cast<const void*>(line), sizeof slab);  // as the carver put it
@@ -67,6 +62,13 @@ void FreeContainer(Node* node) noexcept {
   }
 }
 
+// Returns a container node's memory: to its slab, or to the heap.
+void FreeContainer(Node* node) noexcept {
+  if ((node->word & kInSlab) != 0) return FreeToSlab(node);
+  node->~Node();
+  ::operator delete(static_cast<void*>(node));
+}
+
 void Destroy(A::Tag tag, Node* node) noexcept {
   if (tag == A::kArray || tag == A::kObject) {
     Value* elements = A::Elements(node);
@@ -74,6 +76,9 @@ void Destroy(A::Tag tag, Node* node) noexcept {
     for (std::uint32_t i = 0; i < values; ++i) elements[i].~Value();
     FreeContainer(node);
     return;
+  }
+  if (tag == A::kString && (node->refs.load(std::memory_order_relaxed) & kStringInSlab) != 0) {
+    return FreeToSlab(node);
   }
   node->~Node();
   ::operator delete(static_cast<void*>(node));
@@ -113,11 +118,12 @@ Value MakeString(const char* data, std::size_t size) {
 }
 
 // A count of 1 seen by its holder cannot change under it (no other Value refers to the node),
-// which spares the atomic write when a tree that was never shared is destroyed.
+// which spares the atomic write when a tree that was never shared is destroyed. The flag of a
+// string carved out of a slab sits above the count and is left out of both comparisons.
 void Unref(std::uint64_t bits) noexcept {
   Node* node = reinterpret_cast<Node*>(static_cast<std::uintptr_t>(bits & A::kPayload));
-  if (node->refs.load(std::memory_order_acquire) == 1 ||
-      node->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+  if ((node->refs.load(std::memory_order_acquire) & ~kStringInSlab) == 1 ||
+      (node->refs.fetch_sub(1, std::memory_order_acq_rel) & ~kStringInSlab) == 1) {
     Destroy(A::TagOf(bits), node);
   }
 }
@@ -190,6 +196,22 @@ std::uint32_t FindMember(const Node* object, std::string_view name) {
 Node* SlabCarver::NewContainer(std::uint32_t count, std::uint32_t valuesPerElement) {
   const std::size_t bytes = sizeof(Node) + std::size_t{count} * valuesPerElement * sizeof(Value);
   if (bytes > kMostInSlab) return Json::NewContainer(count, valuesPerElement);
+  Node* node = Carve(bytes);
+  node->word = count | kInSlab;
+  return node;
+}
+
+Value SlabCarver::MakeString(const char* data, std::size_t size) {
+  if (size <= A::kShortMax || size > kMostInSlab - sizeof(Node))
+    return Json::MakeString(data, size);
+  Node* node = Carve(sizeof(Node) + (size + 7) / 8 * 8);
+  node->refs.store(1 | kStringInSlab, std::memory_order_relaxed);
+  node->word = static_cast<std::uint32_t>(size);
+  std::memcpy(static_cast<void*>(A::Elements(node)), data, size);
+  return A::Adopt(A::kString, node);
+}
+
+Node* SlabCarver::Carve(std::size_t bytes) {
   const auto at = reinterpret_cast<std::uintptr_t>(next_);
   const std::uintptr_t offset = at & (kLine - 1);
   if (slab_ == nullptr || offset == 0 || offset + bytes > kLine || next_ + bytes > end_) {
@@ -213,7 +235,6 @@ Node* SlabCarver::NewContainer(std::uint32_t count, std::uint32_t valuesPerEleme
   Node* node = new (next_) Node;
   next_ += bytes;
   ++carved_;
-  node->word = count | kInSlab;
   return node;
 }
 
