@@ -22,6 +22,7 @@
 #include <atomic>
 #include <cstdint>
 #include <cstring>
+#include <new>
 #include <string_view>
 
 #include "quim/Json.h"
@@ -150,16 +151,40 @@ class SlabCarver {
   SlabCarver& operator=(const SlabCarver&) = delete;
   ~SlabCarver() { Leave(); }
   // As NewContainer, from the current slab when the node is small enough.
-  Node* NewContainer(std::uint32_t count, std::uint32_t valuesPerElement);
-  // As MakeString, a small node from the current slab.
-  Value MakeString(const char* data, std::size_t size);
+  Node* NewContainer(std::uint32_t count, std::uint32_t valuesPerElement) {
+    const std::size_t bytes = sizeof(Node) + std::size_t{count} * valuesPerElement * sizeof(Value);
+    if (bytes > kMostInSlab) return Json::NewContainer(count, valuesPerElement);
+    Node* node = Carve(bytes);
+    node->word = count | kInSlab;
+    return node;
+  }
+  // As MakeString, from the current slab when the node is small enough.
+  Value MakeString(const char* data, std::size_t size) {
+    if (size <= Value::Access::kShortMax || size > kMostInSlab - sizeof(Node)) {
+      return Json::MakeString(data, size);
+    }
+    Node* node = Carve(sizeof(Node) + (size + 7) / 8 * 8);
+    node->refs.store(1 | kStringInSlab, std::memory_order_relaxed);
+    node->word = static_cast<std::uint32_t>(size);
+    std::memcpy(static_cast<void*>(Value::Access::Elements(node)), data, size);
+    return Value::Access::Adopt(Value::Access::kString, node);
+  }
   struct Slab;  // the count of a slab's live nodes, at its start
 
  private:
-  Node* Carve(std::size_t bytes);  // bytes (a multiple of 8, at most kMostInSlab) for a node
-  void Leave() noexcept;           // gives up the current slab
+  // A node of bytes (a multiple of 8, at most kMostInSlab), not yet counted as carved.
+  Node* Carve(std::size_t bytes) {
+    if (bytes > static_cast<std::size_t>(lineEnd_ - next_)) NextLine(bytes);
+    Node* node = new (next_) Node;
+    next_ += bytes;
+    ++carved_;
+    return node;
+  }
+  void NextLine(std::size_t bytes);  // starts the next line, in this slab or a new one
+  void Leave() noexcept;             // gives up the current slab
   Slab* slab_ = nullptr;
   char* next_ = nullptr;      // the first free byte
+  char* lineEnd_ = nullptr;   // the end of the current line (or slab, if sooner)
   char* end_ = nullptr;       // the end of the current slab
   std::uint32_t carved_ = 0;  // nodes carved out of the current slab
   std::size_t nextSize_ = 0;  // bytes of the slab to make next

@@ -103,15 +103,17 @@ class ValueStack {
     if (i < kInline) return reinterpret_cast<Value*>(inline_)[i];
     return blocks_[(i - kInline) / kBlock][(i - kInline) % kBlock];
   }
+  // Takes over the value's bits (and so its reference, if any).
   void Push(Value&& value) {
-    if (size_ >= kInline && (size_ - kInline) == blocks_.size() * kBlock) {
-      // Room first, so that push_back cannot fail with the new block in hand; grown by
-      // doubling, as growing it by one each time leaves a trail of freed lists behind that the
-      // blocks cannot reuse (tens of megabytes for a large answer).
-      if (blocks_.size() == blocks_.capacity()) blocks_.reserve(2 * blocks_.size() + 8);
-      blocks_.push_back(static_cast<Value*>(::operator new(kBlock * sizeof(Value))));
+    Value* slot;
+    if (size_ < kInline) {
+      slot = reinterpret_cast<Value*>(inline_) + size_;
+    } else {
+      if ((size_ - kInline) == blocks_.size() * kBlock) AddBlock();
+      slot = &(*this)[size_];
     }
-    new (&(*this)[size_]) Value(std::move(value));
+    A::Bits(*new (slot) Value) = A::Bits(value);
+    A::Bits(value) = A::Bits(Value());
     ++size_;
   }
   void Pop() { (*this)[--size_].~Value(); }
@@ -131,6 +133,12 @@ class ValueStack {
   // large array its elements are held twice, on the stack and in the node, only while a block of
   // them is copied, where the allocator gives memory back as it is released.
   void MoveFrom(std::size_t first, Value* dest) {
+    if (size_ <= kInline) {
+      std::memcpy(static_cast<void*>(dest), static_cast<const void*>(&(*this)[first]),
+                  (size_ - first) * sizeof(Value));
+      size_ = first;
+      return;
+    }
     const std::size_t keep = first < kInline ? 1 : (first - kInline) / kBlock + 2;
     std::size_t end = size_;
     while (end > first) {
@@ -151,6 +159,14 @@ class ValueStack {
   }
 
  private:
+  // Room first, so that push_back cannot fail with the new block in hand; grown by doubling, as
+  // growing it by one each time leaves a trail of freed lists behind that the blocks cannot
+  // reuse (tens of megabytes for a large answer).
+  void AddBlock() {
+    if (blocks_.size() == blocks_.capacity()) blocks_.reserve(2 * blocks_.size() + 8);
+    blocks_.push_back(static_cast<Value*>(::operator new(kBlock * sizeof(Value))));
+  }
+
   static constexpr std::size_t kInline = 128;
   static constexpr std::size_t kBlock = 4096;
   alignas(Value) unsigned char inline_[kInline * sizeof(Value)];
@@ -165,17 +181,28 @@ class NameCache {
   Value Get(const char* text, std::size_t size, SlabCarver& carver) {
     if (size <= A::kShortMax) return MakeString(text, size);
     // The slot from the length and the first and last eight bytes (four below eight bytes).
-    const std::size_t word = size >= 8 ? 8 : 4;
     std::uint64_t head = 0;
     std::uint64_t tail = 0;
-    std::memcpy(&head, text, word);
-    std::memcpy(&tail, text + size - word, word);
+    if (size >= 8) {
+      std::memcpy(&head, text, 8);
+      std::memcpy(&tail, text + size - 8, 8);
+    } else {
+      std::uint32_t half;
+      std::memcpy(&half, text, 4);
+      head = half;
+      std::memcpy(&half, text + size - 4, 4);
+      tail = half;
+    }
     const std::uint64_t hash = ((head * 0x9E3779B97F4A7C15u) ^ tail ^ size) * 0xBF58476D1CE4E5B9u;
     Value& slot = names_[hash >> 60];
-    if (!NodeHolds(A::NodeOf(slot), std::string_view(text, size))) {
+    Node* node = A::NodeOf(slot);
+    if (!NodeHolds(node, std::string_view(text, size))) {
       slot = carver.MakeString(text, size);
+      node = A::NodeOf(slot);
     }
-    return slot;
+    // A copy of the slot: a name's node is a string's, only ever shared.
+    node->refs.fetch_add(1, std::memory_order_relaxed);
+    return A::FromBits(A::Bits(slot));
   }
 
  private:
@@ -317,6 +344,44 @@ class TreeBuilder {
   bool numberTooBig_ = false;
 };
 
+// Where the first byte that a string cannot copy as it is (a quote, a backslash, a control byte)
+// stands among the eight bytes of word (the first in its lowest byte): a bit 7 in that byte, and
+// maybe in later ones; none when there is none. A byte's bit 7 is set when it is zero after
+// subtracting one (so, against a byte repeated, when it equals that byte) or below 0x20; a borrow
+// can only set a bit above the first byte that sets one.
+inline std::uint64_t StopBytes(std::uint64_t word) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101u;
+  constexpr std::uint64_t kHigh = 0x8080808080808080u;
+  const auto zero = [](std::uint64_t v) { return (v - kOnes) & ~v & kHigh; };
+  return zero(word ^ (kOnes * '"')) | zero(word ^ (kOnes * '\\')) |
+         ((word - kOnes * 0x20) & ~word & kHigh);
+}
+
+// White space as JSON has it: space, tab, line feed, carriage return.
+inline bool IsSpace(char c) {
+  constexpr std::uint64_t kSpaces = std::uint64_t{1} << ' ' | std::uint64_t{1} << '\t' |
+                                    std::uint64_t{1} << '\n' | std::uint64_t{1} << '\r';
+  return static_cast<unsigned char>(c) <= ' ' && (kSpaces >> static_cast<unsigned char>(c) & 1);
+}
+inline const char* SkipSpace(const char* p, const char* end) {
+  while (p != end && IsSpace(*p)) ++p;
+  return p;
+}
+
+// From the first byte of a string (past its opening quote): where the first byte it cannot copy
+// as it is stands (the closing quote, if the string has no escape and no control byte), or end.
+// Eight bytes at a time while eight are left.
+inline const char* StringStop(const char* p, const char* end) {
+  while (end - p >= 8) {
+    std::uint64_t word;
+    std::memcpy(&word, p, sizeof word);
+    if (const std::uint64_t stops = StopBytes(word)) return p + __builtin_ctzll(stops) / 8;
+    p += 8;
+  }
+  while (p != end && kPlainBytes[static_cast<unsigned char>(*p)]) ++p;
+  return p;
+}
+
 // The common answer, read without rapidjson: white space, objects, arrays, null, true, false,
 // strings without an escape or a control byte (handed to the builder where they stand in the
 // text: it copies them anyway) and integers of up to 18 digits, with the builder called exactly
@@ -324,148 +389,94 @@ class TreeBuilder {
 // same bytes), so the tree is the same. On anything else (an escape, a control byte, a fraction
 // or an exponent, a longer integer, a leading zero before a digit, a syntax error, a builder
 // that refuses (nesting past kMaxDepth), a NUL byte, the text's end too early, bytes after the
-// root) it gives up; the caller drops its partial tree and has rapidjson read the text from the
-// start, which also finds every error and its offset. So it accepts only texts that rapidjson
-// accepts, and its reading is iterative: nesting costs a count and a flag per level.
-// kSized: the text ends at end (a NUL byte before it makes it give up); otherwise at its first
-// NUL byte, and end is not used.
-template <bool kSized>
-class FastReader {
- public:
-  FastReader(const char* begin, const char* end) : next_(begin), end_(end) {}
-  bool Read(TreeBuilder& builder);
-
- private:
-  // The byte at the position, a NUL at the end of a sized text.
-  char Peek() const { return kSized && next_ == end_ ? '\0' : *next_; }
-  void SkipSpace() {
-    for (char c = Peek(); c == ' ' || c == '\n' || c == '\r' || c == '\t'; c = Peek()) ++next_;
-  }
-  // At the opening quote: the string's bytes, and the position past the closing quote.
-  bool ReadString(const char*& text, rapidjson::SizeType& length) {
-    const char* const begin = ++next_;
-    if (kSized) {
-      while (next_ != end_ && kPlainBytes[static_cast<unsigned char>(*next_)]) ++next_;
-      if (next_ == end_) return false;
-    } else {
-      while (kPlainBytes[static_cast<unsigned char>(*next_)]) ++next_;  // not past the NUL
-    }
-    if (*next_ != '"' || next_ - begin >= 0xFFFFFFFF) return false;
-    text = begin;
-    length = static_cast<rapidjson::SizeType>(next_ - begin);
-    ++next_;
-    return true;
-  }
-  // At an object's member: its name, the colon and the white space up to its value.
-  bool ReadName(TreeBuilder& builder) {
-    const char* text;
-    rapidjson::SizeType length;
-    if (Peek() != '"' || !ReadString(text, length) || !builder.Key(text, length, true)) {
-      return false;
-    }
-    SkipSpace();
-    if (Peek() != ':') return false;
-    ++next_;
-    SkipSpace();
-    return true;
-  }
-  // At the first letter of null, true or false (word, size letters).
-  bool ReadWord(const char* word, std::size_t size) {
-    if (kSized && static_cast<std::size_t>(end_ - next_) < size) return false;
-    for (std::size_t i = 1; i < size; ++i) {
-      if (next_[i] != word[i]) return false;  // a NUL never matches: no read past it
-    }
-    next_ += size;
-    return true;
-  }
-  // -?(0|[1-9][0-9]*), at most 18 digits, followed by none of the bytes that would continue it.
-  bool ReadInteger(TreeBuilder& builder) {
-    const char* const start = next_;
-    if (Peek() == '-') ++next_;
-    const char* const digits = next_;
-    char c = Peek();
-    if (c == '0') {
-      ++next_;
-    } else if (c >= '1' && c <= '9') {
-      do ++next_;
-      while ((c = Peek()) >= '0' && c <= '9');
-    } else {
-      return false;
-    }
-    c = Peek();
-    if (next_ - digits > 18 || c == '.' || c == 'e' || c == 'E' || (c >= '0' && c <= '9')) {
-      return false;
-    }
-    return builder.RawNumber(start, static_cast<rapidjson::SizeType>(next_ - start), true);
-  }
-
-  const char* next_;
-  const char* const end_;
-};
-
-template <bool kSized>
-bool FastReader<kSized>::Read(TreeBuilder& builder) {
+// root, a byte-order mark) it gives up (false); the caller drops its partial tree and has
+// rapidjson read the text from the start, which also finds every error and its offset. So it
+// accepts only texts that rapidjson accepts. It is iterative: nesting costs a count and a flag
+// per level, and the position stays in a local variable (a register) throughout.
+bool ReadCommon(const char* p, const char* const end, TreeBuilder& builder) {
   // Per open array or object: its elements (members) so far, and which of the two it is.
   std::uint32_t counts[kMaxDepth];
   bool objects[kMaxDepth];
   int depth = 0;
-  SkipSpace();
+  bool name = false;  // an object's member comes next, not a value
+  p = SkipSpace(p, end);
   for (;;) {
-    // A value starts here.
-    switch (Peek()) {
-      case '[':
-      case '{': {
-        const bool object = *next_ == '{';
-        if (depth == kMaxDepth || !(object ? builder.StartObject() : builder.StartArray())) {
-          return false;
-        }
-        ++next_;
-        SkipSpace();
-        if (Peek() == (object ? '}' : ']')) {
-          ++next_;
-          if (!(object ? builder.EndObject(0) : builder.EndArray(0))) return false;
-          break;
-        }
+    if (name) {  // the name, the colon and the white space up to the value
+      if (p == end || *p != '"') return false;
+      const char* const text = p + 1;
+      p = StringStop(text, end);
+      if (p == end || *p != '"' || p - text >= 0xFFFFFFFF ||
+          !builder.Key(text, static_cast<rapidjson::SizeType>(p - text), true)) {
+        return false;
+      }
+      p = SkipSpace(p + 1, end);
+      if (p == end || *p != ':') return false;
+      p = SkipSpace(p + 1, end);
+    }
+    // A value starts at p.
+    const char c = p != end ? *p : '\0';
+    if (c == '"') {
+      const char* const text = p + 1;
+      p = StringStop(text, end);
+      if (p == end || *p != '"' || p - text >= 0xFFFFFFFF ||
+          !builder.String(text, static_cast<rapidjson::SizeType>(p - text), true)) {
+        return false;
+      }
+      ++p;
+    } else if (c == '{' || c == '[') {
+      const bool object = c == '{';
+      if (depth == kMaxDepth || !(object ? builder.StartObject() : builder.StartArray())) {
+        return false;
+      }
+      p = SkipSpace(p + 1, end);
+      if (p == end || *p != (object ? '}' : ']')) {
         counts[depth] = 0;
         objects[depth] = object;
         ++depth;
-        if (object && !ReadName(builder)) return false;
+        name = object;
         continue;
       }
-      case '"': {
-        const char* text;
-        rapidjson::SizeType length;
-        if (!ReadString(text, length) || !builder.String(text, length, true)) return false;
-        break;
+      ++p;
+      if (!(object ? builder.EndObject(0) : builder.EndArray(0))) return false;
+    } else if (c == 'n' || c == 't' || c == 'f') {
+      const char* const word = c == 'n' ? "null" : c == 't' ? "true" : "false";
+      const std::size_t size = c == 'f' ? 5 : 4;
+      if (static_cast<std::size_t>(end - p) < size || std::memcmp(p, word, size) != 0 ||
+          !(c == 'n' ? builder.Null() : builder.Bool(c == 't'))) {
+        return false;
       }
-      case 'n':
-        if (!ReadWord("null", 4) || !builder.Null()) return false;
-        break;
-      case 't':
-        if (!ReadWord("true", 4) || !builder.Bool(true)) return false;
-        break;
-      case 'f':
-        if (!ReadWord("false", 5) || !builder.Bool(false)) return false;
-        break;
-      default:
-        if (!ReadInteger(builder)) return false;
-        break;
+      p += size;
+    } else {  // -?(0|[1-9][0-9]*), at most 18 digits, followed by nothing that would continue it
+      const char* const start = p;
+      if (c == '-') ++p;
+      const char* const digits = p;
+      if (p != end && *p == '0') {
+        ++p;
+      } else {
+        while (p != end && *p >= '0' && *p <= '9') ++p;
+        if (p == digits) return false;
+      }
+      const char next = p != end ? *p : '\0';
+      if (p - digits > 18 || next == '.' || next == 'e' || next == 'E' ||
+          (next >= '0' && next <= '9') ||
+          !builder.RawNumber(start, static_cast<rapidjson::SizeType>(p - start), true)) {
+        return false;
+      }
     }
     // A value is done: the containers it closes, up to the next value or the end of the root.
     for (;;) {
-      SkipSpace();
-      if (depth == 0) return kSized ? next_ == end_ : *next_ == '\0';
+      p = SkipSpace(p, end);
+      if (depth == 0) return p == end;
       const int open = depth - 1;
       ++counts[open];
-      const char c = Peek();
-      if (c == ',') {
-        ++next_;
-        SkipSpace();
-        if (objects[open] && !ReadName(builder)) return false;
+      if (p == end) return false;
+      if (*p == ',') {
+        p = SkipSpace(p + 1, end);
+        name = objects[open];
         break;
       }
-      if (c != (objects[open] ? '}' : ']')) return false;
-      ++next_;
+      if (*p != (objects[open] ? '}' : ']')) return false;
+      ++p;
       depth = open;
       if (!(objects[open] ? builder.EndObject(counts[open]) : builder.EndArray(counts[open]))) {
         return false;
@@ -478,9 +489,8 @@ bool FastReader<kSized>::Read(TreeBuilder& builder) {
 // and errs cleared, or false, where it gave up, with both left as they were.
 bool ReadFast(const char* text, const std::size_t* size, Value* root, std::string* errs) {
   TreeBuilder builder;
-  const bool read = size != nullptr ? FastReader<true>(text, text + *size).Read(builder)
-                                    : FastReader<false>(text, nullptr).Read(builder);
-  if (!read) return false;
+  if (!ReadCommon(text, text + (size != nullptr ? *size : std::strlen(text)), builder))
+    return false;
   if (root != nullptr) *root = builder.TakeRoot();
   if (errs != nullptr) errs->clear();
   return true;

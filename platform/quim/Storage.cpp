@@ -193,49 +193,23 @@ std::uint32_t FindMember(const Node* object, std::string_view name) {
   return size;
 }
 
-Node* SlabCarver::NewContainer(std::uint32_t count, std::uint32_t valuesPerElement) {
-  const std::size_t bytes = sizeof(Node) + std::size_t{count} * valuesPerElement * sizeof(Value);
-  if (bytes > kMostInSlab) return Json::NewContainer(count, valuesPerElement);
-  Node* node = Carve(bytes);
-  node->word = count | kInSlab;
-  return node;
-}
-
-Value SlabCarver::MakeString(const char* data, std::size_t size) {
-  if (size <= A::kShortMax || size > kMostInSlab - sizeof(Node))
-    return Json::MakeString(data, size);
-  Node* node = Carve(sizeof(Node) + (size + 7) / 8 * 8);
-  node->refs.store(1 | kStringInSlab, std::memory_order_relaxed);
-  node->word = static_cast<std::uint32_t>(size);
-  std::memcpy(static_cast<void*>(A::Elements(node)), data, size);
-  return A::Adopt(A::kString, node);
-}
-
-Node* SlabCarver::Carve(std::size_t bytes) {
-  const auto at = reinterpret_cast<std::uintptr_t>(next_);
-  const std::uintptr_t offset = at & (kLine - 1);
-  if (slab_ == nullptr || offset == 0 || offset + bytes > kLine || next_ + bytes > end_) {
-    // The node starts the next line, in this slab or a new one.
-    const auto lineAfter = [](const void* p) {
-      return reinterpret_cast<char*>((reinterpret_cast<std::uintptr_t>(p) + kLine - 1) &
-                                     ~std::uintptr_t{kLine - 1});
-    };
-    char* line = lineAfter(next_);
-    if (slab_ == nullptr || line + sizeof slab_ + bytes > end_) {
-      nextSize_ = nextSize_ == 0 ? kFirstSlab : std::min(2 * nextSize_, kLargestSlab);
-      void* memory = ::operator new(nextSize_);
-      Leave();
-      slab_ = new (memory) Slab;
-      end_ = static_cast<char*>(memory) + nextSize_;
-      line = lineAfter(static_cast<char*>(memory) + sizeof(Slab));
-    }
-    std::memcpy(line, &slab_, sizeof slab_);
-    next_ = line + sizeof slab_;
+void SlabCarver::NextLine(std::size_t bytes) {
+  const auto lineAfter = [](const void* p) {
+    return reinterpret_cast<char*>((reinterpret_cast<std::uintptr_t>(p) + kLine - 1) &
+                                   ~std::uintptr_t{kLine - 1});
+  };
+  char* line = lineAfter(next_);
+  if (slab_ == nullptr || line + sizeof slab_ + bytes > end_) {
+    nextSize_ = nextSize_ == 0 ? kFirstSlab : std::min(2 * nextSize_, kLargestSlab);
+    void* memory = ::operator new(nextSize_);
+    Leave();
+    slab_ = new (memory) Slab;
+    end_ = static_cast<char*>(memory) + nextSize_;
+    line = lineAfter(static_cast<char*>(memory) + sizeof(Slab));
   }
-  Node* node = new (next_) Node;
-  next_ += bytes;
-  ++carved_;
-  return node;
+  std::memcpy(line, &slab_, sizeof slab_);
+  next_ = line + sizeof slab_;
+  lineEnd_ = std::min(line + kLine, end_);
 }
 
 void SlabCarver::Leave() noexcept {
