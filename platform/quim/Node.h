@@ -87,6 +87,11 @@ struct Value::Access {
   static Value Adopt(Tag tag, Node* node) {
     return FromBits(Make(tag, reinterpret_cast<std::uintptr_t>(node)));
   }
+  // Whether bits stand for a value with a node (tag kString .. kNumber), as Value::HoldsNode.
+  static bool HoldsNode(std::uint64_t bits) {
+    const std::uint64_t top = bits >> 48;
+    return top >= 0xFFFB && top <= 0xFFFE;
+  }
   // The node of a value with tag kString .. kNumber, else null.
   static Node* NodeOf(const Value& value) {
     const std::uint64_t bits = value.bits_;
@@ -125,15 +130,16 @@ Node* NewContainer(std::uint32_t count, std::uint32_t valuesPerElement);
 Node* WritableContainer(Value& value, std::uint32_t room, std::uint32_t valuesPerElement);
 // Position of a member named name in an object node, or size when there is none.
 std::uint32_t FindMember(const Node* object, std::string_view name);
-// Whether two member names are equal, without reading them out: a string of up to six bytes
-// is only ever held in its value (MakeString makes every string), so two such names are equal
-// exactly when their bits are, and a longer name is a string node (NodeHolds).
+// Whether two member names (strings) are equal, without reading them out: a string of up to six
+// bytes is only ever held in its value (MakeString makes every string), so two such names are
+// equal exactly when their bits are, and a longer name is a string node (NodeHolds).
 inline bool SameName(const Value& a, const Value& b) {
   using A = Value::Access;
   if (A::Bits(a) == A::Bits(b)) return true;
+  constexpr std::uint64_t kStringNode = A::Make(A::kString, 0) >> 48;
+  if (A::Bits(a) >> 48 != kStringNode || A::Bits(b) >> 48 != kStringNode) return false;
   const Node* second = A::NodeOf(b);
-  return second != nullptr &&
-         NodeHolds(A::NodeOf(a), std::string_view(A::Bytes(second), second->word));
+  return NodeHolds(A::NodeOf(a), std::string_view(A::Bytes(second), second->word));
 }
 
 // The small nodes of one parse (at most kMostInSlab bytes: containers and strings), carved out

@@ -21,6 +21,10 @@
 #include <utility>
 #include <vector>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 #include "Node.h"
 #include "NumberText.h"
 #include "ReaderPaths.h"
@@ -196,7 +200,7 @@ class NameCache {
     const std::uint64_t hash = ((head * 0x9E3779B97F4A7C15u) ^ tail ^ size) * 0xBF58476D1CE4E5B9u;
     Value& slot = names_[hash >> 60];
     Node* node = A::NodeOf(slot);
-    if (!NodeHolds(node, std::string_view(text, size))) {
+    if (!Holds(node, text, size, head, tail)) {
       slot = carver.MakeString(text, size);
       node = A::NodeOf(slot);
     }
@@ -206,6 +210,28 @@ class NameCache {
   }
 
  private:
+  // NodeHolds, from the head and tail words read from the name (which cover a name of up to 16
+  // bytes) before comparing the rest.
+  static bool Holds(const Node* node, const char* text, std::size_t size, std::uint64_t head,
+                    std::uint64_t tail) {
+    if (node == nullptr || node->word != size) return false;
+    const char* bytes = A::Bytes(node);
+    std::uint64_t nodeHead = 0;
+    std::uint64_t nodeTail = 0;
+    if (size >= 8) {
+      std::memcpy(&nodeHead, bytes, 8);
+      std::memcpy(&nodeTail, bytes + size - 8, 8);
+    } else {
+      std::uint32_t half;
+      std::memcpy(&half, bytes, 4);
+      nodeHead = half;
+      std::memcpy(&half, bytes + size - 4, 4);
+      nodeTail = half;
+    }
+    return nodeHead == head && nodeTail == tail &&
+           (size <= 16 || std::memcmp(bytes + 8, text + 8, size - 16) == 0);
+  }
+
   Value names_[16];  // as many as the hash's top four bits tell apart
 };
 
@@ -344,19 +370,6 @@ class TreeBuilder {
   bool numberTooBig_ = false;
 };
 
-// Where the first byte that a string cannot copy as it is (a quote, a backslash, a control byte)
-// stands among the eight bytes of word (the first in its lowest byte): a bit 7 in that byte, and
-// maybe in later ones; none when there is none. A byte's bit 7 is set when it is zero after
-// subtracting one (so, against a byte repeated, when it equals that byte) or below 0x20; a borrow
-// can only set a bit above the first byte that sets one.
-inline std::uint64_t StopBytes(std::uint64_t word) {
-  constexpr std::uint64_t kOnes = 0x0101010101010101u;
-  constexpr std::uint64_t kHigh = 0x8080808080808080u;
-  const auto zero = [](std::uint64_t v) { return (v - kOnes) & ~v & kHigh; };
-  return zero(word ^ (kOnes * '"')) | zero(word ^ (kOnes * '\\')) |
-         ((word - kOnes * 0x20) & ~word & kHigh);
-}
-
 // White space as JSON has it: space, tab, line feed, carriage return.
 inline bool IsSpace(char c) {
   constexpr std::uint64_t kSpaces = std::uint64_t{1} << ' ' | std::uint64_t{1} << '\t' |
@@ -370,14 +383,21 @@ inline const char* SkipSpace(const char* p, const char* end) {
 
 // From the first byte of a string (past its opening quote): where the first byte it cannot copy
 // as it is stands (the closing quote, if the string has no escape and no control byte), or end.
-// Eight bytes at a time while eight are left.
+// Sixteen bytes at a time where the processor has SSE2 and sixteen are left.
 inline const char* StringStop(const char* p, const char* end) {
-  while (end - p >= 8) {
-    std::uint64_t word;
-    std::memcpy(&word, p, sizeof word);
-    if (const std::uint64_t stops = StopBytes(word)) return p + __builtin_ctzll(stops) / 8;
-    p += 8;
+#ifdef __SSE2__
+  const __m128i quote = _mm_set1_epi8('"');
+  const __m128i backslash = _mm_set1_epi8('\\');
+  const __m128i lastControl = _mm_set1_epi8(0x1F);
+  while (end - p >= 16) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i stops = _mm_or_si128(
+        _mm_or_si128(_mm_cmpeq_epi8(bytes, quote), _mm_cmpeq_epi8(bytes, backslash)),
+        _mm_cmpeq_epi8(_mm_max_epu8(bytes, lastControl), lastControl));  // bytes <= 0x1F
+    if (const int mask = _mm_movemask_epi8(stops)) return p + __builtin_ctz(mask);
+    p += 16;
   }
+#endif
   while (p != end && kPlainBytes[static_cast<unsigned char>(*p)]) ++p;
   return p;
 }

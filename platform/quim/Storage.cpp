@@ -69,19 +69,37 @@ void FreeContainer(Node* node) noexcept {
   ::operator delete(static_cast<void*>(node));
 }
 
-void Destroy(A::Tag tag, Node* node) noexcept {
-  if (tag == A::kArray || tag == A::kObject) {
-    Value* elements = A::Elements(node);
-    const std::uint32_t values = A::Size(node) * (tag == A::kObject ? 2 : 1);
-    for (std::uint32_t i = 0; i < values; ++i) elements[i].~Value();
-    FreeContainer(node);
-    return;
-  }
-  if (tag == A::kString && (node->refs.load(std::memory_order_relaxed) & kStringInSlab) != 0) {
-    return FreeToSlab(node);
-  }
+// Whether the holder of one reference to node held the last one (see Unref), and so must free it.
+inline bool DropReference(Node* node) noexcept {
+  return (node->refs.load(std::memory_order_acquire) & ~kStringInSlab) == 1 ||
+         (node->refs.fetch_sub(1, std::memory_order_acq_rel) & ~kStringInSlab) == 1;
+}
+
+// Frees a string or number node (nothing below it).
+void FreeLeaf(Node* node) noexcept {
+  if ((node->refs.load(std::memory_order_relaxed) & kStringInSlab) != 0) return FreeToSlab(node);
   node->~Node();
   ::operator delete(static_cast<void*>(node));
+}
+
+void Destroy(A::Tag tag, Node* node) noexcept {
+  if (tag != A::kArray && tag != A::kObject) return FreeLeaf(node);
+  Value* elements = A::Elements(node);
+  const std::uint32_t values = A::Size(node) * (tag == A::kObject ? 2 : 1);
+  for (std::uint32_t i = 0; i < values; ++i) {
+    // ~Value without the calls; a string or number element is freed here, as it has nothing
+    // below it (the number node's count has no slab flag).
+    const std::uint64_t bits = A::Bits(elements[i]);
+    if (!A::HoldsNode(bits)) continue;
+    const A::Tag elementTag = A::TagOf(bits);
+    if (elementTag == A::kArray || elementTag == A::kObject) {
+      Unref(bits);
+      continue;
+    }
+    Node* leaf = reinterpret_cast<Node*>(static_cast<std::uintptr_t>(bits & A::kPayload));
+    if (DropReference(leaf)) FreeLeaf(leaf);
+  }
+  FreeContainer(node);
 }
 
 // A new node with copies of the first `values` values of elements, for `room` values; the
@@ -122,10 +140,7 @@ Value MakeString(const char* data, std::size_t size) {
 // string carved out of a slab sits above the count and is left out of both comparisons.
 void Unref(std::uint64_t bits) noexcept {
   Node* node = reinterpret_cast<Node*>(static_cast<std::uintptr_t>(bits & A::kPayload));
-  if ((node->refs.load(std::memory_order_acquire) & ~kStringInSlab) == 1 ||
-      (node->refs.fetch_sub(1, std::memory_order_acq_rel) & ~kStringInSlab) == 1) {
-    Destroy(A::TagOf(bits), node);
-  }
+  if (DropReference(node)) Destroy(A::TagOf(bits), node);
 }
 
 Node* NewContainer(std::uint32_t count, std::uint32_t valuesPerElement) {
