@@ -284,10 +284,11 @@ class TreeBuilder {
     if (count == 0) {
       return Push(Value(valuesPerElement == 1 ? arrayValue : objectValue));
     }
-    if (valuesPerElement == 2) {
+    if (valuesPerElement == 2 && count > 1) {
       // A duplicate name keeps its first position and takes the last value.
-      count = MergeObject(first, count);
-      stack_.DropFrom(first + std::size_t{count} * 2);
+      const std::uint32_t kept = MergeObject(first, count);
+      if (kept != count) stack_.DropFrom(first + std::size_t{kept} * 2);
+      count = kept;
     }
     Node* node = carver_.NewContainer(count, valuesPerElement);
     stack_.MoveFrom(first, A::Elements(node));
@@ -429,8 +430,11 @@ bool ReadCommon(const char* p, const char* const end, TreeBuilder& builder) {
           !builder.Key(text, static_cast<rapidjson::SizeType>(p - text), true)) {
         return false;
       }
-      p = SkipSpace(p + 1, end);
-      if (p == end || *p != ':') return false;
+      ++p;
+      if (p == end || *p != ':') {
+        p = SkipSpace(p, end);
+        if (p == end || *p != ':') return false;
+      }
       p = SkipSpace(p + 1, end);
     }
     // A value starts at p.
@@ -485,17 +489,20 @@ bool ReadCommon(const char* p, const char* const end, TreeBuilder& builder) {
     }
     // A value is done: the containers it closes, up to the next value or the end of the root.
     for (;;) {
-      p = SkipSpace(p, end);
+      char next = p != end ? *p : '\0';
+      if (IsSpace(next)) {
+        p = SkipSpace(p, end);
+        next = p != end ? *p : '\0';
+      }
       if (depth == 0) return p == end;
       const int open = depth - 1;
       ++counts[open];
-      if (p == end) return false;
-      if (*p == ',') {
+      if (next == ',') {
         p = SkipSpace(p + 1, end);
         name = objects[open];
         break;
       }
-      if (*p != (objects[open] ? '}' : ']')) return false;
+      if (next != (objects[open] ? '}' : ']')) return false;  // the end of the text included
       ++p;
       depth = open;
       if (!(objects[open] ? builder.EndObject(counts[open]) : builder.EndArray(counts[open]))) {
