@@ -189,7 +189,8 @@ TEST(Allocation, EveryFailedAllocationEndsInBadAllocAndLeavesNothing) {
       ASSERT_EQ(threw, fired) << "allocation " << n;
       if (!fired) break;
     }
-    EXPECT_GT(n, 3) << "the switch did not work";
+    // Two allocations at least (the reading of a small answer takes one, a slab of its tree).
+    EXPECT_GT(n, 2) << "the switch did not work";
   }
 }
 
