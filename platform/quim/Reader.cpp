@@ -1,10 +1,13 @@
-// quim::Json parsing: rapidjson's SAX reader feeding our own tree.
+// quim::Json parsing: a tree builder fed by one of two readers. A small reader of our own takes
+// the common answer (ReadCommon) and gives up on anything else, which rapidjson's SAX reader then
+// reads from the start, with its errors and their offsets; both make the same calls to the same
+// builder for a text they both read, so the tree does not depend on which one read it.
 //
 // The tree is built bottom-up: values (and, inside objects, names and values in turn) go on a
 // stack, and the end of a container moves its elements into a node of exactly the right size.
 // The stack grows in blocks that are never moved, so reading an answer holds at its peak the
 // text, the tree, and once more the elements of the container being closed; small containers
-// come out of slabs (SlabCarver), at their own size. Peak resident memory stays under 10 times
+// and strings come out of slabs (SlabCarver), at their own size. Peak resident memory stays under 10 times
 // the text for every shape (bench/QuimMemory.cpp measures it; a tree of one-element arrays
 // nested deep is the largest, about 8 bytes of tree per byte of text).
 #include <rapidjson/error/en.h>
