@@ -7,8 +7,8 @@
 // stack, and the end of a container moves its elements into a node of exactly the right size.
 // The stack grows in blocks that are never moved, so reading an answer holds at its peak the
 // text, the tree, and once more the elements of the container being closed; small containers
-// and strings come out of slabs (SlabCarver), at their own size. Peak resident memory stays under 10 times
-// the text for every shape (bench/QuimMemory.cpp measures it; a tree of one-element arrays
+// and strings come out of slabs (SlabCarver), at their own size. Peak resident memory stays under
+// 10 times the text for every shape (bench/QuimMemory.cpp measures it; a tree of one-element arrays
 // nested deep is the largest, about 8 bytes of tree per byte of text).
 #include <rapidjson/error/en.h>
 #include <rapidjson/reader.h>
