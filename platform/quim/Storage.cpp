@@ -125,7 +125,10 @@ Value MakeString(const char* data, std::size_t size) {
   if (size <= A::kShortMax) {
     std::uint64_t bits =
         size == 6 ? A::Make(A::kSixBytes, 0) : A::Make(A::kShortString, std::uint64_t{size} << 40);
-    std::memcpy(&bits, data, size);  // the first payload bytes, little-endian
+    // The first payload bytes, little-endian; a loop rather than a call for at most six bytes.
+    for (std::size_t i = 0; i < size; ++i) {
+      bits |= std::uint64_t{static_cast<unsigned char>(data[i])} << (8 * i);
+    }
     return A::FromBits(bits);
   }
   if (size > 0xFFFFFFFFu) throw std::length_error("quim::Json: string too long");
