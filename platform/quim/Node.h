@@ -22,6 +22,7 @@
 #include <atomic>
 #include <cstdint>
 #include <cstring>
+#include <new>
 #include <string_view>
 
 #include "quim/Json.h"
@@ -34,6 +35,8 @@ namespace quim {
 namespace Json {
 
 struct Node {
+  // The reference count, and for a string node carved out of a slab (see SlabCarver) the flag
+  // kStringInSlab above it: a string's word holds its whole byte count, leaving no room there.
   std::atomic<std::uint32_t> refs{1};
   // Strings: the byte count. Arrays and objects: the element count with the two flags below.
   // Numbers: 1 for an unsigned value above INT64_MAX, else 0.
@@ -48,6 +51,7 @@ constexpr std::uint32_t kGrowable = 1u << 31;
 constexpr std::uint32_t kUnshareable = 1u << 30;
 constexpr std::uint32_t kInSlab = 1u << 29;
 constexpr std::uint32_t kMaxElements = kInSlab - 1;
+constexpr std::uint32_t kStringInSlab = 1u << 31;  // in refs, never changed by counting
 
 struct Value::Access {
   enum Tag : unsigned {
@@ -82,6 +86,11 @@ struct Value::Access {
   // Takes over one reference to node.
   static Value Adopt(Tag tag, Node* node) {
     return FromBits(Make(tag, reinterpret_cast<std::uintptr_t>(node)));
+  }
+  // Whether bits stand for a value with a node (tag kString .. kNumber), as Value::HoldsNode.
+  static bool HoldsNode(std::uint64_t bits) {
+    const std::uint64_t top = bits >> 48;
+    return top >= 0xFFFB && top <= 0xFFFE;
   }
   // The node of a value with tag kString .. kNumber, else null.
   static Node* NodeOf(const Value& value) {
@@ -121,22 +130,25 @@ Node* NewContainer(std::uint32_t count, std::uint32_t valuesPerElement);
 Node* WritableContainer(Value& value, std::uint32_t room, std::uint32_t valuesPerElement);
 // Position of a member named name in an object node, or size when there is none.
 std::uint32_t FindMember(const Node* object, std::string_view name);
-// Whether two member names are equal, without reading them out: a string of up to six bytes
-// is only ever held in its value (MakeString makes every string), so two such names are equal
-// exactly when their bits are, and a longer name is a string node (NodeHolds).
+// Whether two member names (strings) are equal, without reading them out: a string of up to six
+// bytes is only ever held in its value (MakeString makes every string), so two such names are
+// equal exactly when their bits are, and a longer name is a string node (NodeHolds).
 inline bool SameName(const Value& a, const Value& b) {
   using A = Value::Access;
   if (A::Bits(a) == A::Bits(b)) return true;
+  constexpr std::uint64_t kStringNode = A::Make(A::kString, 0) >> 48;
+  if (A::Bits(a) >> 48 != kStringNode || A::Bits(b) >> 48 != kStringNode) return false;
   const Node* second = A::NodeOf(b);
-  return second != nullptr &&
-         NodeHolds(A::NodeOf(a), std::string_view(A::Bytes(second), second->word));
+  return NodeHolds(A::NodeOf(a), std::string_view(A::Bytes(second), second->word));
 }
 
-// The small container nodes of one parse (at most kMostInSlab bytes), carved out of slabs of
-// memory one after the other instead of taking an allocation each: the heap gives a node of one
-// or two values a block of twice its size, and a tree of small containers (nested arrays, lists
-// of small objects) would take twice the memory. A slab goes when the carver and every node in
-// it are gone; its nodes may be released on any thread.
+// The small nodes of one parse (at most kMostInSlab bytes: containers and strings), carved out
+// of slabs of memory one after the other instead of taking an allocation each: the heap gives a
+// node of one or two values a block of twice its size, and a tree of small containers (nested
+// arrays, lists of small objects) would take twice the memory; a small answer's tree takes one
+// or two allocations instead of one per node. A slab goes when the carver and every node in it
+// are gone; its nodes may be released on any thread. String nodes never change, so a carved one
+// is only ever shared, and goes back to its slab when its last holder lets it go.
 class SlabCarver {
  public:
   static constexpr std::size_t kMostInSlab = 64;
@@ -145,13 +157,40 @@ class SlabCarver {
   SlabCarver& operator=(const SlabCarver&) = delete;
   ~SlabCarver() { Leave(); }
   // As NewContainer, from the current slab when the node is small enough.
-  Node* NewContainer(std::uint32_t count, std::uint32_t valuesPerElement);
+  Node* NewContainer(std::uint32_t count, std::uint32_t valuesPerElement) {
+    const std::size_t bytes = sizeof(Node) + std::size_t{count} * valuesPerElement * sizeof(Value);
+    if (bytes > kMostInSlab) return Json::NewContainer(count, valuesPerElement);
+    Node* node = Carve(bytes);
+    node->word = count | kInSlab;
+    return node;
+  }
+  // As MakeString, from the current slab when the node is small enough.
+  Value MakeString(const char* data, std::size_t size) {
+    if (size <= Value::Access::kShortMax || size > kMostInSlab - sizeof(Node)) {
+      return Json::MakeString(data, size);
+    }
+    Node* node = Carve(sizeof(Node) + (size + 7) / 8 * 8);
+    node->refs.store(1 | kStringInSlab, std::memory_order_relaxed);
+    node->word = static_cast<std::uint32_t>(size);
+    std::memcpy(static_cast<void*>(Value::Access::Elements(node)), data, size);
+    return Value::Access::Adopt(Value::Access::kString, node);
+  }
   struct Slab;  // the count of a slab's live nodes, at its start
 
  private:
-  void Leave() noexcept;  // gives up the current slab
+  // A node of bytes (a multiple of 8, at most kMostInSlab), not yet counted as carved.
+  Node* Carve(std::size_t bytes) {
+    if (bytes > static_cast<std::size_t>(lineEnd_ - next_)) NextLine(bytes);
+    Node* node = new (next_) Node;
+    next_ += bytes;
+    ++carved_;
+    return node;
+  }
+  void NextLine(std::size_t bytes);  // starts the next line, in this slab or a new one
+  void Leave() noexcept;             // gives up the current slab
   Slab* slab_ = nullptr;
   char* next_ = nullptr;      // the first free byte
+  char* lineEnd_ = nullptr;   // the end of the current line (or slab, if sooner)
   char* end_ = nullptr;       // the end of the current slab
   std::uint32_t carved_ = 0;  // nodes carved out of the current slab
   std::size_t nextSize_ = 0;  // bytes of the slab to make next

@@ -1,11 +1,14 @@
-// quim::Json parsing: rapidjson's SAX reader feeding our own tree.
+// quim::Json parsing: a tree builder fed by one of two readers. A small reader of our own takes
+// the common answer (ReadCommon) and gives up on anything else, which rapidjson's SAX reader then
+// reads from the start, with its errors and their offsets; both make the same calls to the same
+// builder for a text they both read, so the tree does not depend on which one read it.
 //
 // The tree is built bottom-up: values (and, inside objects, names and values in turn) go on a
 // stack, and the end of a container moves its elements into a node of exactly the right size.
 // The stack grows in blocks that are never moved, so reading an answer holds at its peak the
 // text, the tree, and once more the elements of the container being closed; small containers
-// come out of slabs (SlabCarver), at their own size. Peak resident memory stays under 10 times
-// the text for every shape (bench/QuimMemory.cpp measures it; a tree of one-element arrays
+// and strings come out of slabs (SlabCarver), at their own size. Peak resident memory stays under
+// 10 times the text for every shape (bench/QuimMemory.cpp measures it; a tree of one-element arrays
 // nested deep is the largest, about 8 bytes of tree per byte of text).
 #include <rapidjson/error/en.h>
 #include <rapidjson/reader.h>
@@ -21,8 +24,13 @@
 #include <utility>
 #include <vector>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 #include "Node.h"
 #include "NumberText.h"
+#include "ReaderPaths.h"
 
 namespace quim {
 namespace Json {
@@ -102,15 +110,17 @@ class ValueStack {
     if (i < kInline) return reinterpret_cast<Value*>(inline_)[i];
     return blocks_[(i - kInline) / kBlock][(i - kInline) % kBlock];
   }
+  // Takes over the value's bits (and so its reference, if any).
   void Push(Value&& value) {
-    if (size_ >= kInline && (size_ - kInline) == blocks_.size() * kBlock) {
-      // Room first, so that push_back cannot fail with the new block in hand; grown by
-      // doubling, as growing it by one each time leaves a trail of freed lists behind that the
-      // blocks cannot reuse (tens of megabytes for a large answer).
-      if (blocks_.size() == blocks_.capacity()) blocks_.reserve(2 * blocks_.size() + 8);
-      blocks_.push_back(static_cast<Value*>(::operator new(kBlock * sizeof(Value))));
+    Value* slot;
+    if (size_ < kInline) {
+      slot = reinterpret_cast<Value*>(inline_) + size_;
+    } else {
+      if ((size_ - kInline) == blocks_.size() * kBlock) AddBlock();
+      slot = &(*this)[size_];
     }
-    new (&(*this)[size_]) Value(std::move(value));
+    A::Bits(*new (slot) Value) = A::Bits(value);
+    A::Bits(value) = A::Bits(Value());
     ++size_;
   }
   void Pop() { (*this)[--size_].~Value(); }
@@ -130,6 +140,12 @@ class ValueStack {
   // large array its elements are held twice, on the stack and in the node, only while a block of
   // them is copied, where the allocator gives memory back as it is released.
   void MoveFrom(std::size_t first, Value* dest) {
+    if (size_ <= kInline) {
+      std::memcpy(static_cast<void*>(dest), static_cast<const void*>(&(*this)[first]),
+                  (size_ - first) * sizeof(Value));
+      size_ = first;
+      return;
+    }
     const std::size_t keep = first < kInline ? 1 : (first - kInline) / kBlock + 2;
     std::size_t end = size_;
     while (end > first) {
@@ -150,6 +166,14 @@ class ValueStack {
   }
 
  private:
+  // Room first, so that push_back cannot fail with the new block in hand; grown by doubling, as
+  // growing it by one each time leaves a trail of freed lists behind that the blocks cannot
+  // reuse (tens of megabytes for a large answer).
+  void AddBlock() {
+    if (blocks_.size() == blocks_.capacity()) blocks_.reserve(2 * blocks_.size() + 8);
+    blocks_.push_back(static_cast<Value*>(::operator new(kBlock * sizeof(Value))));
+  }
+
   static constexpr std::size_t kInline = 128;
   static constexpr std::size_t kBlock = 4096;
   alignas(Value) unsigned char inline_[kInline * sizeof(Value)];
@@ -161,21 +185,56 @@ class ValueStack {
 // made for it the first time. The cache is small and fixed, so no input can make it costly.
 class NameCache {
  public:
-  Value Get(const char* text, std::size_t size) {
+  Value Get(const char* text, std::size_t size, SlabCarver& carver) {
     if (size <= A::kShortMax) return MakeString(text, size);
     // The slot from the length and the first and last eight bytes (four below eight bytes).
-    const std::size_t word = size >= 8 ? 8 : 4;
     std::uint64_t head = 0;
     std::uint64_t tail = 0;
-    std::memcpy(&head, text, word);
-    std::memcpy(&tail, text + size - word, word);
+    if (size >= 8) {
+      std::memcpy(&head, text, 8);
+      std::memcpy(&tail, text + size - 8, 8);
+    } else {
+      std::uint32_t half;
+      std::memcpy(&half, text, 4);
+      head = half;
+      std::memcpy(&half, text + size - 4, 4);
+      tail = half;
+    }
     const std::uint64_t hash = ((head * 0x9E3779B97F4A7C15u) ^ tail ^ size) * 0xBF58476D1CE4E5B9u;
     Value& slot = names_[hash >> 60];
-    if (!NodeHolds(A::NodeOf(slot), std::string_view(text, size))) slot = MakeString(text, size);
-    return slot;
+    Node* node = A::NodeOf(slot);
+    if (!Holds(node, text, size, head, tail)) {
+      slot = carver.MakeString(text, size);
+      node = A::NodeOf(slot);
+    }
+    // A copy of the slot: a name's node is a string's, only ever shared.
+    node->refs.fetch_add(1, std::memory_order_relaxed);
+    return A::FromBits(A::Bits(slot));
   }
 
  private:
+  // NodeHolds, from the head and tail words read from the name (which cover a name of up to 16
+  // bytes) before comparing the rest.
+  static bool Holds(const Node* node, const char* text, std::size_t size, std::uint64_t head,
+                    std::uint64_t tail) {
+    if (node == nullptr || node->word != size) return false;
+    const char* bytes = A::Bytes(node);
+    std::uint64_t nodeHead = 0;
+    std::uint64_t nodeTail = 0;
+    if (size >= 8) {
+      std::memcpy(&nodeHead, bytes, 8);
+      std::memcpy(&nodeTail, bytes + size - 8, 8);
+    } else {
+      std::uint32_t half;
+      std::memcpy(&half, bytes, 4);
+      nodeHead = half;
+      std::memcpy(&half, bytes + size - 4, 4);
+      nodeTail = half;
+    }
+    return nodeHead == head && nodeTail == tail &&
+           (size <= 16 || std::memcmp(bytes + 8, text + 8, size - 16) == 0);
+  }
+
   Value names_[16];  // as many as the hash's top four bits tell apart
 };
 
@@ -195,10 +254,10 @@ class TreeBuilder {
     return false;
   }
   bool String(const char* text, rapidjson::SizeType length, bool) {
-    return Push(MakeString(text, length));
+    return Push(carver_.MakeString(text, length));
   }
   bool Key(const char* text, rapidjson::SizeType length, bool) {
-    return Push(names_.Get(text, length));
+    return Push(names_.Get(text, length, carver_));
   }
   bool StartObject() { return Enter(); }
   bool StartArray() { return Enter(); }
@@ -228,10 +287,11 @@ class TreeBuilder {
     if (count == 0) {
       return Push(Value(valuesPerElement == 1 ? arrayValue : objectValue));
     }
-    if (valuesPerElement == 2) {
+    if (valuesPerElement == 2 && count > 1) {
       // A duplicate name keeps its first position and takes the last value.
-      count = MergeObject(first, count);
-      stack_.DropFrom(first + std::size_t{count} * 2);
+      const std::uint32_t kept = MergeObject(first, count);
+      if (kept != count) stack_.DropFrom(first + std::size_t{kept} * 2);
+      count = kept;
     }
     Node* node = carver_.NewContainer(count, valuesPerElement);
     stack_.MoveFrom(first, A::Elements(node));
@@ -313,6 +373,158 @@ class TreeBuilder {
   bool depthExceeded_ = false;
   bool numberTooBig_ = false;
 };
+
+// White space as JSON has it: space, tab, line feed, carriage return.
+inline bool IsSpace(char c) {
+  constexpr std::uint64_t kSpaces = std::uint64_t{1} << ' ' | std::uint64_t{1} << '\t' |
+                                    std::uint64_t{1} << '\n' | std::uint64_t{1} << '\r';
+  return static_cast<unsigned char>(c) <= ' ' && (kSpaces >> static_cast<unsigned char>(c) & 1);
+}
+inline const char* SkipSpace(const char* p, const char* end) {
+  while (p != end && IsSpace(*p)) ++p;
+  return p;
+}
+
+// From the first byte of a string (past its opening quote): where the first byte it cannot copy
+// as it is stands (the closing quote, if the string has no escape and no control byte), or end.
+// Sixteen bytes at a time where the processor has SSE2 and sixteen are left.
+inline const char* StringStop(const char* p, const char* end) {
+#ifdef __SSE2__
+  const __m128i quote = _mm_set1_epi8('"');
+  const __m128i backslash = _mm_set1_epi8('\\');
+  const __m128i lastControl = _mm_set1_epi8(0x1F);
+  while (end - p >= 16) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i stops = _mm_or_si128(
+        _mm_or_si128(_mm_cmpeq_epi8(bytes, quote), _mm_cmpeq_epi8(bytes, backslash)),
+        _mm_cmpeq_epi8(_mm_max_epu8(bytes, lastControl), lastControl));  // bytes <= 0x1F
+    if (const int mask = _mm_movemask_epi8(stops)) return p + __builtin_ctz(mask);
+    p += 16;
+  }
+#endif
+  while (p != end && kPlainBytes[static_cast<unsigned char>(*p)]) ++p;
+  return p;
+}
+
+// The common answer, read without rapidjson: white space, objects, arrays, null, true, false,
+// strings without an escape or a control byte (handed to the builder where they stand in the
+// text: it copies them anyway) and integers of up to 18 digits, with the builder called exactly
+// as rapidjson's reader calls it for the same text (the same calls, in the same order, with the
+// same bytes), so the tree is the same. On anything else (an escape, a control byte, a fraction
+// or an exponent, a longer integer, a leading zero before a digit, a syntax error, a builder
+// that refuses (nesting past kMaxDepth), a NUL byte, the text's end too early, bytes after the
+// root, a byte-order mark) it gives up (false); the caller drops its partial tree and has
+// rapidjson read the text from the start, which also finds every error and its offset. So it
+// accepts only texts that rapidjson accepts. It is iterative: nesting costs a count and a flag
+// per level, and the position stays in a local variable (a register) throughout.
+bool ReadCommon(const char* p, const char* const end, TreeBuilder& builder) {
+  // Per open array or object: its elements (members) so far, and which of the two it is.
+  std::uint32_t counts[kMaxDepth];
+  bool objects[kMaxDepth];
+  int depth = 0;
+  bool name = false;  // an object's member comes next, not a value
+  p = SkipSpace(p, end);
+  for (;;) {
+    if (name) {  // the name, the colon and the white space up to the value
+      if (p == end || *p != '"') return false;
+      const char* const text = p + 1;
+      p = StringStop(text, end);
+      if (p == end || *p != '"' || p - text >= 0xFFFFFFFF ||
+          !builder.Key(text, static_cast<rapidjson::SizeType>(p - text), true)) {
+        return false;
+      }
+      ++p;
+      if (p == end || *p != ':') {
+        p = SkipSpace(p, end);
+        if (p == end || *p != ':') return false;
+      }
+      p = SkipSpace(p + 1, end);
+    }
+    // A value starts at p.
+    const char c = p != end ? *p : '\0';
+    if (c == '"') {
+      const char* const text = p + 1;
+      p = StringStop(text, end);
+      if (p == end || *p != '"' || p - text >= 0xFFFFFFFF ||
+          !builder.String(text, static_cast<rapidjson::SizeType>(p - text), true)) {
+        return false;
+      }
+      ++p;
+    } else if (c == '{' || c == '[') {
+      const bool object = c == '{';
+      if (depth == kMaxDepth || !(object ? builder.StartObject() : builder.StartArray())) {
+        return false;
+      }
+      p = SkipSpace(p + 1, end);
+      if (p == end || *p != (object ? '}' : ']')) {
+        counts[depth] = 0;
+        objects[depth] = object;
+        ++depth;
+        name = object;
+        continue;
+      }
+      ++p;
+      if (!(object ? builder.EndObject(0) : builder.EndArray(0))) return false;
+    } else if (c == 'n' || c == 't' || c == 'f') {
+      const char* const word = c == 'n' ? "null" : c == 't' ? "true" : "false";
+      const std::size_t size = c == 'f' ? 5 : 4;
+      if (static_cast<std::size_t>(end - p) < size || std::memcmp(p, word, size) != 0 ||
+          !(c == 'n' ? builder.Null() : builder.Bool(c == 't'))) {
+        return false;
+      }
+      p += size;
+    } else {  // -?(0|[1-9][0-9]*), at most 18 digits, followed by nothing that would continue it
+      const char* const start = p;
+      if (c == '-') ++p;
+      const char* const digits = p;
+      if (p != end && *p == '0') {
+        ++p;
+      } else {
+        while (p != end && *p >= '0' && *p <= '9') ++p;
+        if (p == digits) return false;
+      }
+      const char next = p != end ? *p : '\0';
+      if (p - digits > 18 || next == '.' || next == 'e' || next == 'E' ||
+          (next >= '0' && next <= '9') ||
+          !builder.RawNumber(start, static_cast<rapidjson::SizeType>(p - start), true)) {
+        return false;
+      }
+    }
+    // A value is done: the containers it closes, up to the next value or the end of the root.
+    for (;;) {
+      char next = p != end ? *p : '\0';
+      if (IsSpace(next)) {
+        p = SkipSpace(p, end);
+        next = p != end ? *p : '\0';
+      }
+      if (depth == 0) return p == end;
+      const int open = depth - 1;
+      ++counts[open];
+      if (next == ',') {
+        p = SkipSpace(p + 1, end);
+        name = objects[open];
+        break;
+      }
+      if (next != (objects[open] ? '}' : ']')) return false;  // the end of the text included
+      ++p;
+      depth = open;
+      if (!(objects[open] ? builder.EndObject(counts[open]) : builder.EndArray(counts[open]))) {
+        return false;
+      }
+    }
+  }
+}
+
+// The fast reader over the text (NUL-terminated when size is null): true with the tree in *root
+// and errs cleared, or false, where it gave up, with both left as they were.
+bool ReadFast(const char* text, const std::size_t* size, Value* root, std::string* errs) {
+  TreeBuilder builder;
+  if (!ReadCommon(text, text + (size != nullptr ? *size : std::strlen(text)), builder))
+    return false;
+  if (root != nullptr) *root = builder.TakeRoot();
+  if (errs != nullptr) errs->clear();
+  return true;
+}
 
 // Reading a string, in place of rapidjson's own routine, which refuses a lone high surrogate
 // escape and, from one version to the next, a lone low one too: here every escape reads the same
@@ -527,16 +739,44 @@ bool ParseText(Stream& stream, const std::size_t* size, std::size_t skipped, Val
 // A byte-order mark at the start is skipped; offsets still count from the first byte.
 constexpr char kByteOrderMark[] = "\xEF\xBB\xBF";
 
+// rapidjson's reading of a text (NUL-terminated when size is null), a byte-order mark skipped.
+bool ReadFull(const char* text, const std::size_t* size, Value* root, std::string* errs) {
+  if (size != nullptr) {
+    const std::size_t skipped = *size >= 3 && std::memcmp(text, kByteOrderMark, 3) == 0 ? 3 : 0;
+    const std::size_t rest = *size - skipped;
+    TextStream stream(text + skipped, rest);
+    return ParseText(stream, &rest, skipped, root, errs);
+  }
+  const std::size_t skipped = std::strncmp(text, kByteOrderMark, 3) == 0 ? 3 : 0;
+  rapidjson::StringStream stream(text + skipped);
+  return ParseText(stream, nullptr, skipped, root, errs);
+}
+
+// The fast reader, and rapidjson's where it gives up. A byte-order mark is refused by the fast
+// reader, so that rapidjson's path skips it and counts it in its offsets.
+bool Read(const char* text, const std::size_t* size, Value* root, std::string* errs) {
+  return ReadFast(text, size, root, errs) || ReadFull(text, size, root, errs);
+}
+
 }  // namespace
+
+namespace detail {
+
+bool ReadFastOnly(const char* text, const std::size_t* size, Value& root) {
+  return ReadFast(text, size, &root, nullptr);
+}
+
+bool ReadRapidjsonOnly(const char* text, const std::size_t* size, Value& root, std::string* errs) {
+  return ReadFull(text, size, &root, errs);
+}
+
+}  // namespace detail
 
 CharReader::~CharReader() = default;
 
 bool CharReader::parse(const char* begin, const char* end, Value* root, std::string* errs) {
-  const std::size_t skipped =
-      end - begin >= 3 && std::memcmp(begin, kByteOrderMark, 3) == 0 ? 3 : 0;
-  const auto size = static_cast<std::size_t>(end - begin) - skipped;
-  TextStream stream(begin + skipped, size);
-  return ParseText(stream, &size, skipped, root, errs);
+  const auto size = static_cast<std::size_t>(end - begin);
+  return Read(begin, &size, root, errs);
 }
 
 CharReaderBuilder::CharReaderBuilder() = default;
@@ -548,9 +788,7 @@ bool Parse(std::string_view text, Value& root, std::string* errs) {
 }
 
 bool Parse(const char* text, Value& root, std::string* errs) {
-  const std::size_t skipped = std::strncmp(text, kByteOrderMark, 3) == 0 ? 3 : 0;
-  rapidjson::StringStream stream(text + skipped);
-  return ParseText(stream, nullptr, skipped, &root, errs);
+  return Read(text, nullptr, &root, errs);
 }
 
 }  // namespace Json

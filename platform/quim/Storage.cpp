@@ -50,13 +50,8 @@ struct SlabCarver::Slab {
 
 namespace {
 
-// Returns a container node's memory: to its slab, or to the heap.
-void FreeContainer(Node* node) noexcept {
-  if ((node->word & kInSlab) == 0) {
-    node->~Node();
-    ::operator delete(static_cast<void*>(node));
-    return;
-  }
+// Returns a node's memory to the slab it was carved from.
+void FreeToSlab(Node* node) noexcept {
   const auto line = reinterpret_cast<std::uintptr_t>(node) & ~std::uintptr_t{kLine - 1};
   SlabCarver::Slab* slab;
   std::memcpy(&slab, reinterpret_cast<const void*>(line), sizeof slab);  // as the carver put it
@@ -67,16 +62,44 @@ void FreeContainer(Node* node) noexcept {
   }
 }
 
-void Destroy(A::Tag tag, Node* node) noexcept {
-  if (tag == A::kArray || tag == A::kObject) {
-    Value* elements = A::Elements(node);
-    const std::uint32_t values = A::Size(node) * (tag == A::kObject ? 2 : 1);
-    for (std::uint32_t i = 0; i < values; ++i) elements[i].~Value();
-    FreeContainer(node);
-    return;
-  }
+// Returns a container node's memory: to its slab, or to the heap.
+void FreeContainer(Node* node) noexcept {
+  if ((node->word & kInSlab) != 0) return FreeToSlab(node);
   node->~Node();
   ::operator delete(static_cast<void*>(node));
+}
+
+// Whether the holder of one reference to node held the last one (see Unref), and so must free it.
+inline bool DropReference(Node* node) noexcept {
+  return (node->refs.load(std::memory_order_acquire) & ~kStringInSlab) == 1 ||
+         (node->refs.fetch_sub(1, std::memory_order_acq_rel) & ~kStringInSlab) == 1;
+}
+
+// Frees a string or number node (nothing below it).
+void FreeLeaf(Node* node) noexcept {
+  if ((node->refs.load(std::memory_order_relaxed) & kStringInSlab) != 0) return FreeToSlab(node);
+  node->~Node();
+  ::operator delete(static_cast<void*>(node));
+}
+
+void Destroy(A::Tag tag, Node* node) noexcept {
+  if (tag != A::kArray && tag != A::kObject) return FreeLeaf(node);
+  Value* elements = A::Elements(node);
+  const std::uint32_t values = A::Size(node) * (tag == A::kObject ? 2 : 1);
+  for (std::uint32_t i = 0; i < values; ++i) {
+    // ~Value without the calls; a string or number element is freed here, as it has nothing
+    // below it (the number node's count has no slab flag).
+    const std::uint64_t bits = A::Bits(elements[i]);
+    if (!A::HoldsNode(bits)) continue;
+    const A::Tag elementTag = A::TagOf(bits);
+    if (elementTag == A::kArray || elementTag == A::kObject) {
+      Unref(bits);
+      continue;
+    }
+    Node* leaf = reinterpret_cast<Node*>(static_cast<std::uintptr_t>(bits & A::kPayload));
+    if (DropReference(leaf)) FreeLeaf(leaf);
+  }
+  FreeContainer(node);
 }
 
 // A new node with copies of the first `values` values of elements, for `room` values; the
@@ -102,7 +125,10 @@ Value MakeString(const char* data, std::size_t size) {
   if (size <= A::kShortMax) {
     std::uint64_t bits =
         size == 6 ? A::Make(A::kSixBytes, 0) : A::Make(A::kShortString, std::uint64_t{size} << 40);
-    std::memcpy(&bits, data, size);  // the first payload bytes, little-endian
+    // The first payload bytes, little-endian; a loop rather than a call for at most six bytes.
+    for (std::size_t i = 0; i < size; ++i) {
+      bits |= std::uint64_t{static_cast<unsigned char>(data[i])} << (8 * i);
+    }
     return A::FromBits(bits);
   }
   if (size > 0xFFFFFFFFu) throw std::length_error("quim::Json: string too long");
@@ -113,13 +139,11 @@ Value MakeString(const char* data, std::size_t size) {
 }
 
 // A count of 1 seen by its holder cannot change under it (no other Value refers to the node),
-// which spares the atomic write when a tree that was never shared is destroyed.
+// which spares the atomic write when a tree that was never shared is destroyed. The flag of a
+// string carved out of a slab sits above the count and is left out of both comparisons.
 void Unref(std::uint64_t bits) noexcept {
   Node* node = reinterpret_cast<Node*>(static_cast<std::uintptr_t>(bits & A::kPayload));
-  if (node->refs.load(std::memory_order_acquire) == 1 ||
-      node->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) {
-    Destroy(A::TagOf(bits), node);
-  }
+  if (DropReference(node)) Destroy(A::TagOf(bits), node);
 }
 
 Node* NewContainer(std::uint32_t count, std::uint32_t valuesPerElement) {
@@ -187,34 +211,23 @@ std::uint32_t FindMember(const Node* object, std::string_view name) {
   return size;
 }
 
-Node* SlabCarver::NewContainer(std::uint32_t count, std::uint32_t valuesPerElement) {
-  const std::size_t bytes = sizeof(Node) + std::size_t{count} * valuesPerElement * sizeof(Value);
-  if (bytes > kMostInSlab) return Json::NewContainer(count, valuesPerElement);
-  const auto at = reinterpret_cast<std::uintptr_t>(next_);
-  const std::uintptr_t offset = at & (kLine - 1);
-  if (slab_ == nullptr || offset == 0 || offset + bytes > kLine || next_ + bytes > end_) {
-    // The node starts the next line, in this slab or a new one.
-    const auto lineAfter = [](const void* p) {
-      return reinterpret_cast<char*>((reinterpret_cast<std::uintptr_t>(p) + kLine - 1) &
-                                     ~std::uintptr_t{kLine - 1});
-    };
-    char* line = lineAfter(next_);
-    if (slab_ == nullptr || line + sizeof slab_ + bytes > end_) {
-      nextSize_ = nextSize_ == 0 ? kFirstSlab : std::min(2 * nextSize_, kLargestSlab);
-      void* memory = ::operator new(nextSize_);
-      Leave();
-      slab_ = new (memory) Slab;
-      end_ = static_cast<char*>(memory) + nextSize_;
-      line = lineAfter(static_cast<char*>(memory) + sizeof(Slab));
-    }
-    std::memcpy(line, &slab_, sizeof slab_);
-    next_ = line + sizeof slab_;
+void SlabCarver::NextLine(std::size_t bytes) {
+  const auto lineAfter = [](const void* p) {
+    return reinterpret_cast<char*>((reinterpret_cast<std::uintptr_t>(p) + kLine - 1) &
+                                   ~std::uintptr_t{kLine - 1});
+  };
+  char* line = lineAfter(next_);
+  if (slab_ == nullptr || line + sizeof slab_ + bytes > end_) {
+    nextSize_ = nextSize_ == 0 ? kFirstSlab : std::min(2 * nextSize_, kLargestSlab);
+    void* memory = ::operator new(nextSize_);
+    Leave();
+    slab_ = new (memory) Slab;
+    end_ = static_cast<char*>(memory) + nextSize_;
+    line = lineAfter(static_cast<char*>(memory) + sizeof(Slab));
   }
-  Node* node = new (next_) Node;
-  next_ += bytes;
-  ++carved_;
-  node->word = count | kInSlab;
-  return node;
+  std::memcpy(line, &slab_, sizeof slab_);
+  next_ = line + sizeof slab_;
+  lineEnd_ = std::min(line + kLine, end_);
 }
 
 void SlabCarver::Leave() noexcept {

@@ -34,6 +34,11 @@ Value ParseOk(const std::string& text) {
 }
 
 std::string Nested(int depth) { return std::string(depth, '[') + std::string(depth, ']'); }
+std::string NestedObjects(int depth) {
+  std::string text;
+  for (int i = 0; i < depth; ++i) text += "{\"a\":";
+  return text + "1" + std::string(depth, '}');
+}
 
 // asInt, asInt64 and asString of one value, "|"-separated; an error as "range" or "type".
 std::string Conversions(const Value& v) {
@@ -101,6 +106,20 @@ TEST(Json, AcceptedTextsTheirValuesAndConversions) {
       {"{\"a long name\":1,\"a long nam\":2,\"a long same\":3,\"a long name\":4}",
        "7 {\"a long name\":4,\"a long nam\":2,\"a long same\":3} type|type|type"},
       {Nested(quim::Json::kMaxDepth), "6 " + Nested(quim::Json::kMaxDepth) + " type|type|type"},
+      {NestedObjects(quim::Json::kMaxDepth),
+       "7 " + NestedObjects(quim::Json::kMaxDepth) + " type|type|type"},
+      // What the fast reader leaves to rapidjson's, and what it reads itself: white space
+      // everywhere, escapes, long strings, integers past 18 digits, fractions and exponents.
+      {" \t\n\r{ \"a\" : [ 1 , -0 , null , true , false , \"x\" , [ ] , { } ] , \"b\" : { } }\r\n",
+       "7 {\"a\":[1,0,null,true,false,\"x\",[],{}],\"b\":{}} type|type|type"},
+      {"[1234567890123456789,-1234567890123456789,1.5e3]",
+       "6 [1234567890123456789,-1234567890123456789,1500.0] type|type|type"},
+      {"{\"a\\\"b\":\"\\/\",\"0123456789abcdefghij\\n\":\"0123456789abcdefghijklmnopq\"}",
+       "7 {\"a\\\"b\":\"/\",\"0123456789abcdefghij\\n\":\"0123456789abcdefghijklmnopq\"} "
+       "type|type|type"},
+      // Names alike but in their middle bytes (the name cache keeps one node per name).
+      {"[{\"0123456789-x-abcdefghij\":1},{\"0123456789-y-abcdefghij\":2}]",
+       "6 [{\"0123456789-x-abcdefghij\":1},{\"0123456789-y-abcdefghij\":2}] type|type|type"},
   };
   for (const auto& [text, expected] : cases) {
     SCOPED_TRACE(text.substr(0, 40));
@@ -163,6 +182,21 @@ TEST(Json, RefusedTextsAndTheirMessages) {
       {"\"\\ud800\\", "Invalid escape character in string. at offset 7"},
       {"\"a\x01\"", "Invalid escape character in string. at offset 2"},
       {tooDeep, "Nesting deeper than 512 levels. at offset 512"},
+      {NestedObjects(quim::Json::kMaxDepth + 1), "Nesting deeper than 512 levels. at offset 2560"},
+      // Texts the fast reader gives up on, refused as before.
+      {"0123", "The document root must not be followed by other values. at offset 1"},
+      {"[0123]", "Missing a comma or ']' after an array element. at offset 2"},
+      {"[-]", "Invalid value. at offset 2"},
+      {"[1,]", "Invalid value. at offset 3"},
+      {"[tru]", "Invalid value. at offset 4"},
+      {"{\"a\":1 \"b\":2}", "Missing a comma or '}' after an object member. at offset 7"},
+      {"[1]x", "The document root must not be followed by other values. at offset 3"},
+      {"\"abc", "Missing a closing quotation mark in string. at offset 4"},
+      {"  ", "The document is empty. at offset 2"},
+      {"\"0123456789abcdefghij\x01\"", "Invalid escape character in string. at offset 21"},
+      {std::string("{\"a\":\"x\0y\"}", 11),
+       "Missing a closing quotation mark in string. at offset 7"},
+      {std::string("[1,\0 2]", 7), "Invalid value. at offset 3"},
   };
   for (const auto& [text, error] : cases) {
     SCOPED_TRACE(text.substr(0, 40));
@@ -291,6 +325,22 @@ TEST(Json, SmallContainersOutliveTheirParse) {
   other.join();
   EXPECT_EQ(Write(kept[0]) + Write(kept[1]) + Write(kept[2]),
             "[0,{\"k\":[0]},\"x\"][4999,{\"k\":[-1]}][9998,{\"n\":[]}]");
+}
+
+// Strings of the parse come out of the same blocks, names shared between members included: they
+// too outlive the tree and may be released on another thread.
+TEST(Json, StringsOutliveTheirParse) {
+  std::vector<Value> kept;
+  {
+    const Value root =
+        ParseOk("[{\"a long name\":\"a long value\"},{\"a long name\":\"a value\"}]");
+    kept = {root[0]["a long name"], root[1]["a long name"], root[0]};
+  }
+  std::thread other(
+      [released = std::move(kept[0])] { EXPECT_EQ(Write(released), "\"a long value\""); });
+  kept[2]["a long name"] = "changed";
+  other.join();
+  EXPECT_EQ(Write(kept[1]) + Write(kept[2]), "\"a value\"{\"a long name\":\"changed\"}");
 }
 
 // The Vantrix logger: the record a sink receives, the threshold, the default sink's line.
