@@ -31,6 +31,7 @@ namespace zenta {
 namespace {
 
 using EasyHandle = std::unique_ptr<CURL, decltype(&curl_easy_cleanup)>;
+using MultiHandle = std::unique_ptr<CURLM, decltype(&curl_multi_cleanup)>;
 using HeaderList = std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)>;
 
 CURLcode InitCurlOnce() {
@@ -147,6 +148,9 @@ struct CurlConnection final : Connection {
   // one and forgotten when libcurl closes it (OnSocketClose), so that the idle check asks libcurl
   // nothing. Declared before easy: libcurl closes the socket as the handle is cleaned up.
   curl_socket_t socket = CURL_SOCKET_BAD;
+  // The multi handle that runs the handle's exchanges (Perform) and keeps its connection between
+  // them, as the easy interface's own one would.
+  MultiHandle multi{nullptr, &curl_multi_cleanup};
   EasyHandle easy{nullptr, &curl_easy_cleanup};
   bool configured = false;  // false for a new handle and after a failure to configure
   bool fresh = false;       // the next exchange opens a new connection
@@ -368,8 +372,14 @@ class CurlTransport final : public Transport {
 
   std::unique_ptr<Connection> NewConnection() override {
     std::unique_ptr<CurlConnection> connection(new (std::nothrow) CurlConnection);
-    if (connection) connection->easy.reset(curl_easy_init());
-    if (!connection || !connection->easy) return nullptr;
+    if (connection) {
+      connection->multi.reset(curl_multi_init());
+      connection->easy.reset(curl_easy_init());
+    }
+    if (!connection || !connection->multi || !connection->easy ||
+        curl_multi_setopt(connection->multi.get(), CURLMOPT_MAXCONNECTS, 1L) != CURLM_OK) {
+      return nullptr;
+    }
     return connection;
   }
 
@@ -401,15 +411,7 @@ class CurlTransport final : public Transport {
     connection.errors[0] = '\0';
     CURL* easy = connection.easy.get();
     CURLcode result = SetPerExchange(connection, request, sendsBody, deadline);
-    if (result == CURLE_OK) result = curl_easy_perform(easy);
-    if (connection.state.connected) {
-      // A new connection: its socket, or none when libcurl did not keep it.
-      curl_socket_t socket = CURL_SOCKET_BAD;
-      if (curl_easy_getinfo(easy, CURLINFO_ACTIVESOCKET, &socket) != CURLE_OK) {
-        socket = CURL_SOCKET_BAD;
-      }
-      connection.socket = socket;
-    }
+    if (result == CURLE_OK) result = Perform(connection);
     if (connection.fresh) {
       connection.fresh = false;
       curl_easy_setopt(easy, CURLOPT_FRESH_CONNECT, 0L);
@@ -494,6 +496,48 @@ class CurlTransport final : public Transport {
       connection.headerLines.swap(connection.next);
     }
     return ZENTA_OK;
+  }
+
+  // Runs the exchange to its end as curl_easy_perform does, on the connection's multi handle,
+  // but without its first wait: curl_easy_perform polls its multi handle's wake-up socket before
+  // it starts a transfer (a system call per request, with nothing to wait for yet); here libcurl
+  // works first and the wait comes only while the answer is due. Learns the socket of a
+  // connection this exchange opened while the handle still belongs to the multi handle.
+  static CURLcode Perform(CurlConnection& connection) {
+    CURLM* multi = connection.multi.get();
+    CURL* easy = connection.easy.get();
+    CURLMcode status = curl_multi_add_handle(multi, easy);
+    CURLcode result = CURLE_OK;
+    for (bool done = false; status == CURLM_OK && !done;) {
+      int running = 0;
+      status = curl_multi_perform(multi, &running);
+      if (status != CURLM_OK) break;
+      if (running == 0) {
+        int left = 0;
+        if (const CURLMsg* message = curl_multi_info_read(multi, &left)) {
+          if (message->msg == CURLMSG_DONE) {
+            result = message->data.result;
+            done = true;
+          }
+        }
+        if (done) break;
+      }
+      // At most a second, as curl_easy_perform waits: libcurl's own timeouts end it sooner.
+      status = curl_multi_poll(multi, nullptr, 0, 1000, nullptr);
+    }
+    if (status != CURLM_OK) {
+      result = status == CURLM_OUT_OF_MEMORY ? CURLE_OUT_OF_MEMORY : CURLE_BAD_FUNCTION_ARGUMENT;
+    }
+    if (connection.state.connected) {
+      // A new connection: its socket, or none when libcurl did not keep it.
+      curl_socket_t socket = CURL_SOCKET_BAD;
+      if (curl_easy_getinfo(easy, CURLINFO_ACTIVESOCKET, &socket) != CURLE_OK) {
+        socket = CURL_SOCKET_BAD;
+      }
+      connection.socket = socket;
+    }
+    curl_multi_remove_handle(multi, easy);
+    return result;
   }
 
   // The options that depend only on the session and the method.
