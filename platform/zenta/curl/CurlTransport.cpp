@@ -143,6 +143,39 @@ struct ExchangeState {
 // shape (method, with or without a body) stay, and the URL and header list are compared in place
 // with the ones set and kept when equal. Heap-allocated, so the addresses given to libcurl stay
 // put.
+// What libcurl asks to be waited for during an exchange run by socket actions (Perform): the
+// sockets and their events (CURLMOPT_SOCKETFUNCTION) and when it wants to run again
+// (CURLMOPT_TIMERFUNCTION).
+struct Waits {
+  static constexpr int kMost = 8;  // a connection, its second try, a resolver's pipe, a proxy
+  pollfd sockets[kMost] = {};
+  int count = 0;
+  long timerMs = -1;  // -1: none
+};
+
+int OnSocketWait(CURL*, curl_socket_t socket, int what, void* user, void*) {
+  Waits& waits = *static_cast<Waits*>(user);
+  int i = 0;
+  while (i < waits.count && waits.sockets[i].fd != socket) ++i;
+  if (what == CURL_POLL_REMOVE) {
+    if (i < waits.count) waits.sockets[i] = waits.sockets[--waits.count];
+    return 0;
+  }
+  if (i == waits.count) {
+    if (waits.count == Waits::kMost) return -1;  // ends the transfer with an error
+    ++waits.count;
+  }
+  const short events = static_cast<short>(((what & CURL_POLL_IN) != 0 ? POLLIN : 0) |
+                                          ((what & CURL_POLL_OUT) != 0 ? POLLOUT : 0));
+  waits.sockets[i] = pollfd{socket, events, 0};
+  return 0;
+}
+
+int OnTimerWait(CURLM*, long timeoutMs, void* user) {
+  static_cast<Waits*>(user)->timerMs = timeoutMs;
+  return 0;
+}
+
 struct CurlConnection final : Connection {
   // The socket of the handle's connection, learnt once per connection when an exchange opened
   // one and forgotten when libcurl closes it (OnSocketClose), so that the idle check asks libcurl
@@ -150,6 +183,7 @@ struct CurlConnection final : Connection {
   curl_socket_t socket = CURL_SOCKET_BAD;
   // The multi handle that runs the handle's exchanges (Perform) and keeps its connection between
   // them, as the easy interface's own one would.
+  Waits waits;  // what the multi handle's exchanges wait for
   MultiHandle multi{nullptr, &curl_multi_cleanup};
   EasyHandle easy{nullptr, &curl_easy_cleanup};
   bool configured = false;  // false for a new handle and after a failure to configure
@@ -376,8 +410,14 @@ class CurlTransport final : public Transport {
       connection->multi.reset(curl_multi_init());
       connection->easy.reset(curl_easy_init());
     }
-    if (!connection || !connection->multi || !connection->easy ||
-        curl_multi_setopt(connection->multi.get(), CURLMOPT_MAXCONNECTS, 1L) != CURLM_OK) {
+    if (!connection || !connection->multi || !connection->easy) return nullptr;
+    CURLM* multi = connection->multi.get();
+    void* waits = &connection->waits;
+    if (curl_multi_setopt(multi, CURLMOPT_MAXCONNECTS, 1L) != CURLM_OK ||
+        curl_multi_setopt(multi, CURLMOPT_SOCKETFUNCTION, &OnSocketWait) != CURLM_OK ||
+        curl_multi_setopt(multi, CURLMOPT_SOCKETDATA, waits) != CURLM_OK ||
+        curl_multi_setopt(multi, CURLMOPT_TIMERFUNCTION, &OnTimerWait) != CURLM_OK ||
+        curl_multi_setopt(multi, CURLMOPT_TIMERDATA, waits) != CURLM_OK) {
       return nullptr;
     }
     return connection;
@@ -498,32 +538,60 @@ class CurlTransport final : public Transport {
     return ZENTA_OK;
   }
 
-  // Runs the exchange to its end as curl_easy_perform does, on the connection's multi handle,
-  // but without its first wait: curl_easy_perform polls its multi handle's wake-up socket before
-  // it starts a transfer (a system call per request, with nothing to wait for yet); here libcurl
-  // works first and the wait comes only while the answer is due. Learns the socket of a
-  // connection this exchange opened while the handle still belongs to the multi handle.
+  // Runs the exchange to its end as curl_easy_perform does, on the connection's multi handle, by
+  // socket actions: libcurl starts at once (curl_easy_perform first polls its multi handle's
+  // wake-up socket, with nothing to wait for yet), and when a wait finds the socket ready libcurl
+  // is told so and reads without polling it again. A system call less for each, per request.
+  // Learns the socket of a connection this exchange opened while the handle still belongs to the
+  // multi handle.
   static CURLcode Perform(CurlConnection& connection) {
     CURLM* multi = connection.multi.get();
     CURL* easy = connection.easy.get();
+    Waits& waits = connection.waits;
+    int running = 0;
     CURLMcode status = curl_multi_add_handle(multi, easy);
+    if (status == CURLM_OK) {
+      status = curl_multi_socket_action(multi, CURL_SOCKET_TIMEOUT, 0, &running);
+    }
     CURLcode result = CURLE_OK;
-    for (bool done = false; status == CURLM_OK && !done;) {
-      int running = 0;
-      status = curl_multi_perform(multi, &running);
-      if (status != CURLM_OK) break;
-      if (running == 0) {
-        int left = 0;
-        if (const CURLMsg* message = curl_multi_info_read(multi, &left)) {
-          if (message->msg == CURLMSG_DONE) {
-            result = message->data.result;
-            done = true;
-          }
+    for (bool done = false; status == CURLM_OK;) {
+      int left = 0;
+      while (const CURLMsg* message = curl_multi_info_read(multi, &left)) {
+        if (message->msg == CURLMSG_DONE && message->easy_handle == easy) {
+          result = message->data.result;
+          done = true;
         }
-        if (done) break;
       }
-      // At most a second, as curl_easy_perform waits: libcurl's own timeouts end it sooner.
-      status = curl_multi_poll(multi, nullptr, 0, 1000, nullptr);
+      if (done) break;
+      if (waits.timerMs == 0) {  // due now: no wait
+        status = curl_multi_socket_action(multi, CURL_SOCKET_TIMEOUT, 0, &running);
+        continue;
+      }
+      // At most a second, as curl_easy_perform waits: libcurl's timers end it sooner.
+      const int ready =
+          poll(waits.sockets, static_cast<nfds_t>(waits.count),
+               waits.timerMs < 0 || waits.timerMs > 1000 ? 1000 : static_cast<int>(waits.timerMs));
+      if (ready < 0 && errno != EINTR) {
+        result = CURLE_RECV_ERROR;
+        break;
+      }
+      if (ready <= 0) {
+        status = curl_multi_socket_action(multi, CURL_SOCKET_TIMEOUT, 0, &running);
+        continue;
+      }
+      // The ready sockets first, as the actions may change what is waited for.
+      pollfd readyOnes[Waits::kMost];
+      int readyCount = 0;
+      for (int i = 0; i < waits.count; ++i) {
+        if (waits.sockets[i].revents != 0) readyOnes[readyCount++] = waits.sockets[i];
+      }
+      for (int i = 0; i < readyCount && status == CURLM_OK; ++i) {
+        const short events = readyOnes[i].revents;
+        const int mask = ((events & (POLLIN | POLLHUP)) != 0 ? CURL_CSELECT_IN : 0) |
+                         ((events & POLLOUT) != 0 ? CURL_CSELECT_OUT : 0) |
+                         ((events & (POLLERR | POLLNVAL)) != 0 ? CURL_CSELECT_ERR : 0);
+        status = curl_multi_socket_action(multi, readyOnes[i].fd, mask, &running);
+      }
     }
     if (status != CURLM_OK) {
       result = status == CURLM_OUT_OF_MEMORY ? CURLE_OUT_OF_MEMORY : CURLE_BAD_FUNCTION_ARGUMENT;
