@@ -190,16 +190,7 @@ class NameCache {
     // The slot from the length and the first and last eight bytes (four below eight bytes).
     std::uint64_t head = 0;
     std::uint64_t tail = 0;
-    if (size >= 8) {
-      std::memcpy(&head, text, 8);
-      std::memcpy(&tail, text + size - 8, 8);
-    } else {
-      std::uint32_t half;
-      std::memcpy(&half, text, 4);
-      head = half;
-      std::memcpy(&half, text + size - 4, 4);
-      tail = half;
-    }
+    ReadEnds(text, size, head, tail);
     const std::uint64_t hash = ((head * 0x9E3779B97F4A7C15u) ^ tail ^ size) * 0xBF58476D1CE4E5B9u;
     Value& slot = names_[hash >> 60];
     Node* node = A::NodeOf(slot);
@@ -213,6 +204,21 @@ class NameCache {
   }
 
  private:
+  // The first and last eight bytes of a name of seven bytes or more (four below eight bytes).
+  static void ReadEnds(const char* bytes, std::size_t size, std::uint64_t& head,
+                       std::uint64_t& tail) {
+    if (size >= 8) {
+      std::memcpy(&head, bytes, 8);
+      std::memcpy(&tail, bytes + size - 8, 8);
+      return;
+    }
+    std::uint32_t half;
+    std::memcpy(&half, bytes, 4);
+    head = half;
+    std::memcpy(&half, bytes + size - 4, 4);
+    tail = half;
+  }
+
   // NodeHolds, from the head and tail words read from the name (which cover a name of up to 16
   // bytes) before comparing the rest.
   static bool Holds(const Node* node, const char* text, std::size_t size, std::uint64_t head,
@@ -221,16 +227,7 @@ class NameCache {
     const char* bytes = A::Bytes(node);
     std::uint64_t nodeHead = 0;
     std::uint64_t nodeTail = 0;
-    if (size >= 8) {
-      std::memcpy(&nodeHead, bytes, 8);
-      std::memcpy(&nodeTail, bytes + size - 8, 8);
-    } else {
-      std::uint32_t half;
-      std::memcpy(&half, bytes, 4);
-      nodeHead = half;
-      std::memcpy(&half, bytes + size - 4, 4);
-      nodeTail = half;
-    }
+    ReadEnds(bytes, size, nodeHead, nodeTail);
     return nodeHead == head && nodeTail == tail &&
            (size <= 16 || std::memcmp(bytes + 8, text + 8, size - 16) == 0);
   }
