@@ -12,7 +12,9 @@
 //
 // CORVANE_BENCH_CALLS=CLIENT:N runs no benchmark: after the set-up and one call to open the
 // connection, it makes N calls with one client (library-get, raw-get, library-post, raw-post,
-// each also with -tls) in MeasuredLoop, for strace and callgrind to count (bench/run.sh).
+// each also with -tls) in MeasuredLoop, for strace and callgrind to count (bench/run.sh). The
+// clients raw-parsed-get and raw-parsed-post are the bare one handing libcurl its URL parsed, as
+// the gateway does, for the instruction counts only.
 #include <benchmark/benchmark.h>
 #include <curl/curl.h>
 #include <rapidjson/document.h>
@@ -82,11 +84,12 @@ Endpoint tls;
 // the three of the request and the session's offer of gzip (the gateway's default). These
 // answers are below the server's 1 KiB threshold for coding, so neither client decodes anything.
 std::unique_ptr<RawClient> MakeRawClient(const Endpoint& endpoint, const char* target,
-                                         const char* body) {
+                                         const char* body, bool parsedUrl = false) {
   const std::vector<std::string> headers = {
       std::string("Accept-Language: ") + kLanguage, "Content-Type: application/json;charset=UTF-8",
       std::string("Time-Zone: ") + kTimeZone, "Accept-Encoding: gzip"};
-  return std::make_unique<RawClient>(endpoint.url + target, endpoint.caFile, headers, body);
+  return std::make_unique<RawClient>(endpoint.url + target, endpoint.caFile, headers, body,
+                                     parsedUrl);
 }
 
 // ---- the operations ----------------------------------------------------------------------------
@@ -277,7 +280,7 @@ constexpr int kBatch = 32;  // calls per client per round
 
 // The library against the bare client, one thread each, alternating batches.
 void CompareWithRaw(benchmark::State& state, const Endpoint& endpoint, Operation library,
-                    const char* target, const char* body) {
+                    const char* target, const char* body, bool parsedUrl = false) {
   if (endpoint.session == 0) {
     state.SkipWithError("no server for this pair");
     for (auto _ : state) {
@@ -286,7 +289,7 @@ void CompareWithRaw(benchmark::State& state, const Endpoint& endpoint, Operation
   }
   const pid_t server = endpoint.server.Pid();
   const Placement placement(server);
-  const std::unique_ptr<RawClient> raw = MakeRawClient(endpoint, target, body);
+  const std::unique_ptr<RawClient> raw = MakeRawClient(endpoint, target, body, parsedUrl);
   Totals libraryTotals;
   Totals rawTotals;
   bool libraryFirst = true;
@@ -363,6 +366,14 @@ void BM_E2E_Tls_GetPtzTrailList(benchmark::State& state) {
 void BM_E2E_Tls_GetIPSpeakerVolume(benchmark::State& state) {
   CompareWithRaw(state, tls, &LibraryVolume, kVolumeTarget, kVolumeBody);
 }
+// Against a bare client that hands libcurl its URL parsed too, as the gateway does: what the
+// library and the gateway cost beyond libcurl used at its cheapest (no target).
+void BM_E2E_ParsedUrl_GetPtzTrailList(benchmark::State& state) {
+  CompareWithRaw(state, plain, &LibraryTrails, kTrailTarget, nullptr, true);
+}
+void BM_E2E_ParsedUrl_GetIPSpeakerVolume(benchmark::State& state) {
+  CompareWithRaw(state, plain, &LibraryVolume, kVolumeTarget, kVolumeBody, true);
+}
 void BM_Threads_Library_GetPtzTrailList(benchmark::State& state) {
   CompareThreads(state, &LibraryTrails, kTrailTarget, nullptr, false);
 }
@@ -395,6 +406,8 @@ BENCHMARK(BM_E2E_GetPtzTrailList)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_E2E_GetIPSpeakerVolume)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_E2E_Tls_GetPtzTrailList)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_E2E_Tls_GetIPSpeakerVolume)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_E2E_ParsedUrl_GetPtzTrailList)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_E2E_ParsedUrl_GetIPSpeakerVolume)->Unit(benchmark::kMillisecond);
 // The workers make the calls, so the main thread's CPU time says nothing of a round's length:
 // the minimum time counts in wall time (else the rounds run on to the iteration limit).
 BENCHMARK(BM_Threads_Library_GetPtzTrailList)->Unit(benchmark::kMillisecond)->UseRealTime();
@@ -490,6 +503,9 @@ int CountCalls(const std::string& clientAndCount) {
   const bool secure = name.size() > suffix.size() &&
                       name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
   if (secure) name.resize(name.size() - suffix.size());
+  const std::string parsedPrefix = "raw-parsed-";
+  const bool parsedUrl = name.rfind(parsedPrefix, 0) == 0;
+  if (parsedUrl) name = "raw-" + name.substr(parsedPrefix.size());
   const Endpoint& endpoint = secure ? tls : plain;
   const bool get = name == "library-get" || name == "raw-get";
   if ((!get && name != "library-post" && name != "raw-post") || n <= 0 || endpoint.session == 0) {
@@ -499,7 +515,8 @@ int CountCalls(const std::string& clientAndCount) {
   }
   std::unique_ptr<RawClient> raw;
   if (name.rfind("raw-", 0) == 0) {
-    raw = MakeRawClient(endpoint, get ? kTrailTarget : kVolumeTarget, get ? nullptr : kVolumeBody);
+    raw = MakeRawClient(endpoint, get ? kTrailTarget : kVolumeTarget, get ? nullptr : kVolumeBody,
+                        parsedUrl);
   }
   const Counted client{get ? &LibraryTrails : &LibraryVolume, raw.get(), endpoint.session};
   if (client.Call() != 0) {

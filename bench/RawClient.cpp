@@ -33,11 +33,18 @@ void TrustOnly(CURL* easy, const std::string& caFile) {
 }  // namespace
 
 RawClient::RawClient(const std::string& url, const std::string& caFile,
-                     const std::vector<std::string>& headers, const char* body)
+                     const std::vector<std::string>& headers, const char* body, bool parsedUrl)
     : url_(url) {
   for (const std::string& header : headers) Append(header.c_str());
   CURL* easy = easy_.get();
   curl_easy_setopt(easy, CURLOPT_URL, url_.c_str());
+  if (parsedUrl) {
+    parsed_.reset(curl_url());
+    if (!parsed_ || curl_url_set(parsed_.get(), CURLUPART_URL, url_.c_str(), 0) != CURLUE_OK) {
+      throw std::runtime_error("the bench's URL does not parse: " + url_);
+    }
+    curl_easy_setopt(easy, CURLOPT_CURLU, parsed_.get());
+  }
   if (!caFile.empty()) {
     TrustOnly(easy, caFile);
     curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));

@@ -16,9 +16,10 @@ namespace corvane_bench {
 // alone (peer and host name), HTTP/1.1, libcurl's default TLS versions.
 class RawClient {
  public:
-  // headers: whole lines ("Name: value"); body: null for a GET, else a POST of it.
+  // headers: whole lines ("Name: value"); body: null for a GET, else a POST of it. parsedUrl:
+  // the URL handed over parsed (CURLOPT_CURLU) instead of as text, as the gateway hands it.
   RawClient(const std::string& url, const std::string& caFile,
-            const std::vector<std::string>& headers, const char* body);
+            const std::vector<std::string>& headers, const char* body, bool parsedUrl = false);
 
   // Returns 0 when an answer with HTTP 200 arrived.
   int Call();
@@ -27,6 +28,7 @@ class RawClient {
  private:
   void Append(const char* line);
 
+  std::unique_ptr<CURLU, decltype(&curl_url_cleanup)> parsed_{nullptr, &curl_url_cleanup};
   std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> easy_{curl_easy_init(), &curl_easy_cleanup};
   std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)> headers_{nullptr,
                                                                        &curl_slist_free_all};

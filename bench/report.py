@@ -34,8 +34,12 @@ OWN_COST_TARGET_NS = 2000
 READ_TARGET = 1 / 3
 E2E_TARGET = 0.95
 E2E_CPU_TARGET = 1.05
+# The pair against a bare client that hands libcurl its URL parsed (CURLOPT_CURLU) too.
+PARSED_URL = "http, raw's URL parsed"
 E2E_OPERATIONS = [("GetPtzTrailList", "http"), ("GetIPSpeakerVolume", "http"),
-                  ("Tls_GetPtzTrailList", "https"), ("Tls_GetIPSpeakerVolume", "https")]
+                  ("Tls_GetPtzTrailList", "https"), ("Tls_GetIPSpeakerVolume", "https"),
+                  ("ParsedUrl_GetPtzTrailList", PARSED_URL),
+                  ("ParsedUrl_GetIPSpeakerVolume", PARSED_URL)]
 # The clients of the system call counts (bench/run.sh), by operation name.
 SYSCALL_CLIENTS = {"GetPtzTrailList": "get", "GetIPSpeakerVolume": "post",
                    "Tls_GetPtzTrailList": "get-tls", "Tls_GetIPSpeakerVolume": "post-tls"}
@@ -110,7 +114,8 @@ def e2e_figures(runs):
         name = "BM_E2E_" + op
         if name not in runs:
             continue
-        figure = {"name": op, "scheme": scheme, "label": op.replace("Tls_", "")}
+        figure = {"name": op, "scheme": scheme,
+                  "label": op.replace("Tls_", "").replace("ParsedUrl_", "")}
         for key in ("library_vs_raw", "cpu_library_vs_raw", "library_us", "raw_us",
                     "library_client_cpu_us", "raw_client_cpu_us", "library_client_user_us",
                     "raw_client_user_us", "library_server_cpu_us",
@@ -209,7 +214,11 @@ def e2e_tables(e2e, syscalls, context):
                "Targets (http): client CPU ≤ %.2f × the bare client's, throughput ≥ %.2f of "
                "it. The https pair has no target: it shows what the gateway adds to a TLS "
                "exchange (%s, keep-alive, the server verified against the run's own "
-               "certificate by both clients).\n" % (
+               "certificate by both clients). Nor has the pair whose bare client hands libcurl "
+               "its URL parsed (`CURLOPT_CURLU`), as the gateway does, instead of as text "
+               "(`CURLOPT_URL`), which libcurl parses and prints back on every transfer: "
+               "it shows what the library and the gateway cost beyond libcurl at its "
+               "cheapest.\n" % (
                    E2E_CPU_TARGET, E2E_TARGET, context.get("tls_version") or "TLS"))
     out.append("| operation | scheme | client CPU µs/call library / raw | CPU library ÷ raw | "
                "target ≤ %.2f | of it in user space, µs/call library / raw | "
@@ -228,7 +237,7 @@ def e2e_tables(e2e, syscalls, context):
             verdict_of(wall, E2E_TARGET, False) if target else "(none)",
             fmt(op["library_server_cpu_us"], 1), fmt(op["raw_server_cpu_us"], 1)))
     out.append("")
-    rows = [op for op in e2e if SYSCALL_CLIENTS[op["name"]] in
+    rows = [op for op in e2e if SYSCALL_CLIENTS.get(op["name"]) in
             {c.split("-", 1)[1] for c in syscalls}]
     if rows:
         out.append("### System calls per call (strace, one client per run)\n")
@@ -270,6 +279,9 @@ def markdown(context, gateway_ns, operations, reads, copies, e2e, threads, hando
                "at %s MHz.\n" % (context.get("library_repetitions", "?"),
                                   context.get("e2e_repetitions", "?"),
                                   context.get("num_cpus", "?"), context.get("mhz_per_cpu", "?")))
+    if context.get("neighbour"):
+        out.append("**The end-to-end rounds ran beside a noisy neighbour** (`NEIGHBOUR=1`: %s).\n"
+                   % context["neighbour"])
     out.append("### Per-operation cost (in-process gateway, ~200-byte answers)\n")
     out.append("Bare gateway call (allocate, copy, hand over, release a 200-byte answer): "
                "**%s ns**; the real gateway's hand-over alone (answer registry): %s ns.\n" % (
@@ -427,8 +439,8 @@ def chart(gateway_ns, operations, reads, e2e, threads, baseline=None):
     for op in e2e:
         if not op["library_us"] or not op["raw_us"]:
             continue
-        rows.append(("%s%s: calls/s" % (op["label"], " (https)" if op["scheme"] == "https"
-                                         else ""),
+        rows.append(("%s%s: calls/s" % (op["label"], "" if op["scheme"] == "http"
+                                         else " (%s)" % op["scheme"]),
                      [(1e6 / op["library_us"], BLUE), (1e6 / op["raw_us"], GREY)],
                      "%.3f of raw; CPU %s x" % (op["library_vs_raw"],
                                                 ratio(op["cpu_library_vs_raw"], 2))))
@@ -512,6 +524,12 @@ def main():
     args = parser.parse_args()
     context, library_runs = load_runs(result_files(args.results, "library"))
     context["library_repetitions"] = max((len(v) for v in library_runs.values()), default=0)
+    machine = os.path.join(args.results, "machine.txt")
+    if os.path.exists(machine):
+        with open(machine) as f:
+            for line in f:
+                if line.startswith("noisy neighbour: "):
+                    context["neighbour"] = line[len("noisy neighbour: "):].strip()
     gateway_ns, operations, reads, copies = library_figures(library_runs)
     e2e, threads, handover = [], [], None
     e2e_files = result_files(args.results, "e2e")

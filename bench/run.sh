@@ -6,6 +6,7 @@
 #   ROUNDS=3 E2E_ROUNDS=2 bench/run.sh
 #   BASELINE=/path/to/other/build bench/run.sh
 #   PROFILE=1 bench/run.sh            # also callgrind profiles of 1 000 calls per client
+#   NEIGHBOUR=1 bench/run.sh          # the end-to-end rounds beside a noisy neighbour
 #
 # The machine is expected to be shared and its speed to drift: every program runs ROUNDS times
 # (E2E_ROUNDS for the end-to-end one) and every figure is the median over the rounds. BASELINE
@@ -29,6 +30,7 @@ rounds=${ROUNDS:-9}
 e2e_rounds=${E2E_ROUNDS:-5}
 baseline=${BASELINE:-}
 profile=${PROFILE:-}
+neighbour=${NEIGHBOUR:-}
 
 # Google Benchmark from Debian, next to what the build needs anyway (idempotent: apt-get runs only
 # for a missing package).
@@ -36,7 +38,8 @@ bash "$root/scripts/install-deps.sh" --bench
 
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DCORVANE_BUILD_BENCHMARKS=ON \
   -DCORVANE_BUILD_TESTS=OFF
-cmake --build "$build" -j2 --target corvane_bench_library corvane_bench_e2e corvane-mock-server
+cmake --build "$build" -j2 --target corvane_bench_library corvane_bench_e2e corvane-mock-server \
+  corvane_bench_neighbour
 mkdir -p "$results"
 
 {
@@ -47,6 +50,9 @@ mkdir -p "$results"
   echo "libcurl: $(curl-config --version 2>/dev/null || echo unknown)"
   echo "build type: Release (-O3 -DNDEBUG)"
   echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
+  if [[ -n $neighbour ]]; then
+    echo "noisy neighbour: corvane_bench_neighbour at nice 10 during the end-to-end rounds"
+  fi
 } >"$results/machine.txt"
 
 rm -f "$results"/*.json "$results"/strace* "$results"/callgrind-*
@@ -59,6 +65,14 @@ for round in $(seq "$rounds"); do
       --benchmark_out_format=json >/dev/null
   fi
 done
+# A slow moment on purpose: a process that keeps evicting the shared caches runs beside the
+# end-to-end rounds (not the strace counts or profiles, which count rather than time).
+neighbour_pid=
+if [[ -n $neighbour ]]; then
+  nice -n 10 "$build/bin/corvane_bench_neighbour" &
+  neighbour_pid=$!
+  trap 'kill "$neighbour_pid" 2>/dev/null || true' EXIT
+fi
 for round in $(seq "$e2e_rounds"); do
   echo "end-to-end benchmarks, round $round of $e2e_rounds"
   "$build/bin/corvane_bench_e2e" --benchmark_min_time=2 \
@@ -68,6 +82,11 @@ for round in $(seq "$e2e_rounds"); do
       --benchmark_out="$results/baseline-e2e-$round.json" --benchmark_out_format=json >/dev/null
   fi
 done
+
+if [[ -n $neighbour_pid ]]; then
+  kill "$neighbour_pid"
+  wait "$neighbour_pid" 2>/dev/null || true
+fi
 
 e2e_clients=(library-get raw-get library-post raw-post
   library-get-tls raw-get-tls library-post-tls raw-post-tls)
@@ -84,7 +103,7 @@ fi
 # Instruction counts are repeatable where wall time is not: 1 000 calls per client under
 # callgrind, collected inside the loop of calls only (callgrind_annotate FILE reads them).
 if [[ -n $profile ]]; then
-  for client in "${e2e_clients[@]:0:4}"; do
+  for client in "${e2e_clients[@]:0:4}" raw-parsed-get raw-parsed-post; do
     echo "callgrind: $client"
     CORVANE_BENCH_CALLS=$client:1000 valgrind --tool=callgrind --collect-atstart=no \
       --toggle-collect='*MeasuredLoop*' --callgrind-out-file="$results/callgrind-$client.out" \
