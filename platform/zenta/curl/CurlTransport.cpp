@@ -139,11 +139,6 @@ struct ExchangeState {
   AnswerHead head;                // the answer's head, checked line by line
 };
 
-// An easy handle and what is configured on it. Requests of one kind follow each other on a
-// handle, so each exchange sets only what differs from the previous one: the options of its
-// shape (method, with or without a body) stay, and the URL and header list are compared in place
-// with the ones set and kept when equal. Heap-allocated, so the addresses given to libcurl stay
-// put.
 // What libcurl asks to be waited for during an exchange run by socket actions (Perform): the
 // sockets and their events (CURLMOPT_SOCKETFUNCTION) and when it wants to run again
 // (CURLMOPT_TIMERFUNCTION).
@@ -177,16 +172,22 @@ int OnTimerWait(CURLM*, long timeoutMs, void* user) {
   return 0;
 }
 
+// An easy handle and what is configured on it. Requests of one kind follow each other on a
+// handle, so each exchange sets only what differs from the previous one: the options of its
+// shape (method, with or without a body) stay, and the URL and header list are compared in place
+// with the ones set and kept when equal. Heap-allocated, so the addresses given to libcurl stay
+// put.
 struct CurlConnection final : Connection {
   // The socket of the handle's connection, learnt once per connection when an exchange opened
   // one and forgotten when libcurl closes it (OnSocketClose), so that the idle check asks libcurl
   // nothing. Declared before easy: libcurl closes the socket as the handle is cleaned up.
   curl_socket_t socket = CURL_SOCKET_BAD;
-  // The multi handle that runs the handle's exchanges (Perform) and keeps its connection between
-  // them, as the easy interface's own one would.
-  Waits waits;  // what the multi handle's exchanges wait for
+  // What the multi handle's exchanges wait for. Declared before multi, whose callbacks write it.
+  Waits waits;
   // CURLOPT_CURLU as set: url, parsed (see SetUrl). Declared before easy, which reads it.
   UrlHandle parsedUrl{nullptr, &curl_url_cleanup};
+  // The multi handle that runs the handle's exchanges (Perform) and keeps its connection between
+  // them, as the easy interface's own one would.
   MultiHandle multi{nullptr, &curl_multi_cleanup};
   EasyHandle easy{nullptr, &curl_easy_cleanup};
   bool configured = false;  // false for a new handle and after a failure to configure
