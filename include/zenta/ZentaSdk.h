@@ -134,6 +134,12 @@ typedef struct ZENTA_SessionOptions {
                                         backoff, within the request timeout */
   int compression;                   /* 0 (default) or 1: ask for gzip and decode it within the
                                         answer cap; 2: ask for no compression */
+  /* Fourth version: read only when structSize covers them. */
+  int trace;      /* 0 (default): as the environment's ZENTA_TRACE says; 1: one trace line per
+                     exchange on standard error; 2: none, whatever the environment says */
+  int revocation; /* Windows: 0 (default) a server certificate whose revocation cannot be checked
+                     is refused; 1: best effort, checked where a revocation list can be reached.
+                     Linux: not checked, ignored */
   /* more fields may follow; read them only when structSize covers them */
 } ZENTA_SessionOptions;
 
