@@ -9,6 +9,7 @@
 
 #include "CommandLine.h"
 #include "Credentials.h"
+#include "Subcommands.h"
 #include "Text.h"
 
 namespace corvane_cli {
@@ -17,23 +18,6 @@ namespace {
 
 constexpr int kMaxMilliseconds = 3600000;  // an hour: longer waits are a typing error
 constexpr const char* kMilliseconds = "0..3600000 (milliseconds)";
-
-constexpr const char* kFooter =
-    "The server comes from --server, else from the environment variable CORVANE_SERVER;\n"
-    "--simulate runs a simulated platform server in-process instead.\n"
-    "A URL without a scheme means http:// (127.0.0.1:8080 is http://127.0.0.1:8080).\n"
-    "Exit status: 0 success; 1 the server refused, its answer was unreadable or the result\n"
-    "could not be written; 2 bad arguments or no server; 3 the exchange failed (no\n"
-    "connection, timeout, TLS, protocol, an HTTP error status such as a 401 without a JSON\n"
-    "answer; a failed --token-command).\n"
-    "A token comes from --token, else from the environment variable CORVANE_TOKEN, or from\n"
-    "--token-command; a key's password from --key-password, else CORVANE_KEY_PASSWORD.\n"
-    "Examples:\n"
-    "  corvane --server https://vms.example:8443 ptz-trails D1001-C01\n"
-    "  CORVANE_SERVER=http://10.0.0.5:8080 corvane speaker-volume get D2001-C01 --json\n"
-    "  corvane --simulate demo\n"
-    "  corvane --server https://vms.example:8443 --token-command 'vault read -field=token "
-    "vms' pos-config -v\n";
 
 // One global option: its names, help, the setting it fills (a bool is a flag), the type shown
 // in the help (null: the parser's), whether the help shows its default, and its check.
@@ -200,7 +184,7 @@ void AddGlobalOptions(CLI::App& app, Settings& settings) {
   app.require_subcommand(1);
   app.fallthrough();  // global options also after the subcommand, as in curl and gh
   app.set_version_flag("--version", VersionText());
-  app.footer(kFooter);
+  app.footer(kCliFooter);
   for (const OptionRow& row : OptionTable(settings)) AddRow(app, row);
   app.get_option("--simulate")->excludes(app.get_option("--server"));
   app.get_option("--token-command")->excludes(app.get_option("--token"));

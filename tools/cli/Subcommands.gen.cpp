@@ -4,11 +4,68 @@
 // Runner method each runs once the command line is parsed.
 #include "Subcommands.h"
 
+#include <utility>
+
+#include "Corvane.h"
 #include "Text.h"
+#include "quim/Json.h"
 
 namespace corvane_cli {
 
+const char* const kCliFooter =
+    "The server comes from --server, else from the environment variable CORVANE_SERVER;\n"
+    "--simulate runs a simulated platform server in-process instead.\n"
+    "A URL without a scheme means http:// (127.0.0.1:8080 is http://127.0.0.1:8080).\n"
+    "Exit status: 0 success; 1 the server refused, its answer was unreadable or the result\n"
+    "could not be written; 2 bad arguments or no server; 3 the exchange failed (no\n"
+    "connection, timeout, TLS, protocol, an HTTP error status such as a 401 without a JSON\n"
+    "answer; a failed --token-command).\n"
+    "A token comes from --token, else from the environment variable CORVANE_TOKEN, or from\n"
+    "--token-command; a key's password from --key-password, else CORVANE_KEY_PASSWORD.\n"
+    "Examples:\n"
+    "  corvane --server https://vms.example:8443 ptz-trails D1001-C01\n"
+    "  CORVANE_SERVER=http://10.0.0.5:8080 corvane speaker-volume get D2001-C01 --json\n"
+    "  corvane --simulate demo\n"
+    "  corvane --server https://vms.example:8443 --token-command 'vault read -field=token vms' "
+    "pos-config -v\n";
+
 namespace {
+
+Outcome RunGetIPSpeakerAudioList(Runner& runner, const std::string& channelId) {
+  std::vector<Corvane::AudioFileInfo> list;
+  Outcome o = Timed("audio-files", [&] {
+    return Corvane::API_GetIPSpeakerAudioList(channelId, list, runner.handle());
+  });
+  o.table.columns = {"channel", "file id", "file name"};
+  o.json = quim::Json::Value(quim::Json::arrayValue);
+  for (const auto& e : list) {
+    o.table.rows.push_back({e.channelId, e.fileId, e.fileName});
+    quim::Json::Value item;
+    item["channelId"] = quim::Json::Value(e.channelId);
+    item["fileId"] = quim::Json::Value(e.fileId);
+    item["fileName"] = quim::Json::Value(e.fileName);
+    o.json.append(std::move(item));
+  }
+  o.summary = Plural(list.size(), "file");
+  return o;
+}
+
+Outcome RunGetPtzTrailList(Runner& runner, const std::string& channelId) {
+  std::vector<Corvane::PtzTrailInfo> list;
+  Outcome o = Timed("ptz-trails",
+                    [&] { return Corvane::API_GetPtzTrailList(channelId, runner.handle(), list); });
+  o.table.columns = {"trail id", "trail name"};
+  o.json = quim::Json::Value(quim::Json::arrayValue);
+  for (const auto& e : list) {
+    o.table.rows.push_back({e.trailId, e.trailName});
+    quim::Json::Value item;
+    item["trailId"] = quim::Json::Value(e.trailId);
+    item["trailName"] = quim::Json::Value(e.trailName);
+    o.json.append(std::move(item));
+  }
+  o.summary = Plural(list.size(), "trail");
+  return o;
+}
 
 void AddAiPrivacy(CLI::App* app, Arguments&, Action& action) {
   CLI::App* sub =
@@ -84,7 +141,8 @@ void AddAudioFiles(CLI::App* app, Arguments& a, Action& action) {
   CLI::App* sub = AddSubcommand(app, "audio-files", "audio files of an IP-speaker channel",
                                 "corvane audio-files D2001-C01");
   sub->add_option("CHANNEL", a.id, "IP-speaker channel id")->required();
-  sub->callback([&a, &action] { action = [&a](Runner& r) { return r.AudioFiles(a.id); }; });
+  sub->callback(
+      [&a, &action] { action = [&a](Runner& r) { return RunGetIPSpeakerAudioList(r, a.id); }; });
 }
 
 void AddSameAudioFiles(CLI::App* app, Arguments& a, Action& action) {
@@ -113,7 +171,8 @@ void AddPtzTrails(CLI::App* app, Arguments& a, Action& action) {
   CLI::App* sub = AddSubcommand(app, "ptz-trails", "PTZ trails of a camera channel",
                                 "corvane ptz-trails D1001-C01");
   sub->add_option("CHANNEL", a.id, "channel id")->required();
-  sub->callback([&a, &action] { action = [&a](Runner& r) { return r.PtzTrails(a.id); }; });
+  sub->callback(
+      [&a, &action] { action = [&a](Runner& r) { return RunGetPtzTrailList(r, a.id); }; });
 }
 
 void AddRecordStart(CLI::App* app, Arguments& a, Action& action) {
@@ -169,6 +228,27 @@ void AddOperationSubcommands(CLI::App& app, Arguments& a, Action& action) {
   AddPosConfig(&app, a, action);
   AddPosEvents(&app, a, action);
   AddDictionaryMap(&app, a, action);
+}
+
+std::vector<std::function<Outcome()>> DemoSteps(Runner& runner, const DemoIds& ids) {
+  return {
+      [&] { return runner.AIPrivacy(); },
+      [&] { return runner.WebEnablement(ids.device); },
+      [&] { return runner.ChannelWebEnablement(ids.channel); },
+      [&] { return runner.Picture(ids.picture, 7, ""); },
+      [&] { return runner.SpeakerVolumeSet(ids.speakerChannel, 35, 60); },
+      [&] { return runner.SpeakerVolumeGet(ids.speakerChannel); },
+      [&] { return RunGetIPSpeakerAudioList(runner, ids.speakerChannel); },
+      [&] {
+        return runner.SameAudioFiles({ids.speakerChannel, ids.otherSpeakerChannel});
+      },
+      [&] { return runner.AlarmContacts(ids.alarmCode, ids.alarmDate); },
+      [&] { return RunGetPtzTrailList(runner, ids.ptzChannel); },
+      [&] { return runner.RecordStart(ids.channel, 0, 60); },
+      [&] { return runner.PosConfig(); },
+      [&] { return runner.PosEvents(); },
+      [&] { return runner.DictionaryMap(ids.dictionaryType); },
+  };
 }
 
 }  // namespace corvane_cli

@@ -1,5 +1,6 @@
 // The subcommands of the library's operations (Subcommands.gen.cpp, written from
-// api/operations.toml): what their arguments are read into and what each runs.
+// api/operations.toml): what their arguments are read into, what each runs, the demo's steps
+// and the help's footer.
 #ifndef CORVANE_CLI_SUBCOMMANDS_H
 #define CORVANE_CLI_SUBCOMMANDS_H
 
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "CommandLine.h"
+#include "DemoIds.h"
 #include "Runner.h"
 
 namespace corvane_cli {
@@ -29,6 +31,13 @@ using Action = std::function<Outcome(Runner&)>;
 
 // One subcommand per operation, in the description's order; parsing one sets action.
 void AddOperationSubcommands(CLI::App& app, Arguments& a, Action& action);
+
+// The steps of `corvane demo`: every operation once, on the identifiers of ids.
+std::vector<std::function<Outcome()>> DemoSteps(Runner& runner, const DemoIds& ids);
+
+// The footer of `corvane --help`: where the server and credentials come from, the exit
+// statuses and examples.
+extern const char* const kCliFooter;
 
 }  // namespace corvane_cli
 
