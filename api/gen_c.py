@@ -162,7 +162,6 @@ def c_wrapper(model, op):
                  f"return PackList(status, list, {outputs[0]}, count, "
                  "[](Packer& packer, const auto& item) { return Packed(packer, item); });"]
     elif kind == "none":
-        _, record = model.request_record(op) or (None, None)
         param = [p for p in op["cxx_params"] if p[1] != "handle"][0]
         rec_name = re.fullmatch(r"const (\w+)&", param[0]).group(1)
         body.append(f"Corvane::{rec_name} {param[1]};")

@@ -104,7 +104,7 @@ def converter(model, record):
         if kind == "text":
             values.append(f"Text({member})")
         elif kind == "bytes":
-            values.append("Bytes(" + member + ", r." + field_name(record, name.replace("Data", "Length")) + ")")
+            values.append(f"Bytes({member}, r.{field_name(record, field['length'])})")
         elif kind.startswith("list:"):
             inner = model.c_record(kind[5:])
             values.append(f"Records({member}, r.{field_name(record, name[:-1] + 'Count')}, "

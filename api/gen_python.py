@@ -1,6 +1,6 @@
 """The Python package's generated modules: _native_ops.py (ctypes records and the declarations
 of the operations' C functions) and _operations.py (public records and the Client methods)."""
-from model import banner, count_name, snake
+from model import banner, snake
 
 CTYPES = {"text": "c_text", "i32": "C.c_int32", "i64": "C.c_int64",
           "bytes": "C.POINTER(C.c_ubyte)"}
@@ -56,8 +56,7 @@ def converter(model, record):
         if kind == "text":
             values.append(f"_text_out(r.{name})")
         elif kind == "bytes":
-            values.append(f"C.string_at(r.{name}, r.{name}Length" .replace("DataLength", "Length")
-                          + ")")
+            values.append(f"C.string_at(r.{name}, r.{field['length']})")
         elif kind.startswith("list:"):
             inner = model.c_record(kind[5:])
             values.append(f"tuple(_from_{snake(inner['py'])}(r.{name}[j]) "
@@ -108,11 +107,10 @@ def method(model, op):
     kind = op["kind"]
     fn = f"_lib().{op['c']}"
     call_args = ", ".join(args)
-    if kind == "value":
-        ret = "bool" if op["output"]["type"] == "bool" else "int"
-    elif kind in ("list", "map", "picture", "optional_record"):
+    if kind in ("list", "map", "picture", "optional_record"):
         record = model.output_record(op)
     if kind == "value":
+        ret = "bool" if op["output"]["type"] == "bool" else "int"
         single = f"self._single(C.c_int32, {fn}{', ' if args else ''}{call_args})"
         body = [f"return bool({single})" if ret == "bool" else f"return {single}"]
     elif kind == "list":
