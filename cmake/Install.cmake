@@ -28,6 +28,8 @@ install(TARGETS ${corvane_exported} EXPORT CorvaneTargets
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
 install(FILES ${corvane_public}/Corvane.h ${corvane_public}/CorvaneExport.h
+              ${corvane_public}/CorvaneRecords.h ${corvane_public}/CorvaneCOps.h
+              ${corvane_public}/CorvaneCxxOps.h
               ${corvane_public}/CorvaneC.h ${corvane_public}/CorvaneCxx.h
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/Corvane)
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/zenta ${PROJECT_SOURCE_DIR}/include/quim

@@ -13,15 +13,18 @@ build=$(cd "$1" && pwd)
 check=$build/install-check
 prefix=$check/prefix
 rm -rf "$check"
+# The examples' two programs as examples/CMakeLists.txt names them: one in C++, one in C.
+read -r cxx cxx_source < <(sed -n 's/^add_executable(\([^ ]*\) \([^ ]*\.cpp\))$/\1 \2/p' examples/CMakeLists.txt)
+read -r cprog c_source < <(sed -n 's/^add_executable(\([^ ]*\) \([^ ]*\.c\))$/\1 \2/p' examples/CMakeLists.txt)
 cmake --install "$build" --prefix "$prefix" >/dev/null
 cmake -S examples -B "$check/example" -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
 cmake --build "$check/example" -j2 >/dev/null
 # The same program through pkg-config: it finds the libraries at run time through its run path.
 PKG_CONFIG_PATH="$prefix/lib/pkgconfig" \
-  g++ -std=c++17 examples/ptz_trails.cpp -o "$check/ptz-trails-pc" \
+  g++ -std=c++17 examples/$cxx_source -o "$check/$cxx-pc" \
   $(PKG_CONFIG_PATH="$prefix/lib/pkgconfig" pkg-config --cflags --libs corvane) \
   -Wl,-rpath,"$prefix/lib"
-gcc -std=c99 examples/ptz_trails_c.c -o "$check/ptz-trails-c-pc" \
+gcc -std=c99 examples/$c_source -o "$check/$cprog-pc" \
   $(PKG_CONFIG_PATH="$prefix/lib/pkgconfig" pkg-config --cflags --libs corvane) \
   -Wl,-rpath,"$prefix/lib"
 for library in Corvane Ostrel ZENTA quim; do
@@ -44,9 +47,9 @@ cmake -S examples -B "$check/static-example" -DCMAKE_PREFIX_PATH="$check/static-
 cmake --build "$check/static-example" -j2 >/dev/null
 static_flags=$(PKG_CONFIG_PATH="$check/static-prefix/lib/pkgconfig" \
   pkg-config --static --cflags --libs corvane)
-g++ -std=c++17 examples/ptz_trails.cpp -o "$check/ptz-trails-static-pc" $static_flags
+g++ -std=c++17 examples/$cxx_source -o "$check/$cxx-static-pc" $static_flags
 # A C program linked by the C compiler's driver: the C++ runtime comes from Libs.private.
-gcc -std=c99 examples/ptz_trails_c.c -o "$check/ptz-trails-c-static-pc" $static_flags
+gcc -std=c99 examples/$c_source -o "$check/$cprog-static-pc" $static_flags
 
 # Corvane's sources as a subproject of the examples' project: the in-tree Corvane::Corvane, the
 # tools and tests off without being asked (so no CLI11, cpp-httplib or GoogleTest is looked for).
@@ -64,8 +67,8 @@ if [[ -e $check/subproject/corvane/bin/corvane-mock-server ]]; then
   echo "install check: the subproject built the simulated server" >&2; exit 1
 fi
 
-for program in "$check/static-example/ptz-trails" "$check/static-example/ptz-trails-c" \
-  "$check/ptz-trails-static-pc" "$check/ptz-trails-c-static-pc" "$check/subproject/ptz-trails"; do
+for program in "$check/static-example/$cxx" "$check/static-example/$cprog" \
+  "$check/$cxx-static-pc" "$check/$cprog-static-pc" "$check/subproject/$cxx"; do
   if ldd "$program" | grep -qE 'lib(Corvane|Ostrel|ZENTA|quim)'; then
     echo "install check: $program is not linked statically" >&2; exit 1
   fi
@@ -77,13 +80,13 @@ server=$!
 trap 'kill $server 2>/dev/null || true' EXIT
 for _ in $(seq 1 50); do grep -q '^listening on ' "$out" && break; sleep 0.1; done
 url=$(sed -n 's/^listening on //p' "$out" | head -n 1)
-programs=("$check/example/ptz-trails" "$check/ptz-trails-pc" "$check/static-example/ptz-trails"
-  "$check/ptz-trails-static-pc" "$check/subproject/ptz-trails")
-for program in "${programs[@]}" "$check/example/ptz-trails-c" "$check/ptz-trails-c-pc" \
-  "$check/static-example/ptz-trails-c" "$check/ptz-trails-c-static-pc" \
-  "$check/subproject/ptz-trails-c"; do
-  trails=$("$program" "$url" D1001-C01)
-  [[ -n $trails ]] || { echo "install check: $program printed no trails" >&2; exit 1; }
+programs=("$check/example/$cxx" "$check/$cxx-pc" "$check/static-example/$cxx"
+  "$check/$cxx-static-pc" "$check/subproject/$cxx")
+for program in "${programs[@]}" "$check/example/$cprog" "$check/$cprog-pc" \
+  "$check/static-example/$cprog" "$check/$cprog-static-pc" \
+  "$check/subproject/$cprog"; do
+  records=$("$program" "$url" D1001-C01)
+  [[ -n $records ]] || { echo "install check: $program printed nothing" >&2; exit 1; }
   # A refusal: one line with the server's code and words, exit status 1.
   refusal=$("$program" "$url" D1001-C99 2>&1) && status=0 || status=$?
   if [[ $status != 1 || $refusal != *"the server refused the request with code 4004: no channel"* ]]
@@ -93,4 +96,4 @@ for program in "${programs[@]}" "$check/example/ptz-trails-c" "$check/ptz-trails
 done
 "$prefix/bin/corvane" --server "$url" ai-privacy >/dev/null
 echo "install check: the installed package builds and runs, shared, static and as a subproject," \
-  "from C++ and C ($(wc -l <<<"$trails") trails)"
+  "from C++ and C ($(wc -l <<<"$records") records each)"

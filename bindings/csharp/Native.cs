@@ -11,7 +11,7 @@ using System.Runtime.InteropServices;
 
 namespace Corvane
 {
-    internal static class Native
+    internal static partial class Native
     {
         private const string Library = "Corvane";
         private const string Gateway = "ZENTA";
@@ -27,78 +27,6 @@ namespace Corvane
             public int VerifyTls;
             public IntPtr CaFile;
             public int MaxAnswerBytes;
-        }
-
-        [StructLayout(LayoutKind.Sequential)]
-        internal struct Picture
-        {
-            public int Tag;
-            public long PictureLength;
-            public IntPtr PictureData;
-        }
-
-        [StructLayout(LayoutKind.Sequential)]
-        internal struct SpeakerVolume
-        {
-            public IntPtr ChannelId;
-            public int MicrophoneVolume;
-            public int SpeakerVolume_;
-            public int Successful;
-            public IntPtr ChannelName;
-        }
-
-        [StructLayout(LayoutKind.Sequential)]
-        internal struct AudioFile
-        {
-            public IntPtr ChannelId, FileId, FileName;
-        }
-
-        [StructLayout(LayoutKind.Sequential)]
-        internal struct ChannelFile
-        {
-            public IntPtr ChannelId, FileId;
-        }
-
-        [StructLayout(LayoutKind.Sequential)]
-        internal struct SameAudioFile
-        {
-            public IntPtr FileName;
-            public IntPtr ChannelFiles;
-            public int ChannelFileCount;
-        }
-
-        [StructLayout(LayoutKind.Sequential)]
-        internal struct Contact
-        {
-            public IntPtr ContactName, ContactPhone, ContactEmail, ContactNote;
-        }
-
-        [StructLayout(LayoutKind.Sequential)]
-        internal struct DeviceContact
-        {
-            public IntPtr SourceName;
-            public IntPtr DevicePosition;
-            public IntPtr DeviceContacts;
-            public int DeviceContactCount;
-        }
-
-        [StructLayout(LayoutKind.Sequential)]
-        internal struct PtzTrail
-        {
-            public IntPtr TrailId, TrailName;
-        }
-
-        [StructLayout(LayoutKind.Sequential)]
-        internal struct IntText
-        {
-            public int Key;
-            public IntPtr Text;
-        }
-
-        [StructLayout(LayoutKind.Sequential)]
-        internal struct IntPair
-        {
-            public int Key, Value;
         }
 
         [DllImport(Gateway, CallingConvention = C)]
@@ -126,51 +54,6 @@ namespace Corvane
         [DllImport(Library, CallingConvention = C)]
         internal static extern int corvane_set_mac_address(byte[] macAddress);
 
-        [DllImport(Library, CallingConvention = C)]
-        internal static extern int corvane_get_ai_privacy_config(int handle, out int enable);
-        [DllImport(Library, CallingConvention = C)]
-        internal static extern int corvane_get_web_enablement(int handle, byte[] deviceId,
-                                                              out int enabled);
-        [DllImport(Library, CallingConvention = C)]
-        internal static extern int corvane_get_channel_web_enablement(int handle, byte[] channelId,
-                                                                      out int enabled);
-        [DllImport(Library, CallingConvention = C)]
-        internal static extern int corvane_download_device_picture(int handle, byte[] pictureId,
-                                                                   int tag, out IntPtr picture);
-        [DllImport(Library, CallingConvention = C)]
-        internal static extern int corvane_get_ip_speaker_volume(int handle, byte[] channelId,
-                                                                 out IntPtr volume);
-        [DllImport(Library, CallingConvention = C)]
-        internal static extern int corvane_set_ip_speaker_volume(int handle, byte[] channelId,
-                                                                 int microphoneVolume,
-                                                                 int speakerVolume);
-        [DllImport(Library, CallingConvention = C)]
-        internal static extern int corvane_get_ip_speaker_audio_list(int handle, byte[] channelId,
-                                                                     out IntPtr files,
-                                                                     out int count);
-        [DllImport(Library, CallingConvention = C)]
-        internal static extern int corvane_get_ip_speaker_same_audio_list(
-            int handle, IntPtr[] channelIds, int channelCount, out IntPtr files, out int count);
-        [DllImport(Library, CallingConvention = C)]
-        internal static extern int corvane_get_alarm_device_contacts(int handle, byte[] alarmCode,
-                                                                     long alarmDate,
-                                                                     out IntPtr contacts,
-                                                                     out int count);
-        [DllImport(Library, CallingConvention = C)]
-        internal static extern int corvane_get_ptz_trail_list(int handle, byte[] channelId,
-                                                              out IntPtr trails, out int count);
-        [DllImport(Library, CallingConvention = C)]
-        internal static extern int corvane_start_remote_record(int handle, byte[] channelId,
-                                                               int streamType, int duration,
-                                                               out int planId, out long now);
-        [DllImport(Library, CallingConvention = C)]
-        internal static extern int corvane_get_pos_config(int handle, out int playbackTime);
-        [DllImport(Library, CallingConvention = C)]
-        internal static extern int corvane_get_pos_event_translate(int handle, out IntPtr names,
-                                                                   out int count);
-        [DllImport(Library, CallingConvention = C)]
-        internal static extern int corvane_query_dictionary_mapper(int handle, int type,
-                                                                   out IntPtr mapping,
-                                                                   out int count);
+        // The operations: Native.g.cs, written from api/operations.toml.
     }
 }

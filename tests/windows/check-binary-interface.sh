@@ -40,28 +40,9 @@ demangle() {
     sed 's/std::__cxx11::basic_string<char, std::char_traits<char>, std::allocator<char> >/std::string/g'
 }
 
-# <mangled name>|<the signature it must demangle to>
-corvane=(
-  '_ZN7Corvane12SetLangauageENSt7__cxx1112basic_stringIcSt11char_traitsIcESaIcEEE|Corvane::SetLangauage(std::string)'
-  '_ZN7Corvane13SetMacAddressENSt7__cxx1112basic_stringIcSt11char_traitsIcESaIcEEE|Corvane::SetMacAddress(std::string)'
-  '_ZN7Corvane11SetTimeZoneENSt7__cxx1112basic_stringIcSt11char_traitsIcESaIcEEE|Corvane::SetTimeZone(std::string)'
-  '_ZN7Corvane22API_GetAIPrivacyConfigERKiRi|Corvane::API_GetAIPrivacyConfig(int const&, int&)'
-  '_ZN7Corvane20API_GetWebEnablementERKNSt7__cxx1112basic_stringIcSt11char_traitsIcESaIcEEERbi|Corvane::API_GetWebEnablement(std::string const&, bool&, int)'
-  '_ZN7Corvane27API_GetChannelWebEnablementERKNSt7__cxx1112basic_stringIcSt11char_traitsIcESaIcEEERbi|Corvane::API_GetChannelWebEnablement(std::string const&, bool&, int)'
-  '_ZN7Corvane25API_DownloadDevicePictureERKiRKNS_20DownloadDevicePicReqERNS_21DownloadDevicePicRespE|Corvane::API_DownloadDevicePicture(int const&, Corvane::DownloadDevicePicReq const&, Corvane::DownloadDevicePicResp&)'
-  '_ZN7Corvane22API_GetIPSpeakerVolumeERKNSt7__cxx1112basic_stringIcSt11char_traitsIcESaIcEEERNS_17SpeakerVolumeInfoEi|Corvane::API_GetIPSpeakerVolume(std::string const&, Corvane::SpeakerVolumeInfo&, int)'
-  '_ZN7Corvane22API_SetIPSpeakerVolumeERKNS_17SpeakerVolumeInfoEi|Corvane::API_SetIPSpeakerVolume(Corvane::SpeakerVolumeInfo const&, int)'
-  '_ZN7Corvane25API_GetIPSpeakerAudioListERKNSt7__cxx1112basic_stringIcSt11char_traitsIcESaIcEEERSt6vectorINS_13AudioFileInfoESaIS9_EEi|Corvane::API_GetIPSpeakerAudioList(std::string const&, std::vector<Corvane::AudioFileInfo, std::allocator<Corvane::AudioFileInfo> >&, int)'
-  '_ZN7Corvane29API_GetIPSpeakerSameAudioListERKSt6vectorINSt7__cxx1112basic_stringIcSt11char_traitsIcESaIcEEESaIS6_EERS0_INS_17SameAudioFileInfoESaISB_EEi|Corvane::API_GetIPSpeakerSameAudioList(std::vector<std::string, std::allocator<std::string > > const&, std::vector<Corvane::SameAudioFileInfo, std::allocator<Corvane::SameAudioFileInfo> >&, int)'
-  '_ZN7Corvane26API_GetAlarmDeviceContactsERKNSt7__cxx1112basic_stringIcSt11char_traitsIcESaIcEEExRKiRSt6vectorINS_17DeviceContactInfoESaISB_EE|Corvane::API_GetAlarmDeviceContacts(std::string const&, long long, int const&, std::vector<Corvane::DeviceContactInfo, std::allocator<Corvane::DeviceContactInfo> >&)'
-  '_ZN7Corvane19API_GetPtzTrailListERKNSt7__cxx1112basic_stringIcSt11char_traitsIcESaIcEEERKiRSt6vectorINS_12PtzTrailInfoESaISB_EE|Corvane::API_GetPtzTrailList(std::string const&, int const&, std::vector<Corvane::PtzTrailInfo, std::allocator<Corvane::PtzTrailInfo> >&)'
-  '_ZN7Corvane21API_StartRemoteRecordERKNS_20StartRemoteRecordReqERNS_20StartRemoteRecordRspE|Corvane::API_StartRemoteRecord(Corvane::StartRemoteRecordReq const&, Corvane::StartRemoteRecordRsp&)'
-  '_ZN7Corvane16API_GetPosConfigEiRi|Corvane::API_GetPosConfig(int, int&)'
-  '_ZN7Corvane24API_GetPosEventTranslateEiRSt3mapIiNSt7__cxx1112basic_stringIcSt11char_traitsIcESaIcEEESt4lessIiESaISt4pairIKiS6_EEE|Corvane::API_GetPosEventTranslate(int, std::map<int, std::string, std::less<int>, std::allocator<std::pair<int const, std::string > > >&)'
-  '_ZN7Corvane25API_QueryDictionaryMapperERKiS1_RSt3mapIiiSt4lessIiESaISt4pairIS0_iEEE|Corvane::API_QueryDictionaryMapper(int const&, int const&, std::map<int, int, std::less<int>, std::allocator<std::pair<int const, int> > >&)'
-  '_ZN7Corvane17LastServerMessageB5cxx11Ev|Corvane::LastServerMessage[abi:cxx11]()'
-  '_ZN7Corvane12ErrorMessageB5cxx11Ei|Corvane::ErrorMessage[abi:cxx11](int)'
-)
+# <mangled name>|<the signature it must demangle to>, written from api/operations.toml.
+mapfile -t corvane < <(grep -v -e '^#' -e '^$' "$(dirname "$0")/corvane-cxx-exports.txt")
+((${#corvane[@]} >= 19)) || fail "corvane-cxx-exports.txt lists ${#corvane[@]} C++ names"
 # The C interface: the names of CorvaneC.def's EXPORTS section.
 mapfile -t cnames < <(sed -n '/^EXPORTS/,$s/^ *\([a-z_]*\) *$/\1/p' "$def")
 ostrel=(ZENTA_GeneralJsonRequest)

@@ -7,29 +7,13 @@
 #include <string>
 #include <vector>
 
+#include "Subcommands.h"
 #include "Text.h"
 
 namespace corvane_cli {
 
 int RunDemo(Runner& runner, const DemoIds& ids, bool json) {
-  const std::vector<std::function<Outcome()>> steps = {
-      [&] { return runner.AIPrivacy(); },
-      [&] { return runner.WebEnablement(ids.device); },
-      [&] { return runner.ChannelWebEnablement(ids.channel); },
-      [&] { return runner.Picture(ids.picture, 7, ""); },
-      [&] { return runner.SpeakerVolumeSet(ids.speakerChannel, 35, 60); },
-      [&] { return runner.SpeakerVolumeGet(ids.speakerChannel); },
-      [&] { return runner.AudioFiles(ids.speakerChannel); },
-      [&] {
-        return runner.SameAudioFiles({ids.speakerChannel, ids.otherSpeakerChannel});
-      },
-      [&] { return runner.AlarmContacts(ids.alarmCode, ids.alarmDate); },
-      [&] { return runner.PtzTrails(ids.ptzChannel); },
-      [&] { return runner.RecordStart(ids.channel, 0, 60); },
-      [&] { return runner.PosConfig(); },
-      [&] { return runner.PosEvents(); },
-      [&] { return runner.DictionaryMap(ids.dictionaryType); },
-  };
+  const std::vector<std::function<Outcome()>> steps = DemoSteps(runner, ids);
   int succeeded = 0, exitStatus = 0;
   if (!json) std::printf("%-24s %-8s %9s  %s\n", "operation", "status", "ms", "result");
   for (const auto& step : steps) {

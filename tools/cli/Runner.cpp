@@ -25,9 +25,23 @@ using quim::Json::Value;
 // What the library logged on this thread during the current call (CaptureLibraryLog).
 thread_local std::string libraryNote;
 
-// Runs call, timing it; the caller fills the outcome's result from the outputs afterwards.
-template <typename Call>
-Outcome Timed(const char* operation, Call call) {
+// Columns a text takes on a terminal: UTF-8 continuation bytes take none.
+std::size_t Width(const std::string& text) {
+  std::size_t width = 0;
+  for (unsigned char c : text) width += (c & 0xC0) != 0x80;
+  return width;
+}
+
+void SetSingle(Outcome& outcome, const std::string& name, const Value& value) {
+  outcome.table = {{name}, {{value.asString()}}};
+  outcome.json = Value(quim::Json::objectValue);
+  outcome.json[name.c_str()] = value;
+  outcome.summary = name + " = " + value.asString();
+}
+
+}  // namespace
+
+Outcome Timed(const char* operation, const std::function<int()>& call) {
   Outcome outcome;
   outcome.operation = operation;
   libraryNote.clear();
@@ -40,25 +54,9 @@ Outcome Timed(const char* operation, Call call) {
   return outcome;
 }
 
-// Columns a text takes on a terminal: UTF-8 continuation bytes take none.
-std::size_t Width(const std::string& text) {
-  std::size_t width = 0;
-  for (unsigned char c : text) width += (c & 0xC0) != 0x80;
-  return width;
-}
-
 std::string Plural(std::size_t n, const char* word) {
   return std::to_string(n) + " " + word + (n == 1 ? "" : "s");
 }
-
-void SetSingle(Outcome& outcome, const std::string& name, const Value& value) {
-  outcome.table = {{name}, {{value.asString()}}};
-  outcome.json = Value(quim::Json::objectValue);
-  outcome.json[name.c_str()] = value;
-  outcome.summary = name + " = " + value.asString();
-}
-
-}  // namespace
 
 int ExitStatusOf(int status) {
   if (status == 0) return 0;
@@ -210,24 +208,6 @@ Outcome Runner::SpeakerVolumeSet(const std::string& channelId, int speaker, int 
   return o;
 }
 
-Outcome Runner::AudioFiles(const std::string& channelId) {
-  std::vector<Corvane::AudioFileInfo> files;
-  Outcome o = Timed("audio-files",
-                    [&] { return Corvane::API_GetIPSpeakerAudioList(channelId, files, handle_); });
-  o.table.columns = {"channel", "file id", "file name"};
-  o.json = Value(quim::Json::arrayValue);
-  for (const auto& f : files) {
-    o.table.rows.push_back({f.channelId, f.fileId, f.fileName});
-    Value item;
-    item["channelId"] = Value(f.channelId);
-    item["fileId"] = Value(f.fileId);
-    item["fileName"] = Value(f.fileName);
-    o.json.append(std::move(item));
-  }
-  o.summary = Plural(files.size(), "file");
-  return o;
-}
-
 Outcome Runner::SameAudioFiles(const std::vector<std::string>& channelIds) {
   std::vector<Corvane::SameAudioFileInfo> files;
   Outcome o = Timed("same-audio-files", [&] {
@@ -282,23 +262,6 @@ Outcome Runner::AlarmContacts(const std::string& alarmCode, long long alarmDate)
     o.json.append(std::move(item));
   }
   o.summary = Plural(sources.size(), "source") + ", " + Plural(contactCount, "contact");
-  return o;
-}
-
-Outcome Runner::PtzTrails(const std::string& channelId) {
-  std::vector<Corvane::PtzTrailInfo> trails;
-  Outcome o =
-      Timed("ptz-trails", [&] { return Corvane::API_GetPtzTrailList(channelId, handle_, trails); });
-  o.table.columns = {"trail id", "trail name"};
-  o.json = Value(quim::Json::arrayValue);
-  for (const auto& t : trails) {
-    o.table.rows.push_back({t.trailId, t.trailName});
-    Value item;
-    item["trailId"] = Value(t.trailId);
-    item["trailName"] = Value(t.trailName);
-    o.json.append(std::move(item));
-  }
-  o.summary = Plural(trails.size(), "trail");
   return o;
 }
 

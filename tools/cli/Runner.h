@@ -3,6 +3,8 @@
 #ifndef CORVANE_CLI_RUNNER_H
 #define CORVANE_CLI_RUNNER_H
 
+#include <cstddef>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -54,6 +56,10 @@ std::string DescribeFailure(const Outcome& outcome);
 class Runner {
  public:
   explicit Runner(int handle) : handle_(handle) {}
+  int handle() const { return handle_; }
+
+  // The operations whose outputs need words of their own; a list of flat records is formatted
+  // by its subcommand (Subcommands.gen.cpp).
 
   Outcome AIPrivacy();
   Outcome WebEnablement(const std::string& deviceId);
@@ -63,10 +69,8 @@ class Runner {
   Outcome Picture(const std::string& pictureId, int tag, const std::string& outputFile);
   Outcome SpeakerVolumeGet(const std::string& channelId);
   Outcome SpeakerVolumeSet(const std::string& channelId, int speaker, int microphone);
-  Outcome AudioFiles(const std::string& channelId);
   Outcome SameAudioFiles(const std::vector<std::string>& channelIds);
   Outcome AlarmContacts(const std::string& alarmCode, long long alarmDate);
-  Outcome PtzTrails(const std::string& channelId);
   Outcome RecordStart(const std::string& channelId, int streamType, int duration);
   Outcome PosConfig();
   Outcome PosEvents();
@@ -75,6 +79,13 @@ class Runner {
  private:
   int handle_;
 };
+
+// Runs call (one library operation), timing it, with the server's message and the library's
+// log note of the call; the caller fills the outcome's result from the outputs afterwards.
+Outcome Timed(const char* operation, const std::function<int()>& call);
+
+// "1 trail", "2 trails".
+std::string Plural(std::size_t n, const char* word);
 
 // Prints an outcome: on success the table (or the JSON document with json set) on standard
 // output; on failure only the error, on standard error (a JSON document with json set). Text

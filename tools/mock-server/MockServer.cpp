@@ -4,6 +4,7 @@
 
 #include "Gzip.h"
 #include "MockServerImpl.h"
+#include "OpenApiDocument.h"
 
 namespace corvane::mock {
 namespace {
@@ -177,6 +178,9 @@ void MockServer::Impl::Dispatch(const http::Request& req, http::Exchange& out) {
   try {
     if (req.path.rfind(kControlPrefix, 0) == 0) {
       status = Send(RouteRequest(req, controlRoutes_, false), out, {}, &coding);
+    } else if (req.path == kOpenApiPath && (req.method == "GET" || req.method == "HEAD")) {
+      // The description of the endpoints, outside the request log, the faults and the token.
+      status = SendBody(200, {{"Content-Type", kJsonType}}, OpenApiDocument(), &coding, out);
     } else {
       ++apiRequests_;
       const Auth auth = Authenticate(req);

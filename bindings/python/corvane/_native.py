@@ -18,59 +18,10 @@ class SessionOptions(C.Structure):
                 ("verifyTls", C.c_int), ("caFile", c_text), ("maxAnswerBytes", C.c_int)]
 
 
-class Picture(C.Structure):
-    _fields_ = [("tag", C.c_int32), ("pictureLength", C.c_int64),
-                ("pictureData", C.POINTER(C.c_ubyte))]
+# The operations' records and declarations, written from api/operations.toml.
+from ._native_ops import *  # noqa: E402,F403 (the records, used as _native.<Record>)
 
-
-class SpeakerVolume(C.Structure):
-    _fields_ = [("channelId", c_text), ("microphoneVolume", C.c_int32),
-                ("speakerVolume", C.c_int32), ("successful", C.c_int32),
-                ("channelName", c_text)]
-
-
-class AudioFile(C.Structure):
-    _fields_ = [("channelId", c_text), ("fileId", c_text), ("fileName", c_text)]
-
-
-class ChannelFile(C.Structure):
-    _fields_ = [("channelId", c_text), ("fileId", c_text)]
-
-
-class SameAudioFile(C.Structure):
-    _fields_ = [("fileName", c_text), ("channelFiles", C.POINTER(ChannelFile)),
-                ("channelFileCount", C.c_int32)]
-
-
-class Contact(C.Structure):
-    _fields_ = [("contactName", c_text), ("contactPhone", c_text), ("contactEmail", c_text),
-                ("contactNote", c_text)]
-
-
-class DeviceContact(C.Structure):
-    _fields_ = [("sourceName", c_text), ("devicePosition", c_text),
-                ("deviceContacts", C.POINTER(Contact)), ("deviceContactCount", C.c_int32)]
-
-
-class PtzTrail(C.Structure):
-    _fields_ = [("trailId", c_text), ("trailName", c_text)]
-
-
-class IntText(C.Structure):
-    _fields_ = [("key", C.c_int32), ("text", c_text)]
-
-
-class IntPair(C.Structure):
-    _fields_ = [("key", C.c_int32), ("value", C.c_int32)]
-
-
-_int, _i32, _i64, _buffer = C.c_int, C.c_int32, C.c_int64, C.POINTER(C.c_char)
-_i32p, _i64p = C.POINTER(C.c_int32), C.POINTER(C.c_int64)
-
-
-def _list(record):
-    """The two outputs of a list operation: the block of records and their count."""
-    return [C.POINTER(C.POINTER(record)), _i32p]
+_int, _i32, _buffer = C.c_int, C.c_int32, C.POINTER(C.c_char)
 
 
 # name: (restype, argtypes)
@@ -83,23 +34,7 @@ CORVANE_FUNCTIONS = {
     "corvane_set_language": (_int, [c_text]),
     "corvane_set_time_zone": (_int, [c_text]),
     "corvane_set_mac_address": (_int, [c_text]),
-    "corvane_get_ai_privacy_config": (_int, [_int, _i32p]),
-    "corvane_get_web_enablement": (_int, [_int, c_text, _i32p]),
-    "corvane_get_channel_web_enablement": (_int, [_int, c_text, _i32p]),
-    "corvane_download_device_picture":
-        (_int, [_int, c_text, _i32, C.POINTER(C.POINTER(Picture))]),
-    "corvane_get_ip_speaker_volume":
-        (_int, [_int, c_text, C.POINTER(C.POINTER(SpeakerVolume))]),
-    "corvane_set_ip_speaker_volume": (_int, [_int, c_text, _i32, _i32]),
-    "corvane_get_ip_speaker_audio_list": (_int, [_int, c_text] + _list(AudioFile)),
-    "corvane_get_ip_speaker_same_audio_list":
-        (_int, [_int, C.POINTER(c_text), _i32] + _list(SameAudioFile)),
-    "corvane_get_alarm_device_contacts": (_int, [_int, c_text, _i64] + _list(DeviceContact)),
-    "corvane_get_ptz_trail_list": (_int, [_int, c_text] + _list(PtzTrail)),
-    "corvane_start_remote_record": (_int, [_int, c_text, _i32, _i32, _i32p, _i64p]),
-    "corvane_get_pos_config": (_int, [_int, _i32p]),
-    "corvane_get_pos_event_translate": (_int, [_int] + _list(IntText)),
-    "corvane_query_dictionary_mapper": (_int, [_int, _i32] + _list(IntPair)),
+    **OPERATIONS,  # noqa: F405
 }
 
 ZENTA_FUNCTIONS = {

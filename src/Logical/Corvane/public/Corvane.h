@@ -46,89 +46,14 @@ namespace Corvane {
 // Status of an operation whose request does not fit the gateway's records; nothing was sent.
 constexpr int kRequestTooLong = -2;
 
-// Request of API_DownloadDevicePicture.
-struct DownloadDevicePicReq {
-  int tag = 0;            // copied unchanged into the result
-  std::string pictureId;  // last segment of the REST path, inserted verbatim
-};
-
-// Result of API_DownloadDevicePicture. pictureData is allocated with new[] by the library and
-// owned by the caller, who releases it with delete[].
-struct DownloadDevicePicResp {
-  int tag = 0;
-  char* pictureData = nullptr;
-  long long pictureLength = 0;
-};
-
-// Volumes of one IP-speaker channel. For API_SetIPSpeakerVolume a negative volume means "leave
-// unchanged" (not sent); channelName and successful are only ever read from the server.
-struct SpeakerVolumeInfo {
-  std::string channelId;
-  int microphoneVolume = 0;
-  int speakerVolume = 0;
-  int successful = 0;
-  std::string channelName;
-};
-
-// One audio file of one channel.
-struct AudioFileInfo {
-  std::string channelId;
-  std::string fileId;
-  std::string fileName;
-};
-
-// An audio file as held by one channel.
-struct ChannelFileInfo {
-  std::string channelId;
-  std::string fileId;
-};
-
-// An audio file present on several channels, with its id on each.
-struct SameAudioFileInfo {
-  std::string fileName;
-  std::vector<ChannelFileInfo> channelFiles;
-};
-
-// One contact kept for an alarm source's device.
-struct ContactInfo {
-  std::string contactName;
-  std::string contactPhone;
-  std::string contactEmail;
-  std::string contactNote;
-};
-
-// One alarm source of an alarm record, with its device's contacts in answer order.
-struct DeviceContactInfo {
-  std::string sourceName;
-  std::string devicePosition;
-  std::vector<ContactInfo> deviceContacts;
-};
-
-// One PTZ trail of a camera channel; the id is text on this interface.
-struct PtzTrailInfo {
-  std::string trailId;
-  std::string trailName;
-};
-
-// Request of API_StartRemoteRecord. handle is the SDK handle that carries the request; it is
-// not sent to the server.
-struct StartRemoteRecordReq {
-  int handle = 0;
-  std::string channelId;
-  int streamType = 0;
-  int duration = 0;
-};
-
-// Result of API_StartRemoteRecord.
-struct StartRemoteRecordRsp {
-  int planId = 0;
-  long long now = 0;
-};
+// The records the operations take and fill.
+#include "CorvaneRecords.h"
 
 // Process-wide settings, copied into every request built afterwards: the "Accept-Language" and
-// "Time-Zone" header values and the "clientMac" identity member of request bodies. Values longer
-// than a header field (1024 bytes) are cut to 1024 bytes in the header. Not thread-safe with
-// running operations (see above).
+// "Time-Zone" header values and the "clientMac" identity member of request bodies. While the
+// language or time-zone value is longer than a header field (1024 bytes), every operation
+// returns kRequestTooLong (-2) and sends nothing. Not thread-safe with running operations (see
+// above).
 CORVANE_API void SetLangauage(std::string language);
 CORVANE_API void SetMacAddress(std::string macAddress);
 CORVANE_API void SetTimeZone(std::string timeZone);

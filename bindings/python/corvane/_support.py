@@ -1,0 +1,115 @@
+"""What the package's modules share: the library's functions, the conversions of arguments and
+results, and the error raised for a failed call."""
+import ctypes as C
+from typing import Optional
+
+from . import _native
+
+_INT32 = (-2**31, 2**31 - 1)
+_INT64 = (-2**63, 2**63 - 1)
+
+
+class Error(Exception):
+    """A failed operation: ``status`` is the library's status (a gateway code, -1, a code of the
+    C interface or the server's own code), ``server_message`` the server's words with its answer
+    ("" when there were none), and ``str(error)`` the whole error in one sentence."""
+
+    def __init__(self, message: str, status: int, server_message: str = ""):
+        super().__init__(message)
+        self.status = status
+        self.server_message = server_message
+
+
+def _lib():
+    return _native.libraries().corvane
+
+
+def _copied(copy) -> str:
+    """A text that a C function copies like snprintf: asked for its length, then copied."""
+    length = copy(None, 0)
+    if length < 0:
+        raise MemoryError("corvane: " + _lib().corvane_status_text(length).decode())
+    buffer = C.create_string_buffer(length + 1)
+    copy(buffer, length + 1)
+    return buffer.value.decode("utf-8", "replace")
+
+
+def error_message(status: int) -> str:
+    """The whole error in one sentence for a status, with what the calling thread knows of it
+    (corvane_error_message): call it on the thread that got the status, before its next call."""
+    return _copied(lambda buffer, size: _lib().corvane_error_message(status, buffer, size))
+
+
+def _error(status: int) -> Error:
+    server = _copied(lambda buffer, size: _lib().corvane_last_server_message(buffer, size))
+    return Error(error_message(status), status, server)
+
+
+def _check(status: int) -> None:
+    if status != 0:
+        raise _error(status)
+
+
+def _text_in(name: str, value) -> bytes:
+    if isinstance(value, bytes):
+        data = value
+    elif isinstance(value, str):
+        data = value.encode("utf-8")
+    else:
+        raise TypeError("%s must be str, not %s" % (name, type(value).__name__))
+    if b"\0" in data:
+        raise ValueError("%s holds a NUL character, which the library would cut it at" % name)
+    return data
+
+
+def _int_in(name: str, value, limits=_INT32) -> int:
+    if isinstance(value, bool) or not isinstance(value, int):
+        raise TypeError("%s must be int, not %s" % (name, type(value).__name__))
+    if not limits[0] <= value <= limits[1]:
+        raise OverflowError("%s %d is outside %d..%d" % (name, value, limits[0], limits[1]))
+    return value
+
+
+def _text_out(data: Optional[bytes]) -> str:
+    return "" if data is None else data.decode("utf-8", "replace")
+
+
+def _setting(setter, name: str, value) -> None:
+    _check(setter(_text_in(name, value)))
+
+
+def set_language(language: str) -> None:
+    """The "Accept-Language" value of every request built afterwards (process-wide)."""
+    _setting(_lib().corvane_set_language, "language", language)
+
+
+def set_time_zone(time_zone: str) -> None:
+    """The "Time-Zone" value of every request built afterwards (process-wide)."""
+    _setting(_lib().corvane_set_time_zone, "time_zone", time_zone)
+
+
+def set_mac_address(mac_address: str) -> None:
+    """The "clientMac" member of every request body built afterwards (process-wide)."""
+    _setting(_lib().corvane_set_mac_address, "mac_address", mac_address)
+
+
+def library_version() -> str:
+    """The version of the libCorvane loaded, "MAJOR.MINOR.PATCH"."""
+    return _lib().corvane_version().decode()
+
+
+class _Block:
+    """A result of the C interface, released with corvane_free when the with-block ends."""
+
+    def __init__(self, record):
+        self.records = C.POINTER(record)()
+        self.count = C.c_int32()
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        _lib().corvane_free(self.records)
+
+    def __iter__(self):
+        return (self.records[i] for i in range(self.count.value))
