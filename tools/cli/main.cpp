@@ -465,12 +465,7 @@ int main(int argc, char** argv) {
   options.retries = retries;
   options.compression = compressed ? 0 : 2;
   if (verbose) {
-    // The gateway's trace reads ZENTA_TRACE once, at the first request: set before any.
-#ifdef _WIN32
-    _putenv_s("ZENTA_TRACE", "1");
-#else
-    setenv("ZENTA_TRACE", "1", 1);
-#endif
+    options.trace = 1;
     std::string said = "corvane: session on " + server;
     if (options.tokenCallback != nullptr) said += "; Authorization: Bearer *** (--token-command)";
     if (options.authorization != nullptr) said += "; Authorization: Bearer ***";
