@@ -31,7 +31,6 @@ struct Totals {
   std::vector<double> batchNsPerCall;
   std::vector<double> batchCpuNsPerCall;
 
-  double CallsPerSecond() const { return calls / (wallNs / 1e9); }
   double ClientCpuUsPerCall() const { return clientCpuNs / calls / 1e3; }
   double ServerCpuUsPerCall() const { return serverCpuNs / calls / 1e3; }
 };
