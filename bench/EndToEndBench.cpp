@@ -20,21 +20,16 @@
 #include <rapidjson/document.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iostream>
-#include <map>
 #include <memory>
-#include <mutex>
 #include <stdexcept>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -42,17 +37,22 @@
 #include "Boundary.h"
 #include "Corvane.h"
 #include "RawClient.h"
+#include "Rounds.h"
+#include "Workers.h"
 #include "zenta/ZentaSdk.h"
 
 namespace {
 
 using corvane_bench::Certificate;
-using corvane_bench::CpuTimes;
-using corvane_bench::OwnCpu;
+using corvane_bench::Measure;
+using corvane_bench::MedianRatio;
+using corvane_bench::Operation;
 using corvane_bench::Placement;
-using corvane_bench::ProcessCpuNs;
 using corvane_bench::RawClient;
+using corvane_bench::Report;
 using corvane_bench::ServerProcess;
+using corvane_bench::Totals;
+using corvane_bench::Workers;
 
 // The requests, as the library makes them with these settings.
 const char kLanguage[] = "en-US";
@@ -94,8 +94,6 @@ std::unique_ptr<RawClient> MakeRawClient(const Endpoint& endpoint, const char* t
 
 // ---- the operations ----------------------------------------------------------------------------
 
-using Operation = int (*)(int handle);
-
 int LibraryTrails(int handle) {
   std::vector<Corvane::PtzTrailInfo> trails;
   return Corvane::API_GetPtzTrailList(kTrailChannel, handle, trails);
@@ -106,173 +104,9 @@ int LibraryVolume(int handle) {
   return Corvane::API_GetIPSpeakerVolume(kSpeakerChannel, info, handle);
 }
 
-// ---- measuring in rounds ------------------------------------------------------------------------
-//
-// This machine is shared and its speed drifts by tens of percent within seconds, so clients are
-// never compared across separate runs: each benchmark iteration is one round in which every
-// client under comparison makes a batch of calls, one batch after the other (the order turns
-// round by round), and only the ratios of the sums are reported.
-
-using Clock = std::chrono::steady_clock;
-
-// Wall time, client CPU and server CPU of batches of calls, and the wall and client CPU time of
-// each batch.
-struct Totals {
-  double wallNs = 0;
-  double clientCpuNs = 0;
-  double clientUserNs = 0;  // the part of clientCpuNs spent in user space
-  double serverCpuNs = 0;
-  double calls = 0;
-  std::vector<double> batchNsPerCall;
-  std::vector<double> batchCpuNsPerCall;
-
-  double CallsPerSecond() const { return calls / (wallNs / 1e9); }
-  double ClientCpuUsPerCall() const { return clientCpuNs / calls / 1e3; }
-  double ServerCpuUsPerCall() const { return serverCpuNs / calls / 1e3; }
-};
-
-double Median(std::vector<double> values) {
-  if (values.empty()) return 0;
-  std::sort(values.begin(), values.end());
-  const std::size_t middle = values.size() / 2;
-  return values.size() % 2 != 0 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
-}
-
-// The median over rounds of a's time per call divided by b's in the same round: how many calls
-// b makes in the time a makes one, robust against bursts of load that hit single rounds.
-double MedianRatio(const std::vector<double>& a, const std::vector<double>& b) {
-  std::vector<double> ratios;
-  for (std::size_t i = 0; i < a.size() && i < b.size(); ++i) {
-    if (b[i] > 0) ratios.push_back(a[i] / b[i]);
-  }
-  return Median(ratios);
-}
-double MedianRatio(const Totals& a, const Totals& b) {
-  return MedianRatio(a.batchNsPerCall, b.batchNsPerCall);
-}
-
-// Runs batch() and adds what it took to totals. Server CPU is only known for a server this
-// program started (server > 0).
-template <typename Batch>
-void Measure(Totals& totals, pid_t server, double calls, Batch batch) {
-  const double serverBefore = server > 0 ? ProcessCpuNs(server) : 0;
-  const CpuTimes clientBefore = OwnCpu();
-  const Clock::time_point start = Clock::now();
-  batch();
-  const Clock::time_point stop = Clock::now();
-  const CpuTimes clientAfter = OwnCpu();
-  const double clientCpuNs = clientAfter.totalNs - clientBefore.totalNs;
-  totals.clientCpuNs += clientCpuNs;
-  totals.clientUserNs += clientAfter.userNs - clientBefore.userNs;
-  totals.batchCpuNsPerCall.push_back(clientCpuNs / calls);
-  if (server > 0) totals.serverCpuNs += ProcessCpuNs(server) - serverBefore;
-  const double wallNs = std::chrono::duration<double, std::nano>(stop - start).count();
-  totals.wallNs += wallNs;
-  totals.calls += calls;
-  totals.batchNsPerCall.push_back(wallNs / calls);
-}
-
-// Per call: the median wall time of the batches, and CPU time over all of them.
-void Report(benchmark::State& state, pid_t server, const std::string& prefix,
-            const Totals& totals) {
-  const double medianNs = Median(totals.batchNsPerCall);
-  state.counters[prefix + "_us"] = medianNs / 1e3;
-  state.counters[prefix + "_calls_per_s"] = medianNs > 0 ? 1e9 / medianNs : 0;
-  state.counters[prefix + "_client_cpu_us"] = totals.ClientCpuUsPerCall();
-  state.counters[prefix + "_client_user_us"] = totals.clientUserNs / totals.calls / 1e3;
-  if (server > 0) {
-    state.counters[prefix + "_server_cpu_us"] = totals.ServerCpuUsPerCall();
-    // CPU seconds that client and server together got per second: what the machine gave them.
-    state.counters[prefix + "_cores"] = (totals.clientCpuNs + totals.serverCpuNs) / totals.wallNs;
-  }
-}
-
-// Worker threads that make calls in parallel on command; each keeps its own raw client.
-class Workers {
- public:
-  static constexpr int kMost = 4;
-
-  Workers() {
-    for (int i = 0; i < kMost; ++i) threads_.emplace_back([this, i] { Run(i); });
-  }
-  ~Workers() {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      stopping_ = true;
-      ++generation_;
-    }
-    wake_.notify_all();
-    for (std::thread& thread : threads_) thread.join();
-  }
-
-  // Each of the first `threads` workers makes `calls` calls of the library operation (raw:
-  // false) or with its own raw client for the same request (raw: true); returns once all are
-  // done. Returns false if a call failed.
-  bool Call(int threads, int calls, Operation library, const char* target, const char* body,
-            bool raw) {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      job_ = Job{threads, calls, library, target, body, raw};
-      pending_ = threads;
-      failed_ = false;
-      ++generation_;
-    }
-    wake_.notify_all();
-    std::unique_lock<std::mutex> lock(mutex_);
-    done_.wait(lock, [this] { return pending_ == 0; });
-    return !failed_;
-  }
-
- private:
-  struct Job {
-    int threads = 0;
-    int calls = 0;
-    Operation library = nullptr;
-    const char* target = nullptr;
-    const char* body = nullptr;
-    bool raw = false;
-  };
-
-  void Run(int index) {
-    std::map<const char*, std::unique_ptr<RawClient>> clients;  // by target
-    std::uint64_t seen = 0;
-    for (;;) {
-      Job job;
-      {
-        std::unique_lock<std::mutex> lock(mutex_);
-        wake_.wait(lock, [&] { return generation_ != seen; });
-        seen = generation_;
-        if (stopping_) return;
-        if (index >= job_.threads) continue;
-        job = job_;
-      }
-      bool ok = true;
-      if (job.raw) {
-        std::unique_ptr<RawClient>& client = clients[job.target];
-        if (!client) client = MakeRawClient(plain, job.target, job.body);
-        for (int i = 0; i < job.calls && ok; ++i) ok = client->Call() == 0;
-      } else {
-        for (int i = 0; i < job.calls && ok; ++i) ok = job.library(plain.session) == 0;
-      }
-      std::lock_guard<std::mutex> lock(mutex_);
-      if (!ok) failed_ = true;
-      if (--pending_ == 0) done_.notify_one();
-    }
-  }
-
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  std::condition_variable done_;
-  std::vector<std::thread> threads_;
-  Job job_;
-  std::uint64_t generation_ = 0;
-  int pending_ = 0;
-  bool failed_ = false;
-  bool stopping_ = false;
-};
-
 Workers& SharedWorkers() {
-  static Workers workers;
+  static Workers workers(
+      [](const char* target, const char* body) { return MakeRawClient(plain, target, body); });
   return workers;
 }
 
@@ -339,7 +173,7 @@ void CompareThreads(benchmark::State& state, Operation library, const char* targ
       const int phase = (k + round) % 3;
       const int threads = counts[phase];
       Measure(totals[phase], plain.server.Pid(), static_cast<double>(threads) * kBatch, [&] {
-        if (!workers.Call(threads, kBatch, library, target, body, raw)) {
+        if (!workers.Call(threads, kBatch, library, plain.session, target, body, raw)) {
           state.SkipWithError("a call failed");
         }
       });

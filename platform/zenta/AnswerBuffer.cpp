@@ -5,12 +5,11 @@
 
 #include <zenta/ZentaSdk.h>
 
-#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <new>
-#include <vector>
+#include <unordered_set>
 
 namespace zenta {
 
@@ -62,43 +61,18 @@ char* AnswerBuffer::Release() {
 
 namespace {
 
-// Every outstanding answer, by its first byte: an open-addressing table of pointers (linear
-// probing), kept at most half full and grown ahead of that, so that keeping and releasing an
-// answer take no allocation; a release closes its gap by moving later entries back, so no
-// tombstones pile up.
+// Every outstanding answer, by its first byte.
 class BufferRegistry {
  public:
   bool Keep(char* buffer) {
     std::lock_guard<std::mutex> lock(mutex_);
-    if ((count_ + 1) * 2 > slots_.size()) Grow();  // may throw std::bad_alloc: nothing kept
-    std::size_t slot = Home(buffer);
-    for (; slots_[slot] != nullptr; slot = Next(slot)) {
-      if (slots_[slot] == buffer) return false;
-    }
-    slots_[slot] = buffer;
-    ++count_;
-    return true;
+    return buffers_.insert(buffer).second;
   }
 
   bool Release(void* buffer) {
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      if (count_ == 0) return false;
-      std::size_t hole = Home(buffer);
-      while (slots_[hole] != buffer) {
-        if (slots_[hole] == nullptr) return false;
-        hole = Next(hole);
-      }
-      // Entries after the hole that would no longer be found past it move into it.
-      for (std::size_t slot = Next(hole); slots_[slot] != nullptr; slot = Next(slot)) {
-        const std::size_t mask = slots_.size() - 1;
-        if (((slot - Home(slots_[slot])) & mask) >= ((slot - hole) & mask)) {
-          slots_[hole] = slots_[slot];
-          hole = slot;
-        }
-      }
-      slots_[hole] = nullptr;
-      --count_;
+      if (buffers_.erase(buffer) == 0) return false;
     }
     std::free(buffer);
     return true;
@@ -106,36 +80,12 @@ class BufferRegistry {
 
   std::size_t Count() {
     std::lock_guard<std::mutex> lock(mutex_);
-    return count_;
+    return buffers_.size();
   }
 
  private:
-  static constexpr std::size_t kFirstSlots = 64;  // a power of two, as every size after it
-
-  std::size_t Home(const void* buffer) const {
-    // Fibonacci hashing of the address without its low bits, which alignment keeps zero.
-    const auto bits = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(buffer)) >> 4;
-    return static_cast<std::size_t>((bits * 0x9E3779B97F4A7C15u) >> shift_);
-  }
-  std::size_t Next(std::size_t slot) const { return (slot + 1) & (slots_.size() - 1); }
-
-  void Grow() {
-    std::vector<const void*> old(slots_.empty() ? kFirstSlots : 2 * slots_.size(), nullptr);
-    old.swap(slots_);
-    shift_ = 64;
-    for (std::size_t size = slots_.size(); size > 1; size /= 2) --shift_;
-    for (const void* kept : old) {
-      if (kept == nullptr) continue;
-      std::size_t slot = Home(kept);
-      while (slots_[slot] != nullptr) slot = Next(slot);
-      slots_[slot] = kept;
-    }
-  }
-
   std::mutex mutex_;
-  std::vector<const void*> slots_;  // null: empty
-  std::size_t count_ = 0;
-  unsigned shift_ = 64;
+  std::unordered_set<const void*> buffers_;
 };
 
 // Never destroyed: buffers may be released from static destructors of the application.

@@ -34,7 +34,6 @@ class AnswerBuffer {
 
   std::size_t Size() const { return size_; }
   std::size_t Cap() const { return cap_; }
-  const char* Data() const { return data_; }
   // Gives the storage away, NUL-terminated one byte past Size(); null on no memory. The buffer is
   // empty afterwards. Free what it returns with std::free.
   char* Release();

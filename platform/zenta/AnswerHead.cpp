@@ -27,12 +27,10 @@ std::string_view WithoutLineEnd(std::string_view line) {
   return line;
 }
 
-// name is `expected`, letters compared without case; the usual spelling is checked first, as one
-// comparison of a known length.
-template <std::size_t N>
-bool IsName(std::string_view name, const char (&expected)[N]) {
-  return name.size() == N - 1 && (std::memcmp(name.data(), expected, N - 1) == 0 ||
-                                  EqualsIgnoringAsciiCase(name, std::string_view(expected, N - 1)));
+// name is `expected`, letters compared without case; the usual spelling is checked first.
+bool IsName(std::string_view name, std::string_view expected) {
+  return name.size() == expected.size() &&
+         (name == expected || EqualsIgnoringAsciiCase(name, expected));
 }
 
 // Calls each(element) for the elements of a comma-separated field value, blanks trimmed, empty
@@ -142,61 +140,46 @@ int AnswerHead::Header(std::string_view line, Detail& detail) {
     }
     return ZENTA_OK;
   }
-  // The name runs to the first byte that is not a token character, which must be the colon.
-  std::size_t colon = 0;
-  while (colon < line.size() && IsTokenChar(line[colon])) ++colon;
-  if (colon == 0 || colon == line.size() || line[colon] != ':') {
+  const std::size_t colon = line.find(':');
+  std::size_t nameEnd = 0;
+  while (nameEnd < line.size() && IsTokenChar(line[nameEnd])) ++nameEnd;
+  if (colon == std::string_view::npos || nameEnd != colon || colon == 0) {
     detail.Set("the answer's header line \"%.*s\" is not \"name: value\"", Shown(line),
                line.data());
     return ZENTA_E_PROTOCOL;
   }
   hasField_ = true;
   last_ = Field::kOther;
-  // Only the fields that decide how the body is read and typed matter; the rest pass. The name's
-  // length and first letter pick the one field it can be before any comparison without case.
-  const std::string_view name = line.substr(0, colon);
+  // Only the fields that decide how the body is read and typed matter; the rest pass.
   const char first = AsciiLower(line[0]);
-  Field field = Field::kOther;
-  switch (colon) {
-    case 11:
-      if (first == 'r' && IsName(name, "Retry-After")) {
-        answer_->retryAfter = RetryAfterSeconds(Trimmed(line.substr(colon + 1)),
-                                                static_cast<long long>(std::time(nullptr)));
-      }
-      return ZENTA_OK;
-    case 12:
-      if (first == 'c' && IsName(name, "Content-Type")) field = Field::kContentType;
-      break;
-    case 14:
-      if (first == 'c' && IsName(name, "Content-Length")) field = Field::kContentLength;
-      break;
-    case 16:
-      if (first == 'c' && IsName(name, "Content-Encoding")) field = Field::kContentEncoding;
-      break;
-    case 17:
-      if (first == 't' && IsName(name, "Transfer-Encoding")) field = Field::kTransferEncoding;
-      break;
-    default:
-      break;
-  }
-  if (field == Field::kOther) return ZENTA_OK;
-  last_ = field;
+  if (first != 'c' && first != 't' && first != 'r') return ZENTA_OK;
+  const std::string_view name = line.substr(0, colon);
   const std::string_view value = Trimmed(line.substr(colon + 1));
-  switch (field) {
-    case Field::kContentType: {
-      const std::size_t kept =
-          value.size() < ZENTA_CONTENT_TYPE_WIDTH ? value.size() : ZENTA_CONTENT_TYPE_WIDTH;
-      std::memcpy(answer_->contentType, value.data(), kept);
-      answer_->contentTypeLength = static_cast<int>(kept);
-      return ZENTA_OK;
-    }
-    case Field::kContentLength:
-      return ContentLength(value, detail);
-    case Field::kTransferEncoding:
-      return TransferEncoding(value, detail);
-    default:
-      return ContentEncoding(value, detail);
+  if (IsName(name, "Retry-After")) {
+    answer_->retryAfter = RetryAfterSeconds(value, static_cast<long long>(std::time(nullptr)));
+    return ZENTA_OK;
   }
+  if (IsName(name, "Content-Type")) {
+    last_ = Field::kContentType;
+    const std::size_t kept =
+        value.size() < ZENTA_CONTENT_TYPE_WIDTH ? value.size() : ZENTA_CONTENT_TYPE_WIDTH;
+    std::memcpy(answer_->contentType, value.data(), kept);
+    answer_->contentTypeLength = static_cast<int>(kept);
+    return ZENTA_OK;
+  }
+  if (IsName(name, "Content-Length")) {
+    last_ = Field::kContentLength;
+    return ContentLength(value, detail);
+  }
+  if (IsName(name, "Transfer-Encoding")) {
+    last_ = Field::kTransferEncoding;
+    return TransferEncoding(value, detail);
+  }
+  if (IsName(name, "Content-Encoding")) {
+    last_ = Field::kContentEncoding;
+    return ContentEncoding(value, detail);
+  }
+  return ZENTA_OK;
 }
 
 // 1*DIGIT; a list of equal values counts as one value (RFC 9110, 8.6); every length of the head
@@ -206,19 +189,6 @@ int AnswerHead::ContentLength(std::string_view value, Detail& detail) {
   if (value.empty()) {
     detail.Set("the answer's Content-Length is empty");
     return ZENTA_E_PROTOCOL;
-  }
-  // The usual value, one number of digits, in one pass; a list, or anything else, goes through
-  // the elements below, which give every refusal its words.
-  if (value.size() <= 18) {
-    long long length = 0;
-    std::size_t i = 0;
-    for (; i < value.size() && value[i] >= '0' && value[i] <= '9'; ++i) {
-      length = length * 10 + (value[i] - '0');
-    }
-    if (i == value.size() && (length_ < 0 || length_ == length)) {
-      length_ = length;
-      return ZENTA_OK;
-    }
   }
   return ForEachElement(value, [&](std::string_view element) {
     long long length = 0;

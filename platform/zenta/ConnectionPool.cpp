@@ -14,14 +14,10 @@ ConnectionPool::ConnectionPool(int size, Factory factory)
 
 int ConnectionPool::Borrow(Clock::time_point deadline, Loan& loan) {
   std::unique_lock<std::mutex> lock(mutex_);
-  const auto ready = [this] { return closed_ || !idle_.empty() || created_ < size_; };
-  if (!ready()) {
-    ++waiting_;
-    available_.wait_until(lock, deadline, ready);
-    --waiting_;
-  }
+  const bool ready = available_.wait_until(
+      lock, deadline, [this] { return closed_ || !idle_.empty() || created_ < size_; });
   if (closed_) return ZENTA_E_SESSION_CLOSED;
-  if (!ready()) return ZENTA_E_TIMEOUT;
+  if (!ready) return ZENTA_E_TIMEOUT;
   if (!idle_.empty()) {
     loan.connection_ = std::move(idle_.back());
     idle_.pop_back();
@@ -43,7 +39,6 @@ int ConnectionPool::Borrow(Clock::time_point deadline, Loan& loan) {
 
 void ConnectionPool::Return(std::unique_ptr<PooledConnection> connection) {
   std::unique_ptr<PooledConnection> dropped;  // freed after the lock is released
-  bool wake = false;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (closed_) {
@@ -52,9 +47,8 @@ void ConnectionPool::Return(std::unique_ptr<PooledConnection> connection) {
     } else {
       idle_.push_back(std::move(connection));  // never reallocates: capacity is size_
     }
-    wake = waiting_ > 0;
   }
-  if (wake) available_.notify_one();
+  available_.notify_one();
 }
 
 void ConnectionPool::Shutdown() {

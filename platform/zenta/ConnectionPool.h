@@ -66,7 +66,6 @@ class ConnectionPool {
   std::condition_variable available_;
   std::vector<std::unique_ptr<PooledConnection>> idle_;
   int created_ = 0;
-  int waiting_ = 0;  // calls waiting in Borrow: a connection given back wakes one only then
   bool closed_ = false;
 };
 

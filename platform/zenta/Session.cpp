@@ -25,13 +25,18 @@ bool MethodIs(const ZENTA_HttpRequest& request, const char* method) {
   return request.methodLength == length && std::memcmp(request.method, method, length) == 0;
 }
 
-// The one rule for sending a failed request again, once, on a fresh connection: only when it
-// failed because a reused connection dropped (the server had closed it while idle), and only
-// when sending it twice cannot do harm: GET and HEAD always, anything else only when no byte
-// of it went out.
-bool MaySendAgain(bool idempotent, int code, const ExchangeReport& report) {
-  if (!report.reused || (code != ZENTA_E_SEND && code != ZENTA_E_RECEIVE)) return false;
-  return idempotent || !report.requestSent;
+// The one decision whether a request may be sent again, whatever the reason (a kept-alive
+// connection that died under it, a retry): at most once for anything but GET and HEAD, so such a
+// request goes again only when none of its bytes may have reached the server.
+bool MaySendAgain(bool idempotent, ExchangePhase reached) {
+  return idempotent || reached == ExchangePhase::kNotSent;
+}
+
+// A failure after which another try may succeed: the connection broke under the exchange, or
+// none could be made (no name, no connection) before anything was sent.
+bool WorthAnotherTry(int code, ExchangePhase reached) {
+  if (code == ZENTA_E_SEND || code == ZENTA_E_RECEIVE) return true;
+  return reached == ExchangePhase::kNotSent && (code == ZENTA_E_CONNECT || code == ZENTA_E_RESOLVE);
 }
 
 // The lines of the headers every request of the session carries.
@@ -48,22 +53,19 @@ constexpr std::chrono::milliseconds kFirstBackoff{100};
 constexpr std::chrono::milliseconds kLongestBackoff{5000};
 
 // How long to wait before trying a request again, or a negative time when it must not be tried
-// again. Only what cannot have run twice is tried again: a request that never left (no
-// connection, no name) whatever its method; a GET or HEAD also after a failure to receive its
-// answer or a busy answer (503, 429). The wait doubles from 100 ms up to 5 s, each between its
-// half and its whole (jitter, so clients refused together do not return together); a server's
-// Retry-After replaces it.
+// again: after a failure that another try may pass, or a busy answer (503, 429), when
+// MaySendAgain allows it. The wait doubles from 100 ms up to 5 s, each between its half and its
+// whole (jitter, so clients refused together do not return together); a server's Retry-After
+// replaces it.
 std::chrono::milliseconds RetryWait(int code, const ZENTA_HttpAnswer& answer,
                                     const ExchangeReport& report, bool idempotent, int retry) {
   using std::chrono::milliseconds;
   if (code == ZENTA_OK) {
-    if (!idempotent || (answer.status != 503 && answer.status != 429)) return milliseconds(-1);
+    const bool busy = answer.status == 503 || answer.status == 429;
+    if (!busy || !MaySendAgain(idempotent, ExchangePhase::kAnswerStarted)) return milliseconds(-1);
     if (answer.retryAfter >= 0) return std::chrono::seconds(answer.retryAfter);
-  } else {
-    const bool neverLeft = !report.requestSent && (code == ZENTA_E_CONNECT ||
-                                                   code == ZENTA_E_RESOLVE || code == ZENTA_E_SEND);
-    const bool lostAnswer = code == ZENTA_E_SEND || code == ZENTA_E_RECEIVE;
-    if (!neverLeft && !(idempotent && lostAnswer)) return milliseconds(-1);
+  } else if (!WorthAnotherTry(code, report.phase) || !MaySendAgain(idempotent, report.phase)) {
+    return milliseconds(-1);
   }
   const milliseconds backoff =
       retry >= 6 ? kLongestBackoff : std::min(kLongestBackoff, kFirstBackoff * (1 << retry));
@@ -95,22 +97,15 @@ long CurrentProcessId() {
 }
 #endif
 
-// Counts a call into the session and out of it on every exit path, without a lock: a call counts
-// itself in, then looks at closed_; Close sets closed_, then waits for the count to reach zero.
-// Both orders are sequentially consistent, so either the call sees closed_ (and refuses itself),
-// or Close sees the call counted (and waits for it). Only a call leaving a closed session wakes
-// Close, under its mutex, so that the wake cannot fall between Close's look at the count and its
-// wait.
+// Counts a call out of the session on every exit path.
 class Session::CallGuard {
  public:
-  explicit CallGuard(Session& session) : session_(session) { session_.inFlight_.fetch_add(1); }
+  explicit CallGuard(Session& session) : session_(session) {}
   CallGuard(const CallGuard&) = delete;
   CallGuard& operator=(const CallGuard&) = delete;
   ~CallGuard() {
-    if (session_.inFlight_.fetch_sub(1) == 1 && session_.closed_.load()) {
-      std::lock_guard<std::mutex> lock(session_.mutex_);
-      session_.callsDone_.notify_all();
-    }
+    std::lock_guard<std::mutex> lock(session_.mutex_);
+    if (--session_.inFlight_ == 0) session_.callsDone_.notify_all();
   }
 
  private:
@@ -126,6 +121,7 @@ Session::Session(const TransportConfig& config, std::unique_ptr<Transport> trans
       idleClock_(idleClock),
       sleeper_(sleeper),
       retries_(config.retries),
+      trace_(config.trace == 1 || (config.trace == 0 && TraceAskedByEnvironment())),
       headerLines_(SessionHeaderLines(config)),
       tokenCallback_(config.tokenCallback),
       tokenContext_(config.tokenContext),
@@ -150,13 +146,17 @@ int Session::Carry(const ZENTA_HttpRequest& request, ZENTA_HttpAnswer& answer, A
                       processId_, CurrentProcessId());
     return ZENTA_E_INHERITED_SESSION;
   }
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (closed_) return ZENTA_E_SESSION_CLOSED;
+    ++inFlight_;
+  }
   const CallGuard guard(*this);
-  if (closed_.load()) return ZENTA_E_SESSION_CLOSED;
   const Clock::time_point start = Clock::now();
   const int code = headers_.empty() && tokenCallback_ == nullptr
-                       ? Exchange(request, start + requestTimeout_, answer, body, report)
+                       ? CarryWithRetries(request, start + requestTimeout_, answer, body, report)
                        : WithCredentials(request, start + requestTimeout_, answer, body, report);
-  if (TraceEnabled()) {
+  if (trace_) {
     TraceRequest(request, basePath_, code, answer.status, body.Size(),
                  code == ZENTA_OK ? nullptr : report.detail.Text(),
                  std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start));
@@ -170,21 +170,13 @@ int Session::Carry(const ZENTA_HttpRequest& request, ZENTA_HttpAnswer& answer, A
 // sent once more, whatever its method.
 int Session::WithCredentials(const ZENTA_HttpRequest& request, Clock::time_point deadline,
                              ZENTA_HttpAnswer& answer, AnswerBuffer& body, ExchangeReport& report) {
-  // The headers of an ordinary request fit in the call's own storage: no allocation.
-  constexpr std::size_t kInlineHeaders = 16;
   const std::size_t count =
       request.headerCount + headers_.size() + (tokenCallback_ != nullptr ? 1 : 0);
-  ZENTA_HttpHeader inlineHeaders[kInlineHeaders];
-  std::vector<ZENTA_HttpHeader> moreHeaders;
-  ZENTA_HttpHeader* headers = inlineHeaders;
-  if (count > kInlineHeaders) {
-    moreHeaders.resize(count);
-    headers = moreHeaders.data();
-  }
-  std::copy(request.headers, request.headers + request.headerCount, headers);
-  std::copy(headers_.begin(), headers_.end(), headers + request.headerCount);
+  std::vector<ZENTA_HttpHeader> headers(request.headers, request.headers + request.headerCount);
+  headers.insert(headers.end(), headers_.begin(), headers_.end());
+  headers.resize(count);
   ZENTA_HttpRequest withHeaders = request;
-  withHeaders.headers = headers;
+  withHeaders.headers = headers.data();
   withHeaders.headerCount = count;
   std::shared_ptr<const std::string> token;
   unsigned generation = 0;
@@ -194,14 +186,14 @@ int Session::WithCredentials(const ZENTA_HttpRequest& request, Clock::time_point
     if (code != ZENTA_OK) return code;
     authorization = {"Authorization", 13, token->data(), token->size()};
   }
-  const int code = Exchange(withHeaders, deadline, answer, body, report);
+  const int code = CarryWithRetries(withHeaders, deadline, answer, body, report);
   if (code != ZENTA_OK || answer.status != 401 || tokenCallback_ == nullptr) return code;
-  if (TraceEnabled()) TraceRetry(request, basePath_, "HTTP 401: a new token, sent once more");
+  if (trace_) TraceRetry(request, basePath_, "HTTP 401: a new token, sent once more");
   const int refreshed = Token(true, generation, token, report);
   if (refreshed != ZENTA_OK) return refreshed;
   authorization.value = token->data();
   authorization.valueLength = token->size();
-  return Exchange(withHeaders, deadline, answer, body, report);
+  return CarryWithRetries(withHeaders, deadline, answer, body, report);
 }
 
 // The session's token, asked of the callback when there is none yet or when refresh asks to
@@ -243,8 +235,9 @@ bool Session::MustNotReuse(PooledConnection& pooled, bool idempotent) {
 
 // Retries, when the session has them: the request is tried again while RetryWait allows it and
 // the wait ends before the deadline; each retry is traced.
-int Session::Exchange(const ZENTA_HttpRequest& request, Clock::time_point deadline,
-                      ZENTA_HttpAnswer& answer, AnswerBuffer& body, ExchangeReport& report) {
+int Session::CarryWithRetries(const ZENTA_HttpRequest& request, Clock::time_point deadline,
+                              ZENTA_HttpAnswer& answer, AnswerBuffer& body,
+                              ExchangeReport& report) {
   ConnectionPool::Loan loan(pool_);
   const int borrowed = pool_.Borrow(deadline, loan);
   if (borrowed == ZENTA_E_TIMEOUT) {
@@ -255,11 +248,11 @@ int Session::Exchange(const ZENTA_HttpRequest& request, Clock::time_point deadli
   PooledConnection& pooled = loan.Get();
   const bool idempotent = MethodIs(request, "GET") || MethodIs(request, "HEAD");
   for (int retry = 0;; ++retry) {
-    const int code = ExchangeOnce(pooled, request, idempotent, deadline, answer, body, report);
+    const int code = Try(pooled, request, idempotent, deadline, answer, body, report);
     if (retry == retries_) return code;
     const std::chrono::milliseconds wait = RetryWait(code, answer, report, idempotent, retry);
     if (wait.count() < 0 || Clock::now() + wait >= deadline) return code;
-    if (TraceEnabled()) {
+    if (trace_) {
       char why[Detail::kWidth + 64];
       if (code == ZENTA_OK) {
         std::snprintf(why, sizeof why, "HTTP %d: retry %d of %d in %lld ms", answer.status,
@@ -279,11 +272,11 @@ int Session::Exchange(const ZENTA_HttpRequest& request, Clock::time_point deadli
   }
 }
 
-// One try: a stale kept-alive connection that dies under the request is replaced once, when
-// sending the request again cannot do harm (MaySendAgain).
-int Session::ExchangeOnce(PooledConnection& pooled, const ZENTA_HttpRequest& request,
-                          bool idempotent, Clock::time_point deadline, ZENTA_HttpAnswer& answer,
-                          AnswerBuffer& body, ExchangeReport& report) {
+// One try: a stale kept-alive connection that dies under the request (the server closed it while
+// it was idle) is replaced once, at once, when MaySendAgain allows it.
+int Session::Try(PooledConnection& pooled, const ZENTA_HttpRequest& request, bool idempotent,
+                 Clock::time_point deadline, ZENTA_HttpAnswer& answer, AnswerBuffer& body,
+                 ExchangeReport& report) {
   for (int attempt = 0;; ++attempt) {
     if (pooled.carried && (attempt > 0 || MustNotReuse(pooled, idempotent))) {
       transport_->Disconnect(*pooled.connection);
@@ -295,7 +288,8 @@ int Session::ExchangeOnce(PooledConnection& pooled, const ZENTA_HttpRequest& req
         transport_->Exchange(*pooled.connection, request, deadline, answer, body, report);
     pooled.carried = true;
     pooled.lastUsed = idleClock_();
-    if (code == ZENTA_OK || attempt > 0 || !MaySendAgain(idempotent, code, report) ||
+    const bool died = report.reused && (code == ZENTA_E_SEND || code == ZENTA_E_RECEIVE);
+    if (code == ZENTA_OK || attempt > 0 || !died || !MaySendAgain(idempotent, report.phase) ||
         Clock::now() >= deadline) {
       return code;
     }
@@ -303,10 +297,13 @@ int Session::ExchangeOnce(PooledConnection& pooled, const ZENTA_HttpRequest& req
 }
 
 void Session::Close() {
-  closed_.store(true);
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    closed_ = true;
+  }
   pool_.Shutdown();
   std::unique_lock<std::mutex> lock(mutex_);
-  callsDone_.wait(lock, [this] { return inFlight_.load() == 0; });
+  callsDone_.wait(lock, [this] { return inFlight_ == 0; });
 }
 
 }  // namespace zenta

@@ -6,7 +6,6 @@
 #ifndef ZENTA_SESSION_H
 #define ZENTA_SESSION_H
 
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <memory>
@@ -58,11 +57,11 @@ class Session {
                       ZENTA_HttpAnswer& answer, AnswerBuffer& body, ExchangeReport& report);
   int Token(bool refresh, unsigned& generation, std::shared_ptr<const std::string>& value,
             ExchangeReport& report);
-  int Exchange(const ZENTA_HttpRequest& request, Clock::time_point deadline,
-               ZENTA_HttpAnswer& answer, AnswerBuffer& body, ExchangeReport& report);
-  int ExchangeOnce(PooledConnection& pooled, const ZENTA_HttpRequest& request, bool idempotent,
-                   Clock::time_point deadline, ZENTA_HttpAnswer& answer, AnswerBuffer& body,
-                   ExchangeReport& report);
+  int CarryWithRetries(const ZENTA_HttpRequest& request, Clock::time_point deadline,
+                       ZENTA_HttpAnswer& answer, AnswerBuffer& body, ExchangeReport& report);
+  int Try(PooledConnection& pooled, const ZENTA_HttpRequest& request, bool idempotent,
+          Clock::time_point deadline, ZENTA_HttpAnswer& answer, AnswerBuffer& body,
+          ExchangeReport& report);
   bool MustNotReuse(PooledConnection& pooled, bool idempotent);
 
   class CallGuard;
@@ -74,6 +73,7 @@ class Session {
   const IdleClock idleClock_;
   const Sleeper sleeper_;
   const int retries_;
+  const bool trace_;  // one line per request and per retry on standard error
   // Headers every request carries ("Authorization" and the extra lines), as split from the
   // options: names and values point into headerLines_.
   const std::vector<std::string> headerLines_;
@@ -85,10 +85,10 @@ class Session {
   unsigned tokenGeneration_ = 0;
   std::unique_ptr<Transport> transport_;
   ConnectionPool pool_;
-  std::mutex mutex_;  // only for Close's wait for the calls under way
+  std::mutex mutex_;  // guards closed_ and inFlight_
   std::condition_variable callsDone_;
-  std::atomic<bool> closed_{false};
-  std::atomic<int> inFlight_{0};
+  bool closed_ = false;
+  int inFlight_ = 0;
 };
 
 // The calling process's id.

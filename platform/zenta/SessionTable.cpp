@@ -30,6 +30,7 @@ constexpr std::size_t kOptionsMaxAnswerBytesEnd =
     offsetof(ZENTA_SessionOptions, maxAnswerBytes) + sizeof(int);
 constexpr std::size_t kOptionsThirdVersionEnd =
     offsetof(ZENTA_SessionOptions, compression) + sizeof(int);
+constexpr std::size_t kOptionsTraceEnd = offsetof(ZENTA_SessionOptions, trace) + sizeof(int);
 constexpr int kDefaultConnectTimeoutMs = 5000;
 constexpr int kMostRetries = 10;
 constexpr int kCompressionOff = 2;
@@ -38,6 +39,7 @@ constexpr int kDefaultRequestTimeoutMs = 30000;
 constexpr int kDefaultMaxConnections = 4;
 constexpr int kMostConnections = 64;
 constexpr int kVerifyTlsOff = 2;
+constexpr int kTraceOff = 2;
 
 class SessionTable {
  public:
@@ -102,23 +104,11 @@ int BadText(Detail& detail, const char* name, const char* why) {
 
 std::string Text(const char* text) { return text == nullptr ? std::string() : std::string(text); }
 
-// A header value may not end the line it is sent on: no CR, LF, NUL or other control byte but tab.
-bool IsFieldValue(std::string_view value) {
-  for (char c : value) {
-    const auto byte = static_cast<unsigned char>(c);
-    if ((byte < 0x20 && byte != '\t') || byte == 0x7F) return false;
-  }
-  return true;
-}
-
 // "Name: value" with a token as the name.
 bool IsHeaderLine(std::string_view line) {
   const std::size_t colon = line.find(':');
-  if (colon == 0 || colon == std::string_view::npos) return false;
-  for (char c : line.substr(0, colon)) {
-    if (!IsTokenChar(c)) return false;
-  }
-  return IsFieldValue(line.substr(colon + 1));
+  if (colon == std::string_view::npos) return false;
+  return IsToken(line.substr(0, colon)) && IsFieldValue(line.substr(colon + 1));
 }
 
 // The third version's fields: credentials, client certificate, proxy, retries, compression.
@@ -204,6 +194,13 @@ int ReadOptions(const ZENTA_SessionOptions* options, TransportConfig& config, De
   if (options != nullptr && options->structSize >= kOptionsThirdVersionEnd) {
     const int status = ReadThirdVersion(*options, config, detail);
     if (status != ZENTA_OK) return status;
+  }
+  if (options != nullptr && options->structSize >= kOptionsTraceEnd) {
+    if (options->trace < 0 || options->trace > kTraceOff) {
+      return BadOption(detail, "trace", options->trace,
+                       "0 (as ZENTA_TRACE says), 1 (on) or 2 (off)");
+    }
+    config.trace = options->trace;
   }
   config.connectTimeout =
       std::chrono::milliseconds(connectMs == 0 ? kDefaultConnectTimeoutMs : connectMs);

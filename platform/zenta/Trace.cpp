@@ -8,7 +8,7 @@
 
 namespace zenta {
 
-bool TraceEnabled() {
+bool TraceAskedByEnvironment() {
   static const bool enabled = [] {
     const char* value = std::getenv("ZENTA_TRACE");
     return value != nullptr && std::strcmp(value, "1") == 0;

@@ -1,5 +1,6 @@
-// Request tracing: with ZENTA_TRACE=1 in the environment (read once per process), every request
-// that reaches a transport writes one line to stderr. Bodies and header values are never traced.
+// Request tracing: a session whose trace option is on (or left to the environment, with
+// ZENTA_TRACE=1, read once per process) writes one line to stderr for every request that reaches
+// a transport. Bodies and header values are never traced.
 #ifndef ZENTA_TRACE_H
 #define ZENTA_TRACE_H
 
@@ -11,7 +12,8 @@
 
 namespace zenta {
 
-bool TraceEnabled();
+// Whether the environment asks for tracing (ZENTA_TRACE=1), for sessions that leave it to it.
+bool TraceAskedByEnvironment();
 
 // httpStatus is meaningful when code is 0; answerBytes counts the answer body; detail, on
 // failure, is the transport's own account of it.

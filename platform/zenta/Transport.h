@@ -47,6 +47,7 @@ struct TransportConfig {
   ZENTA_TokenCallback tokenCallback = nullptr;
   void* tokenContext = nullptr;
   int retries = 0;
+  int trace = 0;  // 0: as the environment's ZENTA_TRACE says; 1: on; 2: off
 };
 
 // One connection to the server as the transport keeps it (a libcurl easy handle with its
@@ -56,16 +57,29 @@ class Connection {
   virtual ~Connection() = default;
 };
 
+// How far an exchange got, in order: what the policy needs to know whether sending the request
+// again could make the server run it twice.
+enum class ExchangePhase {
+  kNotSent,        // nothing of the request left (no name, no connection, no handshake)
+  kRequestSent,    // a byte of the request may have reached the server
+  kAnswerStarted,  // a byte of the answer arrived
+};
+
 // What one exchange tells the policy besides its code.
 struct ExchangeReport {
-  bool reused = false;         // it went out on a connection that had carried an earlier exchange
-  bool requestSent = false;    // a byte of the request may have reached the server
-  bool answerStarted = false;  // a byte of the answer arrived
-  Detail detail;               // on failure: the transport's own words, and the phase
+  bool reused = false;  // it went out on a connection that had carried an earlier exchange
+  ExchangePhase phase = ExchangePhase::kNotSent;  // the furthest phase the exchange reached
+  Detail detail;  // on failure: the transport's own words, and the phase
+
+  // Notes that the exchange got as far as reached (a phase it passed already stays passed).
+  void Reached(ExchangePhase reached) {
+    if (reached > phase) phase = reached;
+  }
 
   // Back to a new report's state, for another try of the exchange.
   void Clear() {
-    reused = requestSent = answerStarted = false;
+    reused = false;
+    phase = ExchangePhase::kNotSent;
     detail.Clear();
   }
 };

@@ -7,7 +7,10 @@
   the CMake files, and every option declared there is in that table;
 - every ZENTA_/CORVANE_ code name they use is declared in a header, docs/gateway.md's table of
   codes gives each code of ZentaSdk.h with its value and the text ZENTA_ErrorText returns, and
-  names no code the header lacks.
+  names no code the header lacks;
+- every function and type that the traces of a call name (docs/library.md's "One call, traced",
+  docs/gateway.md's "The layers") is a name of the sources, so a rename that the maps do not
+  follow fails here.
 
 Usage: check_docs.py SOURCE_DIR. Prints every finding and exits 1 when there is one.
 """
@@ -165,12 +168,54 @@ def check_codes(texts):
         findings.append(f"docs/gateway.md: the code table lacks {name} ({zenta[name]})")
 
 
+# The sections that trace a call through the code, by document.
+TRACES = {"docs/library.md": "## One call, traced", "docs/gateway.md": "## The layers"}
+CODE_FOLDERS = ("src", "platform", "include", "tools")
+
+
+def source_words():
+    words = set()
+    for path in FILES:
+        if path.split(os.sep)[0] in CODE_FOLDERS and path.endswith((".h", ".cpp", ".c")):
+            words.update(re.findall(r"\w+", read(path)))
+    return words
+
+
+def traced_names(section):
+    """The code names of a trace: CamelCase words of two parts or more (functions, types),
+    ZENTA_/API_ names, members called as .Name( and destructors; file names are left out."""
+    section = re.sub(r"[\w/.\-]+\.(?:h|hpp|cpp|c|md|def|map)\b", " ", section)
+    names = re.findall(r"(?<![\w.])~?([A-Z][a-z0-9]+(?:[A-Z][A-Za-z0-9]*)+)\b", section)
+    names += re.findall(r"\b((?:ZENTA|API)_\w+)", section)
+    names += re.findall(r"\.(\w+)\(", section)
+    return names
+
+
+def check_traces(texts):
+    words = source_words()
+    for doc, heading in TRACES.items():
+        text = texts[doc]
+        start = text.find(heading + "\n")
+        if start < 0:
+            findings.append(f"{doc}: no section \"{heading}\" (did the page change?)")
+            continue
+        end = text.find("\n## ", start + len(heading))
+        section = text[start:end if end >= 0 else len(text)]
+        first_line = text.count("\n", 0, start) + 1
+        for number, line in enumerate(section.splitlines(), first_line):
+            for name in traced_names(line):
+                if name not in words:
+                    findings.append(f"{doc}:{number}: the trace names {name}, which no source "
+                                    "under src/, platform/, include/ or tools/ has")
+
+
 def main():
     texts = {doc: read(doc) for doc in DOCS}
     for doc, text in texts.items():
         check_paths(doc, text)
     check_options(texts)
     check_codes(texts)
+    check_traces(texts)
     for finding in findings:
         print(finding)
     print(f"{len(DOCS)} documents checked, {len(findings)} findings")

@@ -1,6 +1,5 @@
-// The registry of answers handed over: an open-addressing table that grows while answers are
-// outstanding and closes the gap a release leaves, so every answer stays found until released,
-// and a pointer that is not an outstanding answer is refused, however full the table.
+// The registry of answers handed over: every answer stays found until released, once, and a
+// pointer that is not an outstanding answer is refused, however many are outstanding.
 #include <gtest/gtest.h>
 #include <zenta/ZentaSdk.h>
 
@@ -14,8 +13,8 @@ namespace {
 
 TEST(AnswerRegistry, EveryOutstandingAnswerIsFoundOnceAndNothingElseIsTaken) {
   const std::size_t before = RegisteredAnswers();
-  // Rows: how many answers are outstanding at once (within the first table, past several
-  // growths) and which are given back first (every third: gaps amid runs of probed slots).
+  // Rows: how many answers are outstanding at once, and which are given back first (every
+  // third).
   for (const std::size_t count : {5u, 1000u}) {
     SCOPED_TRACE(count);
     std::vector<char*> answers;

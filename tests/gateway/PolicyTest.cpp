@@ -31,11 +31,13 @@ Clock::time_point IdleNow() { return idleNow; }
 std::vector<long long> waits;
 void RecordWait(milliseconds wait) { waits.push_back(wait.count()); }
 
+constexpr ExchangePhase kNotSent = ExchangePhase::kNotSent, kSent = ExchangePhase::kRequestSent;
+
 // One scripted exchange: its code and what it reports; OK answers `status` "ok".
 struct Step {
   int code = ZENTA_OK;
   bool reused = false;
-  bool requestSent = true;
+  ExchangePhase reached = ExchangePhase::kRequestSent;
   int delayMs = 0;
   int status = 200;
   int retryAfter = -1;
@@ -77,7 +79,7 @@ class FakeTransport final : public Transport {
     std::this_thread::sleep_for(milliseconds(step.delayMs));
     --running;
     report.reused = step.reused;
-    report.requestSent = step.requestSent;
+    report.Reached(step.reached);
     answer.status = step.status;
     answer.retryAfter = step.retryAfter;
     if (step.code != ZENTA_OK) report.detail.Set("scripted failure %d", step.code);
@@ -113,7 +115,7 @@ struct Fixture {
 };
 
 TEST(Policy, OnlyASafeRequestOrOneNotSentIsSentAgainOnceOnAFreshConnection) {
-  const Step dropped{ZENTA_E_RECEIVE, true, true};
+  const Step dropped{ZENTA_E_RECEIVE, true, kSent};
   const struct {
     const char* method;
     std::vector<Step> steps;
@@ -121,14 +123,14 @@ TEST(Policy, OnlyASafeRequestOrOneNotSentIsSentAgainOnceOnAFreshConnection) {
     int expected;
   } rows[] = {
       {"GET", {dropped}, 2, ZENTA_OK},
-      {"HEAD", {{ZENTA_E_SEND, true, true}}, 2, ZENTA_OK},
-      {"GET", {dropped, dropped}, 2, ZENTA_E_RECEIVE},                // once only
-      {"GET", {{ZENTA_E_RECEIVE, false, true}}, 1, ZENTA_E_RECEIVE},  // a new connection failed
-      {"GET", {{ZENTA_E_TIMEOUT, true, true}}, 1, ZENTA_E_TIMEOUT},
-      {"GET", {{ZENTA_E_PROTOCOL, true, true}}, 1, ZENTA_E_PROTOCOL},
+      {"HEAD", {{ZENTA_E_SEND, true, kSent}}, 2, ZENTA_OK},
+      {"GET", {dropped, dropped}, 2, ZENTA_E_RECEIVE},                 // once only
+      {"GET", {{ZENTA_E_RECEIVE, false, kSent}}, 1, ZENTA_E_RECEIVE},  // a new connection failed
+      {"GET", {{ZENTA_E_TIMEOUT, true, kSent}}, 1, ZENTA_E_TIMEOUT},
+      {"GET", {{ZENTA_E_PROTOCOL, true, kSent}}, 1, ZENTA_E_PROTOCOL},
       {"POST", {dropped}, 1, ZENTA_E_RECEIVE},
-      {"DELETE", {{ZENTA_E_SEND, true, true}}, 1, ZENTA_E_SEND},
-      {"POST", {{ZENTA_E_SEND, true, false}}, 2, ZENTA_OK},  // nothing of it went out
+      {"DELETE", {{ZENTA_E_SEND, true, kSent}}, 1, ZENTA_E_SEND},
+      {"POST", {{ZENTA_E_SEND, true, kNotSent}}, 2, ZENTA_OK},  // nothing of it went out
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(std::string(row.method) + " exchanges " + std::to_string(row.exchanges));
@@ -148,7 +150,7 @@ TEST(Policy, OnlyASafeRequestOrOneNotSentIsSentAgainOnceOnAFreshConnection) {
 // Retries (three here): only what cannot have run twice is tried again, after a backoff that
 // doubles with jitter, or the server's Retry-After, and never past the deadline (5 s).
 TEST(Policy, RetriesOnlyWhatCannotHaveRunTwiceWithinTheDeadline) {
-  const Step refused{ZENTA_E_CONNECT, false, false}, lost{ZENTA_E_RECEIVE, false, true};
+  const Step refused{ZENTA_E_CONNECT, false, kNotSent}, lost{ZENTA_E_RECEIVE, false, kSent};
   Step busy, later;
   busy.status = 503;
   later.status = 429;
@@ -168,7 +170,9 @@ TEST(Policy, RetriesOnlyWhatCannotHaveRunTwiceWithinTheDeadline) {
       {"GET", {later}, 200, {2000}},  // Retry-After, exactly
       {"GET", {tooLate}, 429, {}},    // past the deadline: the answer as it is
       {"GET", {busy, busy, busy, busy}, 503, {100, 200, 400}},
-      {"GET", {{ZENTA_E_TIMEOUT, false, true}}, ZENTA_E_TIMEOUT, {}},
+      {"GET", {{ZENTA_E_TIMEOUT, false, kSent}}, ZENTA_E_TIMEOUT, {}},
+      {"POST", {{ZENTA_E_RECEIVE, false, kNotSent}}, 200, {100}},   // broke before it was sent
+      {"POST", {{ZENTA_E_TLS, false, kNotSent}}, ZENTA_E_TLS, {}},  // another try fails alike
   };
   TransportConfig config;
   config.retries = 3;
@@ -261,7 +265,7 @@ TEST(Policy, AtMostMaxConnectionsRunAndWaitingCountsTowardTheTimeout) {
   // Two connections, 250 ms per exchange, 400 ms per call: the third and fourth calls get a
   // connection in time, the last two do not.
   Fixture f(2, 400);
-  f.fake->steps.assign(6, Step{ZENTA_OK, false, true, 250});
+  f.fake->steps.assign(6, Step{ZENTA_OK, false, kSent, 250});
   std::vector<int> codes(6, 1);
   std::vector<std::thread> threads;
   for (int& code : codes) threads.emplace_back([&f, &code] { code = f.Carry("GET"); });
@@ -275,7 +279,7 @@ TEST(Policy, AtMostMaxConnectionsRunAndWaitingCountsTowardTheTimeout) {
 
 TEST(Policy, CloseWaitsForTheExchangeUnderWayAndFailsTheCallWaiting) {
   Fixture f(1);
-  f.fake->steps = {Step{ZENTA_OK, false, true, 300}};
+  f.fake->steps = {Step{ZENTA_OK, false, kSent, 300}};
   int first = 1, waiting = 1;
   std::thread running([&] { first = f.Carry("GET"); });
   while (f.fake->running == 0) std::this_thread::sleep_for(milliseconds(1));

@@ -1,6 +1,6 @@
-// The record checks and the target encoding, which pass a word of plain bytes whole and read
-// only the other words byte by byte: every byte value at every position of a word and at the
-// end of a text that stops inside a word must be refused or encoded exactly as the rules say.
+// The record checks and the target encoding: every byte value at the start, in the middle and at
+// the end of a text, including texts that fill their field, is refused or encoded exactly as the
+// rules say.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -49,10 +49,9 @@ Built Build(const std::string& method, const std::string& path, const std::strin
   return {code, std::string(request.target, request.targetLength)};
 }
 
-TEST(RequestBuilder, EveryByteAtEveryPlaceOfAWordIsRefusedOrEncodedByItsClass) {
-  // Lengths: within one word, a word and a byte, two words less and exactly two words; then
-  // texts that end three bytes before the end of their field or fill it (names, values, paths),
-  // whose last word cannot be read whole: their last ten bytes.
+TEST(RequestBuilder, EveryByteAtEveryPlaceIsRefusedOrEncodedByItsClass) {
+  // Short texts, and texts that end just before the end of their field or fill it (names,
+  // values, paths): their last ten bytes.
   const std::size_t lengths[] = {3,
                                  9,
                                  15,

@@ -137,16 +137,6 @@ std::string SessionSummary(const Settings& s, const std::string& server,
   return said;
 }
 
-// -v: the gateway traces every exchange. It reads ZENTA_TRACE once, at the first request, so
-// this runs before any.
-void SwitchTracingOn() {
-#ifdef _WIN32
-  _putenv_s("ZENTA_TRACE", "1");
-#else
-  setenv("ZENTA_TRACE", "1", 1);
-#endif
-}
-
 // The credentials of settings into the session's options, each secret known to the scrubber.
 void SetCredentials(Settings& s, SessionSetup& setup) {
   ZENTA_SessionOptions& options = setup.options;
@@ -218,7 +208,7 @@ void SetUpSession(Settings& s, const std::string& server, bool simulated, Sessio
   options.retries = s.retries;
   options.compression = s.compressed ? 0 : 2;
   if (s.verbose) {
-    SwitchTracingOn();
+    options.trace = 1;  // one trace line per exchange, on standard error
     std::cerr << EscapeControls(Redact(SessionSummary(s, server, options))) << "\n";
   }
 }

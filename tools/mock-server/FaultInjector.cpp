@@ -42,89 +42,103 @@ std::optional<std::string> ReadInt(const rapidjson::Value& value, const char* na
   return std::nullopt;
 }
 
+// Which members a description named, for the checks of the whole description.
+struct Named {
+  bool path = false;
+  bool kind = false;
+  bool code = false;
+  bool bytes = false;
+  bool status = false;
+};
+
+using Problem = std::optional<std::string>;
+
+// Reads one member of a description into fault: what is wrong with it, if anything.
+Problem ReadMember(const std::string& name, const rapidjson::Value& value, Fault& fault,
+                   Named& named) {
+  if (name == "path") {
+    if (!value.IsString()) return "\"path\" must be a string";
+    fault.path.assign(value.GetString(), value.GetStringLength());
+    if (fault.path != "*" && (fault.path.empty() || fault.path[0] != '/')) {
+      return "\"path\" must be \"*\" or start with \"/\"";
+    }
+    named.path = true;
+  } else if (name == "kind") {
+    const std::string kind = value.IsString() ? value.GetString() : "";
+    for (const auto& [k, text] : kKindNames) {
+      if (kind == text) {
+        fault.kind = k;
+        named.kind = true;
+      }
+    }
+    if (!named.kind)
+      return "\"kind\" must be delay, http-error, garbage, truncate, drop, business or big";
+  } else if (name == "delayMs") {
+    return ReadInt(value, "delayMs", 0, kMaxDelayMs, fault.delayMs);
+  } else if (name == "status") {
+    named.status = true;
+    return ReadInt(value, "status", 400, 599, fault.status);
+  } else if (name == "code") {
+    named.code = true;
+    return ReadInt(value, "code", INT32_MIN, INT32_MAX, fault.code);
+  } else if (name == "count") {
+    return ReadInt(value, "count", 1, INT32_MAX, fault.remaining);
+  } else if (name == "keepData") {
+    if (!value.IsBool()) return "\"keepData\" must be true or false";
+    fault.keepData = value.GetBool();
+  } else if (name == "bytes") {
+    named.bytes = true;
+    return ReadInt(value, "bytes", kMinBigBytes, kMaxBigBytes, fault.bytes);
+  } else if (name == "chunked") {
+    if (!value.IsBool()) return "\"chunked\" must be true or false";
+    fault.chunked = value.GetBool();
+  } else if (name == "retryAfter") {
+    // Seconds, or any other text (an HTTP date, or something a client must survive).
+    if (!value.IsString()) {
+      int seconds = 0;
+      Problem problem = ReadInt(value, "retryAfter", 0, kMaxRetryAfterSec, seconds);
+      if (!problem) fault.retryAfter = std::to_string(seconds);
+      return problem;
+    }
+    fault.retryAfter = std::string(value.GetString(), value.GetStringLength());
+    if (fault.retryAfter->find_first_of("\r\n") != std::string::npos) {
+      return "\"retryAfter\" must be one line";
+    }
+  } else if (name == "body") {
+    if (!value.IsString()) return "\"body\" must be a string";
+    fault.body = std::string(value.GetString(), value.GetStringLength());
+  } else {
+    return "unknown member \"" + name + "\"";
+  }
+  return std::nullopt;
+}
+
+// The rules of a whole description: what each kind needs, and what goes with which kind.
+Problem CheckWhole(Fault& fault, const Named& named) {
+  if (!named.path) return "\"path\" is required";
+  if (!named.kind) return "\"kind\" is required";
+  if (fault.kind == FaultKind::kBusiness && !named.code) return "a business fault needs \"code\"";
+  if (fault.kind == FaultKind::kBusiness && !named.status) fault.status = 200;
+  if (fault.kind == FaultKind::kBig && !named.bytes) return "a big fault needs \"bytes\"";
+  if (fault.retryAfter && fault.kind != FaultKind::kHttpError &&
+      fault.kind != FaultKind::kBusiness) {
+    return "\"retryAfter\" goes with http-error and business faults only";
+  }
+  if (fault.kind == FaultKind::kDelay && fault.delayMs == 0) {
+    return "a delay fault needs \"delayMs\" above 0";
+  }
+  return std::nullopt;
+}
+
 Parsed ParseOne(const rapidjson::Value& object) {
   if (!object.IsObject()) return Invalid("each description must be a JSON object");
   Fault fault;
-  bool hasPath = false;
-  bool hasKind = false;
-  bool hasCode = false;
-  bool hasBytes = false;
-  bool hasStatus = false;
+  Named named;
   for (const auto& member : object.GetObject()) {
     const std::string name(member.name.GetString(), member.name.GetStringLength());
-    const rapidjson::Value& value = member.value;
-    std::optional<std::string> problem;
-    if (name == "path") {
-      if (!value.IsString()) return Invalid("\"path\" must be a string");
-      fault.path.assign(value.GetString(), value.GetStringLength());
-      if (fault.path != "*" && (fault.path.empty() || fault.path[0] != '/')) {
-        return Invalid("\"path\" must be \"*\" or start with \"/\"");
-      }
-      hasPath = true;
-    } else if (name == "kind") {
-      const std::string kind = value.IsString() ? value.GetString() : "";
-      for (const auto& [k, text] : kKindNames) {
-        if (kind == text) {
-          fault.kind = k;
-          hasKind = true;
-        }
-      }
-      if (!hasKind) {
-        return Invalid(
-            "\"kind\" must be delay, http-error, garbage, truncate, drop, business or big");
-      }
-    } else if (name == "delayMs") {
-      problem = ReadInt(value, "delayMs", 0, kMaxDelayMs, fault.delayMs);
-    } else if (name == "status") {
-      problem = ReadInt(value, "status", 400, 599, fault.status);
-      hasStatus = true;
-    } else if (name == "code") {
-      problem = ReadInt(value, "code", INT32_MIN, INT32_MAX, fault.code);
-      hasCode = true;
-    } else if (name == "count") {
-      problem = ReadInt(value, "count", 1, INT32_MAX, fault.remaining);
-    } else if (name == "keepData") {
-      if (!value.IsBool()) return Invalid("\"keepData\" must be true or false");
-      fault.keepData = value.GetBool();
-    } else if (name == "bytes") {
-      problem = ReadInt(value, "bytes", kMinBigBytes, kMaxBigBytes, fault.bytes);
-      hasBytes = true;
-    } else if (name == "chunked") {
-      if (!value.IsBool()) return Invalid("\"chunked\" must be true or false");
-      fault.chunked = value.GetBool();
-    } else if (name == "retryAfter") {
-      // Seconds, or any other text (an HTTP date, or something a client must survive).
-      int seconds = 0;
-      if (value.IsString()) {
-        fault.retryAfter = std::string(value.GetString(), value.GetStringLength());
-        if (fault.retryAfter->find_first_of("\r\n") != std::string::npos) {
-          return Invalid("\"retryAfter\" must be one line");
-        }
-      } else if (!(problem = ReadInt(value, "retryAfter", 0, kMaxRetryAfterSec, seconds))) {
-        fault.retryAfter = std::to_string(seconds);
-      }
-    } else if (name == "body") {
-      if (!value.IsString()) return Invalid("\"body\" must be a string");
-      fault.body = std::string(value.GetString(), value.GetStringLength());
-    } else {
-      return Invalid("unknown member \"" + name + "\"");
-    }
-    if (problem) return Invalid(*problem);
+    if (Problem problem = ReadMember(name, member.value, fault, named)) return Invalid(*problem);
   }
-  if (!hasPath) return Invalid("\"path\" is required");
-  if (!hasKind) return Invalid("\"kind\" is required");
-  if (fault.kind == FaultKind::kBusiness && !hasCode) {
-    return Invalid("a business fault needs \"code\"");
-  }
-  if (fault.kind == FaultKind::kBusiness && !hasStatus) fault.status = 200;
-  if (fault.kind == FaultKind::kBig && !hasBytes) return Invalid("a big fault needs \"bytes\"");
-  if (fault.retryAfter && fault.kind != FaultKind::kHttpError &&
-      fault.kind != FaultKind::kBusiness) {
-    return Invalid("\"retryAfter\" goes with http-error and business faults only");
-  }
-  if (fault.kind == FaultKind::kDelay && fault.delayMs == 0) {
-    return Invalid("a delay fault needs \"delayMs\" above 0");
-  }
+  if (Problem problem = CheckWhole(fault, named)) return Invalid(*problem);
   return Parsed::Success(std::move(fault));
 }
 

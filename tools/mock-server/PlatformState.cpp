@@ -268,6 +268,48 @@ void WriteChannel(JsonWriter& w, const Channel& channel) {
   w.EndObject();
 }
 
+// The catalog's alarms: each with its sources and how many contacts each has.
+void WriteAlarms(JsonWriter& w, const PlatformState& state) {
+  w.Key("alarms");
+  w.StartArray();
+  for (const auto& alarm : state.alarms) {
+    w.StartObject();
+    PutString(w, "alarmCode", alarm.alarmCode);
+    PutInt(w, "alarmDate", alarm.alarmDate);
+    w.Key("sources");
+    w.StartArray();
+    for (const auto& source : alarm.sources) {
+      w.StartObject();
+      PutString(w, "sourceName", source.sourceName);
+      PutString(w, "devicePosition", source.devicePosition);
+      PutInt(w, "contacts", static_cast<std::int64_t>(source.deviceContacts.size()));
+      w.EndObject();
+    }
+    w.EndArray();
+    w.EndObject();
+  }
+  w.EndArray();
+}
+
+// The catalog's dictionary mappers, by type.
+void WriteMappers(JsonWriter& w, const PlatformState& state) {
+  w.Key("mappers");
+  w.StartObject();
+  for (const auto& [type, entries] : state.mappers) {
+    const std::string key = std::to_string(type);
+    w.Key(key.c_str());
+    w.StartArray();
+    for (const auto& entry : entries) {
+      w.StartObject();
+      PutString(w, "key", entry.key);
+      PutString(w, "value", entry.value);
+      w.EndObject();
+    }
+    w.EndArray();
+  }
+  w.EndObject();
+}
+
 }  // namespace
 
 PlatformState GeneratePlatformState(std::uint64_t seed) {
@@ -320,46 +362,14 @@ std::string CatalogJson(const PlatformState& state) {
     w.EndObject();
   }
   w.EndArray();
-  w.Key("alarms");
-  w.StartArray();
-  for (const auto& alarm : state.alarms) {
-    w.StartObject();
-    PutString(w, "alarmCode", alarm.alarmCode);
-    PutInt(w, "alarmDate", alarm.alarmDate);
-    w.Key("sources");
-    w.StartArray();
-    for (const auto& source : alarm.sources) {
-      w.StartObject();
-      PutString(w, "sourceName", source.sourceName);
-      PutString(w, "devicePosition", source.devicePosition);
-      PutInt(w, "contacts", static_cast<std::int64_t>(source.deviceContacts.size()));
-      w.EndObject();
-    }
-    w.EndArray();
-    w.EndObject();
-  }
-  w.EndArray();
+  WriteAlarms(w, state);
   w.Key("dictionaryTypes");
   w.StartArray();
   std::set<int> types;
   for (const auto& group : state.dictionaryGroups) types.insert(group.type);
   for (int type : types) w.Int(type);
   w.EndArray();
-  w.Key("mappers");
-  w.StartObject();
-  for (const auto& [type, entries] : state.mappers) {
-    const std::string key = std::to_string(type);
-    w.Key(key.c_str());
-    w.StartArray();
-    for (const auto& entry : entries) {
-      w.StartObject();
-      PutString(w, "key", entry.key);
-      PutString(w, "value", entry.value);
-      w.EndObject();
-    }
-    w.EndArray();
-  }
-  w.EndObject();
+  WriteMappers(w, state);
   w.Key("plans");
   w.StartArray();
   for (const auto& plan : state.plans) {

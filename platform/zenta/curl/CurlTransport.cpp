@@ -207,7 +207,7 @@ std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) 
   auto& connection = *static_cast<CurlConnection*>(user);
   ExchangeState& state = connection.state;
   const std::size_t bytes = size * count;
-  state.report->answerStarted = true;
+  state.report->Reached(ExchangePhase::kAnswerStarted);
   int code = ZENTA_OK;
   // The whole announced length at once, so the body is never moved while it arrives. A gzip
   // body announces its coded length, which only hints at the decoded one (within the cap).
@@ -236,7 +236,7 @@ std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) 
 std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user) {
   ExchangeState& state = static_cast<CurlConnection*>(user)->state;
   const std::size_t bytes = size * count;
-  state.report->answerStarted = true;
+  state.report->Reached(ExchangePhase::kAnswerStarted);
   const int code = state.head.Line(std::string_view(data, bytes), state.report->detail);
   if (code == ZENTA_OK) return bytes;
   state.failure = code;
@@ -297,7 +297,7 @@ int OnSend(void* user, char*, char*, int, int) {
   ExchangeState& state = static_cast<CurlConnection*>(user)->state;
   if (++state.sends > 1) return CURL_PREREQFUNC_ABORT;
   state.report->reused = !state.connected;
-  state.report->requestSent = true;
+  state.report->Reached(ExchangePhase::kRequestSent);
   return CURL_PREREQFUNC_OK;
 }
 
@@ -375,7 +375,8 @@ void Prefix(Detail& detail, const char* what) {
 // without a certificate (TLS 1.2 refuses in the handshake; TLS 1.3 at the first read, after the
 // request went out).
 int Named(const ExchangeState& state, CURLcode result, int code, Detail& detail) {
-  if (result == CURLE_OUT_OF_MEMORY && state.report->answerStarted && !state.head.Complete()) {
+  if (result == CURLE_OUT_OF_MEMORY && state.report->phase == ExchangePhase::kAnswerStarted &&
+      !state.head.Complete()) {
     Prefix(detail, "a line of the answer's head is longer than libcurl's limit of 100 KiB");
     return ZENTA_E_PROTOCOL;
   }
@@ -387,7 +388,7 @@ int Named(const ExchangeState& state, CURLcode result, int code, Detail& detail)
     Prefix(detail, "the client certificate or its key could not be used");
     return ZENTA_E_TLS;
   }
-  if (state.certificateAsked && !state.report->answerStarted &&
+  if (state.certificateAsked && state.report->phase != ExchangePhase::kAnswerStarted &&
       (code == ZENTA_E_TLS || code == ZENTA_E_SEND || code == ZENTA_E_RECEIVE)) {
     Prefix(detail, "the server asked for a client certificate and none is configured");
     return ZENTA_E_TLS;

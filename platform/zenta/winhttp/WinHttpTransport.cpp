@@ -266,7 +266,7 @@ class WinHttpTransport final : public Transport {
     const auto bodyLength = static_cast<DWORD>(request.bodyLength);
     // WinHTTP only reads the body; the parameter is not const for historical reasons.
     void* sent = bodyLength > 0 ? const_cast<char*>(request.body) : WINHTTP_NO_REQUEST_DATA;
-    report.requestSent = true;
+    report.Reached(ExchangePhase::kRequestSent);
     const bool wrote =
         WinHttpSendRequest(requestHandle, WINHTTP_NO_ADDITIONAL_HEADERS, 0, sent, bodyLength,
                            bodyLength, reinterpret_cast<DWORD_PTR>(&check)) != FALSE;
@@ -276,7 +276,7 @@ class WinHttpTransport final : public Transport {
     // on (wine writes the request although its handle was closed) or never asked (fail closed).
     if (trust_ && check.state != Verification::State::kTrusted &&
         (wrote || check.state == Verification::State::kRefused)) {
-      report.requestSent = wrote;
+      report.phase = wrote ? ExchangePhase::kRequestSent : ExchangePhase::kNotSent;
       if (check.state == Verification::State::kPending) {
         report.detail.Set(
             "the server's certificate is not trusted: WinHTTP sent the request before it could "
@@ -289,13 +289,13 @@ class WinHttpTransport final : public Transport {
     if (!wrote) {
       // Nothing went out when the name, the connection or the handshake failed.
       const std::string phase = PhaseName(error, Phase::kSend);
-      report.requestSent = phase == "send";
+      report.phase = phase == "send" ? ExchangePhase::kRequestSent : ExchangePhase::kNotSent;
       return Failed(error, Phase::kSend, report);
     }
     if (!WinHttpReceiveResponse(requestHandle, nullptr)) {
       return Failed(GetLastError(), Phase::kReceive, report);
     }
-    report.answerStarted = true;
+    report.Reached(ExchangePhase::kAnswerStarted);
     return ReadAnswer(requestHandle, request, deadline, gzip, answer, body, report);
   }
 

@@ -1,7 +1,7 @@
 // Alarm, PTZ and recording operations: alarm device contacts, PTZ trails, remote record start.
 #include <utility>
 
-#include "public/APICommon.h"
+#include "APICommon.h"
 #include "public/Corvane.h"
 
 namespace Corvane {
@@ -19,7 +19,7 @@ const char kStartRecordPath[] = "/admin/API/SS/Record/StartRecord";
 int API_GetAlarmDeviceContacts(const std::string& alarmCode, long long alarmDate, const int& handle,
                                std::vector<DeviceContactInfo>& contacts) {
   RequestCycle cycle("GET", kAlarmContactsPath, alarmCode.c_str(), alarmDate);
-  return cycle.Exchange(handle, [&](const Value& data) {
+  return cycle.SendAndRead(handle, [&](const Value& data) {
     AppendResults(data, contacts, [](const Value& element) {
       DeviceContactInfo source;
       source.sourceName = GetStringField(element, "sourceName");
@@ -44,7 +44,7 @@ int API_GetAlarmDeviceContacts(const std::string& alarmCode, long long alarmDate
 int API_GetPtzTrailList(const std::string& channelId, const int& handle,
                         std::vector<PtzTrailInfo>& trails) {
   RequestCycle cycle("GET", kPtzTrailListPath, channelId.c_str());
-  return cycle.Exchange(handle, [&](const Value& data) {
+  return cycle.SendAndRead(handle, [&](const Value& data) {
     AppendResults(data, trails, [](const Value& element) {
       PtzTrailInfo trail;
       trail.trailId = GetStringField(element, "trailId");
@@ -62,7 +62,7 @@ int API_StartRemoteRecord(const StartRemoteRecordReq& request, StartRemoteRecord
   data["duration"] = Value(request.duration);
   data["channelId"] = Value(request.channelId);
   cycle.SetBody(std::move(body));
-  return cycle.Exchange(request.handle, [&](const Value& data) {
+  return cycle.SendAndRead(request.handle, [&](const Value& data) {
     result.planId = GetIntField(data, "planId", 0);
     result.now = GetInt64Field(data, "now", 0);
   });

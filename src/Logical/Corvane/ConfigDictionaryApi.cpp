@@ -3,7 +3,7 @@
 #include <climits>
 #include <cstdlib>
 
-#include "public/APICommon.h"
+#include "APICommon.h"
 #include "public/Corvane.h"
 
 namespace Corvane {
@@ -28,14 +28,14 @@ int LenientAtoi(const std::string& text) {
 
 int API_GetPosConfig(int handle, int& playbackTime) {
   RequestCycle cycle("GET", kPosConfigPath);
-  return cycle.Exchange(handle, [&](const Value& data) {
+  return cycle.SendAndRead(handle, [&](const Value& data) {
     playbackTime = LenientAtoi(GetStringField(data, "posPlaybackTime"));
   });
 }
 
 int API_GetPosEventTranslate(int handle, std::map<int, std::string>& names) {
   RequestCycle cycle("GET", kPosEventDictionaryPath);
-  return cycle.Exchange(handle, [&](const Value& data) {
+  return cycle.SendAndRead(handle, [&](const Value& data) {
     ForEachResult(data, [&](const Value& group) {
       // "items" is not type-checked: a missing, null or scalar one has size 0; an object with
       // members makes the value model's index access throw quim::Json::Error.
@@ -51,7 +51,7 @@ int API_GetPosEventTranslate(int handle, std::map<int, std::string>& names) {
 
 int API_QueryDictionaryMapper(const int& handle, const int& type, std::map<int, int>& mapping) {
   RequestCycle cycle("GET", kDictionaryMapperPath, type);
-  return cycle.Exchange(handle, [&](const Value& data) {
+  return cycle.SendAndRead(handle, [&](const Value& data) {
     ForEachResult(data, [&](const Value& element) {
       int key = StoiBase10(GetStringField(element, "key"));
       int value = StoiBase10(GetStringField(element, "value"));

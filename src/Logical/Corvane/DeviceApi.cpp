@@ -1,7 +1,7 @@
 // Device operations: AI privacy switch, device and channel web enablement, picture download.
 #include <cstring>
 
-#include "public/APICommon.h"
+#include "APICommon.h"
 #include "public/Corvane.h"
 
 namespace Corvane {
@@ -16,7 +16,7 @@ const char kDevicePicturePath[] = "/vusk/api/v1.1/common/request/picture/%s";
 
 int ReadWebEnablement(const char* pathFormat, const std::string& id, bool& enabled, int handle) {
   RequestCycle cycle("GET", pathFormat, id.c_str());
-  return cycle.Exchange(
+  return cycle.SendAndRead(
       handle, [&](const Value& data) { enabled = GetIntField(data, "enableWeb", 0) != 0; });
 }
 
@@ -24,8 +24,8 @@ int ReadWebEnablement(const char* pathFormat, const std::string& id, bool& enabl
 
 int API_GetAIPrivacyConfig(const int& handle, int& enable) {
   RequestCycle cycle("GET", kAIPrivacyPath);
-  return cycle.Exchange(handle,
-                        [&](const Value& data) { enable = GetIntField(data, "enable", 0); });
+  return cycle.SendAndRead(handle,
+                           [&](const Value& data) { enable = GetIntField(data, "enable", 0); });
 }
 
 int API_GetWebEnablement(const std::string& deviceId, bool& enabled, int handle) {

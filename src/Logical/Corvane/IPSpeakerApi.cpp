@@ -1,7 +1,7 @@
 // IP-speaker operations: volumes read and written, audio file lists.
 #include <utility>
 
-#include "public/APICommon.h"
+#include "APICommon.h"
 #include "public/Corvane.h"
 
 namespace Corvane {
@@ -23,7 +23,7 @@ int API_GetIPSpeakerVolume(const std::string& channelId, SpeakerVolumeInfo& info
   channelIds.append(Value(channelId));
   body["channelIds"] = std::move(channelIds);
   cycle.SetBody(std::move(body));
-  return cycle.Exchange(handle, [&](const Value& data) {
+  return cycle.SendAndRead(handle, [&](const Value& data) {
     ForEachResult(data, [&](const Value& element) {
       info.microphoneVolume = GetIntField(element, "microphoneVolume", 0);
       info.speakerVolume = GetIntField(element, "speakerVolume", 0);
@@ -44,7 +44,7 @@ int API_SetIPSpeakerVolume(const SpeakerVolumeInfo& info, int handle) {
   if (info.speakerVolume >= 0) body["speakerVolume"] = Value(info.speakerVolume);
   cycle.SetBody(std::move(body));
   bool channelFailed = false;
-  const int code = cycle.Exchange(handle, [&](const Value& data) {
+  const int code = cycle.SendAndRead(handle, [&](const Value& data) {
     // When both volumes were sent, the speaker list alone decides.
     Value failed;
     if (info.microphoneVolume >= 0)
@@ -58,7 +58,7 @@ int API_SetIPSpeakerVolume(const SpeakerVolumeInfo& info, int handle) {
 int API_GetIPSpeakerAudioList(const std::string& channelId, std::vector<AudioFileInfo>& files,
                               int handle) {
   RequestCycle cycle("GET", kAudioListPath, channelId.c_str());
-  return cycle.Exchange(handle, [&](const Value& data) {
+  return cycle.SendAndRead(handle, [&](const Value& data) {
     AppendResults(data, files, [](const Value& element) {
       AudioFileInfo file;
       file.channelId = GetStringField(element, "channelId");
@@ -77,7 +77,7 @@ int API_GetIPSpeakerSameAudioList(const std::vector<std::string>& channelIds,
   for (const std::string& id : channelIds) ids.append(Value(id));
   body["channelIds"] = std::move(ids);
   cycle.SetBody(std::move(body));
-  return cycle.Exchange(handle, [&](const Value& data) {
+  return cycle.SendAndRead(handle, [&](const Value& data) {
     AppendResults(data, files, [](const Value& element) {
       SameAudioFileInfo file;
       file.fileName = GetStringField(element, "fileName");

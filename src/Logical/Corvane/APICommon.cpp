@@ -1,7 +1,5 @@
 #include "APICommon.h"
 
-#include <algorithm>
-#include <cerrno>
 #include <climits>
 #include <cstdarg>
 #include <cstdio>
@@ -18,28 +16,23 @@ namespace {
 // The server's message of the last answer read on this thread (LastServerMessage).
 thread_local std::string lastServerMessage;
 
+// The settings of SetLangauage, SetTimeZone and SetMacAddress, read in place by every request.
+struct ClientSettings {
+  std::string language;
+  std::string timeZone;
+  std::string macAddress;
+};
+
 ClientSettings& Settings() {
   static ClientSettings settings;
   return settings;
 }
 
-// Copies at most width bytes of text into a field that is already zero-filled; returns the bytes
-// copied.
+// Copies at most width bytes of text into a zero-filled field; returns the bytes copied.
 std::uint32_t CopyIntoZeroedField(char* field, std::size_t width, std::string_view text) {
   std::size_t n = text.size() < width ? text.size() : width;
   std::memcpy(field, text.data(), n);
   return static_cast<std::uint32_t>(n);
-}
-
-// Stores a formatted path: false, path untouched, from 1280 characters on; an empty text leaves
-// the field as it was; exactly one leading "/" is dropped, and the rest of the field is NUL.
-bool StorePath(RestRequest* request, const char* text, std::size_t length) {
-  if (length >= kPathFormatCapacity) return false;
-  if (length == 0) return true;
-  const std::size_t skip = text[0] == '/' ? 1 : 0;
-  std::memset(request->path, 0, kPathWidth);
-  std::memcpy(request->path, text + skip, length - skip);
-  return true;
 }
 
 }  // namespace
@@ -48,21 +41,28 @@ void SetLangauage(std::string language) { Settings().language = std::move(langua
 void SetMacAddress(std::string macAddress) { Settings().macAddress = std::move(macAddress); }
 void SetTimeZone(std::string timeZone) { Settings().timeZone = std::move(timeZone); }
 
+bool SetRequestPath(RestRequest* request, const char* format, ...) {
+  if (request == nullptr || format == nullptr) return true;
+  char text[kPathFormatCapacity];
+  va_list args;
+  va_start(args, format);
+  const int formatted = std::vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  // From 1280 characters on the text is refused, not cut. The text ends at its first NUL (a "%c"
+  // of NUL ends it early); an empty one leaves the field as it was; one leading "/" is dropped.
+  if (formatted < 0 || static_cast<std::size_t>(formatted) >= sizeof text) return false;
+  const std::size_t length = std::strlen(text);
+  if (length == 0) return true;
+  const std::size_t skip = text[0] == '/' ? 1 : 0;
+  std::memset(request->path, 0, kPathWidth);
+  std::memcpy(request->path, text + skip, length - skip);
+  return true;
+}
+
 void SetRequestMethod(RestRequest* request, std::string_view method) {
   if (request == nullptr) return;
   std::memset(request->method, 0, kMethodWidth);
   CopyIntoZeroedField(request->method, kMethodWidth, method);
-}
-
-bool BuildHeaderList(HttpHeaderItem** headers, std::uint32_t* headerCount) {
-  if (headers == nullptr) {
-    if (headerCount != nullptr) *headerCount = 0;
-    return true;
-  }
-  HttpHeaderItem* items = new HttpHeaderItem[kStandardHeaderCount]();
-  *headers = items;
-  if (headerCount != nullptr) *headerCount = kStandardHeaderCount;
-  return FillHeaderList(items);
 }
 
 bool FillHeaderList(HttpHeaderItem* items) {
@@ -113,50 +113,6 @@ BaseResponse ReadBaseResponse(const char* answer) {
   return result;
 }
 
-bool SetRequestPath(RestRequest* request, const char* format, ...) {
-  if (request == nullptr || format == nullptr) return true;
-  char text[kPathFormatCapacity];
-  va_list args;
-  va_start(args, format);
-  const int formatted = std::vsnprintf(text, sizeof text, format, args);
-  va_end(args);
-  if (formatted < 0) return false;
-  // The text up to its first NUL: a "%c" of NUL ends it early.
-  return StorePath(
-      request, text,
-      static_cast<std::size_t>(formatted) >= sizeof text ? sizeof text : std::strlen(text));
-}
-
-int ComposeRequestPath(RestRequest* request, const char* format, const char* const* texts,
-                       std::size_t count) {
-  if (request == nullptr || format == nullptr) return 1;
-  char text[kPathFormatCapacity];
-  std::size_t length = 0;
-  std::size_t next = 0;
-  // Appends bytes while they fit; past the capacity only the length counts on.
-  auto append = [&](const char* bytes, std::size_t n) {
-    if (length < sizeof text) std::memcpy(text + length, bytes, std::min(n, sizeof text - length));
-    length += n;
-  };
-  for (const char* p = format; *p != '\0';) {
-    const char* percent = std::strchr(p, '%');
-    if (percent == nullptr) {
-      append(p, std::strlen(p));
-      break;
-    }
-    if (percent[1] != 's' || next == count || texts[next] == nullptr) return -1;
-    append(p, static_cast<std::size_t>(percent - p));
-    const char* inserted = texts[next++];
-    append(inserted, std::strlen(inserted));
-    p = percent + 2;
-  }
-  return StorePath(request, text, length) ? 1 : 0;
-}
-
-std::string GetLanguage() { return Settings().language; }
-std::string GetTimeZone() { return Settings().timeZone; }
-std::string GetMacAddress() { return Settings().macAddress; }
-
 void AddClientIdentity(quim::Json::Value& body) {
   body["clientType"] = quim::Json::Value("WINPC_V2");
   body["clientMac"] = quim::Json::Value(Settings().macAddress);
@@ -195,6 +151,13 @@ void RequestCycle::ZeroRecords() {
   std::memset(static_cast<void*>(&response_), 0, sizeof response_);
   std::memset(static_cast<void*>(&request_), 0, sizeof request_);
   std::memset(static_cast<void*>(headers_), 0, sizeof headers_);
+}
+
+void RequestCycle::FillMethodAndHeaders(const char* method, bool pathFits) {
+  SetRequestMethod(&request_, method);
+  request_.headers = headers_;
+  request_.headerCount = kStandardHeaderCount;
+  fits_ = FillHeaderList(headers_) && pathFits;
 }
 
 RequestCycle::~RequestCycle() {

@@ -61,19 +61,6 @@ static_assert(offsetof(RestResponse, reserved) == 0 && offsetof(RestResponse, an
                   offsetof(RestResponse, auxBuffer) == 48 && sizeof(RestResponse) == 56,
               "RestResponse layout");
 
-// The process-wide settings written by SetLangauage, SetTimeZone and SetMacAddress.
-struct ClientSettings {
-  std::string language;
-  std::string timeZone;
-  std::string macAddress;
-};
-
-// Copies of the current settings. Requests read the settings in place as they are built: the
-// setters are not called while operations run.
-std::string GetLanguage();
-std::string GetTimeZone();
-std::string GetMacAddress();
-
 // Widths of the record fields, and the formatting capacity of a path (terminator included).
 constexpr std::size_t kMethodWidth = sizeof(RestRequest::method);
 constexpr std::size_t kPathWidth = sizeof(RestRequest::path);
@@ -96,27 +83,13 @@ bool SetRequestPath(RestRequest* request, const char* format, ...)
 // Does nothing when request is null.
 void SetRequestMethod(RestRequest* request, std::string_view method);
 
-// The path of a request from a format whose only conversions are "%s", and their texts in
-// order: exactly what SetRequestPath makes of them, written without the runtime's formatter.
-// Returns 1 when stored (or left untouched, for an empty text), 0 when the text has 1280
-// characters or more (path untouched), -1 when the format holds another conversion or a text
-// is null: then nothing is written and SetRequestPath must format it.
-int ComposeRequestPath(RestRequest* request, const char* format, const char* const* texts,
-                       std::size_t count);
-
-// The number of standard headers, and their values written into items, whose bytes are zero:
-// names and values copied, each cut to its field. Returns false when a setting is longer than
-// its field.
+// The three standard headers written into items, whose bytes are zero, ordered by name:
+// "Accept-Language" (the language setting), "Content-Type" ("application/json;charset=UTF-8"),
+// "Time-Zone" (the time-zone setting); names and values copied, each cut to its field. Returns
+// false when a setting is longer than the 1024 bytes of its field: the request cycle then
+// refuses the request.
 constexpr std::uint32_t kStandardHeaderCount = 3;
 bool FillHeaderList(HttpHeaderItem* items);
-
-// Allocates the three standard headers, ordered by name: "Accept-Language" (language setting),
-// "Content-Type" ("application/json;charset=UTF-8"), "Time-Zone" (time-zone setting). The array
-// is owned by whoever owns the request (new[], freed with delete[]). Returns false when a setting
-// is longer than the 1024 bytes of its field: its value is then cut to the field (never written
-// past it), and the request cycle refuses the request. A null headers address sets the count to 0
-// and allocates nothing.
-bool BuildHeaderList(HttpHeaderItem** headers, std::uint32_t* headerCount);
 
 // Serialises body compactly into a new[] buffer of bodyLength + 1 bytes ending with NUL. A null
 // request or a null body value leaves the request without a body.
@@ -171,39 +144,25 @@ void AppendResults(const quim::Json::Value& data, std::vector<T>& out, Read read
   }
 }
 
-// One request from start to release. The cycle holds both records, zero-filled when it is made;
-// the constructor fills path, method and the standard headers through the helpers above, and
-// Send hands the request to the gateway, or returns kRequestTooLong without calling it when the
-// path or a setting did not fit its field. The destructor releases, on every exit including
-// exceptions and in this order: the answer and the auxBuffer through the gateway, the body; the
-// records and the header array end with the cycle itself.
+// One request from start to release. The cycle holds both records and the header array,
+// zero-filled when it is made; the constructor fills path, method and the standard headers through
+// the helpers above, and Send hands the request to the gateway, or returns kRequestTooLong without
+// calling it when the path or a setting did not fit its field. The destructor releases, on every
+// exit including exceptions and in this order: the answer and the auxBuffer through the gateway,
+// the body; the records and the header array end with the cycle itself.
 class RequestCycle {
  public:
+  // A path without arguments is its own text: a "%" in it is not a conversion.
   template <typename... Args>
   RequestCycle(const char* method, const char* pathFormat, Args... pathArgs) {
     ZeroRecords();
-    bool fits = false;
-    if constexpr ((std::is_same_v<Args, const char*> && ...)) {
-      // A fixed path is its own text, and texts put in for "%s" go in as they are: both are
-      // composed directly; any other conversion goes through the formatter.
-      const char* const texts[sizeof...(Args) + 1] = {pathArgs..., nullptr};
-      const char* const* first = sizeof...(Args) == 0 ? &pathFormat : texts;
-      const int composed = ComposeRequestPath(&request_, sizeof...(Args) == 0 ? "%s" : pathFormat,
-                                              first, sizeof...(Args) == 0 ? 1 : sizeof...(Args));
-      if constexpr (sizeof...(Args) == 0) {
-        fits = composed >= 0 ? composed == 1 : SetRequestPath(&request_, "%s", pathFormat);
-      } else {
-        fits = composed >= 0 ? composed == 1 : SetRequestPath(&request_, pathFormat, pathArgs...);
-      }
+    bool pathFits = false;
+    if constexpr (sizeof...(Args) == 0) {
+      pathFits = SetRequestPath(&request_, "%s", pathFormat);
     } else {
-      fits = SetRequestPath(&request_, pathFormat, pathArgs...);
+      pathFits = SetRequestPath(&request_, pathFormat, pathArgs...);
     }
-    SetRequestMethod(&request_, method);
-    // The header array is the cycle's own, zero-filled with the records: the gateway reads the
-    // same bytes as from BuildHeaderList's, without an allocation per request.
-    request_.headers = headers_;
-    request_.headerCount = kStandardHeaderCount;
-    fits_ = FillHeaderList(headers_) && fits;
+    FillMethodAndHeaders(method, pathFits);
   }
   ~RequestCycle();
   RequestCycle(const RequestCycle&) = delete;
@@ -217,13 +176,13 @@ class RequestCycle {
   // Calls the gateway; returns its status (0: the response record is filled), or kRequestTooLong
   // when the request did not fit its records (nothing is sent).
   int Send(int handle);
-  // The exchange every JSON operation makes: sends; a status other than 0 from Send (a gateway
+  // What every JSON operation does: sends; a status other than 0 from Send (a gateway
   // code, kRequestTooLong) is returned as it is, with read never called; else the answer envelope
   // is read, read(data) fills the caller's outputs (the data of a refusal too, which is null or the
   // server's) and the envelope's code is returned: 0 for the server's success, -1 for an unreadable
   // answer, else the server's.
   template <typename Read>
-  int Exchange(int handle, Read read) {
+  int SendAndRead(int handle, Read read) {
     const int status = Send(handle);
     if (status != 0) return status;
     const BaseResponse answer = ReadAnswer();
@@ -238,6 +197,8 @@ class RequestCycle {
   // Zeroes every byte of both records, padding included, which member-wise initialisation does
   // not promise.
   void ZeroRecords();
+  // The method and the standard headers; fits_ tells whether the path and the settings fitted.
+  void FillMethodAndHeaders(const char* method, bool pathFits);
 
   RestResponse response_;
   RestRequest request_;
