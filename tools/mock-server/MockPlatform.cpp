@@ -187,14 +187,6 @@ Outcome<std::vector<AlarmSource>> Platform::AlarmContacts(const std::string& ala
                       "no alarm record " + alarmCode + " at " + std::to_string(alarmDate));
 }
 
-Outcome<std::vector<PtzTrail>> Platform::PtzTrails(const std::string& channelId) const {
-  using Result = Outcome<std::vector<PtzTrail>>;
-  std::lock_guard<std::mutex> lock(mutex_);
-  const Channel* channel = FindChannel(channelId);
-  if (channel == nullptr) return Result::Fail(kCodeUnknownId, "no channel " + channelId);
-  return Result::Success(channel->trails);
-}
-
 Outcome<RecordPlan> Platform::StartRecord(const std::string& channelId, std::int64_t streamType,
                                           std::int64_t duration) {
   using Result = Outcome<RecordPlan>;

@@ -1,5 +1,6 @@
 // The simulated platform behind corvane-mock-server: devices and channels, IP speakers, device
-// pictures, alarm records, PTZ trails, recording plans, the POS setting and the dictionaries.
+// pictures, alarm records, the trails of PTZ channels, recording plans, the POS setting and the
+// dictionaries.
 //
 // The state is generated from a seed (the same seed always gives the same platform), kept in
 // memory and guarded by one mutex, so the HTTP layer may call any member from any thread.
@@ -65,7 +66,7 @@ struct AudioFile {
   std::string fileName;
 };
 
-struct PtzTrail {
+struct Trail {  // a route a PTZ channel's head can follow
   std::string trailId;
   std::string trailName;
 };
@@ -76,7 +77,7 @@ struct Channel {
   std::string deviceId;
   bool enableWeb = false;
   bool ptz = false;  // only PTZ channels have trails
-  std::vector<PtzTrail> trails;
+  std::vector<Trail> trails;
   bool speaker = false;  // an IP-speaker channel (volumes, audio files)
   bool online = true;    // an offline speaker refuses volume changes
   int speakerVolume = 0;
@@ -231,8 +232,17 @@ class Platform {
   Outcome<std::vector<AlarmSource>> AlarmContacts(const std::string& alarmCode,
                                                   std::int64_t alarmDate) const;
 
-  // The trails of a channel; a channel without PTZ has none.
-  Outcome<std::vector<PtzTrail>> PtzTrails(const std::string& channelId) const;
+  // What `read` takes from a channel, under the platform's lock; the unknown-id failure when
+  // there is no such channel. An endpoint that only reads a channel needs no method of its own.
+  template <typename Read>
+  auto ReadChannel(const std::string& channelId, Read read) const
+      -> Outcome<decltype(read(std::declval<const Channel&>()))> {
+    using Result = Outcome<decltype(read(std::declval<const Channel&>()))>;
+    std::lock_guard<std::mutex> lock(mutex_);
+    const Channel* channel = FindChannel(channelId);
+    if (channel == nullptr) return Result::Fail(kCodeUnknownId, "no channel " + channelId);
+    return Result::Success(read(*channel));
+  }
 
   // Starts a recording on a camera channel: plan ids count up from 1 after every reset, and
   // `startedAt` is the current time in epoch milliseconds.

@@ -129,9 +129,10 @@ Reply AlarmContacts(Platform& platform, ApiCall& call) {
 }
 
 Reply PtzTrails(Platform& platform, ApiCall& call) {
-  return FromOutcome(platform.PtzTrails(call.captures.at(0)),
+  auto readTrails = [](const Channel& channel) { return channel.trails; };  // none without PTZ
+  return FromOutcome(platform.ReadChannel(call.captures.at(0), readTrails),
                      [](JsonWriter& w, const auto& trails) {
-                       PutArray(w, "results", trails, [](JsonWriter& o, const PtzTrail& t) {
+                       PutArray(w, "results", trails, [](JsonWriter& o, const Trail& t) {
                          PutString(o, "trailId", t.trailId);
                          PutString(o, "trailName", t.trailName);
                        });
