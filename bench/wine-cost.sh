@@ -209,6 +209,7 @@ time_rows() {
 main() {
   (($# == 2)) || die "usage: bench/wine-cost.sh FIRST SECOND (build trees or revisions)"
   local first second mock label_a label_b
+  bash "$repo/scripts/install-deps.sh" --windows >&2
   first=$(tree_of "$1")
   second=$(tree_of "$2")
   mock=$first/host/bin/corvane-mock-server
