@@ -59,7 +59,7 @@ static_assert(sizeof(ResponseRecord) == 56, "ResponseRecord layout");
 
 using Clock = std::chrono::steady_clock;
 
-// A small GET of the simulated platform (an answer of about 100 bytes), with the three headers
+// A small GET of the simulated platform (an answer of 54 bytes), with the three headers
 // every request of the library carries.
 struct Call {
   HeaderItem headers[3];
