@@ -46,17 +46,19 @@ build_revision() {
   short=${sha:0:7}
   src=$work/src-$short tree=$work/$short
   if [[ ! -d $src ]]; then
-    git -C "$repo" worktree add --detach "$src" "$sha" >&2
+    git -C "$repo" worktree add --detach "$src" "$sha" >&2 || die "no worktree for $short"
   fi
   if command -v ccache >/dev/null; then
     launchers=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
   fi
   if [[ ! -f $tree/CMakeCache.txt ]]; then
     say "configuring the Windows build of $short in $tree"
-    (cd "$src" && cmake --preset windows -B "$tree" "${launchers[@]}") >&2
+    (cd "$src" && cmake --preset windows -B "$tree" "${launchers[@]}") >&2 ||
+      die "the Windows build of $short did not configure"
   fi
   say "building ZENTA, Ostrel and the host servers of $short"
-  nice -n 5 cmake --build "$tree" -j2 --target ZENTA Ostrel corvane_host_tools >&2
+  nice -n 5 cmake --build "$tree" -j2 --target ZENTA Ostrel corvane_host_tools >&2 ||
+    die "the Windows build of $short failed"
   printf '%s\n' "$tree"
 }
 
@@ -210,8 +212,8 @@ main() {
   (($# == 2)) || die "usage: bench/wine-cost.sh FIRST SECOND (build trees or revisions)"
   local first second mock label_a label_b
   bash "$repo/scripts/install-deps.sh" --windows >&2
-  first=$(tree_of "$1")
-  second=$(tree_of "$2")
+  first=$(tree_of "$1") || exit 1
+  second=$(tree_of "$2") || exit 1
   mock=$first/host/bin/corvane-mock-server
   [[ -x $mock ]] || mock=$second/host/bin/corvane-mock-server
   [[ -x $mock ]] || die "no host/bin/corvane-mock-server in either tree (build corvane_host_tools)"
