@@ -53,7 +53,11 @@
 // 3-byte form of a surrogate, high or low alike, as its \u escape (upper-case hex), except a
 // high one directly followed by a low one: that pair of 3-byte forms is written as it is (its
 // two escapes would read back as one 4-byte character); every other byte as it is, UTF-8 or
-// not; doubles as the shortest text that reads back to the same double, non-finite doubles as
+// not; doubles with the fewest significant digits that read back to the same double (where
+// several texts are that short, not always the one nearest to the double: 0.1 + 0.2 is written
+// 0.30000000000000007), as plain decimals with at least one digit after the point when the
+// point falls 21 digits or fewer after the first digit or at most 5 zeros before it ("100.0",
+// "0.000001"), in exponent form otherwise ("1e21", "1e-7", "5e-324"); non-finite doubles as
 // null. Whatever parses writes to text that parses back to an equal tree.
 #ifndef QUIM_JSON_H
 #define QUIM_JSON_H

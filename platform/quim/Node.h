@@ -23,6 +23,7 @@
 #include <cstdint>
 #include <cstring>
 #include <new>
+#include <string>
 #include <string_view>
 
 #include "quim/Json.h"
@@ -118,6 +119,15 @@ inline bool NodeHolds(const Node* node, std::string_view text) {
   return node != nullptr && node->word == text.size() &&
          std::memcmp(Value::Access::Bytes(node), text.data(), text.size()) == 0;
 }
+
+// The bits of a special value (null, false, true, the empty string, array and object).
+constexpr std::uint64_t Special(Value::Access::Special which) {
+  return Value::Access::Make(Value::Access::kSpecial, which);
+}
+
+// Value.cpp: the errors of a value's operations ("quim::Json::Value::<operation>: ...").
+[[noreturn]] void ThrowWrongType(const char* operation, ValueType type);
+[[noreturn]] void ThrowOutOfRange(const char* operation, const std::string& text);
 
 // Storage.cpp: making, sharing and dropping nodes.
 Value MakeString(const char* data, std::size_t size);  // short strings inline, others a node

@@ -19,6 +19,9 @@ namespace detail {
 // mark at the start included). True with the tree in root; false where the fast reader gives up,
 // root then left as it was.
 QUIM_API bool ReadFastOnly(const char* text, const std::size_t* size, Value& root);
+// The fast reader as Parse runs it (FastReader.cpp): as ReadFastOnly, but root and errs may be
+// null, and errs is cleared when it takes the text.
+bool ReadFast(const char* text, const std::size_t* size, Value* root, std::string* errs);
 // As Parse, through rapidjson's reader alone.
 QUIM_API bool ReadRapidjsonOnly(const char* text, const std::size_t* size, Value& root,
                                 std::string* errs);

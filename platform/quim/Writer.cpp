@@ -3,13 +3,13 @@
 // The text is byte for byte what rapidjson's compact Writer (UTF-8 in and out, default flags)
 // makes of the same events, built from the same number formatters; writing it directly saves the
 // Writer's output buffer, its level stack and the final copy, and copies the unescaped runs of a
-// string in one go instead of byte by byte. One exception: the 3-byte form of a surrogate, high
+// string in one go instead of byte by byte. Two exceptions. The 3-byte form of a surrogate, high
 // or low (which a lone "\uD800".."\uDFFF" escape in parsed text produces, or a server's bytes
 // passed through), gets its escape back, so that the text is UTF-8 there and reads back to the
 // same tree; but a high one directly followed by a low one is written as it is, both, as their
 // two escapes would read back as one 4-byte character. Other bytes that are not UTF-8 are
-// written as they are.
-#include <rapidjson/internal/dtoa.h>
+// written as they are. And a double whose digits rapidjson's formatter does not give as few as
+// they can be gets the fewest, in the same layout (DoubleText.h).
 #include <rapidjson/internal/itoa.h>
 
 #include <algorithm>
@@ -20,6 +20,7 @@
 #include <string>
 #include <utility>
 
+#include "DoubleText.h"
 #include "Node.h"
 
 namespace quim {
@@ -174,7 +175,7 @@ void WriteValue(Output& out, const Value& value) {
     case realValue: {
       double real = value.asDouble();
       if (std::isfinite(real)) {
-        out.Advance(rapidjson::internal::dtoa(real, out.Reserve(kNumberRoom)));
+        out.Advance(detail::WriteDouble(real, out.Reserve(kNumberRoom)));
       } else {
         out.Put("null", 4);
       }
@@ -219,7 +220,7 @@ std::string DoubleText(double value) {
   if (std::isnan(value)) return "NaN";
   if (std::isinf(value)) return value > 0 ? "Infinity" : "-Infinity";
   char buffer[32];
-  char* end = rapidjson::internal::dtoa(value, buffer);
+  char* end = detail::WriteDouble(value, buffer);
   return std::string(buffer, end);
 }
 

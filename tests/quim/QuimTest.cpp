@@ -33,13 +33,6 @@ Value ParseOk(const std::string& text) {
   return root;
 }
 
-std::string Nested(int depth) { return std::string(depth, '[') + std::string(depth, ']'); }
-std::string NestedObjects(int depth) {
-  std::string text;
-  for (int i = 0; i < depth; ++i) text += "{\"a\":";
-  return text + "1" + std::string(depth, '}');
-}
-
 // asInt, asInt64 and asString of one value, "|"-separated; an error as "range" or "type".
 std::string Conversions(const Value& v) {
   std::string out;
@@ -77,49 +70,10 @@ TEST(Json, AcceptedTextsTheirValuesAndConversions) {
        "1 9223372036854775807 range|9223372036854775807|9223372036854775807"},
       {"-9223372036854775808",
        "1 -9223372036854775808 range|-9223372036854775808|-9223372036854775808"},
-      {"[-0,999999999999999999,-999999999999999999,12.5e1]",
-       "6 [0,999999999999999999,-999999999999999999,125.0] type|type|type"},
       {"18446744073709551615", "2 18446744073709551615 range|range|18446744073709551615"},
       {"18446744073709551616", "3 18446744073709553000.0 range|range|18446744073709553000.0"},
       {"1e-400", "3 0.0 0|0|0.0"},
       {"\"12\"", "4 \"12\" type|type|12"},
-      {"\"\\u00e9\\ud83d\\ude00\"",
-       "4 \"\xc3\xa9\xf0\x9f\x98\x80\" type|type|\xc3\xa9\xf0\x9f\x98\x80"},
-      {"[\"a\\u0000b\",\"\",\"12345\",\"123456\",\"1234567\"]",
-       "6 [\"a\\u0000b\",\"\",\"12345\",\"123456\",\"1234567\"] type|type|type"},
-      // Lone surrogate escapes, high or low, anywhere: their 3-byte forms, written back as escapes.
-      {"\"\\udc01\"", "4 \"\\uDC01\" type|type|\xed\xb0\x81"},
-      {"\"\\ud800\"", "4 \"\\uD800\" type|type|\xed\xa0\x80"},
-      {"{\"\\udbff\":[\"x\\ud83d\",\"\\udc00\\ud800\\u0041\"]}",
-       "7 {\"\\uDBFF\":[\"x\\uD83D\",\"\\uDC00\\uD800A\"]} type|type|type"},
-      // A lone high one before a pair; a pair's two 3-byte forms stay as they are.
-      {"\"\\ud800\\ud83d\\ude00\"",
-       "4 \"\\uD800\xf0\x9f\x98\x80\" type|type|\xed\xa0\x80\xf0\x9f\x98\x80"},
-      {"\"\\ud83d\xed\xb8\x80\"",
-       "4 \"\xed\xa0\xbd\xed\xb8\x80\" type|type|\xed\xa0\xbd\xed\xb8\x80"},
-      // Bytes that are not UTF-8 pass through; a byte-order mark at the start is skipped.
-      {"[\"\xff\xc0\xaf\xe2\x82\xed\xa0\x80\xed\xb0\x80\xed\xa0\"]",
-       "6 [\"\xff\xc0\xaf\xe2\x82\xed\xa0\x80\xed\xb0\x80\xed\xa0\"] type|type|type"},
-      {"\xEF\xBB\xBF{\"\xE9\":1}", "7 {\"\xE9\":1} type|type|type"},
-      {"{\"a\":1,\"b\":2,\"a\":3,\"b\":[],\"c\":{}}",
-       "7 {\"a\":3,\"b\":[],\"c\":{}} type|type|type"},
-      {"{\"a long name\":1,\"a long nam\":2,\"a long same\":3,\"a long name\":4}",
-       "7 {\"a long name\":4,\"a long nam\":2,\"a long same\":3} type|type|type"},
-      {Nested(quim::Json::kMaxDepth), "6 " + Nested(quim::Json::kMaxDepth) + " type|type|type"},
-      {NestedObjects(quim::Json::kMaxDepth),
-       "7 " + NestedObjects(quim::Json::kMaxDepth) + " type|type|type"},
-      // What the fast reader leaves to rapidjson's, and what it reads itself: white space
-      // everywhere, escapes, long strings, integers past 18 digits, fractions and exponents.
-      {" \t\n\r{ \"a\" : [ 1 , -0 , null , true , false , \"x\" , [ ] , { } ] , \"b\" : { } }\r\n",
-       "7 {\"a\":[1,0,null,true,false,\"x\",[],{}],\"b\":{}} type|type|type"},
-      {"[1234567890123456789,-1234567890123456789,1.5e3]",
-       "6 [1234567890123456789,-1234567890123456789,1500.0] type|type|type"},
-      {"{\"a\\\"b\":\"\\/\",\"0123456789abcdefghij\\n\":\"0123456789abcdefghijklmnopq\"}",
-       "7 {\"a\\\"b\":\"/\",\"0123456789abcdefghij\\n\":\"0123456789abcdefghijklmnopq\"} "
-       "type|type|type"},
-      // Names alike but in their middle bytes (the name cache keeps one node per name).
-      {"[{\"0123456789-x-abcdefghij\":1},{\"0123456789-y-abcdefghij\":2}]",
-       "6 [{\"0123456789-x-abcdefghij\":1},{\"0123456789-y-abcdefghij\":2}] type|type|type"},
   };
   for (const auto& [text, expected] : cases) {
     SCOPED_TRACE(text.substr(0, 40));
@@ -166,52 +120,8 @@ TEST(Json, WrittenStringsEscapeWhatTheyMustWhereverItStands) {
   }
 }
 
-TEST(Json, RefusedTextsAndTheirMessages) {
-  const std::string tooDeep = Nested(quim::Json::kMaxDepth + 1);
-  const std::pair<std::string, std::string> cases[] = {
-      {"", "The document is empty. at offset 0"},
-      {"\xEF\xBB\xBF", "The document is empty. at offset 3"},
-      {"\xEF\xBB\xBF\xEF\xBB\xBF{}", "Invalid value. at offset 3"},
-      {std::string("[1]\0", 4),
-       "The document root must not be followed by other values. at offset 3"},
-      {"{\"a\":1,}", "Missing a name for object member. at offset 7"},
-      {"1e400", "Number too big to be stored in double. at offset 0"},
-      {"9e308", "Number too big to be stored in double. at offset 0"},
-      {std::string(400, '9'), "Number too big to be stored in double. at offset 0"},
-      {"[\"\\ud800\\uD80G\"]", "Incorrect hex digit after \\u escape in string. at offset 8"},
-      {"\"\\ud800\\", "Invalid escape character in string. at offset 7"},
-      {"\"a\x01\"", "Invalid escape character in string. at offset 2"},
-      {tooDeep, "Nesting deeper than 512 levels. at offset 512"},
-      {NestedObjects(quim::Json::kMaxDepth + 1), "Nesting deeper than 512 levels. at offset 2560"},
-      // Texts the fast reader gives up on, refused as before.
-      {"0123", "The document root must not be followed by other values. at offset 1"},
-      {"[0123]", "Missing a comma or ']' after an array element. at offset 2"},
-      {"[-]", "Invalid value. at offset 2"},
-      {"[1,]", "Invalid value. at offset 3"},
-      {"[tru]", "Invalid value. at offset 4"},
-      {"{\"a\":1 \"b\":2}", "Missing a comma or '}' after an object member. at offset 7"},
-      {"[1]x", "The document root must not be followed by other values. at offset 3"},
-      {"\"abc", "Missing a closing quotation mark in string. at offset 4"},
-      {"  ", "The document is empty. at offset 2"},
-      {"\"0123456789abcdefghij\x01\"", "Invalid escape character in string. at offset 21"},
-      {std::string("{\"a\":\"x\0y\"}", 11),
-       "Missing a closing quotation mark in string. at offset 7"},
-      {std::string("[1,\0 2]", 7), "Invalid value. at offset 3"},
-  };
-  for (const auto& [text, error] : cases) {
-    SCOPED_TRACE(text.substr(0, 40));
-    Value root(7);
-    std::string errs;
-    EXPECT_FALSE(quim::Json::Parse(text, root, &errs));
-    EXPECT_EQ(errs, error);
-    EXPECT_TRUE(root.isNull());
-    if (text.find('\0') == std::string::npos) {
-      Value terminated(7);
-      EXPECT_FALSE(quim::Json::Parse(text.c_str(), terminated, &errs));
-      EXPECT_EQ(errs, error);
-      EXPECT_TRUE(terminated.isNull());
-    }
-  }
+// The reader object reads the range it is given, and no byte past it.
+TEST(Json, CharReaderReadsItsRange) {
   std::unique_ptr<quim::Json::CharReader> reader(quim::Json::CharReaderBuilder().newCharReader());
   const char text[] = "{\"a\":[true]}";
   Value root;
