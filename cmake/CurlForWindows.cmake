@@ -8,7 +8,7 @@ execute_process(COMMAND bash ${PROJECT_SOURCE_DIR}/scripts/build-curl-windows.sh
 if(NOT corvane_curl_result EQUAL 0)
   message(FATAL_ERROR "libcurl for Windows could not be built (scripts/build-curl-windows.sh)")
 endif()
-file(READ ${corvane_curl_dir}/version corvane_curl_version)
+file(STRINGS ${corvane_curl_dir}/version corvane_curl_version LIMIT_COUNT 1)
 message(STATUS "libcurl ${corvane_curl_version} for Windows: ${corvane_curl_dir}/lib/libcurl.a")
 find_library(CORVANE_MINGW_ZLIB NAMES libz.a REQUIRED)
 

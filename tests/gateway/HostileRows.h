@@ -96,6 +96,11 @@ inline std::vector<FramingRow> FramingRows() {
     return Reply(ok + "Transfer-Encoding: " + codings + "\r\n\r\n" + body, Reply::kClose);
   };
   const std::string chunk = "1000\r\n" + picture + "\r\n0\r\n\r\n";
+  // The picture, gzip-coded.
+  const std::string gzipped(
+      "\x1f\x8b\x08\x00\x00\x00\x00\x00\x02\x03\xed\xc1\x31\x0d\x00\x00\x00\xc3\x20\xcb"
+      "\xf5\x7f\xcd\xc7\x02\x14\x00\x00\x00\xf0\x6e\x7d\x4f\xfb\xbd\x00\x10\x00\x00",
+      39);
   return {
       {"a length with letters", framed("Content-Length: 100abc"), ZENTA_E_PROTOCOL, "digits"},
       {"two lengths in a list", framed("Content-Length: 100, 4096"), ZENTA_E_PROTOCOL,
@@ -133,6 +138,8 @@ inline std::vector<FramingRow> FramingRows() {
              Reply::kClose),
        ZENTA_E_PROTOCOL, "", false, 2},
       {"ok: chunked", chunked("chunked", chunk), 0, "4096"},
+      {"ok: a gzip-coded answer",
+       Reply(ok + "Content-Length: 39\r\nContent-Encoding: gzip\r\n\r\n" + gzipped), 0, "4096"},
       {"no framing, cut by a FIN", Reply(ok + "\r\n" + picture.substr(0, 100), Reply::kClose),
        ZENTA_E_PROTOCOL, "neither"},
       {"no framing over https, cut without close_notify",

@@ -179,7 +179,7 @@ TEST_F(Transport, AnswerBodiesAreReadToTheirEndWithinTheCap) {
 TEST_F(Transport, SequentialCallsReuseOneConnection) {
   Session session(ServerUrl());
   std::set<std::string> connections;
-  for (int i = 0; i < 12; ++i) {
+  for (int i = 0; i < 100; ++i) {
     const bool post = i % 2 == 1;
     const Outcome result = Perform(session.Handle(), post ? "POST" : "GET",
                                    "/seq/" + std::to_string(i), {}, post ? "{\"i\":1}" : "");

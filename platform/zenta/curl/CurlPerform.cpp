@@ -52,7 +52,8 @@ std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) 
   } else if (code == ZENTA_OK) {
     code = state.body->Append(data, bytes);
     if (code == ZENTA_E_ANSWER_TOO_LARGE) {
-      state.report->detail.Set("the answer grew past the cap of %zu bytes", state.body->Cap());
+      state.report->detail.Set("the answer grew past the cap of %lu bytes",
+                               static_cast<unsigned long>(state.body->Cap()));
     }
   }
   if (code == ZENTA_OK) return bytes;

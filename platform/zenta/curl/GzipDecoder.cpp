@@ -33,8 +33,8 @@ int GzipDecoder::Feed(const char* data, std::size_t size, AnswerBuffer& body, De
       const int result = inflate(&stream_, Z_NO_FLUSH);
       body.Commit(most - stream_.avail_out);
       if (body.Size() > body.Cap()) {
-        detail.Set("the answer grew past the cap of %zu bytes as its gzip coding was decoded",
-                   body.Cap());
+        detail.Set("the answer grew past the cap of %lu bytes as its gzip coding was decoded",
+                   static_cast<unsigned long>(body.Cap()));
         return ZENTA_E_ANSWER_TOO_LARGE;
       }
       if (result == Z_STREAM_END) {
