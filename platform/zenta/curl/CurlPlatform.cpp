@@ -13,11 +13,13 @@
 #include <windows.h>
 #include <winhttp.h>
 
+#include <atomic>
 #include <cctype>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <new>
 #else
 #include <openssl/ssl.h>
 #include <unistd.h>
@@ -196,33 +198,92 @@ std::string PickProxy(const std::string& list, bool https) {
   return any;
 }
 
-// Asks the automatic configuration (WPAD, or the configuration script's URL) for the proxy of
-// the session's server. Every network step of the lookup is bounded by the connect timeout, and
-// by five seconds at most, so a lookup that hangs costs a bounded moment once per session.
-std::string AutomaticProxy(const TransportConfig& config, bool detect, LPWSTR scriptUrl) {
+// What one automatic lookup needs and finds, shared by the session opening and the thread that
+// asks WinHTTP; whichever of the two lets go of it last frees it.
+struct ProxyLookup {
+  std::wstring url;        // the session's server
+  std::wstring scriptUrl;  // the configuration script's URL, or "" to detect one (WPAD)
+  bool https = false;
+  int boundMs = 0;        // each network step, and the wait for the whole lookup
+  std::string proxy;      // the result: "host:port", or "" for none
+  HANDLE done = nullptr;  // set when proxy is written
+  std::atomic<int> holders{2};
+
+  void Release() {
+    if (holders.fetch_sub(1) != 1) return;
+    CloseHandle(done);
+    delete this;
+  }
+};
+
+// Asks the automatic configuration (WPAD, or the configuration script) for the proxy of the
+// lookup's URL. Runs on a thread of its own, which holds a reference to this DLL until it has
+// returned from WinHTTP, so that a lookup that outlives its wait never runs in unloaded code.
+DWORD WINAPI RunProxyLookup(void* data) {
+  auto* lookup = static_cast<ProxyLookup*>(data);
   HINTERNET session = WinHttpOpen(L"", WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
                                   WINHTTP_NO_PROXY_BYPASS, 0);
-  if (session == nullptr) return std::string();
-  const int bound =
+  if (session != nullptr) {
+    const int bound = lookup->boundMs;
+    WinHttpSetTimeouts(session, bound, bound, bound, bound);
+    WINHTTP_AUTOPROXY_OPTIONS options{};
+    if (lookup->scriptUrl.empty()) {
+      options.dwFlags = WINHTTP_AUTOPROXY_AUTO_DETECT;
+      options.dwAutoDetectFlags = WINHTTP_AUTO_DETECT_TYPE_DHCP | WINHTTP_AUTO_DETECT_TYPE_DNS_A;
+    } else {
+      options.dwFlags = WINHTTP_AUTOPROXY_CONFIG_URL;
+      options.lpszAutoConfigUrl = lookup->scriptUrl.c_str();
+    }
+    WINHTTP_PROXY_INFO info{};
+    if (WinHttpGetProxyForUrl(session, lookup->url.c_str(), &options, &info)) {
+      const std::string list = Narrow(info.lpszProxy);
+      Narrow(info.lpszProxyBypass);
+      if (info.dwAccessType == WINHTTP_ACCESS_TYPE_NAMED_PROXY) {
+        lookup->proxy = PickProxy(list, lookup->https);
+      }
+    }
+    WinHttpCloseHandle(session);
+  }
+  SetEvent(lookup->done);
+  lookup->Release();
+  HMODULE self = nullptr;
+  GetModuleHandleExW(
+      GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+      reinterpret_cast<LPCWSTR>(&RunProxyLookup), &self);
+  FreeLibraryAndExitThread(self, 0);
+}
+
+// The automatic configuration's proxy for the session's server, or "" (none, or no answer within
+// the connect timeout, five seconds at most: the session then goes direct).
+std::string AutomaticProxy(const TransportConfig& config, LPWSTR scriptUrl) {
+  auto* lookup = new (std::nothrow) ProxyLookup;
+  if (lookup == nullptr) return std::string();
+  lookup->url = Wide(config.origin + "/");
+  lookup->scriptUrl = scriptUrl == nullptr ? std::wstring() : std::wstring(scriptUrl);
+  lookup->https = config.https;
+  lookup->boundMs =
       static_cast<int>(config.connectTimeout.count() < 5000 ? config.connectTimeout.count() : 5000);
-  WinHttpSetTimeouts(session, bound, bound, bound, bound);
-  WINHTTP_AUTOPROXY_OPTIONS options{};
-  options.dwFlags = detect ? WINHTTP_AUTOPROXY_AUTO_DETECT : 0;
-  options.dwAutoDetectFlags =
-      detect ? WINHTTP_AUTO_DETECT_TYPE_DHCP | WINHTTP_AUTO_DETECT_TYPE_DNS_A : 0;
-  if (scriptUrl != nullptr) {
-    options.dwFlags |= WINHTTP_AUTOPROXY_CONFIG_URL;
-    options.lpszAutoConfigUrl = scriptUrl;
+  lookup->done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  // The thread's reference to this DLL, given back by FreeLibraryAndExitThread.
+  HMODULE self = nullptr;
+  HANDLE thread = nullptr;
+  if (lookup->done != nullptr &&
+      GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                         reinterpret_cast<LPCWSTR>(&RunProxyLookup), &self)) {
+    thread = CreateThread(nullptr, 0, &RunProxyLookup, lookup, 0, nullptr);
+    if (thread == nullptr) FreeLibrary(self);
   }
-  WINHTTP_PROXY_INFO info{};
+  if (thread == nullptr) {
+    if (lookup->done != nullptr) CloseHandle(lookup->done);
+    delete lookup;
+    return std::string();
+  }
+  CloseHandle(thread);
   std::string proxy;
-  const std::wstring url = Wide(config.origin + "/");
-  if (WinHttpGetProxyForUrl(session, url.c_str(), &options, &info)) {
-    const std::string list = Narrow(info.lpszProxy);
-    Narrow(info.lpszProxyBypass);
-    if (info.dwAccessType == WINHTTP_ACCESS_TYPE_NAMED_PROXY) proxy = PickProxy(list, config.https);
+  if (WaitForSingleObject(lookup->done, static_cast<DWORD>(lookup->boundMs)) == WAIT_OBJECT_0) {
+    proxy = lookup->proxy;
   }
-  WinHttpCloseHandle(session);
+  lookup->Release();
   return proxy;
 }
 
@@ -251,7 +312,7 @@ void FindSystemProxy(TransportConfig& config) {
   std::string proxy;
   if (WinHttpGetIEProxyConfigForCurrentUser(&user)) {
     if (user.fAutoDetect || user.lpszAutoConfigUrl != nullptr) {
-      proxy = AutomaticProxy(config, user.fAutoDetect != FALSE, user.lpszAutoConfigUrl);
+      proxy = AutomaticProxy(config, user.lpszAutoConfigUrl);
     }
     const std::string manual = Narrow(user.lpszProxy);
     const std::string bypass = Narrow(user.lpszProxyBypass);
