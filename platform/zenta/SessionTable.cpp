@@ -202,6 +202,13 @@ int ReadOptions(const ZENTA_SessionOptions* options, TransportConfig& config, De
     }
     config.trace = options->trace;
   }
+  if (options != nullptr &&
+      options->structSize >= offsetof(ZENTA_SessionOptions, revocation) + sizeof(int)) {
+    if (options->revocation < 0 || options->revocation > 1) {
+      return BadOption(detail, "revocation", options->revocation, "0 (checked) or 1 (best effort)");
+    }
+    config.revocationBestEffort = options->revocation == 1;
+  }
   config.connectTimeout =
       std::chrono::milliseconds(connectMs == 0 ? kDefaultConnectTimeoutMs : connectMs);
   config.requestTimeout =

@@ -1,7 +1,8 @@
-// The seam between the session's policy and the platform's HTTP stack: libcurl on Linux (curl/),
-// WinHTTP on Windows (winhttp/). A transport performs exactly one exchange on a connection the
-// session hands it and reports what the policy needs to decide what comes next; it never sends a
-// request twice on its own. CMake compiles exactly one implementation of CreateTransport.
+// The seam between the session's policy and the HTTP stack: libcurl on every platform (curl/,
+// with what differs between Linux and Windows in curl/CurlPlatform.cpp). A transport performs
+// exactly one exchange on a connection the session hands it and reports what the policy needs to
+// decide what comes next; it never sends a request twice on its own. Tests of the policy replace
+// it with a fake.
 #ifndef ZENTA_TRANSPORT_H
 #define ZENTA_TRANSPORT_H
 
@@ -41,6 +42,9 @@ struct TransportConfig {
   bool proxySet = false;  // false: the environment's proxy (Linux) or the system's (Windows)
   std::string proxy;      // when set: "" for none, or "http://host:port"
   bool gzip = true;       // ask for gzip and decode it (within maxAnswerBytes)
+  // Windows: accept a server certificate whose revocation cannot be checked (no revocation list
+  // reachable); false refuses it. Linux: not checked.
+  bool revocationBestEffort = false;
   // Read by the session's policy, not by the transport.
   std::string authorization;         // "" for none
   std::vector<std::string> headers;  // "Name: value" lines sent with every request
@@ -51,7 +55,7 @@ struct TransportConfig {
 };
 
 // One connection to the server as the transport keeps it (a libcurl easy handle with its
-// connection cache, a WinHTTP slot). The session's pool owns them; one exchange at a time.
+// connection cache). The session's pool owns them; one exchange at a time.
 class Connection {
  public:
   virtual ~Connection() = default;

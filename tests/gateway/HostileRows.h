@@ -1,8 +1,9 @@
 // The rows of the hostile-server tables, shared by every transport: the exact bytes a scripted
 // server sends for each request it reads, and what the gateway must make of them. The Linux
-// gateway tests serve them from a server in the test program (HostileServerTest.cpp); the WinHTTP
+// gateway tests serve them from a server in the test program (HostileServerTest.cpp); the Windows
 // tests under wine ask corvane-hostile-server, a Linux program that includes this header, to serve
-// a row by its table and number (tests/windows/hostile-server), and run the same rows.
+// a row by its table and number (tests/windows/hostile-server), and run the same rows with the
+// same expectations.
 #ifndef CORVANE_TESTS_GATEWAY_HOSTILEROWS_H
 #define CORVANE_TESTS_GATEWAY_HOSTILEROWS_H
 
@@ -95,6 +96,11 @@ inline std::vector<FramingRow> FramingRows() {
     return Reply(ok + "Transfer-Encoding: " + codings + "\r\n\r\n" + body, Reply::kClose);
   };
   const std::string chunk = "1000\r\n" + picture + "\r\n0\r\n\r\n";
+  // The picture, gzip-coded.
+  const std::string gzipped(
+      "\x1f\x8b\x08\x00\x00\x00\x00\x00\x02\x03\xed\xc1\x31\x0d\x00\x00\x00\xc3\x20\xcb"
+      "\xf5\x7f\xcd\xc7\x02\x14\x00\x00\x00\xf0\x6e\x7d\x4f\xfb\xbd\x00\x10\x00\x00",
+      39);
   return {
       {"a length with letters", framed("Content-Length: 100abc"), ZENTA_E_PROTOCOL, "digits"},
       {"two lengths in a list", framed("Content-Length: 100, 4096"), ZENTA_E_PROTOCOL,
@@ -115,7 +121,25 @@ inline std::vector<FramingRow> FramingRows() {
        ZENTA_E_PROTOCOL, "after chunked"},
       {"identity", chunked("identity", picture), ZENTA_E_PROTOCOL, "\"identity\""},
       {"a chunk size with 0x", chunked("chunked", "0x5d\r\n" + picture), ZENTA_E_PROTOCOL, "chunk"},
+      {"a chunk size written 0x5", chunked("chunked", "0x5\r\nhello\r\n0\r\n\r\n"),
+       ZENTA_E_PROTOCOL, "chunked coding"},
+      {"chunk data not followed by CRLF", chunked("chunked", "5\r\nhelloXX0\r\n\r\n"),
+       ZENTA_E_PROTOCOL, "chunk"},
+      {"chunked, cut after a chunk", chunked("chunked", "5\r\nhello\r\n"), ZENTA_E_RECEIVE, ""},
+      {"chunked, cut inside a chunk", chunked("chunked", "1000\r\n" + picture.substr(0, 100)),
+       ZENTA_E_RECEIVE, ""},
+      {"a NUL byte in a header before the framing",
+       Reply(ok + "Content-Length: 5\r\nX-N: a" + std::string(1, '\0') +
+             "b\r\nTransfer-Encoding: chunked\r\n\r\n" + chunk),
+       ZENTA_E_PROTOCOL, ""},
+      {"a NUL byte in a header before a content coding",
+       Reply(ok + "Content-Length: 4096\r\nX-N: a" + std::string(1, '\0') +
+                 "b\r\nContent-Encoding: gzip\r\n\r\n" + picture,
+             Reply::kClose),
+       ZENTA_E_PROTOCOL, "", false, 2},
       {"ok: chunked", chunked("chunked", chunk), 0, "4096"},
+      {"ok: a gzip-coded answer",
+       Reply(ok + "Content-Length: 39\r\nContent-Encoding: gzip\r\n\r\n" + gzipped), 0, "4096"},
       {"no framing, cut by a FIN", Reply(ok + "\r\n" + picture.substr(0, 100), Reply::kClose),
        ZENTA_E_PROTOCOL, "neither"},
       {"no framing over https, cut without close_notify",
@@ -138,8 +162,7 @@ inline std::vector<FramingRow> FramingRows() {
       {"a header line of 100 KiB",
        framed("Content-Length: 4096\r\nX-Big: " + std::string(100 * 1024, 'x')), ZENTA_E_PROTOCOL,
        "100 KiB"},
-      // libcurl stops at the length and drops the connection with what follows; the WinHTTP rows
-      // say what WinHTTP does (tests/windows).
+      // libcurl stops at the length and drops the connection with what follows.
       {"a body longer than its length, then closed",
        Reply(ok + "Content-Length: 4096\r\n\r\n" + picture + Answer("{}"), Reply::kClose), 0,
        "4096"},

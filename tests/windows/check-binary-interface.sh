@@ -13,7 +13,8 @@
 #   - Ostrel.dll and ZENTA.dll export exactly their C functions under their plain names: no
 #     C++-mangled name, nothing of std::, so no C++ object crosses between the gateway DLLs;
 #   - each DLL carries a version resource (VERSIONINFO) with its file name and version;
-#   - no DLL or EXE imports a MinGW runtime DLL: the runtime is linked into each of them.
+#   - no DLL or EXE imports a MinGW runtime DLL: the runtime is linked into each of them;
+#   - ZENTA.dll imports no WinHTTP function that carries a request.
 set -u
 if (($# != 6 && $# != 8)); then
   echo "usage: check-binary-interface.sh <objdump> <c++filt> <folder> <def> <lib folder> <llvm-nm>" \
@@ -80,6 +81,12 @@ same_exports() { # <dll> <names...>
 }
 same_exports Ostrel.dll "${ostrel[@]}"
 same_exports ZENTA.dll "${zenta[@]}"
+
+# ZENTA.dll carries requests with libcurl: no WinHTTP function that sends a request or reads an
+# answer is imported (WinHTTP is used only to read the system's proxy settings).
+carriers=$("$objdump" -p "$folder/ZENTA.dll" |
+  grep -owE 'WinHttp(SendRequest|ReceiveResponse|ReadData)' | sort -u | tr "\n" " ")
+[[ -z $carriers ]] || fail "ZENTA.dll imports $carriers"
 
 # The MSVC-style import libraries: one __imp_ symbol per C function.
 check_import_library() {  # <library> <name>...

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # deployment-fixture.sh <directory> <hostile server> <command> [<argument>...]
 #
-# What the deployment tests of the WinHTTP transport (WinHttpDeploymentTest.cpp) run against:
+# What the deployment tests of the gateway (HostileTest.cpp, Deployment.*) run against:
 # certificates made with openssl in <directory> (a test CA, a server certificate for localhost it
 # issued, another CA, a client certificate the test CA issued as a PFX file with the password
 # "pfx-secret"), Debian's tinyproxy on a free loopback port, and corvane-hostile-server serving

@@ -2,8 +2,9 @@
 
 #include <zenta/ZentaSdk.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <string>
-#include <system_error>
 
 namespace zenta {
 
@@ -72,12 +73,111 @@ int Describe(CURL* easy, CURLcode result, const char* errors, ExchangeReport& re
   }
   long osError = 0;
   if (curl_easy_getinfo(easy, CURLINFO_OS_ERRNO, &osError) == CURLE_OK && osError != 0) {
-    const std::string system = std::generic_category().message(static_cast<int>(osError));
+    const std::string system = SystemErrorText(osError);
     report.detail.Set("%s%s (%s)", prefix, words, system.c_str());
   } else {
     report.detail.Set("%s%s", prefix, words);
   }
   return code;
+}
+
+namespace {
+
+// Puts what libcurl's code does not tell in front of its words.
+void Prefix(Detail& detail, const char* what) {
+  char words[Detail::kWidth];
+  std::snprintf(words, sizeof words, "%s", detail.Text());
+  detail.Set("%s (libcurl: %s)", what, words);
+}
+
+// The proxy for a detail: the session's, or the one the environment names for the scheme, in
+// the order libcurl reads the variables (which of them no_proxy passes by is libcurl's matter).
+std::string ProxyName(const TransportConfig& config) {
+  if (config.proxySet) return Masked(config.proxy);
+  static const char* const kHttp[] = {"http_proxy", "all_proxy", "ALL_PROXY", nullptr};
+  static const char* const kHttps[] = {"https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY",
+                                       nullptr};
+  for (const char* const* name = config.https ? kHttps : kHttp; *name != nullptr; ++name) {
+    const char* value = std::getenv(*name);
+    if (value != nullptr && *value != '\0') return Masked(value) + " (" + *name + ")";
+  }
+  return "of the environment";
+}
+
+// A failure of the proxy's own, named with the proxy: its host could not be resolved, it could
+// not be reached (a proxy the session names), or it answered CONNECT with other than 2xx, so
+// the tunnel to the server was never made (the request never left).
+int NameProxy(CURL* easy, const TransportConfig& config, CURLcode result, int code,
+              Detail& detail) {
+  long tunnel = 0;
+  if (curl_easy_getinfo(easy, CURLINFO_HTTP_CONNECTCODE, &tunnel) != CURLE_OK) tunnel = 0;
+  char what[Detail::kWidth];
+  if (tunnel != 0 && (tunnel < 200 || tunnel > 299)) {
+    std::snprintf(what, sizeof what, "the proxy %s refused the tunnel to %s:%d with status %ld",
+                  ProxyName(config).c_str(), config.host.c_str(), config.port, tunnel);
+    code = ZENTA_E_CONNECT;
+  } else if (result == CURLE_COULDNT_RESOLVE_PROXY) {
+    std::snprintf(what, sizeof what, "the proxy %s could not be resolved",
+                  ProxyName(config).c_str());
+  } else if (result == CURLE_COULDNT_CONNECT && !config.proxy.empty()) {
+    std::snprintf(what, sizeof what, "the proxy %s could not be reached",
+                  ProxyName(config).c_str());
+  } else {
+    return code;
+  }
+  Prefix(detail, what);
+  return code;
+}
+
+}  // namespace
+
+int NameFailure(const CurlConnection& connection, const TransportConfig& config, CURLcode result,
+                int code, Detail& detail) {
+  const ExchangeState& state = connection.state;
+  CURL* easy = connection.easy.get();
+  if (result == CURLE_OUT_OF_MEMORY && state.report->phase == ExchangePhase::kAnswerStarted &&
+      !state.head.Complete()) {
+    Prefix(detail, "a line of the answer's head is longer than libcurl's limit of 100 KiB");
+    return ZENTA_E_PROTOCOL;
+  }
+  // Once the head is complete, a body without a length is chunked (AnswerHead refuses any other
+  // framing); libcurl's chunk parser refuses bad coding with CURLE_RECV_ERROR and no system
+  // error, where a connection that failed has one.
+  long osError = 0;
+  if (curl_easy_getinfo(easy, CURLINFO_OS_ERRNO, &osError) != CURLE_OK) osError = 0;
+  if (result == CURLE_RECV_ERROR && osError == 0 && state.head.Complete() &&
+      state.head.Length() < 0) {
+    Prefix(detail, "the answer's chunked coding is malformed");
+    return ZENTA_E_PROTOCOL;
+  }
+  // libcurl's store of header lines refuses a line with no colon, or a fold with no line before
+  // it, with this code before the header callback sees the line: in the body's trailers, as in a
+  // chunk size written "0x5" (a last chunk, then "hello" as a trailer).
+  if (result == CURLE_BAD_FUNCTION_ARGUMENT &&
+      state.report->phase == ExchangePhase::kAnswerStarted) {
+    Prefix(detail, state.head.Complete()
+                       ? "a trailer line of the answer's chunked coding is malformed"
+                       : "a line of the answer's head is malformed");
+    return ZENTA_E_PROTOCOL;
+  }
+  if (result == CURLE_SSL_CERTPROBLEM) {
+    Prefix(detail, "the client certificate or its key could not be used");
+    return ZENTA_E_TLS;
+  }
+  if (state.certificateAsked && state.report->phase != ExchangePhase::kAnswerStarted &&
+      (code == ZENTA_E_TLS || code == ZENTA_E_SEND || code == ZENTA_E_RECEIVE)) {
+    Prefix(detail, "the server asked for a client certificate and none is configured");
+    return ZENTA_E_TLS;
+  }
+  return NameProxy(easy, config, result, code, detail);
+}
+
+std::string Masked(std::string url) {
+  const std::size_t scheme = url.find("://");
+  const std::size_t start = scheme == std::string::npos ? 0 : scheme + 3;
+  const std::size_t at = url.find('@', start);
+  if (at != std::string::npos && at < url.find('/', start)) url.replace(start, at - start, "***");
+  return url;
 }
 
 }  // namespace zenta

@@ -1,10 +1,14 @@
-// libcurl results: the ZENTA code each becomes.
+// libcurl results: the ZENTA code each becomes, and the words the transport puts in front of
+// libcurl's own where its code alone does not say what happened.
 #ifndef ZENTA_CURL_CURLERRORS_H
 #define ZENTA_CURL_CURLERRORS_H
 
 #include <curl/curl.h>
 
+#include <string>
+
 #include "../Transport.h"
+#include "CurlConnection.h"
 
 namespace zenta {
 
@@ -14,6 +18,16 @@ int CodeOf(CURLcode result);
 // The code of a failed exchange, with libcurl's own words for it (errors, its error buffer) and
 // the system's error in report.detail.
 int Describe(CURL* easy, CURLcode result, const char* errors, ExchangeReport& report);
+
+// The code and words of failures that libcurl reports in its own terms, told apart by its
+// result, the system's error and how far the exchange got: a head line above libcurl's limit,
+// malformed chunked coding, an unusable client certificate, a server's refusal of a client without
+// a certificate, a proxy that failed. code is Describe's; returns the code to report.
+int NameFailure(const CurlConnection& connection, const TransportConfig& config, CURLcode result,
+                int code, Detail& detail);
+
+// A proxy URL for a detail: credentials in it (user:password@) are shown as ***.
+std::string Masked(std::string url);
 
 }  // namespace zenta
 

@@ -1,5 +1,5 @@
 // corvane-hostile-server: the scripted servers of tests/gateway/HostileRows.h as one Linux
-// program, for the WinHTTP transport's tests under wine. A request's target names the row whose
+// program, for the Windows gateway's tests under wine. A request's target names the row whose
 // replies it gets: "/own/N/..." row N of OwnAnswerRows(), "/framing/N/..." row N of
 // FramingRows(); each row's requests get its replies in the order they arrive, then correct
 // answers naming their number, as a server of the row's own would give them. Besides:
@@ -7,21 +7,29 @@
 //   /count/T/N     how many requests row N of table T has had so far (not counted itself)
 //   /tls-url       the URL of this server over TLS (a certificate openssl makes at start)
 //   /trickle/N     an answer of N announced bytes that arrive one every 100 ms
+//   /trickle-head  an answer whose head arrives one byte every 100 ms
+//   /trickle-tls-url   "https://127.0.0.1:PORT" of a listener whose TLS handshake never ends: it
+//                  announces a handshake record of 16 KiB and sends it one byte every 100 ms
 //   /ca-url, /client-url   with --pki DIR (tests/windows/deployment-fixture.sh made its files):
 //                  "https://localhost:PORT" of a server whose certificate DIR/ca.pem issued, and
 //                  of one that also requires a client certificate that DIR/ca.pem issued
+//   /issued-count  how many requests reached the server of /ca-url so far
 //
 // The first line on standard output is "listening on http://127.0.0.1:PORT", flushed at once.
 // Runs until it is killed.
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "HostileRows.h"
@@ -58,7 +66,11 @@ class HostileServer {
     if (pki.empty()) return;
     tls.tlsCertFile = pki + "/server.pem";
     tls.tlsKeyFile = pki + "/server-key.pem";
-    issued_ = std::make_unique<http::Server>(tls, handler);
+    issued_ = std::make_unique<http::Server>(
+        tls, [this](const http::Request& request, http::Exchange& out) {
+          ++issuedRequests_;
+          Serve(request, out);
+        });
     tls.tlsClientCaFile = pki + "/ca.pem";
     client_ = std::make_unique<http::Server>(tls, handler);
     issued_->Start();
@@ -79,8 +91,18 @@ class HostileServer {
     const char* path = target.c_str();
     int bytes = 0, index = -1;
     char table[16] = "";
-    if (target == "/tls-url") {
-      out.Write(hostile::Answer(secure_->BaseUrl()));
+    if (target == "/tls-url" || target == "/trickle-tls-url" || target == "/issued-count") {
+      out.Write(hostile::Answer(target == "/tls-url"           ? secure_->BaseUrl()
+                                : target == "/trickle-tls-url" ? TrickleTlsUrl()
+                                                               : std::to_string(issuedRequests_)));
+      return;
+    }
+    if (target == "/trickle-head") {
+      const std::string head =
+          "HTTP/1.1 200 OK\r\nContent-Length: 2\r\nX-Slow: " + std::string(100, 's') + "\r\n\r\n{}";
+      for (std::size_t i = 0; i < head.size() && out.Write(head.substr(i, 1)) && out.Sleep(100);
+           ++i) {
+      }
       return;
     }
     const std::unique_ptr<http::Server>& named = target == "/ca-url" ? issued_ : client_;
@@ -122,7 +144,43 @@ class HostileServer {
     if (reply.end == Reply::kReset) out.Reset();
   }
 
+  // The URL of a listener, started on first use, whose every connection gets the head of a 16 KiB
+  // TLS handshake record and then a byte of it every 100 ms, until the client leaves.
+  std::string TrickleTlsUrl() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (trickleListener_ < 0) {
+      trickleListener_ = socket(AF_INET, SOCK_STREAM, 0);
+      sockaddr_in address{};
+      address.sin_family = AF_INET;
+      address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+      socklen_t size = sizeof address;
+      if (bind(trickleListener_, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
+          listen(trickleListener_, 8) != 0 ||
+          getsockname(trickleListener_, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
+        return "https://127.0.0.1:1";
+      }
+      tricklePort_ = ntohs(address.sin_port);
+      std::thread([listener = trickleListener_] {
+        for (int client; (client = accept(listener, nullptr, nullptr)) >= 0;) {
+          std::thread([client] {
+            const char record[] = {0x16, 0x03, 0x03, 0x40, 0x00};  // handshake, TLS 1.2, 16 KiB
+            bool open = send(client, record, sizeof record, MSG_NOSIGNAL) == sizeof record;
+            for (int i = 0; open && i < 16384; ++i) {
+              usleep(100 * 1000);
+              open = send(client, "\x02", 1, MSG_NOSIGNAL) == 1;
+            }
+            close(client);
+          }).detach();
+        }
+      }).detach();
+    }
+    return "https://127.0.0.1:" + std::to_string(tricklePort_);
+  }
+
   std::map<std::string, std::vector<std::vector<Reply>>> tables_;
+  std::atomic<int> issuedRequests_{0};
+  int trickleListener_ = -1;
+  int tricklePort_ = 0;
   std::mutex mutex_;
   std::map<std::string, int> counts_;
   std::unique_ptr<http::Server> plain_;
