@@ -36,10 +36,8 @@ class OptionSetter {
 // record does not say what it accepts; then the suppressions that keep curl from adding headers
 // the caller did not ask for: "Expect: 100-continue" (a wasted round trip) and the form
 // Content-Type curl gives a body by default. Each line ends with a NUL, for curl_slist_append.
-// Lines is a std::string to write them to, or a LinesMatcher to compare them with those set.
-template <typename Lines>
 void WriteHeaderLines(const ZENTA_HttpRequest& request, bool sendsBody, bool askGzip,
-                      Lines& lines) {
+                      std::string& lines) {
   bool hasContentType = false;
   for (std::size_t i = 0; i < request.headerCount; ++i) {
     const ZENTA_HttpHeader& header = request.headers[i];
@@ -62,32 +60,6 @@ void WriteHeaderLines(const ZENTA_HttpRequest& request, bool sendsBody, bool ask
     if (!hasContentType) lines.append("Content-Type:", sizeof "Content-Type:");
   }
 }
-
-// Compares the lines WriteHeaderLines writes with lines already written, in place, piece by
-// piece, so that an unchanged header list costs no copy.
-class LinesMatcher {
- public:
-  explicit LinesMatcher(const std::string& lines) : at_(lines.data()), left_(lines.size()) {}
-
-  LinesMatcher& append(const char* piece, std::size_t size) {
-    same_ = same_ && size <= left_ && std::memcmp(at_, piece, size) == 0;
-    if (same_) {
-      at_ += size;
-      left_ -= size;
-    }
-    return *this;
-  }
-  LinesMatcher& append(std::string_view piece) { return append(piece.data(), piece.size()); }
-  void push_back(char c) { append(&c, 1); }
-
-  // True when the lines written are exactly those given.
-  bool Same() const { return same_ && left_ == 0; }
-
- private:
-  const char* at_;
-  std::size_t left_;
-  bool same_ = true;
-};
 
 // The options that depend only on the session and the method.
 CURLcode SetShape(CurlConnection& connection, const TransportConfig& config) {
@@ -158,11 +130,9 @@ CURLcode SetUrl(CurlConnection& connection) {
 // Sets the header lines when they differ from those set.
 int SetHeaderLines(CurlConnection& connection, const ZENTA_HttpRequest& request, bool sendsBody,
                    bool askGzip) {
-  LinesMatcher set(connection.headerLines);
-  WriteHeaderLines(request, sendsBody, askGzip, set);
-  if (set.Same()) return ZENTA_OK;
   connection.next.clear();
   WriteHeaderLines(request, sendsBody, askGzip, connection.next);
+  if (connection.next == connection.headerLines) return ZENTA_OK;
   HeaderList list(nullptr, &curl_slist_free_all);
   const char* end = connection.next.data() + connection.next.size();
   for (const char* line = connection.next.data(); line < end; line += std::strlen(line) + 1) {
