@@ -35,8 +35,7 @@ inline char* WriteDouble(double value, char* out) {
   // The shortest digits as "d.ddde+XX" (no point for a single digit).
   char shortest[32];
   const char* const end =
-      std::to_chars(shortest, shortest + sizeof shortest, value, std::chars_format::scientific)
-          .ptr;
+      std::to_chars(shortest, shortest + sizeof shortest, value, std::chars_format::scientific).ptr;
   const char* const e = std::find(static_cast<const char*>(shortest), end, 'e');
   const int fewest = e - shortest == 1 ? 1 : static_cast<int>(e - shortest) - 1;
   if (fewest < length) {

@@ -35,7 +35,7 @@ class ScriptedServer {
  public:
   explicit ScriptedServer(std::vector<Reply> replies, http::ServerOptions options = {})
       : replies_(std::move(replies)),
-        server_(options, [this](const http::Request& request, http::Exchange& out) {
+        server_(options, [this](const http::Request& request, http::AnswerWriter& out) {
           gzipAsked_ += request.Header("Accept-Encoding") == "gzip";
           const std::size_t n = requests_++;
           const Reply reply =

@@ -9,7 +9,7 @@ EchoServer::EchoServer(int port) {
   http::ServerOptions options;
   options.port = port;
   server_ = std::make_unique<http::Server>(
-      options, [this](const http::Request& req, http::Exchange& out) { Answer(req, out); });
+      options, [this](const http::Request& req, http::AnswerWriter& out) { Answer(req, out); });
   server_->Start();
 }
 
@@ -18,7 +18,7 @@ int EchoServer::CountToken(const std::string& token, int add) {
   return tokenCounts_[token] += add;
 }
 
-void EchoServer::Answer(const http::Request& req, http::Exchange& out) {
+void EchoServer::Answer(const http::Request& req, http::AnswerWriter& out) {
   int status = 200;
   http::Headers headers{{"Content-Type", "text/plain"}};
   int delayMs = 0;

@@ -80,7 +80,7 @@ class EchoServer {
   std::string Url() const { return server_->BaseUrl(); }
 
  private:
-  void Answer(const corvane::http::Request& req, corvane::http::Exchange& out);
+  void Answer(const corvane::http::Request& req, corvane::http::AnswerWriter& out);
   int CountToken(const std::string& token, int add);
 
   std::mutex mutex_;

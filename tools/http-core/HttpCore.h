@@ -5,7 +5,7 @@
 //
 // The server gives every connection a thread of its own (at most `maxConnections` at a time),
 // reads each request completely (head and Content-Length body) and hands it to one handler,
-// which writes its answer through the Exchange however it likes, correct or not. The handler
+// which writes its answer through the AnswerWriter however it likes, correct or not. The handler
 // runs on the connection's thread, so it runs concurrently for different connections.
 #ifndef CORVANE_HTTP_CORE_H
 #define CORVANE_HTTP_CORE_H
@@ -43,9 +43,9 @@ struct Request {
 };
 
 // The connection a handler answers on. Every write reports whether the bytes left.
-class Exchange {
+class AnswerWriter {
  public:
-  virtual ~Exchange() = default;
+  virtual ~AnswerWriter() = default;
   virtual bool Write(std::string_view bytes) = 0;
   // Ends the connection once the handler returns; Reset ends it with a TCP reset (RST).
   virtual void Close() = 0;
@@ -63,10 +63,10 @@ class Exchange {
   bool WriteChunk(std::string_view bytes);
 };
 
-using Handler = std::function<void(const Request&, Exchange&)>;
+using Handler = std::function<void(const Request&, AnswerWriter&)>;
 // Answers a request the server could not read: 400 (malformed), 413 (body too large) or 501
 // (a request body in chunked coding). The connection closes after it.
-using ErrorHandler = std::function<void(int status, Exchange&)>;
+using ErrorHandler = std::function<void(int status, AnswerWriter&)>;
 
 struct ServerOptions {
   std::string host = "127.0.0.1";

@@ -96,19 +96,19 @@ std::optional<std::string> Request::Param(std::string_view name) const {
   return std::nullopt;
 }
 
-bool Exchange::WriteHead(int status, const Headers& headers) {
+bool AnswerWriter::WriteHead(int status, const Headers& headers) {
   std::string head = "HTTP/1.1 " + std::to_string(status) + " " + ReasonPhrase(status) + "\r\n";
   for (const auto& [name, value] : headers) head += name + ": " + value + "\r\n";
   if (Closing()) head += "Connection: close\r\n";
   return Write(head + "\r\n");
 }
 
-bool Exchange::Reply(int status, Headers headers, std::string_view body) {
+bool AnswerWriter::Reply(int status, Headers headers, std::string_view body) {
   headers.emplace_back("Content-Length", std::to_string(body.size()));
   return WriteHead(status, headers) && (HeadRequest() || Write(body));
 }
 
-bool Exchange::WriteChunk(std::string_view bytes) {
+bool AnswerWriter::WriteChunk(std::string_view bytes) {
   char size[24];
   std::snprintf(size, sizeof size, "%zx\r\n", bytes.size());
   return Write(size) && Write(bytes) && Write("\r\n");

@@ -113,7 +113,7 @@ class Server::Impl {
 namespace {
 
 // One accepted connection: reads requests into buffer_ and hands each to the handler.
-class Connection final : public Exchange {
+class Connection final : public AnswerWriter {
  public:
   Connection(Server::Impl& server, int fd, SSL* ssl) : server_(server), fd_(fd), ssl_(ssl) {}
 

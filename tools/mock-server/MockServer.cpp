@@ -88,11 +88,11 @@ void MockServer::Impl::Start() {
   options.tlsMaxVersion = options_.tlsMaxVersion;
   // Requests the core cannot read (malformed, body too large) get the envelope too, with
   // code = status * 10.
-  const auto refuse = [](int status, http::Exchange& out) {
+  const auto refuse = [](int status, http::AnswerWriter& out) {
     Send(Error(status, status * 10, "HTTP " + std::to_string(status)), out);
   };
   http_ = std::make_unique<http::Server>(
-      options, [this](const http::Request& req, http::Exchange& out) { Dispatch(req, out); },
+      options, [this](const http::Request& req, http::AnswerWriter& out) { Dispatch(req, out); },
       refuse);
   try {
     http_->Start();
@@ -171,7 +171,7 @@ void MockServer::Impl::RecordRequest(const http::Request& req, Auth auth) {
   ++paths_[counted ? req.path : std::string("(other)")];
 }
 
-void MockServer::Impl::Dispatch(const http::Request& req, http::Exchange& out) {
+void MockServer::Impl::Dispatch(const http::Request& req, http::AnswerWriter& out) {
   ++requests_;
   int status = 0;
   Coding coding{options_.gzip && AcceptsGzip(req), false, &gzipped_};
@@ -204,8 +204,8 @@ void MockServer::Impl::Dispatch(const http::Request& req, http::Exchange& out) {
   }
 }
 
-int MockServer::Impl::ApplyFault(const Fault& fault, const http::Request& req, http::Exchange& out,
-                                 Coding& coding) {
+int MockServer::Impl::ApplyFault(const Fault& fault, const http::Request& req,
+                                 http::AnswerWriter& out, Coding& coding) {
   if (fault.delayMs > 0) out.Sleep(fault.delayMs);
   http::Headers marked{{kFaultHeader, FaultKindName(fault.kind)}};
   if (fault.retryAfter) marked.emplace_back("Retry-After", *fault.retryAfter);

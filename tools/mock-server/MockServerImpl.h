@@ -57,8 +57,9 @@ class MockServer::Impl {
   std::unique_ptr<http::Server> http_;
 
  private:
-  void Dispatch(const http::Request& req, http::Exchange& out);
-  int ApplyFault(const Fault& fault, const http::Request& req, http::Exchange& out, Coding& coding);
+  void Dispatch(const http::Request& req, http::AnswerWriter& out);
+  int ApplyFault(const Fault& fault, const http::Request& req, http::AnswerWriter& out,
+                 Coding& coding);
   void RecordRequest(const http::Request& req, Auth auth);
   Auth Authenticate(const http::Request& req) const;
   std::vector<Route> ControlRoutes();

@@ -70,7 +70,7 @@ std::string EnvelopeText(const Reply& reply) {
   });
 }
 
-int Send(const Reply& reply, http::Exchange& out, http::Headers extra, Coding* coding) {
+int Send(const Reply& reply, http::AnswerWriter& out, http::Headers extra, Coding* coding) {
   auto [body, type] = BodyOf(reply);
   extra.insert(extra.end(), reply.headers.begin(), reply.headers.end());
   extra.emplace_back("Content-Type", type);
@@ -79,13 +79,14 @@ int Send(const Reply& reply, http::Exchange& out, http::Headers extra, Coding* c
 }
 
 int SendBody(int status, http::Headers headers, std::string body, Coding* coding,
-             http::Exchange& out) {
+             http::AnswerWriter& out) {
   Encode(coding, body, headers);
   if (!out.Reply(status, std::move(headers), body)) out.Close();
   return status;
 }
 
-void SendTruncated(const Reply& reply, http::Exchange& out, http::Headers extra, Coding& coding) {
+void SendTruncated(const Reply& reply, http::AnswerWriter& out, http::Headers extra,
+                   Coding& coding) {
   auto [body, type] = BodyOf(reply);
   extra.emplace_back("Content-Type", type);
   Encode(reply.binary ? nullptr : &coding, body, extra);
@@ -95,7 +96,8 @@ void SendTruncated(const Reply& reply, http::Exchange& out, http::Headers extra,
     out.Write(std::string_view(body).substr(0, body.size() / 2));
 }
 
-void SendBig(int bytes, bool chunked, http::Exchange& out, http::Headers extra, Coding& coding) {
+void SendBig(int bytes, bool chunked, http::AnswerWriter& out, http::Headers extra,
+             Coding& coding) {
   const auto total = static_cast<std::size_t>(bytes);
   const bool gzip = coding.gzipAccepted && total >= kGzipMinBytes;
   if (gzip) coding.Coded();

@@ -48,19 +48,20 @@ struct Coding {
 };
 
 // Writes the whole answer; returns its HTTP status.
-int Send(const Reply& reply, http::Exchange& out, http::Headers extra = {},
+int Send(const Reply& reply, http::AnswerWriter& out, http::Headers extra = {},
          Coding* coding = nullptr);
 // Any other answer written whole (`headers` name its Content-Type); returns `status`.
 int SendBody(int status, http::Headers headers, std::string body, Coding* coding,
-             http::Exchange& out);
+             http::AnswerWriter& out);
 // The answer's full Content-Length, then only the first half of its bytes; the connection
 // closes after them.
-void SendTruncated(const Reply& reply, http::Exchange& out, http::Headers extra, Coding& coding);
+void SendTruncated(const Reply& reply, http::AnswerWriter& out, http::Headers extra,
+                   Coding& coding);
 // An answer envelope of exactly `bytes` bytes, {"code":1000,...,"data":{"filler":"xx..."}},
 // produced piece by piece, so that even a 1 GiB answer costs no memory. Chunked: without
 // Content-Length, the client finds the size only while receiving. Gzip-coded, `bytes` is the
 // decoded size: a small answer that a client must not decode without a cap.
-void SendBig(int bytes, bool chunked, http::Exchange& out, http::Headers extra, Coding& coding);
+void SendBig(int bytes, bool chunked, http::AnswerWriter& out, http::Headers extra, Coding& coding);
 
 // The text of a JSON object whose members `fill` writes.
 template <class Fill>

@@ -56,7 +56,7 @@ class HostileServer {
     http::ServerOptions tls;
     tls.tlsCertFile = certificate;
     tls.tlsKeyFile = key;
-    const auto handler = [this](const http::Request& request, http::Exchange& out) {
+    const auto handler = [this](const http::Request& request, http::AnswerWriter& out) {
       Serve(request, out);
     };
     plain_ = std::make_unique<http::Server>(http::ServerOptions(), handler);
@@ -67,7 +67,7 @@ class HostileServer {
     tls.tlsCertFile = pki + "/server.pem";
     tls.tlsKeyFile = pki + "/server-key.pem";
     issued_ = std::make_unique<http::Server>(
-        tls, [this](const http::Request& request, http::Exchange& out) {
+        tls, [this](const http::Request& request, http::AnswerWriter& out) {
           ++issuedRequests_;
           Serve(request, out);
         });
@@ -80,7 +80,7 @@ class HostileServer {
   std::string Url() const { return plain_->BaseUrl(); }
 
  private:
-  void Serve(const http::Request& request, http::Exchange& out) {
+  void Serve(const http::Request& request, http::AnswerWriter& out) {
     // A target in absolute form (as wine's WinHTTP sends it through a proxy's tunnel) is taken
     // as its path, as servers must.
     const std::size_t scheme = request.path.find("://");
