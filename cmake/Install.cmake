@@ -23,23 +23,29 @@ if(NOT BUILD_SHARED_LIBS)
     endif()
   endforeach()
 endif()
+# Components, one per package (cmake/Packaging.cmake): runtime (the shared libraries), development
+# (headers, link libraries, CMake package, .pc), tools (the client), server (the simulated server).
 install(TARGETS ${corvane_exported} EXPORT CorvaneTargets
-        RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
-        LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
-        ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
+        RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime
+        LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime
+                NAMELINK_COMPONENT development
+        ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development)
 install(FILES ${corvane_public}/Corvane.h ${corvane_public}/CorvaneExport.h
               ${corvane_public}/CorvaneRecords.h ${corvane_public}/CorvaneCOps.h
               ${corvane_public}/CorvaneCxxOps.h
               ${corvane_public}/CorvaneC.h ${corvane_public}/CorvaneCxx.h
-        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/Corvane)
+        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/Corvane COMPONENT development)
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/zenta ${PROJECT_SOURCE_DIR}/include/quim
-        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT development)
 install(FILES ${PROJECT_SOURCE_DIR}/LICENSE ${PROJECT_SOURCE_DIR}/CHANGELOG.md
-        DESTINATION ${CMAKE_INSTALL_DOCDIR})
-foreach(program corvane corvane-mock-server)
-  if(TARGET ${program})
-    set_target_properties(${program} PROPERTIES INSTALL_RPATH "${CMAKE_INSTALL_RPATH}")
-    install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+        DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT development)
+foreach(program corvane:tools corvane-mock-server:server)
+  string(REPLACE ":" ";" program ${program})
+  list(GET program 0 target)
+  list(GET program 1 component)
+  if(TARGET ${target})
+    set_target_properties(${target} PROPERTIES INSTALL_RPATH "${CMAKE_INSTALL_RPATH}")
+    install(TARGETS ${target} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT ${component})
   endif()
 endforeach()
 foreach(library Corvane Ostrel ZENTA quim)
@@ -47,7 +53,8 @@ foreach(library Corvane Ostrel ZENTA quim)
 endforeach()
 
 set(corvane_cmake_dir ${CMAKE_INSTALL_LIBDIR}/cmake/Corvane)
-install(EXPORT CorvaneTargets NAMESPACE Corvane:: DESTINATION ${corvane_cmake_dir})
+install(EXPORT CorvaneTargets NAMESPACE Corvane:: DESTINATION ${corvane_cmake_dir}
+        COMPONENT development)
 configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/CorvaneConfig.cmake.in
                               ${PROJECT_BINARY_DIR}/CorvaneConfig.cmake
                               INSTALL_DESTINATION ${corvane_cmake_dir})
@@ -55,7 +62,7 @@ write_basic_package_version_file(${PROJECT_BINARY_DIR}/CorvaneConfigVersion.cmak
                                  COMPATIBILITY SameMajorVersion)
 install(FILES ${PROJECT_BINARY_DIR}/CorvaneConfig.cmake
               ${PROJECT_BINARY_DIR}/CorvaneConfigVersion.cmake
-        DESTINATION ${corvane_cmake_dir})
+        DESTINATION ${corvane_cmake_dir} COMPONENT development)
 
 # The .pc file finds its prefix relative to itself, so an installed tree can be moved.
 file(RELATIVE_PATH CORVANE_PC_TO_PREFIX /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix)
@@ -74,4 +81,5 @@ else()
   set(CORVANE_PC_CFLAGS " -DCORVANE_STATIC -DZENTA_STATIC -DQUIM_STATIC")
 endif()
 configure_file(${PROJECT_SOURCE_DIR}/cmake/corvane.pc.in ${PROJECT_BINARY_DIR}/corvane.pc @ONLY)
-install(FILES ${PROJECT_BINARY_DIR}/corvane.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+install(FILES ${PROJECT_BINARY_DIR}/corvane.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig
+        COMPONENT development)
