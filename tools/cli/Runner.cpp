@@ -60,6 +60,14 @@ std::string Plural(std::size_t n, const char* word) {
 
 int ExitStatusOf(int status) {
   if (status == 0) return 0;
+  // The platform answers a refused credential in JSON with the HTTP status times ten as its
+  // code; a page of another type arrives as the gateway's code for the status.
+  constexpr int kCodeUnauthorized = 4010, kCodeForbidden = 4030;
+  const int http = ZENTA_HttpStatusOf(status);
+  if (http == 401 || http == 403 || status == ZENTA_E_CREDENTIAL || status == kCodeUnauthorized ||
+      status == kCodeForbidden) {
+    return kExitAuthentication;
+  }
   // A request that does not fit is refused before anything is sent: an argument too long.
   if (status == Corvane::kRequestTooLong) return kExitUsage;
   return ZENTA_IS_GATEWAY_CODE(status) ? kExitExchange : kExitRefused;

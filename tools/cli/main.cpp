@@ -82,7 +82,7 @@ std::optional<int> Parse(CLI::App& app, int argc, char** argv) {
   } catch (const CLI::CallForVersion& e) {
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
-    const std::string unknown = corvane_cli::UnknownSubcommand(argc, argv, app);
+    const std::string unknown = corvane_cli::UnknownWord(argc, argv, app);
     return UsageError(unknown.empty() ? corvane_cli::InOurWords(e) : unknown);
   }
   return std::nullopt;
