@@ -52,9 +52,19 @@ foreach(library Corvane Ostrel ZENTA quim)
   set_target_properties(${library} PROPERTIES INSTALL_RPATH "$ORIGIN")
 endforeach()
 
+# Shared and static builds install into one prefix side by side: each kind has its own targets
+# file (CorvaneSharedTargets.cmake, CorvaneStaticTargets.cmake) and .pc file (corvane.pc,
+# corvane-static.pc); CorvaneConfig.cmake is the same for both and includes the kind asked for.
 set(corvane_cmake_dir ${CMAKE_INSTALL_LIBDIR}/cmake/Corvane)
-install(EXPORT CorvaneTargets NAMESPACE Corvane:: DESTINATION ${corvane_cmake_dir}
-        COMPONENT development)
+if(BUILD_SHARED_LIBS)
+  set(corvane_kind Shared)
+  set(corvane_pc_name corvane)
+else()
+  set(corvane_kind Static)
+  set(corvane_pc_name corvane-static)
+endif()
+install(EXPORT CorvaneTargets NAMESPACE Corvane:: FILE Corvane${corvane_kind}Targets.cmake
+        DESTINATION ${corvane_cmake_dir} COMPONENT development)
 configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/CorvaneConfig.cmake.in
                               ${PROJECT_BINARY_DIR}/CorvaneConfig.cmake
                               INSTALL_DESTINATION ${corvane_cmake_dir})
@@ -70,16 +80,29 @@ file(RELATIVE_PATH CORVANE_PC_TO_PREFIX /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfi
 # static dependencies of libcurl itself) and OpenSSL under it, threads and, for a program linked by a C compiler's
 # driver, the C++ standard library and libm at the consumer's link (pkg-config --static), and
 # the *_STATIC defines in every compile.
+# A program linked against the shared libraries names only those it calls: libCorvane and
+# libZENTA (sessions); libCorvane brings libOstrel and libquim itself.
 if(BUILD_SHARED_LIBS)
+  set(CORVANE_PC_LIBS "-lCorvane -lZENTA")
   set(CORVANE_PC_STATIC "")
   set(CORVANE_PC_CFLAGS "")
 else()
+  # The archives by their paths: with the shared libraries in the same folder, -lCorvane would
+  # link those.
+  set(CORVANE_PC_LIBS "")
+  foreach(library Corvane Ostrel ZENTA quim)
+    string(APPEND CORVANE_PC_LIBS " \${libdir}/$<TARGET_FILE_NAME:${library}>")
+  endforeach()
+  string(STRIP "${CORVANE_PC_LIBS}" CORVANE_PC_LIBS)
   set(CORVANE_PC_STATIC "Libs.private: -lcurl -pthread -lstdc++ -lm")
   if(ZENTA_TRANSPORT STREQUAL "curl")
     set(CORVANE_PC_STATIC "Libs.private: -lcurl -lssl -lcrypto -lz -pthread -lstdc++ -lm")
   endif()
   set(CORVANE_PC_CFLAGS " -DCORVANE_STATIC -DZENTA_STATIC -DQUIM_STATIC")
 endif()
-configure_file(${PROJECT_SOURCE_DIR}/cmake/corvane.pc.in ${PROJECT_BINARY_DIR}/corvane.pc @ONLY)
-install(FILES ${PROJECT_BINARY_DIR}/corvane.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig
-        COMPONENT development)
+configure_file(${PROJECT_SOURCE_DIR}/cmake/corvane.pc.in
+               ${PROJECT_BINARY_DIR}/${corvane_pc_name}.pc.in @ONLY)
+file(GENERATE OUTPUT ${PROJECT_BINARY_DIR}/${corvane_pc_name}.pc
+     INPUT ${PROJECT_BINARY_DIR}/${corvane_pc_name}.pc.in)
+install(FILES ${PROJECT_BINARY_DIR}/${corvane_pc_name}.pc
+        DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT development)
