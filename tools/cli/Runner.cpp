@@ -337,7 +337,7 @@ std::string DescribeFailure(const Outcome& outcome) {
     char text[512];
     if (ZENTA_LastErrorDetail(text, static_cast<int>(sizeof text)) > 0 &&
         std::string_view(text) != ZENTA_ErrorText(outcome.status)) {
-      detail = text;
+      detail = PageText(text);
       line += ": " + detail;
     }
   }
@@ -347,7 +347,11 @@ std::string DescribeFailure(const Outcome& outcome) {
         "; the server asks for credentials: give a token with --token (or CORVANE_TOKEN) "
         "or --token-command";
   }
-  if (outcome.status == ZENTA_E_TLS && detail.find("client certificate") != std::string::npos) {
+  // A TLS front end that wanted a client certificate answers 400 with a page that says so.
+  const bool certificatePage =
+      ZENTA_HttpStatusOf(outcome.status) == 400 && detail.find("certificate") != std::string::npos;
+  if (certificatePage ||
+      (outcome.status == ZENTA_E_TLS && detail.find("client certificate") != std::string::npos)) {
     line += "; give a client certificate with --cert FILE (and --key FILE)";
   } else if (outcome.status == ZENTA_E_TLS) {
     line +=
