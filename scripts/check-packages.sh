@@ -5,7 +5,8 @@
 #     renders with `man -l` without warnings; the tools package depends on the library package;
 #   - the wheel: installed into a fresh virtual environment, `import corvane` loads the bundled
 #     library (no CORVANE_LIBRARY) and runs an operation against the simulated server;
-#   - the NuGet package: its entries (the manifest, the assembly, the native libraries).
+#   - the NuGet package: its entries (the manifest, the assembly, the native libraries), and a
+#     C# program compiled against its assembly runs under mono with its Linux libraries.
 #   scripts/check-packages.sh BUILD-DIR
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -73,5 +74,26 @@ for entry in Corvane.nuspec '[Content_Types].xml' _rels/.rels lib/net472/Corvane
   runtimes/linux-x64/native/libOstrel.so.0 runtimes/linux-x64/native/libquim.so.0; do
   grep -qxF "$entry" "$check/nupkg.txt" || fail "$nupkg lacks $entry"
 done
+# The assembly and the Linux libraries as a C# program meets them: compiled against the
+# package's assembly, run by mono with the package's native folder as its library path.
+"$python" -c 'import sys, zipfile; zipfile.ZipFile(sys.argv[1]).extractall(sys.argv[2])' \
+  "$nupkg" "$check/nupkg"
+cat >"$check/Trails.cs" <<'EOF'
+using System;
+using Corvane;
+class Trails
+{
+    static int Main(string[] args)
+    {
+        using (var client = new CorvaneClient(args[0]))
+            return client.GetPtzTrailList("D1001-C01").Count > 0 ? 0 : 1;
+    }
+}
+EOF
+cp "$check/nupkg/lib/net472/Corvane.dll" "$check/"
+mcs -nologo -r:"$check/Corvane.dll" -out:"$check/Trails.exe" "$check/Trails.cs"
+LD_LIBRARY_PATH="$check/nupkg/runtimes/linux-x64/native" mono "$check/Trails.exe" "$url" ||
+  fail "a C# program over the NuGet package's assembly and libraries failed"
+
 echo "package check: ${#debs[@]} Debian packages (lintian: no error), the wheel and" \
   "$(wc -l <"$check/nupkg.txt") entries of the NuGet package"
