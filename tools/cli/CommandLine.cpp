@@ -103,6 +103,13 @@ std::string InOurWords(const CLI::ParseError& error) {
   return text;
 }
 
+std::vector<std::string> OptionNames(const CLI::Option* option) {
+  std::vector<std::string> names;
+  for (const std::string& name : option->get_snames()) names.push_back("-" + name);
+  for (const std::string& name : option->get_lnames()) names.push_back("--" + name);
+  return names;
+}
+
 std::size_t EditDistance(const std::string& a, const std::string& b) {
   // Optimal string alignment: insertions, deletions, substitutions and swaps of two neighbours.
   std::vector<std::vector<std::size_t>> d(a.size() + 1, std::vector<std::size_t>(b.size() + 1));
@@ -136,12 +143,11 @@ std::string DidYouMean(const std::string& word, const std::vector<std::string>& 
 namespace {
 
 // Every option name a word may give at app (its own and its parents' options).
-std::vector<std::string> OptionNames(const CLI::App* app) {
+std::vector<std::string> OptionNamesAt(const CLI::App* app) {
   std::vector<std::string> names;
   for (const CLI::App* owner = app; owner != nullptr; owner = owner->get_parent()) {
     for (const CLI::Option* option : owner->get_options()) {
-      for (const std::string& name : option->get_snames()) names.push_back("-" + name);
-      for (const std::string& name : option->get_lnames()) names.push_back("--" + name);
+      for (const std::string& name : OptionNames(option)) names.push_back(name);
     }
   }
   return names;
@@ -166,7 +172,7 @@ std::string UnknownWord(int argc, char** argv, const CLI::App& app) {
       const CLI::Option* option = FindOption(current, word);
       if (option == nullptr) {
         const std::string name = word.substr(0, word.find('='));
-        return "unknown option '" + name + "'" + DidYouMean(name, OptionNames(current));
+        return "unknown option '" + name + "'" + DidYouMean(name, OptionNamesAt(current));
       }
       if (word.find('=') == std::string::npos && option->get_expected_min() > 0) ++i;
       continue;

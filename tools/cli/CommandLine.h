@@ -37,6 +37,9 @@ std::string InOurWords(const CLI::ParseError& error);
 // options (their own and their parents') with their values, subcommands, positionals.
 std::string UnknownWord(int argc, char** argv, const CLI::App& app);
 
+// Every name of option as typed ("-v", "--verbose", "--no-compressed").
+std::vector<std::string> OptionNames(const CLI::Option* option);
+
 // The edit distance of a and b: insertions, deletions, substitutions, swaps of neighbours.
 std::size_t EditDistance(const std::string& a, const std::string& b);
 

@@ -47,14 +47,6 @@ std::vector<const CLI::Option*> Positionals(const CLI::App& app) {
 
 bool TakesValue(const CLI::Option* option) { return option->get_expected_min() > 0; }
 
-// Every name of option ("-v", "--verbose", "--no-compressed").
-std::vector<std::string> Names(const CLI::Option* option) {
-  std::vector<std::string> names;
-  for (const std::string& name : option->get_snames()) names.push_back("-" + name);
-  for (const std::string& name : option->get_lnames()) names.push_back("--" + name);
-  return names;
-}
-
 // The type an option's value has, without the range its check adds ("N", not "N:0..10").
 std::string ValueName(const CLI::Option* option) {
   const std::string type = option->get_type_name();
@@ -66,7 +58,7 @@ void ManOptions(std::ostream& out, const CLI::App& app) {
   for (const CLI::Option* option : Named(app)) {
     if (app.get_parent() != nullptr && option == app.get_help_ptr()) continue;
     out << ".TP\n";
-    const std::vector<std::string> names = Names(option);
+    const std::vector<std::string> names = OptionNames(option);
     for (std::size_t i = 0; i < names.size(); ++i) {
       out << (i == 0 ? "" : ", ") << "\\fB" << Roff(names[i]) << "\\fR";
     }
@@ -100,7 +92,7 @@ void CompletionCases(std::ostream& out, const CLI::App& app, const std::string& 
   std::string subs, options;
   for (const CLI::App* sub : app.get_subcommands({})) subs += " " + sub->get_name();
   for (const CLI::Option* option : Named(app)) {
-    for (const std::string& name : Names(option)) options += " " + name;
+    for (const std::string& name : OptionNames(option)) options += " " + name;
   }
   out << "    \"" << path << "\") subs=\"" << subs << " \"; opts=\"" << options << " \" ;;\n";
   for (const CLI::App* sub : app.get_subcommands({})) {
@@ -113,7 +105,7 @@ void ValuedOptions(const CLI::App& app, std::string& valued, std::string& files)
   for (const CLI::Option* option : Named(app)) {
     if (!TakesValue(option)) continue;
     const bool file = option->get_type_name().find("FILE") != std::string::npos;
-    for (const std::string& name : Names(option)) {
+    for (const std::string& name : OptionNames(option)) {
       valued += " " + name;
       if (file) files += " " + name;
     }
