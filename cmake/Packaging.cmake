@@ -5,7 +5,8 @@
 #     from dpkg-shlibdeps and between the packages;
 #   - a Python wheel that carries the shared libraries beside the package (bindings/python);
 #   - a NuGet package: the C# binding compiled with mcs and the native libraries (bindings/csharp),
-#     with the Windows DLLs too when CORVANE_WINDOWS_BUILD_DIR names a Windows build tree.
+#     with the Windows DLLs too when CORVANE_WINDOWS_BUILD_DIR names a Windows build tree;
+#   - with that Windows build tree, the zip a Windows developer unpacks (cmake/windows-zip.py).
 # Linux builds with shared libraries and the tools only: the packages are made of them.
 if(NOT CMAKE_SYSTEM_NAME STREQUAL "Linux" OR NOT BUILD_SHARED_LIBS OR NOT CORVANE_BUILD_TOOLS
    OR CMAKE_CROSSCOMPILING)
@@ -116,6 +117,8 @@ add_custom_target(
           ${corvane_packages_dir}
   COMMAND python3 ${PROJECT_SOURCE_DIR}/bindings/csharp/build-nupkg.py ${PROJECT_BINARY_DIR}
           ${corvane_packages_dir} ${PROJECT_VERSION} "${CORVANE_WINDOWS_BUILD_DIR}"
+  COMMAND "$<$<BOOL:${CORVANE_WINDOWS_BUILD_DIR}>:python3;${PROJECT_SOURCE_DIR}/cmake/windows-zip.py;${CORVANE_WINDOWS_BUILD_DIR};${corvane_packages_dir};${PROJECT_VERSION};${PROJECT_SOURCE_DIR}>"
+  COMMAND_EXPAND_LISTS
   DEPENDS ${corvane_doc_outputs}
   WORKING_DIRECTORY ${PROJECT_BINARY_DIR}
   VERBATIM)

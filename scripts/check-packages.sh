@@ -95,5 +95,19 @@ mcs -nologo -r:"$check/Corvane.dll" -out:"$check/Trails.exe" "$check/Trails.cs"
 LD_LIBRARY_PATH="$check/nupkg/runtimes/linux-x64/native" mono "$check/Trails.exe" "$url" ||
   fail "a C# program over the NuGet package's assembly and libraries failed"
 
+# Given a Windows build tree (CORVANE_WINDOWS_BUILD_DIR), the NuGet package carries its DLLs and
+# the Windows zip holds the DLLs, both kinds of import library and the headers.
+if grep -q '^CORVANE_WINDOWS_BUILD_DIR:PATH=.' "$build/CMakeCache.txt"; then
+  zip=$packages/Corvane-$version-win64.zip
+  "$python" -c 'import sys, zipfile; print("\n".join(zipfile.ZipFile(sys.argv[1]).namelist()))' \
+    "$zip" >"$check/zip.txt"
+  for entry in bin/Corvane.dll bin/ZENTA.dll lib/Corvane.lib lib/libCorvane.dll.a \
+    include/Corvane/CorvaneC.h doc/windows.md; do
+    grep -qxF "Corvane-$version-win64/$entry" "$check/zip.txt" || fail "$zip lacks $entry"
+  done
+  grep -qxF runtimes/win-x64/native/Corvane.dll "$check/nupkg.txt" ||
+    fail "$nupkg lacks the Windows DLLs"
+fi
+
 echo "package check: ${#debs[@]} Debian packages (lintian: no error), the wheel and" \
   "$(wc -l <"$check/nupkg.txt") entries of the NuGet package"
