@@ -3,6 +3,7 @@
 #   - the Debian packages: lintian reports no error; the client and the library packages
 #     extracted side by side run `corvane --simulate ptz-trails D1001-C01`; the manual page
 #     renders with `man -l` without warnings; the tools package depends on the library package;
+#     examples/ builds against the development package and runs;
 #   - the wheel: installed into a fresh virtual environment, `import corvane` loads the bundled
 #     library (no CORVANE_LIBRARY) and runs an operation against the simulated server;
 #   - the NuGet package: its entries (the manifest, the assembly, the native libraries), and a
@@ -74,6 +75,15 @@ for entry in Corvane.nuspec '[Content_Types].xml' _rels/.rels lib/net472/Corvane
   runtimes/linux-x64/native/libOstrel.so.0 runtimes/linux-x64/native/libquim.so.0; do
   grep -qxF "$entry" "$check/nupkg.txt" || fail "$nupkg lacks $entry"
 done
+# The development package, extracted beside the library package, builds examples/ (CMake) and
+# the program runs against the packaged server.
+dpkg-deb -x "$packages/libcorvane-dev_${version}_amd64.deb" "$check/root"
+cmake -S examples -B "$check/dev-example" -DCMAKE_PREFIX_PATH="$check/root/usr" >/dev/null
+cmake --build "$check/dev-example" -j2 >/dev/null
+read -r example _ < <(sed -n 's/^add_executable(\([^ ]*\) \([^ ]*\.cpp\))$/\1 \2/p' examples/CMakeLists.txt)
+[[ -n $("$check/dev-example/$example" "$url" D1001-C01) ]] ||
+  fail "examples/ built against the development package printed nothing"
+
 # The assembly and the Linux libraries as a C# program meets them: compiled against the
 # package's assembly, run by mono with the package's native folder as its library path.
 "$python" -c 'import sys, zipfile; zipfile.ZipFile(sys.argv[1]).extractall(sys.argv[2])' \
