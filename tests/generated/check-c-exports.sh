@@ -16,11 +16,11 @@ while (($# >= 2)); do
   missing=$(comm -13 <(printf '%s\n' "$exported") <(printf '%s\n' "$listed"))
   extra=$(comm -23 <(printf '%s\n' "$exported") <(printf '%s\n' "$listed"))
   if [[ -n $missing ]]; then
-    echo "FAIL: $library does not export what $list lists:" $missing
+    echo "FAIL: $library does not export what $list lists: $(tr "\n" " " <<<"$missing")"
     failures=$((failures + 1))
   fi
   if [[ -n $extra ]]; then
-    echo "FAIL: $library exports C names $list does not list:" $extra
+    echo "FAIL: $library exports C names $list does not list: $(tr "\n" " " <<<"$extra")"
     failures=$((failures + 1))
   fi
   [[ -z $missing && -z $extra ]] && echo "$(basename "$library"): $(wc -l <<<"$listed") C exports as listed"
