@@ -5,6 +5,14 @@
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
+# A project that takes Corvane in with add_subdirectory or FetchContent links it into its own
+# programs and installs those: Corvane's headers, libraries and packages stay out of its install
+# unless it asks for them.
+option(CORVANE_INSTALL "Install Corvane's files with cmake --install" ${corvane_is_top_level})
+if(NOT CORVANE_INSTALL)
+  return()
+endif()
+
 # Installed programs find the installed libraries next door.
 set(CMAKE_INSTALL_RPATH "$ORIGIN/../${CMAKE_INSTALL_LIBDIR}")
 

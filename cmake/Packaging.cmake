@@ -9,7 +9,7 @@
 #   - with that Windows build tree, the zip a Windows developer unpacks (cmake/windows-zip.py).
 # Linux builds with shared libraries and the tools only: the packages are made of them.
 if(NOT CMAKE_SYSTEM_NAME STREQUAL "Linux" OR NOT BUILD_SHARED_LIBS OR NOT CORVANE_BUILD_TOOLS
-   OR CMAKE_CROSSCOMPILING)
+   OR NOT CORVANE_INSTALL OR CMAKE_CROSSCOMPILING)
   return()
 endif()
 

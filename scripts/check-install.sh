@@ -6,7 +6,8 @@
 # its own targets file and .pc file, nothing overwritten); builds examples/ against the static
 # kind too (CMake with Corvane_USE_STATIC_LIBS and COMPONENTS static, and pkg-config --static
 # corvane-static with the C++ compiler and with the C compiler alone); builds examples/ once more with Corvane's sources as a
-# subproject (add_subdirectory: Corvane::Corvane without installing, no tools or tests); and runs
+# subproject (add_subdirectory: Corvane::Corvane without installing, no tools or tests, and
+# nothing of Corvane's in the parent project's install); and runs
 # every program against the installed simulated server.
 #   scripts/check-install.sh BUILD-DIR
 set -euo pipefail
@@ -93,6 +94,11 @@ if grep -qiE '^(CPPHTTPLIB|cli11|GTest)' "$check/subproject/CMakeCache.txt" ||
   exit 1
 fi
 cmake --build "$check/subproject" -j2 >/dev/null
+# Its install leaves Corvane out: nothing of Corvane's lands in the parent project's prefix.
+cmake --install "$check/subproject" --prefix "$check/subproject-prefix" >/dev/null
+if [[ -n $(find "$check/subproject-prefix" -ipath '*corvane*' -o -name 'libZENTA*' 2>/dev/null) ]]; then
+  echo "install check: the parent project's install installed Corvane's files" >&2; exit 1
+fi
 if [[ -e $check/subproject/corvane/bin/corvane-mock-server ]]; then
   echo "install check: the subproject built the simulated server" >&2; exit 1
 fi
