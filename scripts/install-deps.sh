@@ -21,6 +21,7 @@ packages=(
   zlib1g-dev  # gzip: the gateway decodes answers with it, the mock server codes them
   libgtest-dev libgmock-dev
   openssl  # the TLS integration test makes its certificates with it
+  lintian dpkg-dev man-db  # scripts/check-packages.sh: the Debian packages, the manual page
   tinyproxy  # the forward proxy of the gateway's proxy tests (started by the test itself)
   python3  # drives the C interface's tests (tests/capi)
   # The Python package (bindings/python): installed offline with pip into a virtual environment

@@ -14,6 +14,7 @@ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORVANE_WERROR=ON
 cmake --build "$build" -j2
 ctest --test-dir "$build" --output-on-failure -j2 --timeout 300
 scripts/check-install.sh "$build"
+scripts/check-packages.sh "$build"
 scripts/test-windows.sh
 scripts/test-sanitizers.sh
 scripts/fuzz.sh 60

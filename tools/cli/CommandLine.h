@@ -5,12 +5,14 @@
 
 #include <CLI/CLI.hpp>
 #include <string>
+#include <vector>
 
 namespace corvane_cli {
 
 constexpr const char* kUsageHint = "Run 'corvane --help' for usage.\n";
 
-// "corvane MAJOR.MINOR.PATCH" of the library the client was built with.
+// "corvane MAJOR.MINOR.PATCH" of the library the client was built with, then the library
+// loaded (corvane_version), the transport (libcurl's version and TLS library, as loaded).
 std::string VersionText();
 
 // A whole number from low to high, refused with a message that names the range and its unit.
@@ -29,10 +31,21 @@ int UsageError(const std::string& what);
 // The parser's messages said as the client says its own: lower case, the option first.
 std::string InOurWords(const CLI::ParseError& error);
 
-// The subcommand word the parser could not place, with the command it was meant for ("" when
-// every word names a subcommand): walks the words as the parser does, skipping options and
-// their values.
-std::string UnknownSubcommand(int argc, char** argv, const CLI::App& app);
+// The first word the parser could not place, said with the closest name it may have meant
+// ("unknown option '--tokne'; did you mean --token?", "unknown subcommand 'ptz-trail'; did you
+// mean ptz-trails?"); "" when every word is in its place. Walks the words as the parser does:
+// options (their own and their parents') with their values, subcommands, positionals.
+std::string UnknownWord(int argc, char** argv, const CLI::App& app);
+
+// Every name of option as typed ("-v", "--verbose", "--no-compressed").
+std::vector<std::string> OptionNames(const CLI::Option* option);
+
+// The edit distance of a and b: insertions, deletions, substitutions, swaps of neighbours.
+std::size_t EditDistance(const std::string& a, const std::string& b);
+
+// "; did you mean NAME?" for the candidate closest to word when it is near enough to be a
+// typing error (at most 1 edit for a word under 6 characters, else at most 2); "" otherwise.
+std::string DidYouMean(const std::string& word, const std::vector<std::string>& candidates);
 
 }  // namespace corvane_cli
 

@@ -60,6 +60,14 @@ std::string Plural(std::size_t n, const char* word) {
 
 int ExitStatusOf(int status) {
   if (status == 0) return 0;
+  // The platform answers a refused credential in JSON with the HTTP status times ten as its
+  // code; a page of another type arrives as the gateway's code for the status.
+  constexpr int kCodeUnauthorized = 4010, kCodeForbidden = 4030;
+  const int http = ZENTA_HttpStatusOf(status);
+  if (http == 401 || http == 403 || status == ZENTA_E_CREDENTIAL || status == kCodeUnauthorized ||
+      status == kCodeForbidden) {
+    return kExitAuthentication;
+  }
   // A request that does not fit is refused before anything is sent: an argument too long.
   if (status == Corvane::kRequestTooLong) return kExitUsage;
   return ZENTA_IS_GATEWAY_CODE(status) ? kExitExchange : kExitRefused;
@@ -329,7 +337,7 @@ std::string DescribeFailure(const Outcome& outcome) {
     char text[512];
     if (ZENTA_LastErrorDetail(text, static_cast<int>(sizeof text)) > 0 &&
         std::string_view(text) != ZENTA_ErrorText(outcome.status)) {
-      detail = text;
+      detail = PageText(text);
       line += ": " + detail;
     }
   }
@@ -339,7 +347,11 @@ std::string DescribeFailure(const Outcome& outcome) {
         "; the server asks for credentials: give a token with --token (or CORVANE_TOKEN) "
         "or --token-command";
   }
-  if (outcome.status == ZENTA_E_TLS && detail.find("client certificate") != std::string::npos) {
+  // A TLS front end that wanted a client certificate answers 400 with a page that says so.
+  const bool certificatePage =
+      ZENTA_HttpStatusOf(outcome.status) == 400 && detail.find("certificate") != std::string::npos;
+  if (certificatePage ||
+      (outcome.status == ZENTA_E_TLS && detail.find("client certificate") != std::string::npos)) {
     line += "; give a client certificate with --cert FILE (and --key FILE)";
   } else if (outcome.status == ZENTA_E_TLS) {
     line +=

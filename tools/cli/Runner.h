@@ -35,11 +35,13 @@ struct Outcome {
 
 // The exit status of the client: 0 success, 3 the exchange failed (a gateway code: no
 // connection, timeout, TLS, protocol, an HTTP status), 1 the server refused or its answer was
-// unreadable, 2 a request too long to send (kRequestTooLong); other usage errors exit 2 before
-// any call.
+// unreadable, 2 a request too long to send (kRequestTooLong), 4 authentication failed (HTTP 401
+// or 403 whether the answer is JSON or not, the token callback failed); other usage errors exit
+// 2 before any call.
 constexpr int kExitRefused = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitExchange = 3;
+constexpr int kExitAuthentication = 4;
 int ExitStatusOf(int status);
 
 // What a status means, in words: the gateway's text for its own codes, else the server's code.

@@ -1,5 +1,6 @@
 #include "Text.h"
 
+#include <cctype>
 #include <cstdio>
 
 namespace corvane_cli {
@@ -184,6 +185,57 @@ std::string EscapeControls(std::string_view text) {
     }
   }
   return shown;
+}
+
+namespace {
+
+std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+// text with its runs of white space made one space, without white space at either end.
+std::string Collapsed(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    const bool space = std::isspace(static_cast<unsigned char>(c)) != 0;
+    if (space && (out.empty() || out.back() == ' ')) continue;
+    out += space ? ' ' : c;
+  }
+  if (!out.empty() && out.back() == ' ') out.pop_back();
+  return out;
+}
+
+}  // namespace
+
+std::string PageText(const std::string& detail) {
+  const std::size_t colon = detail.find(": ");
+  if (detail.rfind("HTTP ", 0) != 0 || colon == std::string::npos ||
+      detail.find('<', colon) == std::string::npos) {
+    return detail;
+  }
+  const std::string page = detail.substr(colon + 2);
+  const std::string lower = Lower(page);
+  const std::size_t title = lower.find("<title");
+  const std::size_t start = title == std::string::npos ? title : lower.find('>', title);
+  const std::size_t end = start == std::string::npos ? start : lower.find("</title", start);
+  std::string text;
+  if (end != std::string::npos) {
+    text = Collapsed(page.substr(start + 1, end - start - 1));
+  } else {
+    std::string bare;
+    bool inTag = false;
+    for (char c : page) {
+      if (c == '<' || c == '>') {
+        inTag = c == '<';
+        bare += ' ';
+      } else if (!inTag) {
+        bare += c;
+      }
+    }
+    text = Collapsed(bare);
+  }
+  return text.empty() ? detail : detail.substr(0, colon + 2) + text;
 }
 
 }  // namespace corvane_cli

@@ -25,6 +25,11 @@ std::string IsoDate(long long epochMilliseconds);
 // (U+0080..U+009F) \u00HH, as a stray byte 0x80..0x9F \xHH. Everything else stays as it is.
 std::string EscapeControls(std::string_view text);
 
+// A gateway detail "HTTP 400: <html>...": the page's <title> when it has one, else its text
+// without tags ("HTTP 400: 400 No required SSL certificate was sent"); any other detail, and a
+// page with no text at all, as it is.
+std::string PageText(const std::string& detail);
+
 }  // namespace corvane_cli
 
 #endif  // CORVANE_CLI_TEXT_H

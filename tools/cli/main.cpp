@@ -28,6 +28,7 @@
 #include "Demo.h"
 #include "DemoIds.h"
 #include "EmbeddedServer.h"
+#include "Manual.h"
 #include "Options.h"
 #include "Runner.h"
 #include "Subcommands.h"
@@ -81,7 +82,7 @@ std::optional<int> Parse(CLI::App& app, int argc, char** argv) {
   } catch (const CLI::CallForVersion& e) {
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
-    const std::string unknown = corvane_cli::UnknownSubcommand(argc, argv, app);
+    const std::string unknown = corvane_cli::UnknownWord(argc, argv, app);
     return UsageError(unknown.empty() ? corvane_cli::InOurWords(e) : unknown);
   }
   return std::nullopt;
@@ -176,6 +177,9 @@ int main(int argc, char** argv) {
   corvane_cli::AddGlobalOptions(app, settings);
   corvane_cli::AddOperationSubcommands(app, request.arguments, request.action);
   AddDemo(app, request);
+  if (const std::optional<int> status = corvane_cli::WriteGenerated(argc, argv, app)) {
+    return *status;
+  }
   if (const std::optional<int> status = Parse(app, argc, argv)) return *status;
   corvane_cli::NoteGivenOptions(app, settings);
   if (const std::optional<int> status = ChooseServer(settings, request)) return *status;
