@@ -125,6 +125,7 @@ Session::Session(const TransportConfig& config, std::unique_ptr<Transport> trans
       headerLines_(SessionHeaderLines(config)),
       tokenCallback_(config.tokenCallback),
       tokenContext_(config.tokenContext),
+      scrubber_(config),
       transport_(std::move(transport)),
       pool_(config.maxConnections, [this] { return transport_->NewConnection(); }) {
   for (const std::string& line : headerLines_) {
@@ -138,6 +139,25 @@ Session::Session(const TransportConfig& config, std::unique_ptr<Transport> trans
 void Session::SleepFor(std::chrono::milliseconds wait) { std::this_thread::sleep_for(wait); }
 
 bool Session::Inherited() const { return CurrentProcessId() != processId_; }
+
+void Session::Scrub(std::string& text) {
+  {
+    std::lock_guard<std::mutex> lock(tokensMutex_);
+    for (const std::string& token : tokens_) {
+      Scrubber one;
+      one.Add(token);
+      one.Scrub(text);
+    }
+  }
+  scrubber_.Scrub(text);
+}
+
+void Session::Scrub(Detail& detail) {
+  if (detail.Text()[0] == '\0') return;
+  std::string text = detail.Text();
+  Scrub(text);
+  detail.Set("%s", text.c_str());
+}
 
 int Session::Carry(const ZENTA_HttpRequest& request, ZENTA_HttpAnswer& answer, AnswerBuffer& body,
                    ExchangeReport& report) {
@@ -156,6 +176,7 @@ int Session::Carry(const ZENTA_HttpRequest& request, ZENTA_HttpAnswer& answer, A
   const int code = headers_.empty() && tokenCallback_ == nullptr
                        ? CarryWithRetries(request, start + requestTimeout_, answer, body, report)
                        : WithCredentials(request, start + requestTimeout_, answer, body, report);
+  if (code != ZENTA_OK) Scrub(report.detail);
   if (trace_) {
     TraceRequest(request, basePath_, code, answer.status, body.Size(),
                  code == ZENTA_OK ? nullptr : report.detail.Text(),
@@ -217,6 +238,11 @@ int Session::Token(bool refresh, unsigned& generation, std::shared_ptr<const std
     made->reserve(7 + given.size());  // one block, no intermediate copy of the secret
     made->assign("Bearer ").append(given);
     token_ = std::move(made);
+    {
+      std::lock_guard<std::mutex> secrets(tokensMutex_);
+      if (tokens_.size() == 2) tokens_.erase(tokens_.begin());
+      tokens_.emplace_back(given);
+    }
     std::fill(buffer.begin(), buffer.end(), '\0');  // no copy of the secret left behind
     ++tokenGeneration_;
   }
@@ -253,6 +279,7 @@ int Session::CarryWithRetries(const ZENTA_HttpRequest& request, Clock::time_poin
     const std::chrono::milliseconds wait = RetryWait(code, answer, report, idempotent, retry);
     if (wait.count() < 0 || Clock::now() + wait >= deadline) return code;
     if (trace_) {
+      if (code != ZENTA_OK) Scrub(report.detail);
       char why[Detail::kWidth + 64];
       if (code == ZENTA_OK) {
         std::snprintf(why, sizeof why, "HTTP %d: retry %d of %d in %lld ms", answer.status,

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "ConnectionPool.h"
+#include "Scrubber.h"
 #include "Transport.h"
 
 namespace zenta {
@@ -52,6 +53,11 @@ class Session {
 
   std::size_t AnswerCap() const { return answerCap_; }
 
+  // Removes every credential the session knows (its options', its latest tokens) and every URL's
+  // user information from a text that leaves the gateway. Thread-safe.
+  void Scrub(std::string& text);
+  void Scrub(Detail& detail);
+
  private:
   int WithCredentials(const ZENTA_HttpRequest& request, Clock::time_point deadline,
                       ZENTA_HttpAnswer& answer, AnswerBuffer& body, ExchangeReport& report);
@@ -83,6 +89,9 @@ class Session {
   std::mutex tokenMutex_;  // one token asked for at a time; calls in flight share it
   std::shared_ptr<const std::string> token_;  // "Bearer <token>" once tokenGeneration_ > 0
   unsigned tokenGeneration_ = 0;
+  std::mutex tokensMutex_;  // guards tokens_, which the scrubber reads while a callback runs
+  std::vector<std::string> tokens_;  // the latest two tokens, for the scrubber
+  const Scrubber scrubber_;
   std::unique_ptr<Transport> transport_;
   ConnectionPool pool_;
   std::mutex mutex_;  // guards closed_ and inFlight_
