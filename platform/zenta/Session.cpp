@@ -8,6 +8,7 @@
 #include <thread>
 #include <utility>
 
+#include "Ascii.h"
 #include "Trace.h"
 
 #ifdef _WIN32
@@ -42,7 +43,10 @@ bool WorthAnotherTry(int code, ExchangePhase reached) {
 // The lines of the headers every request of the session carries.
 std::vector<std::string> SessionHeaderLines(const TransportConfig& config) {
   std::vector<std::string> lines;
-  if (!config.authorization.empty()) lines.push_back("Authorization: " + config.authorization);
+  // The callback's token is sent instead of authorization: one Authorization header, ever.
+  if (!config.authorization.empty() && config.tokenCallback == nullptr) {
+    lines.push_back("Authorization: " + config.authorization);
+  }
   lines.insert(lines.end(), config.headers.begin(), config.headers.end());
   return lines;
 }
@@ -228,10 +232,13 @@ int Session::Token(bool refresh, unsigned& generation, std::shared_ptr<const std
     const int length = tokenCallback_(tokenContext_, refresh ? 1 : 0, &buffer[0], kMostTokenBytes);
     const bool fits = length >= 0 && length < kMostTokenBytes;
     const std::string_view given(buffer.data(), fits ? static_cast<std::size_t>(length) : 0);
-    if (!fits || given.find_first_of("\r\n", 0) != std::string_view::npos ||
-        given.find('\0') != std::string_view::npos) {
+    // The same bytes as an authorization value, and never an empty token ("Bearer ").
+    if (!fits || given.empty() || !IsFieldValue(given)) {
       report.detail.Set("the token callback returned %d%s", length,
-                        fits ? ", a token holding a line break or NUL" : " (no token)");
+                        !fits           ? " (no token)"
+                        : given.empty() ? ", an empty token"
+                                        : ", a token holding a line break or another control byte");
+      std::fill(buffer.begin(), buffer.end(), '\0');
       return ZENTA_E_CREDENTIAL;
     }
     auto made = std::make_shared<std::string>();

@@ -337,6 +337,49 @@ TEST(HostileServer, NoCredentialLeavesTheGateway) {
   }
 }
 
+// A session's own headers obey the rules of a request's: never the framing, the connection's or
+// the library's standard headers, nor a second Authorization, nor a control byte; refused at
+// open, naming the header and never its value.
+TEST(HostileServer, SessionHeadersNeverSetTheFramingOrTheStandardHeaders) {
+  const struct {
+    const char* line;
+    bool callback, authorization;
+    const char* says;  // "" when the session opens
+  } rows[] = {{"Content-Length: 0", false, false, "Content-Length"},
+              {"Transfer-Encoding: chunked", false, false, "Transfer-Encoding"},
+              {"expect: 100-continue", false, false, "expect"},
+              {"Host: other", false, false, "Host"},
+              {"Connection: close", false, false, "Connection"},
+              {"Accept-Language: de", false, false, "Accept-Language"},
+              {"Time-Zone: UTC", false, false, "Time-Zone"},
+              {"Content-Type: text/plain", false, false, "Content-Type"},
+              {"Authorization: Basic k-Secret", false, true, "Authorization"},
+              {"Authorization: Basic k-Secret", true, false, "Authorization"},
+              {"Authorization: Basic k-Secret", false, false, ""},
+              {"X-Key: a\x0bk-Secret", false, false, "X-Key"},
+              {"X-Key: a\x7fk-Secret", false, false, "X-Key"},
+              {"X-Key k-Secret", false, false, "a malformed name"},
+              {"X-Key: k-Secret", true, true, ""}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.line);
+    ZENTA_SessionOptions options = Options();
+    const char* headers[] = {"X-Ok: 1", row.line, nullptr};
+    options.headers = headers;
+    options.authorization = row.authorization ? "Bearer a" : nullptr;
+    options.tokenCallback = row.callback ? +[](void*, int, char*, int) { return -1; } : nullptr;
+    int handle = 0;
+    const int opened = ZENTA_OpenSession("http://127.0.0.1:1", &options, &handle);
+    EXPECT_EQ(opened, *row.says == '\0' ? ZENTA_OK : ZENTA_E_BAD_OPTION);
+    if (opened == ZENTA_OK) {
+      EXPECT_EQ(ZENTA_CloseSession(handle), ZENTA_OK);
+      continue;
+    }
+    EXPECT_NE(LastDetail().find(std::string("line 2 (") + row.says + ")"), std::string::npos)
+        << LastDetail();
+    EXPECT_EQ(LastDetail().find("Secret"), std::string::npos) << LastDetail();
+  }
+}
+
 // An answer without a length grows its buffer at most to the cap: the bytes are held once.
 TEST(HostileServer, AnAnswerOfUnknownLengthNeverHoldsMoreThanTheCap) {
   constexpr int kCap = 300000;

@@ -240,6 +240,36 @@ TEST(Policy, EveryRequestCarriesTheCredentialsAndA401RefreshesTheTokenOnce) {
   EXPECT_EQ(many.fake->authorizations.back(), expected + "Authorization=Bearer t5;");
 }
 
+// A callback's token is held to the bytes of an authorization value, is never empty, and is sent
+// instead of the authorization value: one Authorization header, whatever the session holds.
+TEST(Policy, ACallbacksTokenIsAValidNonEmptyValueSentAsTheOnlyAuthorization) {
+  static std::string given;
+  const auto callback = [](void*, int, char* token, int size) {
+    std::memcpy(token, given.data(), std::min(given.size() + 1, static_cast<std::size_t>(size)));
+    return static_cast<int>(given.size());
+  };
+  const struct {
+    std::string token;
+    int expected;
+  } rows[] = {{"t\tok", ZENTA_OK},
+              {"", ZENTA_E_CREDENTIAL},
+              {"t\x0bk", ZENTA_E_CREDENTIAL},
+              {"t\x7fk", ZENTA_E_CREDENTIAL},
+              {std::string("t\0k", 3), ZENTA_E_CREDENTIAL},
+              {"t\nk", ZENTA_E_CREDENTIAL}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(static_cast<int>(&row - rows));
+    given = row.token;
+    TransportConfig config;
+    config.authorization = "Basic abc";
+    config.tokenCallback = callback;
+    Fixture f(1, 5000, config);
+    EXPECT_EQ(f.Carry("GET"), row.expected);
+    const std::string sent = "Authorization=Bearer " + row.token + ";";
+    EXPECT_EQ(f.fake->authorizations, std::vector<std::string>(row.expected == 0, sent));
+  }
+}
+
 TEST(Policy, AnIdleConnectionCarriesARequestOnlyWhenNothingWaitsOnItAndItIsFreshEnough) {
   Fixture f;
   EXPECT_EQ(f.Carry("GET"), ZENTA_OK);
