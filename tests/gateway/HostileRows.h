@@ -147,6 +147,18 @@ inline std::vector<FramingRow> FramingRows() {
        true},
       {"an unasked content coding", framed("Content-Length: 4096\r\nContent-Encoding: gzip"),
        ZENTA_E_PROTOCOL, "did not ask", false, 2},
+      // An error page ended by a close keeps its status, its first line the detail; a JSON type
+      // does not make it an answer.
+      {"an HTTP/1.0 503 ended by a close",
+       Reply("HTTP/1.0 503 Unavailable\r\nContent-Type: text/plain\r\n\r\ndown for now\r\nmore",
+             Reply::kClose),
+       ZENTA_E_HTTP_STATUS_BASE - 503, "HTTP 503: down for now"},
+      {"a JSON 404 ended by a close",
+       Reply("HTTP/1.1 404 No\r\nContent-Type: application/json\r\n\r\n{\"code\":4}",
+             Reply::kClose),
+       ZENTA_E_HTTP_STATUS_BASE - 404, "HTTP 404: {\"code\":4}"},
+      {"a 302 ended by a close", Reply("HTTP/1.0 302 Moved\r\n\r\nelsewhere", Reply::kClose),
+       ZENTA_E_PROTOCOL, "neither"},
       {"a JSON type in a trailer of a 500",
        Reply("HTTP/1.1 500 Oops\r\nContent-Type: text/plain\r\nTransfer-Encoding: chunked\r\n\r\n"
              "5\r\nerror\r\n0\r\nContent-Type: application/json\r\n\r\n"),

@@ -189,13 +189,14 @@ TEST(HostileServer, GzipAnswersAreDecodedWithinTheCapOrRefused) {
 // tinyproxy on loopback from a generated configuration: a real forward proxy that tunnels only
 // to connectPort and logs each request it handles.
 struct TinyProxy {
-  explicit TinyProxy(int connectPort) {
+  explicit TinyProxy(int connectPort, const std::string& more = "") {
     {
       http::Server probe({}, nullptr);  // a free port, given back for the proxy to take
       probe.Start();
       url += std::to_string(probe.Port());
       std::ofstream(config) << "Port " << probe.Port() << "\nListen 127.0.0.1\nAllow 127.0.0.1\n"
-                            << "ConnectPort " << connectPort << "\nLogFile \"" << log << "\"\n";
+                            << "ConnectPort " << connectPort << "\nLogFile \"" << log << "\"\n"
+                            << more;
     }
     if ((pid = fork()) == 0) {
       execlp("sh", "sh", "-c", ("exec tinyproxy -d -c " + config + " 2>/dev/null").c_str(),
@@ -216,8 +217,9 @@ struct TinyProxy {
     std::ifstream in(log);
     return std::string(std::istreambuf_iterator<char>(in), {});
   }
-  const std::string config = ::testing::TempDir() + "zenta-proxy.conf";
-  const std::string log = ::testing::TempDir() + "zenta-proxy.log";
+  const std::string config =
+      ::testing::TempDir() + "zenta-proxy-" + std::to_string(getpid()) + ".conf";
+  const std::string log = ::testing::TempDir() + "zenta-proxy-" + std::to_string(getpid()) + ".log";
   std::string url = "http://127.0.0.1:";
   pid_t pid = -1;
 };
@@ -378,6 +380,31 @@ TEST(HostileServer, SessionHeadersNeverSetTheFramingOrTheStandardHeaders) {
         << LastDetail();
     EXPECT_EQ(LastDetail().find("Secret"), std::string::npos) << LastDetail();
   }
+}
+
+// tinyproxy refuses a request without its credentials with an HTTP/1.0 407 page that a close
+// ends: the caller gets the status, and the page's first line as the detail.
+TEST(HostileServer, AProxysCloseDelimitedRefusalKeepsItsStatus) {
+  EchoServer echo;
+  TinyProxy proxy(1, "BasicAuth user pass-Secret\n");
+  ASSERT_NE(proxy.Log().find("listening"), std::string::npos) << "tinyproxy did not start";
+  const struct {
+    const char* credentials;
+    int status;  // tinyproxy answers wrong credentials with 401
+  } rows[] = {{"", 407}, {"user:wrong@", 401}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.credentials);
+    ZENTA_SessionOptions options = Options(0, 3000);
+    const std::string url = std::string("http://") + row.credentials + proxy.url.substr(7);
+    options.proxy = url.c_str();
+    Session session(echo.Url(), options);
+    RequestRecord record("GET", "x");
+    EXPECT_EQ(Send(session.Handle(), record).code, ZENTA_E_HTTP_STATUS_BASE - row.status);
+    EXPECT_EQ(LastDetail().rfind("HTTP " + std::to_string(row.status) + ": <", 0), 0u)
+        << LastDetail();
+    EXPECT_EQ(LastDetail().find("wrong"), std::string::npos) << LastDetail();
+  }
+  EXPECT_EQ(NextConnection(echo.Url()), "1") << "nothing reached the server";
 }
 
 // An answer without a length grows its buffer at most to the cap: the bytes are held once.

@@ -172,7 +172,7 @@ int NameFailure(const CurlConnection& connection, const TransportConfig& config,
   long osError = 0;
   if (curl_easy_getinfo(easy, CURLINFO_OS_ERRNO, &osError) != CURLE_OK) osError = 0;
   if (result == CURLE_RECV_ERROR && osError == 0 && state.head.Complete() &&
-      state.head.Length() < 0) {
+      state.head.Length() < 0 && !state.head.CloseDelimited()) {
     Prefix(detail, "the answer's chunked coding is malformed");
     return ZENTA_E_PROTOCOL;
   }
