@@ -129,13 +129,15 @@ TEST(HostileServer, CertificatesOnEveryVersion) {
     const char* password;
     int verifyTls, expected;
     const char* says;
-  } rows[] = {{"", "", nullptr, 2, ZENTA_E_TLS, "none is configured"},
-              {files.client, files.key, nullptr, 0, ZENTA_E_TLS, "certificate is not trusted"},
-              {files.client, files.key, nullptr, 2, ZENTA_OK, ""},
-              {files.combined, "", nullptr, 2, ZENTA_OK, ""},
-              {files.client, files.locked, "right", 2, ZENTA_OK, ""},
-              {files.client, files.locked, "wrong-pass", 2, ZENTA_E_TLS, "could not be used"},
-              {files.client, files.locked, nullptr, 2, ZENTA_E_TLS, "could not be used"}};
+  } rows[] = {
+      {"", "", nullptr, 2, ZENTA_E_TLS, "none is configured"},
+      {files.client, files.key, nullptr, 0, ZENTA_E_TLS, "certificate is not trusted"},
+      {files.client, files.key, nullptr, 2, ZENTA_OK, ""},
+      {files.server, files.serverKey, nullptr, 2, ZENTA_E_TLS, "did not accept the session"},
+      {files.combined, "", nullptr, 2, ZENTA_OK, ""},
+      {files.client, files.locked, "right", 2, ZENTA_OK, ""},
+      {files.client, files.locked, "wrong-pass", 2, ZENTA_E_TLS, "could not be used"},
+      {files.client, files.locked, nullptr, 2, ZENTA_E_TLS, "could not be used"}};
   for (const int version : {0x303 /* TLS 1.2 */, 0 /* the highest: 1.3 */}) {
     ScriptedServer server({}, Tls(version, files.ca));
     for (const auto& row : rows) {

@@ -192,8 +192,18 @@ int NameFailure(const CurlConnection& connection, const TransportConfig& config,
   }
   if (state.certificateAsked && state.report->phase != ExchangePhase::kAnswerStarted &&
       (code == ZENTA_E_TLS || code == ZENTA_E_SEND || code == ZENTA_E_RECEIVE)) {
-    Prefix(detail, "the server asked for a client certificate and none is configured");
+    Prefix(detail, config.clientCert.empty()
+                       ? "the server asked for a client certificate and none is configured"
+                       : "the server asked for a client certificate and did not accept the "
+                         "session's");
     return ZENTA_E_TLS;
+  }
+  // libcurl refuses a Content-Length too long for its number type with the cap's code before
+  // the header reaches the head's checks; a length it could read, even one above the cap, has
+  // been seen by them.
+  if (result == CURLE_FILESIZE_EXCEEDED && !state.head.Complete() && state.head.Length() < 0) {
+    Prefix(detail, "the answer's Content-Length is too long a number");
+    return ZENTA_E_PROTOCOL;
   }
   return NameProxy(easy, config, result, code, detail);
 }
