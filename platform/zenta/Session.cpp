@@ -8,7 +8,6 @@
 #include <thread>
 #include <utility>
 
-#include "Ascii.h"
 #include "Trace.h"
 
 #ifdef _WIN32
@@ -51,8 +50,6 @@ std::vector<std::string> SessionHeaderLines(const TransportConfig& config) {
   return lines;
 }
 
-// The longest token a token callback may give (a signed token with many claims fits).
-constexpr int kMostTokenBytes = 16 * 1024;
 constexpr std::chrono::milliseconds kFirstBackoff{100};
 constexpr std::chrono::milliseconds kLongestBackoff{5000};
 
@@ -128,7 +125,7 @@ Session::Session(const TransportConfig& config, std::unique_ptr<Transport> trans
       trace_(config.trace == 1 || (config.trace == 0 && TraceAskedByEnvironment())),
       headerLines_(SessionHeaderLines(config)),
       tokenCallback_(config.tokenCallback),
-      tokenContext_(config.tokenContext),
+      tokens_(config.tokenCallback, config.tokenContext),
       scrubber_(config),
       transport_(std::move(transport)),
       pool_(config.maxConnections, [this] { return transport_->NewConnection(); }) {
@@ -145,14 +142,7 @@ void Session::SleepFor(std::chrono::milliseconds wait) { std::this_thread::sleep
 bool Session::Inherited() const { return CurrentProcessId() != processId_; }
 
 void Session::Scrub(std::string& text) {
-  {
-    std::lock_guard<std::mutex> lock(tokensMutex_);
-    for (const std::string& token : tokens_) {
-      Scrubber one;
-      one.Add(token);
-      one.Scrub(text);
-    }
-  }
+  tokens_.Scrub(text);
   scrubber_.Scrub(text);
 }
 
@@ -203,59 +193,21 @@ int Session::WithCredentials(const ZENTA_HttpRequest& request, Clock::time_point
   ZENTA_HttpRequest withHeaders = request;
   withHeaders.headers = headers.data();
   withHeaders.headerCount = count;
-  std::shared_ptr<const std::string> token;
-  unsigned generation = 0;
+  TokenSource::Held token;
   ZENTA_HttpHeader& authorization = headers[count - 1];  // the token's, with a token callback
   if (tokenCallback_ != nullptr) {
-    const int code = Token(false, generation, token, report);
+    const int code = tokens_.Get(false, token, deadline, report.detail);
     if (code != ZENTA_OK) return code;
-    authorization = {"Authorization", 13, token->data(), token->size()};
+    authorization = {"Authorization", 13, token.value->data(), token.value->size()};
   }
   const int code = CarryWithRetries(withHeaders, deadline, answer, body, report);
   if (code != ZENTA_OK || answer.status != 401 || tokenCallback_ == nullptr) return code;
   if (trace_) TraceRetry(request, basePath_, "HTTP 401: a new token, sent once more");
-  const int refreshed = Token(true, generation, token, report);
+  const int refreshed = tokens_.Get(true, token, deadline, report.detail);
   if (refreshed != ZENTA_OK) return refreshed;
-  authorization.value = token->data();
-  authorization.valueLength = token->size();
+  authorization.value = token.value->data();
+  authorization.valueLength = token.value->size();
   return CarryWithRetries(withHeaders, deadline, answer, body, report);
-}
-
-// The session's token, asked of the callback when there is none yet or when refresh asks to
-// replace the one of generation (the token a call sent and the server refused). The token is
-// shared, not copied: a refresh makes a new one and the calls still sending the old keep it.
-int Session::Token(bool refresh, unsigned& generation, std::shared_ptr<const std::string>& value,
-                   ExchangeReport& report) {
-  std::lock_guard<std::mutex> lock(tokenMutex_);
-  if (tokenGeneration_ == 0 || (refresh && generation == tokenGeneration_)) {
-    std::string buffer(kMostTokenBytes, '\0');
-    const int length = tokenCallback_(tokenContext_, refresh ? 1 : 0, &buffer[0], kMostTokenBytes);
-    const bool fits = length >= 0 && length < kMostTokenBytes;
-    const std::string_view given(buffer.data(), fits ? static_cast<std::size_t>(length) : 0);
-    // The same bytes as an authorization value, and never an empty token ("Bearer ").
-    if (!fits || given.empty() || !IsFieldValue(given)) {
-      report.detail.Set("the token callback returned %d%s", length,
-                        !fits           ? " (no token)"
-                        : given.empty() ? ", an empty token"
-                                        : ", a token holding a line break or another control byte");
-      std::fill(buffer.begin(), buffer.end(), '\0');
-      return ZENTA_E_CREDENTIAL;
-    }
-    auto made = std::make_shared<std::string>();
-    made->reserve(7 + given.size());  // one block, no intermediate copy of the secret
-    made->assign("Bearer ").append(given);
-    token_ = std::move(made);
-    {
-      std::lock_guard<std::mutex> secrets(tokensMutex_);
-      if (tokens_.size() == 2) tokens_.erase(tokens_.begin());
-      tokens_.emplace_back(given);
-    }
-    std::fill(buffer.begin(), buffer.end(), '\0');  // no copy of the secret left behind
-    ++tokenGeneration_;
-  }
-  generation = tokenGeneration_;
-  value = token_;
-  return ZENTA_OK;
 }
 
 // An idle connection carries the next request only when nothing waits on it (a stray answer, a

@@ -15,6 +15,7 @@
 
 #include "ConnectionPool.h"
 #include "Scrubber.h"
+#include "TokenSource.h"
 #include "Transport.h"
 
 namespace zenta {
@@ -61,8 +62,6 @@ class Session {
  private:
   int WithCredentials(const ZENTA_HttpRequest& request, Clock::time_point deadline,
                       ZENTA_HttpAnswer& answer, AnswerBuffer& body, ExchangeReport& report);
-  int Token(bool refresh, unsigned& generation, std::shared_ptr<const std::string>& value,
-            ExchangeReport& report);
   int CarryWithRetries(const ZENTA_HttpRequest& request, Clock::time_point deadline,
                        ZENTA_HttpAnswer& answer, AnswerBuffer& body, ExchangeReport& report);
   int Try(PooledConnection& pooled, const ZENTA_HttpRequest& request, bool idempotent,
@@ -85,12 +84,7 @@ class Session {
   const std::vector<std::string> headerLines_;
   std::vector<ZENTA_HttpHeader> headers_;
   const ZENTA_TokenCallback tokenCallback_;
-  void* const tokenContext_;
-  std::mutex tokenMutex_;  // one token asked for at a time; calls in flight share it
-  std::shared_ptr<const std::string> token_;  // "Bearer <token>" once tokenGeneration_ > 0
-  unsigned tokenGeneration_ = 0;
-  std::mutex tokensMutex_;  // guards tokens_, which the scrubber reads while a callback runs
-  std::vector<std::string> tokens_;  // the latest two tokens, for the scrubber
+  TokenSource tokens_;
   const Scrubber scrubber_;
   std::unique_ptr<Transport> transport_;
   ConnectionPool pool_;
