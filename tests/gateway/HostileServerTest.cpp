@@ -409,6 +409,27 @@ TEST(HostileServer, AProxysCloseDelimitedRefusalKeepsItsStatus) {
   EXPECT_EQ(NextConnection(echo.Url()), "1") << "nothing reached the server";
 }
 
+// The trace line writes every byte of the server's that a detail quotes as \xNN: no escape
+// sequence (clear the screen, set the title) or line break reaches the terminal raw.
+TEST(HostileServer, TheTraceLineEscapesTheServersBytes) {
+  const std::string esc = "\x1b[2J\x1b]0;owned\x07";
+  for (const std::string& head : {"Content-Length: 1" + esc, "Transfer-Encoding: " + esc,
+                                  "Content-Length: 4\r\nX-A: 1\r\n\rZENTA forged" + esc}) {
+    SCOPED_TRACE(head);
+    ScriptedServer server({Reply("HTTP/1.1 200 OK\r\n" + head + "\r\n\r\nbody", Reply::kClose)});
+    ZENTA_SessionOptions options = Options(0, 2000);
+    options.trace = 1;
+    Session session(server.Url(), options);
+    RequestRecord record("GET", "x");
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(Send(session.Handle(), record).code, ZENTA_E_PROTOCOL);
+    const std::string line = testing::internal::GetCapturedStderr();
+    EXPECT_NE(line.find("\\x1B[2J"), std::string::npos) << line;
+    EXPECT_EQ(line.find_first_of("\x1b\x07\r"), std::string::npos) << line;
+    EXPECT_EQ(line.find('\n'), line.size() - 1) << line;
+  }
+}
+
 // An answer without a length grows its buffer at most to the cap: the bytes are held once.
 TEST(HostileServer, AnAnswerOfUnknownLengthNeverHoldsMoreThanTheCap) {
   constexpr int kCap = 300000;
