@@ -284,10 +284,14 @@ TEST(Policy, TheTokenCallbackRunsOncePerNeedWithinEachCallsDeadline) {
     int delayMs;
     std::vector<std::string> tokens;  // the run's token, "-" for a failure
     std::atomic<int> runs{0};
+    std::atomic<int> started{0};  // calls about to begin: a run lasts until all have begun
   };
   const auto callback = [](void* context, int, char* token, int size) {
     auto& script = *static_cast<Script*>(context);
     const std::size_t run = static_cast<std::size_t>(script.runs++);
+    for (int waited = 0; script.started < 16 && waited < 2000; ++waited) {
+      std::this_thread::sleep_for(milliseconds(1));
+    }
     std::this_thread::sleep_for(milliseconds(script.delayMs));
     const std::string& given = script.tokens[std::min(run, script.tokens.size() - 1)];
     if (given == "-") return -1;
@@ -322,6 +326,7 @@ TEST(Policy, TheTokenCallbackRunsOncePerNeedWithinEachCallsDeadline) {
       calls.emplace_back([&] {
         while (!go) std::this_thread::yield();
         const Clock::time_point start = Clock::now();
+        ++script.started;
         answered += f.Carry("POST") == row.expected;
         quick += Clock::now() - start < milliseconds(row.delayMs);
       });
