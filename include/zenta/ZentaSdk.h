@@ -98,9 +98,11 @@ ZENTA_API int ZENTA_HttpStatusOf(int code);
 /* Gives a session a bearer token: called before the session's first request (refresh 0) and,
  * once, after the server answered 401 to the token it gave (refresh 1). Writes the token (without
  * "Bearer ") NUL-terminated into token, at most size bytes with the NUL, and returns its length;
- * a negative result, or a token that does not fit, fails the call with ZENTA_E_CREDENTIAL. The
- * session calls it from a calling thread, never from two threads at once: calls in flight wait
- * for one refresh and share its token. */
+ * a negative result, an empty token, one holding a byte an authorization value may not hold (a
+ * control byte but tab, DEL), or a token that does not fit fails the call with
+ * ZENTA_E_CREDENTIAL. The session calls it from a calling thread, never from two threads at once:
+ * calls in flight wait for one run, each at most until its own request timeout
+ * (ZENTA_E_TIMEOUT, nothing sent), and share its token or its failure. */
 typedef int (*ZENTA_TokenCallback)(void* context, int refresh, char* token, int size);
 
 typedef struct ZENTA_SessionOptions {
@@ -118,7 +120,9 @@ typedef struct ZENTA_SessionOptions {
   const char* authorization;         /* null or "": none; else the Authorization value of every
                                         request ("Bearer abc", "Basic ...") */
   const char* const* headers;        /* null, or "Name: value" lines ended by a null pointer, sent
-                                        with every request (API keys) */
+                                        with every request (API keys); never the framing or the
+                                        standard headers, nor Authorization when authorization
+                                        or tokenCallback is set (refused at open) */
   ZENTA_TokenCallback tokenCallback; /* null: none; else "Authorization: Bearer <token>" with the
                                         callback's token (instead of authorization) */
   void* tokenContext;                /* passed to tokenCallback */

@@ -95,6 +95,7 @@ int AnswerHead::StatusLine(std::string_view line, Detail& detail) {
   }
   // A new head (the first, or the one after an interim answer) says everything anew.
   chunked_ = false;
+  closeDelimited_ = false;
   gzipped_ = false;
   length_ = -1;
   last_ = Field::kOther;
@@ -121,6 +122,13 @@ int AnswerHead::HeadEnd(Detail& detail) {
     return ZENTA_E_PROTOCOL;
   }
   const bool hasBody = !headRequest_ && status_ != 204 && status_ != 304;
+  if (hasBody && !chunked_ && length_ < 0 && status_ >= 400) {
+    // An error's page (a proxy's 407, a 503 in maintenance) may end with a close: whether it came
+    // whole or cut, only its status and first line are reported, never the body as an answer.
+    closeDelimited_ = true;
+    answer_->contentTypeLength = 0;
+    return ZENTA_OK;
+  }
   if (hasBody && !chunked_ && length_ < 0) {
     detail.Set(
         "the answer has neither Content-Length nor chunked coding, so a cut answer could not be "

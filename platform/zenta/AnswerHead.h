@@ -5,7 +5,9 @@
 // into a short success is a protocol error (ZENTA_E_PROTOCOL) with a detail that names the rule:
 // a status line that is not HTTP/1.0 or 1.1 with a status of 100..599, a malformed or
 // disagreeing Content-Length, any transfer coding but one final chunked, both framings at once,
-// neither framing on an answer that has a body, a content coding the session did not ask for, a
+// neither framing on an answer that has a body (but an error status, 400..599, whose body a close
+// ends: it is never handed over, only its status and first line), a content coding the session
+// did not ask for, a
 // folded framing header, a head above 100 KiB. Lines after the final head (trailers) never change
 // what the head said.
 #ifndef ZENTA_ANSWERHEAD_H
@@ -46,6 +48,9 @@ class AnswerHead {
   bool Complete() const { return complete_; }
   // The announced body length, -1 when none was announced.
   long long Length() const { return length_; }
+  // True when the answer is an error status (400..599) whose body the connection's close ends.
+  // Its content type is cleared, so that it is reported by its status and never handed over.
+  bool CloseDelimited() const { return closeDelimited_; }
 
  private:
   enum class Field { kOther, kContentType, kContentLength, kTransferEncoding, kContentEncoding };
@@ -71,6 +76,7 @@ class AnswerHead {
   bool complete_ = false;  // the final head ended; what follows is body, then trailers
   bool http10_ = false;
   bool chunked_ = false;
+  bool closeDelimited_ = false;
   int status_ = 0;
   long long length_ = -1;
   Field last_ = Field::kOther;  // the field the previous line held, for a folded line

@@ -9,6 +9,14 @@
 #include "ErrorDetail.h"
 #include "SessionTable.h"
 
+namespace {
+
+// The session of the calling thread's last ZENTA_CarryRequest, whose scrubber runs over the
+// detail Ostrel makes of its answer.
+thread_local std::weak_ptr<zenta::Session> lastCarrier;
+
+}  // namespace
+
 extern "C" ZENTA_API int ZENTA_CarryRequest(int handle, const ZENTA_HttpRequest* request,
                                             ZENTA_HttpAnswer* answer) {
   answer->status = 0;
@@ -20,6 +28,7 @@ extern "C" ZENTA_API int ZENTA_CarryRequest(int handle, const ZENTA_HttpRequest*
   zenta::ExchangeReport report;
   try {
     const std::shared_ptr<zenta::Session> session = zenta::FindSession(handle);
+    lastCarrier = session;
     if (!session) {
       code = ZENTA_E_UNKNOWN_HANDLE;
     } else {
@@ -52,7 +61,16 @@ extern "C" ZENTA_API void ZENTA_DropAnswer(ZENTA_HttpAnswer* answer) {
 }
 
 extern "C" ZENTA_API void ZENTA_NoteFailure(int code, const char* detail) {
-  zenta::NoteFailure(code, detail);
+  const std::shared_ptr<zenta::Session> session = lastCarrier.lock();
+  if (!session || detail == nullptr) return zenta::NoteFailure(code, detail);
+  zenta::Detail scrubbed;
+  scrubbed.Set("%s", detail);
+  try {
+    session->Scrub(scrubbed);
+  } catch (const std::bad_alloc&) {
+    scrubbed.Clear();  // the code's text rather than a detail that may hold a secret
+  }
+  zenta::NoteFailure(code, scrubbed.Text());
 }
 
 extern "C" ZENTA_API size_t ZENTA_OutstandingAnswerBuffers(void) {

@@ -42,13 +42,14 @@ bool WorthAnotherTry(int code, ExchangePhase reached) {
 // The lines of the headers every request of the session carries.
 std::vector<std::string> SessionHeaderLines(const TransportConfig& config) {
   std::vector<std::string> lines;
-  if (!config.authorization.empty()) lines.push_back("Authorization: " + config.authorization);
+  // The callback's token is sent instead of authorization: one Authorization header, ever.
+  if (!config.authorization.empty() && config.tokenCallback == nullptr) {
+    lines.push_back("Authorization: " + config.authorization);
+  }
   lines.insert(lines.end(), config.headers.begin(), config.headers.end());
   return lines;
 }
 
-// The longest token a token callback may give (a signed token with many claims fits).
-constexpr int kMostTokenBytes = 16 * 1024;
 constexpr std::chrono::milliseconds kFirstBackoff{100};
 constexpr std::chrono::milliseconds kLongestBackoff{5000};
 
@@ -124,7 +125,8 @@ Session::Session(const TransportConfig& config, std::unique_ptr<Transport> trans
       trace_(config.trace == 1 || (config.trace == 0 && TraceAskedByEnvironment())),
       headerLines_(SessionHeaderLines(config)),
       tokenCallback_(config.tokenCallback),
-      tokenContext_(config.tokenContext),
+      tokens_(config.tokenCallback, config.tokenContext),
+      scrubber_(config),
       transport_(std::move(transport)),
       pool_(config.maxConnections, [this] { return transport_->NewConnection(); }) {
   for (const std::string& line : headerLines_) {
@@ -138,6 +140,18 @@ Session::Session(const TransportConfig& config, std::unique_ptr<Transport> trans
 void Session::SleepFor(std::chrono::milliseconds wait) { std::this_thread::sleep_for(wait); }
 
 bool Session::Inherited() const { return CurrentProcessId() != processId_; }
+
+void Session::Scrub(std::string& text) {
+  tokens_.Scrub(text);
+  scrubber_.Scrub(text);
+}
+
+void Session::Scrub(Detail& detail) {
+  if (detail.Text()[0] == '\0') return;
+  std::string text = detail.Text();
+  Scrub(text);
+  detail.Set("%s", text.c_str());
+}
 
 int Session::Carry(const ZENTA_HttpRequest& request, ZENTA_HttpAnswer& answer, AnswerBuffer& body,
                    ExchangeReport& report) {
@@ -156,6 +170,7 @@ int Session::Carry(const ZENTA_HttpRequest& request, ZENTA_HttpAnswer& answer, A
   const int code = headers_.empty() && tokenCallback_ == nullptr
                        ? CarryWithRetries(request, start + requestTimeout_, answer, body, report)
                        : WithCredentials(request, start + requestTimeout_, answer, body, report);
+  if (code != ZENTA_OK) Scrub(report.detail);
   if (trace_) {
     TraceRequest(request, basePath_, code, answer.status, body.Size(),
                  code == ZENTA_OK ? nullptr : report.detail.Text(),
@@ -178,51 +193,21 @@ int Session::WithCredentials(const ZENTA_HttpRequest& request, Clock::time_point
   ZENTA_HttpRequest withHeaders = request;
   withHeaders.headers = headers.data();
   withHeaders.headerCount = count;
-  std::shared_ptr<const std::string> token;
-  unsigned generation = 0;
+  TokenSource::Held token;
   ZENTA_HttpHeader& authorization = headers[count - 1];  // the token's, with a token callback
   if (tokenCallback_ != nullptr) {
-    const int code = Token(false, generation, token, report);
+    const int code = tokens_.Get(false, token, deadline, report.detail);
     if (code != ZENTA_OK) return code;
-    authorization = {"Authorization", 13, token->data(), token->size()};
+    authorization = {"Authorization", 13, token.value->data(), token.value->size()};
   }
   const int code = CarryWithRetries(withHeaders, deadline, answer, body, report);
   if (code != ZENTA_OK || answer.status != 401 || tokenCallback_ == nullptr) return code;
   if (trace_) TraceRetry(request, basePath_, "HTTP 401: a new token, sent once more");
-  const int refreshed = Token(true, generation, token, report);
+  const int refreshed = tokens_.Get(true, token, deadline, report.detail);
   if (refreshed != ZENTA_OK) return refreshed;
-  authorization.value = token->data();
-  authorization.valueLength = token->size();
+  authorization.value = token.value->data();
+  authorization.valueLength = token.value->size();
   return CarryWithRetries(withHeaders, deadline, answer, body, report);
-}
-
-// The session's token, asked of the callback when there is none yet or when refresh asks to
-// replace the one of generation (the token a call sent and the server refused). The token is
-// shared, not copied: a refresh makes a new one and the calls still sending the old keep it.
-int Session::Token(bool refresh, unsigned& generation, std::shared_ptr<const std::string>& value,
-                   ExchangeReport& report) {
-  std::lock_guard<std::mutex> lock(tokenMutex_);
-  if (tokenGeneration_ == 0 || (refresh && generation == tokenGeneration_)) {
-    std::string buffer(kMostTokenBytes, '\0');
-    const int length = tokenCallback_(tokenContext_, refresh ? 1 : 0, &buffer[0], kMostTokenBytes);
-    const bool fits = length >= 0 && length < kMostTokenBytes;
-    const std::string_view given(buffer.data(), fits ? static_cast<std::size_t>(length) : 0);
-    if (!fits || given.find_first_of("\r\n", 0) != std::string_view::npos ||
-        given.find('\0') != std::string_view::npos) {
-      report.detail.Set("the token callback returned %d%s", length,
-                        fits ? ", a token holding a line break or NUL" : " (no token)");
-      return ZENTA_E_CREDENTIAL;
-    }
-    auto made = std::make_shared<std::string>();
-    made->reserve(7 + given.size());  // one block, no intermediate copy of the secret
-    made->assign("Bearer ").append(given);
-    token_ = std::move(made);
-    std::fill(buffer.begin(), buffer.end(), '\0');  // no copy of the secret left behind
-    ++tokenGeneration_;
-  }
-  generation = tokenGeneration_;
-  value = token_;
-  return ZENTA_OK;
 }
 
 // An idle connection carries the next request only when nothing waits on it (a stray answer, a
@@ -253,6 +238,7 @@ int Session::CarryWithRetries(const ZENTA_HttpRequest& request, Clock::time_poin
     const std::chrono::milliseconds wait = RetryWait(code, answer, report, idempotent, retry);
     if (wait.count() < 0 || Clock::now() + wait >= deadline) return code;
     if (trace_) {
+      if (code != ZENTA_OK) Scrub(report.detail);
       char why[Detail::kWidth + 64];
       if (code == ZENTA_OK) {
         std::snprintf(why, sizeof why, "HTTP %d: retry %d of %d in %lld ms", answer.status,

@@ -14,6 +14,8 @@
 #include <vector>
 
 #include "ConnectionPool.h"
+#include "Scrubber.h"
+#include "TokenSource.h"
 #include "Transport.h"
 
 namespace zenta {
@@ -52,11 +54,14 @@ class Session {
 
   std::size_t AnswerCap() const { return answerCap_; }
 
+  // Removes every credential the session knows (its options', its latest tokens) and every URL's
+  // user information from a text that leaves the gateway. Thread-safe.
+  void Scrub(std::string& text);
+  void Scrub(Detail& detail);
+
  private:
   int WithCredentials(const ZENTA_HttpRequest& request, Clock::time_point deadline,
                       ZENTA_HttpAnswer& answer, AnswerBuffer& body, ExchangeReport& report);
-  int Token(bool refresh, unsigned& generation, std::shared_ptr<const std::string>& value,
-            ExchangeReport& report);
   int CarryWithRetries(const ZENTA_HttpRequest& request, Clock::time_point deadline,
                        ZENTA_HttpAnswer& answer, AnswerBuffer& body, ExchangeReport& report);
   int Try(PooledConnection& pooled, const ZENTA_HttpRequest& request, bool idempotent,
@@ -79,10 +84,8 @@ class Session {
   const std::vector<std::string> headerLines_;
   std::vector<ZENTA_HttpHeader> headers_;
   const ZENTA_TokenCallback tokenCallback_;
-  void* const tokenContext_;
-  std::mutex tokenMutex_;  // one token asked for at a time; calls in flight share it
-  std::shared_ptr<const std::string> token_;  // "Bearer <token>" once tokenGeneration_ > 0
-  unsigned tokenGeneration_ = 0;
+  TokenSource tokens_;
+  const Scrubber scrubber_;
   std::unique_ptr<Transport> transport_;
   ConnectionPool pool_;
   std::mutex mutex_;  // guards closed_ and inFlight_

@@ -104,11 +104,28 @@ int BadText(Detail& detail, const char* name, const char* why) {
 
 std::string Text(const char* text) { return text == nullptr ? std::string() : std::string(text); }
 
-// "Name: value" with a token as the name.
-bool IsHeaderLine(std::string_view line) {
+// The headers a session line may not set: the framing (the gateway frames every body itself),
+// the connection's own, and the standard headers every request of the library carries, which a
+// second value would duplicate. Authorization as well when the session sends its own.
+constexpr const char* kNotSessionHeaders[] = {
+    "Content-Length", "Transfer-Encoding", "Expect",    "Host",
+    "Connection",     "Accept-Language",   "Time-Zone", "Content-Type"};
+
+// Why a "Name: value" session header line is refused (naming the header, never its value), or
+// null when it may be sent.
+const char* RefusedHeader(std::string_view line, bool ownAuthorization, std::string& name) {
   const std::size_t colon = line.find(':');
-  if (colon == std::string_view::npos) return false;
-  return IsToken(line.substr(0, colon)) && IsFieldValue(line.substr(colon + 1));
+  name = std::string(line.substr(0, colon == std::string_view::npos ? 0 : colon));
+  if (colon == std::string_view::npos || !IsToken(name)) return "that is not \"Name: value\"";
+  if (!IsFieldValue(line.substr(colon + 1))) return "with a line break or another control byte";
+  for (const char* reserved : kNotSessionHeaders) {
+    if (EqualsIgnoringAsciiCase(name, reserved))
+      return "that sets a header the gateway or the library sets";
+  }
+  if (ownAuthorization && EqualsIgnoringAsciiCase(name, "Authorization")) {
+    return "that sets the header authorization or tokenCallback sets";
+  }
+  return nullptr;
 }
 
 // The third version's fields: credentials, client certificate, proxy, retries, compression.
@@ -124,17 +141,23 @@ int ReadThirdVersion(const ZENTA_SessionOptions& options, TransportConfig& confi
   if (!IsFieldValue(config.authorization)) {
     return BadText(detail, "authorization", "holds a line break or another control byte");
   }
+  config.tokenCallback = options.tokenCallback;
+  const bool ownAuthorization = !config.authorization.empty() || config.tokenCallback != nullptr;
   for (const char* const* line = options.headers; line != nullptr && *line != nullptr; ++line) {
     if (config.headers.size() == kMostSessionHeaders) {
       return BadText(detail, "headers", "holds more than 64 lines");
     }
-    if (!IsHeaderLine(*line)) {
-      return BadText(detail, "headers",
-                     "holds a line that is not \"Name: value\" without control bytes");
+    std::string name;
+    const char* why = RefusedHeader(*line, ownAuthorization, name);
+    if (why != nullptr) {
+      // A name that is not a token is not repeated: it may be a secret that lost its colon.
+      detail.Set("the session option headers holds a line %s: line %u (%s)", why,
+                 static_cast<unsigned>(config.headers.size() + 1),
+                 IsToken(name) ? name.c_str() : "a malformed name");
+      return ZENTA_E_BAD_OPTION;
     }
     config.headers.emplace_back(*line);
   }
-  config.tokenCallback = options.tokenCallback;
   config.tokenContext = options.tokenContext;
   config.clientCert = Text(options.clientCert);
   config.clientKey = Text(options.clientKey);

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "GatewayTestSupport.h"
+#include "MockServer.h"
 #include "ZentaInternal.h"
 
 namespace gateway_test {
@@ -286,6 +287,30 @@ TEST(Trace, TheSessionOptionDecidesAndZeroLeavesItToTheEnvironment) {
     EXPECT_EQ(output.find("ZENTA GET /traced -> HTTP 200") != std::string::npos, row.traced)
         << output;
   }
+}
+
+// The simulated server's request log masks the values of the credentials a client sends
+// (Authorization, Proxy-Authorization, Cookie, X-Api-Key) and of the headers its options name.
+TEST(MockServerLog, MasksTheValueOfEveryCredential) {
+  corvane::mock::ServerOptions serverOptions;
+  serverOptions.secretHeaders = {"x-own"};
+  corvane::mock::MockServer server(serverOptions);
+  server.Start();
+  ZENTA_SessionOptions options = Options();
+  const char* headers[] = {"X-Api-Key: key-Secret1", "Cookie: id=cookie-Secret2",
+                           "X-Own: own-Secret3", "X-Shown: shown-value", nullptr};
+  options.headers = headers;
+  options.authorization = "Bearer tok-Secret4";
+  Session session(server.BaseUrl(), options);
+  RequestRecord call("GET", "vusk/api/v1.1/config/pos");
+  call.Header("Proxy-Authorization", "Basic proxy-Secret5");
+  Send(session.Handle(), call);
+  RequestRecord log("GET", "__mock/requests");
+  const Outcome logged = Send(session.Handle(), log);
+  ASSERT_EQ(logged.code, ZENTA_OK);
+  EXPECT_NE(logged.answer.find("shown-value"), std::string::npos) << logged.answer;
+  EXPECT_NE(logged.answer.find("Bearer ***"), std::string::npos) << logged.answer;
+  EXPECT_EQ(logged.answer.find("Secret"), std::string::npos) << logged.answer;
 }
 
 }  // namespace

@@ -49,6 +49,7 @@ class FakeTransport final : public Transport {
   std::atomic<int> exchanges{0}, disconnects{0}, made{0}, running{0}, mostRunning{0};
   std::atomic<bool> pendingInput{false};
   std::vector<std::string> authorizations;  // each exchange's Authorization and X- headers
+  std::string refused;                      // an Authorization value answered 401 ("" for none)
 
   std::unique_ptr<Connection> NewConnection() override {
     ++made;
@@ -72,6 +73,9 @@ class FakeTransport final : public Transport {
         seen += std::string(h.name, h.nameLength) + "=" + std::string(h.value, h.valueLength) + ";";
       }
       authorizations.push_back(seen);
+      if (!refused.empty() && seen.find("Authorization=" + refused + ";") != std::string::npos) {
+        step.status = 401;
+      }
     }
     const int now = ++running;
     for (int most = mostRunning; now > most && !mostRunning.compare_exchange_weak(most, now);) {
@@ -238,6 +242,104 @@ TEST(Policy, EveryRequestCarriesTheCredentialsAndA401RefreshesTheTokenOnce) {
   Fixture many(1, 5000, config);
   EXPECT_EQ(many.Carry("GET"), ZENTA_OK);
   EXPECT_EQ(many.fake->authorizations.back(), expected + "Authorization=Bearer t5;");
+}
+
+// A callback's token is held to the bytes of an authorization value, is never empty, and is sent
+// instead of the authorization value: one Authorization header, whatever the session holds.
+TEST(Policy, ACallbacksTokenIsAValidNonEmptyValueSentAsTheOnlyAuthorization) {
+  static std::string given;
+  const auto callback = [](void*, int, char* token, int size) {
+    std::memcpy(token, given.data(), std::min(given.size() + 1, static_cast<std::size_t>(size)));
+    return static_cast<int>(given.size());
+  };
+  const struct {
+    std::string token;
+    int expected;
+  } rows[] = {{"t\tok", ZENTA_OK},
+              {"", ZENTA_E_CREDENTIAL},
+              {"t\x0bk", ZENTA_E_CREDENTIAL},
+              {"t\x7fk", ZENTA_E_CREDENTIAL},
+              {std::string("t\0k", 3), ZENTA_E_CREDENTIAL},
+              {"t\nk", ZENTA_E_CREDENTIAL}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(static_cast<int>(&row - rows));
+    given = row.token;
+    TransportConfig config;
+    config.authorization = "Basic abc";
+    config.tokenCallback = callback;
+    Fixture f(1, 5000, config);
+    EXPECT_EQ(f.Carry("GET"), row.expected);
+    const std::string sent = "Authorization=Bearer " + row.token + ";";
+    EXPECT_EQ(f.fake->authorizations, std::vector<std::string>(row.expected == 0, sent));
+  }
+}
+
+// The token callback within the deadline, with 16 calls at once on 4 connections: a call whose
+// deadline passes while a token is awaited fails with the timeout and sends nothing, the calls
+// that wait for a run of the callback wait at most until their own deadlines, and one run answers
+// every call that waited for it, with its token or its failure: the callback runs once for the
+// first token and once per 401 wave, never once per call.
+TEST(Policy, TheTokenCallbackRunsOncePerNeedWithinEachCallsDeadline) {
+  struct Script {
+    int delayMs;
+    std::vector<std::string> tokens;  // the run's token, "-" for a failure
+    std::atomic<int> runs{0};
+    std::atomic<int> started{0};  // calls about to begin: a run lasts until all have begun
+  };
+  const auto callback = [](void* context, int, char* token, int size) {
+    auto& script = *static_cast<Script*>(context);
+    const std::size_t run = static_cast<std::size_t>(script.runs++);
+    for (int waited = 0; script.started < 16 && waited < 2000; ++waited) {
+      std::this_thread::sleep_for(milliseconds(1));
+    }
+    std::this_thread::sleep_for(milliseconds(script.delayMs));
+    const std::string& given = script.tokens[std::min(run, script.tokens.size() - 1)];
+    if (given == "-") return -1;
+    std::memcpy(token, given.data(), std::min(given.size() + 1, static_cast<std::size_t>(size)));
+    return static_cast<int>(given.size());
+  };
+  const struct {
+    const char* name;
+    int delayMs, timeoutMs;
+    std::vector<std::string> tokens;
+    int expected, runs;
+    bool sent;  // requests reached the transport
+  } rows[] = {
+      {"slow", 600, 150, {"t1"}, ZENTA_E_TIMEOUT, 1, false},
+      {"failing", 100, 5000, {"-"}, ZENTA_E_CREDENTIAL, 1, false},
+      {"empty", 100, 5000, {""}, ZENTA_E_CREDENTIAL, 1, false},
+      {"a control byte", 100, 5000, {"t\x0b"}, ZENTA_E_CREDENTIAL, 1, false},
+      {"refused once, refreshed", 100, 5000, {"t1", "t2"}, ZENTA_OK, 2, true},
+      {"refused once, the refresh fails", 100, 5000, {"t1", "-"}, ZENTA_E_CREDENTIAL, 2, true}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    Script script{row.delayMs, row.tokens};
+    TransportConfig config;
+    config.tokenCallback = callback;
+    config.tokenContext = &script;
+    Fixture f(4, row.timeoutMs, config);
+    f.fake->refused = "Bearer t1";
+    std::atomic<bool> go{false};
+    std::atomic<int> answered{0}, quick{0};
+    std::vector<std::thread> calls;
+    for (int i = 0; i < 16; ++i) {
+      calls.emplace_back([&] {
+        while (!go) std::this_thread::yield();
+        const Clock::time_point start = Clock::now();
+        ++script.started;
+        answered += f.Carry("POST") == row.expected;
+        quick += Clock::now() - start < milliseconds(row.delayMs);
+      });
+    }
+    go = true;
+    for (std::thread& call : calls) call.join();
+    EXPECT_EQ(answered, 16);
+    EXPECT_EQ(script.runs, row.runs);
+    EXPECT_EQ(f.fake->exchanges > 0, row.sent);
+    if (row.expected == ZENTA_E_TIMEOUT) {
+      EXPECT_GE(quick, 15) << "only the call that runs the callback waits for it past its deadline";
+    }
+  }
 }
 
 TEST(Policy, AnIdleConnectionCarriesARequestOnlyWhenNothingWaitsOnItAndItIsFreshEnough) {

@@ -44,8 +44,15 @@ Reply Unauthorized(Auth auth) {
   return reply;
 }
 
-bool IsCredential(const std::string& name) {
-  return http::SameLetters(name, "Authorization") || http::SameLetters(name, "Proxy-Authorization");
+// A header whose value the request log masks: a credential, or one the options name.
+bool IsCredential(const std::string& name, const std::vector<std::string>& named) {
+  for (const char* credential : {"Authorization", "Proxy-Authorization", "Cookie", "X-Api-Key"}) {
+    if (http::SameLetters(name, credential)) return true;
+  }
+  for (const std::string& secret : named) {
+    if (http::SameLetters(name, secret)) return true;
+  }
+  return false;
 }
 
 }  // namespace
@@ -161,7 +168,7 @@ Auth MockServer::Impl::Authenticate(const http::Request& req) const {
 void MockServer::Impl::RecordRequest(const http::Request& req, Auth auth) {
   RequestRecord record{0, req.method, req.target, req.path, req.headers, req.body, AuthName(auth)};
   for (auto& [name, value] : record.headers) {
-    if (IsCredential(name)) value = Masked(value);
+    if (IsCredential(name, options_.secretHeaders)) value = Masked(value);
   }
   std::lock_guard<std::mutex> lock(mutex_);
   record.sequence = ++requestSequence_;

@@ -13,6 +13,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "FaultInjector.h"
 #include "MockPlatform.h"
@@ -36,6 +37,9 @@ struct ServerOptions {
   // token can be changed or expired at run time (RequireToken, ExpireToken, the control API).
   std::string requireToken;
   bool gzip = true;  // gzip-code answers of 1 KiB or more for requests that accept gzip
+  // Headers whose values the request log masks, besides Authorization, Proxy-Authorization,
+  // Cookie and X-Api-Key (names compared without case).
+  std::vector<std::string> secretHeaders;
 };
 
 struct ServerStats {

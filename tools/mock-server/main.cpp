@@ -22,6 +22,7 @@ constexpr char kUsage[] =
     "usage: corvane-mock-server [--host HOST] [--port PORT] [--seed N] [--threads N] [--log]\n"
     "                           [--tls-cert FILE --tls-key FILE [--tls-client-ca FILE]\n"
     "                           [--tls-max-version 1.2|1.3]] [--require-token TOKEN] [--no-gzip]\n"
+    "                           [--secret-header NAME]...\n"
     "  --host HOST   address to listen on (default 127.0.0.1)\n"
     "  --port PORT   port to listen on; 0 picks a free one (default 0)\n"
     "  --seed N      seed of the simulated platform (default 1)\n"
@@ -35,7 +36,10 @@ constexpr char kUsage[] =
     "                the highest TLS version offered\n"
     "  --require-token TOKEN\n"
     "                API requests need \"Authorization: Bearer TOKEN\" (401 otherwise)\n"
-    "  --no-gzip     never gzip-code answers (by default: 1 KiB or more, when accepted)\n";
+    "  --no-gzip     never gzip-code answers (by default: 1 KiB or more, when accepted)\n"
+    "  --secret-header NAME\n"
+    "                the request log masks this header's values too (Authorization,\n"
+    "                Proxy-Authorization, Cookie and X-Api-Key always); repeatable\n";
 
 std::optional<std::uint64_t> ParseUnsigned(const std::string& text, std::uint64_t max) {
   if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) {
@@ -64,7 +68,7 @@ std::optional<std::string> ParseOptions(int argc, char** argv,
     }
     if (name != "--host" && name != "--port" && name != "--seed" && name != "--threads" &&
         name != "--tls-cert" && name != "--tls-key" && name != "--tls-client-ca" &&
-        name != "--tls-max-version" && name != "--require-token") {
+        name != "--tls-max-version" && name != "--require-token" && name != "--secret-header") {
       return "unknown option " + name;
     }
     if (!value) {
@@ -88,6 +92,9 @@ std::optional<std::string> ParseOptions(int argc, char** argv,
       }
       if (value->empty()) return "--require-token needs a token";
       options.requireToken = *value;
+    } else if (name == "--secret-header") {
+      if (value->empty()) return "--secret-header needs a header name";
+      options.secretHeaders.push_back(*value);
     } else if (name == "--port") {
       const auto port = ParseUnsigned(*value, 65535);
       if (!port) return "--port must be 0 to 65535";

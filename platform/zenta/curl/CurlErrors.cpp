@@ -5,6 +5,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <string_view>
+
+#include "../Scrubber.h"
 
 namespace zenta {
 
@@ -90,18 +93,31 @@ void Prefix(Detail& detail, const char* what) {
   detail.Set("%s (libcurl: %s)", what, words);
 }
 
-// The proxy for a detail: the session's, or the one the environment names for the scheme, in
-// the order libcurl reads the variables (which of them no_proxy passes by is libcurl's matter).
-std::string ProxyName(const TransportConfig& config) {
-  if (config.proxySet) return Masked(config.proxy);
+// The proxy of a session: its own, or the one the environment names for the scheme, in the
+// order libcurl reads the variables (which of them no_proxy passes by is libcurl's matter);
+// source names the variable, or is null for the session's own.
+std::string ProxyOf(const TransportConfig& config, const char*& source) {
+  source = nullptr;
+  if (config.proxySet) return config.proxy;
   static const char* const kHttp[] = {"http_proxy", "all_proxy", "ALL_PROXY", nullptr};
   static const char* const kHttps[] = {"https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY",
                                        nullptr};
   for (const char* const* name = config.https ? kHttps : kHttp; *name != nullptr; ++name) {
     const char* value = std::getenv(*name);
-    if (value != nullptr && *value != '\0') return Masked(value) + " (" + *name + ")";
+    if (value != nullptr && *value != '\0') {
+      source = *name;
+      return value;
+    }
   }
-  return "of the environment";
+  return "";
+}
+
+// The proxy for a detail, its user information masked.
+std::string ProxyName(const TransportConfig& config) {
+  const char* source = nullptr;
+  const std::string proxy = ProxyOf(config, source);
+  if (source == nullptr && !config.proxySet) return "of the environment";
+  return Masked(proxy) + (source != nullptr ? std::string(" (") + source + ")" : "");
 }
 
 // A failure of the proxy's own, named with the proxy: its host could not be resolved, it could
@@ -112,6 +128,16 @@ int NameProxy(CURL* easy, const TransportConfig& config, CURLcode result, int co
   long tunnel = 0;
   if (curl_easy_getinfo(easy, CURLINFO_HTTP_CONNECTCODE, &tunnel) != CURLE_OK) tunnel = 0;
   char what[Detail::kWidth];
+  const char* source = nullptr;
+  const std::string proxy = ProxyOf(config, source);
+  std::string why;
+  if (result == CURLE_COULDNT_RESOLVE_PROXY && !ProxyUrlIsValid(proxy, why)) {
+    // libcurl refuses a proxy URL it cannot parse with this code, quoting the URL: its words
+    // are replaced, and the failure is the option's, not the network's.
+    detail.Set("the proxy %s is not a URL libcurl can use (%s)", ProxyName(config).c_str(),
+               why.c_str());
+    return ZENTA_E_BAD_OPTION;
+  }
   if (tunnel != 0 && (tunnel < 200 || tunnel > 299)) {
     std::snprintf(what, sizeof what, "the proxy %s refused the tunnel to %s:%d with status %ld",
                   ProxyName(config).c_str(), config.host.c_str(), config.port, tunnel);
@@ -146,7 +172,7 @@ int NameFailure(const CurlConnection& connection, const TransportConfig& config,
   long osError = 0;
   if (curl_easy_getinfo(easy, CURLINFO_OS_ERRNO, &osError) != CURLE_OK) osError = 0;
   if (result == CURLE_RECV_ERROR && osError == 0 && state.head.Complete() &&
-      state.head.Length() < 0) {
+      state.head.Length() < 0 && !state.head.CloseDelimited()) {
     Prefix(detail, "the answer's chunked coding is malformed");
     return ZENTA_E_PROTOCOL;
   }
@@ -166,18 +192,38 @@ int NameFailure(const CurlConnection& connection, const TransportConfig& config,
   }
   if (state.certificateAsked && state.report->phase != ExchangePhase::kAnswerStarted &&
       (code == ZENTA_E_TLS || code == ZENTA_E_SEND || code == ZENTA_E_RECEIVE)) {
-    Prefix(detail, "the server asked for a client certificate and none is configured");
+    Prefix(detail, config.clientCert.empty()
+                       ? "the server asked for a client certificate and none is configured"
+                       : "the server asked for a client certificate and did not accept the "
+                         "session's");
     return ZENTA_E_TLS;
+  }
+  // libcurl refuses a Content-Length too long for its number type with the cap's code before
+  // the header reaches the head's checks; a length it could read, even one above the cap, has
+  // been seen by them.
+  if (result == CURLE_FILESIZE_EXCEEDED && !state.head.Complete() && state.head.Length() < 0) {
+    Prefix(detail, "the answer's Content-Length is too long a number");
+    return ZENTA_E_PROTOCOL;
   }
   return NameProxy(easy, config, result, code, detail);
 }
 
 std::string Masked(std::string url) {
-  const std::size_t scheme = url.find("://");
-  const std::size_t start = scheme == std::string::npos ? 0 : scheme + 3;
-  const std::size_t at = url.find('@', start);
-  if (at != std::string::npos && at < url.find('/', start)) url.replace(start, at - start, "***");
+  const std::string_view userInfo = UserInfoOf(url);
+  if (!userInfo.empty()) url.replace(userInfo.data() - url.data(), userInfo.size(), "***");
   return url;
+}
+
+bool ProxyUrlIsValid(const std::string& url, std::string& why) {
+  CURLU* parsed = curl_url();
+  if (parsed == nullptr) return true;  // no memory to tell: libcurl's own refusal then stands
+  // The flags libcurl parses a proxy URL with: a scheme may be missing or not its own.
+  const CURLUcode result = curl_url_set(parsed, CURLUPART_URL, url.c_str(),
+                                        CURLU_NON_SUPPORT_SCHEME | CURLU_GUESS_SCHEME);
+  curl_url_cleanup(parsed);
+  if (result == CURLUE_OK) return true;
+  why = curl_url_strerror(result);
+  return false;
 }
 
 }  // namespace zenta

@@ -29,6 +29,10 @@ int NameFailure(const CurlConnection& connection, const TransportConfig& config,
 // A proxy URL for a detail: credentials in it (user:password@) are shown as ***.
 std::string Masked(std::string url);
 
+// Whether libcurl can parse url as a proxy's URL; why, when not, in libcurl's words (which do not
+// quote the URL).
+bool ProxyUrlIsValid(const std::string& url, std::string& why);
+
 }  // namespace zenta
 
 #endif  // ZENTA_CURL_CURLERRORS_H

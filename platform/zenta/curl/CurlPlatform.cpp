@@ -352,26 +352,31 @@ int CheckTlsOptions(const TransportConfig& config, Detail& detail) {
 
 namespace {
 
-// The index under which a TLS context keeps its exchange's flag, for OnCertificateRequest.
+// The index under which a TLS context keeps its exchange's flag, for OnTlsMessage.
 int FlagIndex() {
   static const int index = SSL_CTX_get_ex_new_index(0, nullptr, nullptr, nullptr, nullptr);
   return index;
 }
 
-// OpenSSL asks for a client certificate when the server requested one and none is configured:
-// the session has none to give, and the exchange notes that it was asked, so that the server's
-// refusal that follows is named for what it is.
-int OnCertificateRequest(SSL* ssl, X509**, EVP_PKEY**) {
+// OpenSSL shows the handshake's messages as they come: a CertificateRequest from the server
+// (in TLS 1.3 too, decrypted) means it asks for a client certificate, and the exchange notes it,
+// so that the server's refusal that follows (of no certificate, or of the one given) is named
+// for what it is. Other messages and record headers return at once.
+void OnTlsMessage(int writing, int, int contentType, const void* bytes, std::size_t length,
+                  SSL* ssl, void*) {
+  if (writing != 0 || contentType != SSL3_RT_HANDSHAKE || length == 0 ||
+      *static_cast<const unsigned char*>(bytes) != SSL3_MT_CERTIFICATE_REQUEST) {
+    return;
+  }
   void* flag = SSL_CTX_get_ex_data(SSL_get_SSL_CTX(ssl), FlagIndex());
   if (flag != nullptr) *static_cast<bool*>(flag) = true;
-  return 0;
 }
 
 // Called by libcurl with each new TLS context of the handle (one per connection it opens).
 CURLcode OnTlsContext(CURL*, void* context, void* flag) {
   auto* tls = static_cast<SSL_CTX*>(context);
   if (SSL_CTX_set_ex_data(tls, FlagIndex(), flag) != 1) return CURLE_OUT_OF_MEMORY;
-  SSL_CTX_set_client_cert_cb(tls, &OnCertificateRequest);
+  SSL_CTX_set_msg_callback(tls, &OnTlsMessage);
   return CURLE_OK;
 }
 

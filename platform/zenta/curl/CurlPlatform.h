@@ -43,7 +43,7 @@ int CheckTlsOptions(const TransportConfig& config, Detail& detail);
 
 // Sets the TLS options of the platform on an easy handle for an https session: the client
 // certificate in the platform's forms, revocation checking (Windows), and on Linux the hook that
-// sets *certificateAsked when a server asks for a client certificate and none is configured.
+// sets *certificateAsked when a server asks for a client certificate.
 CURLcode SetTlsOptions(CURL* easy, const TransportConfig& config, bool* certificateAsked);
 
 // The proxy of the system for the session's server when the session names none: on Windows the

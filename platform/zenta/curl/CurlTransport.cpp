@@ -132,6 +132,11 @@ std::unique_ptr<Transport> CreateTransport(const TransportConfig& config, int& s
                                            Detail& detail) {
   status = CheckCaFile(config, detail);
   if (status == ZENTA_OK) status = CheckTlsOptions(config, detail);
+  std::string why;
+  if (status == ZENTA_OK && !config.proxy.empty() && !ProxyUrlIsValid(config.proxy, why)) {
+    detail.Set("the session option proxy is not a URL libcurl can use (%s)", why.c_str());
+    status = ZENTA_E_BAD_OPTION;
+  }
   if (status != ZENTA_OK) return nullptr;
   if (InitCurlOnce() != CURLE_OK) {
     status = ZENTA_E_TRANSPORT_INIT;
