@@ -2,6 +2,7 @@
 // ZENTA session over the C boundary (Boundary.h) and fills the response record.
 #include <zenta/ZentaSdk.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <new>
 #include <string>
@@ -27,16 +28,43 @@ bool IsJsonContentType(std::string_view contentType) {
           zenta::EqualsIgnoringAsciiCase(type.substr(type.size() - kSuffix.size()), kSuffix));
 }
 
-// The detail of an HTTP status without JSON: the status and the first line of the body, which
-// is where a proxy or a server in maintenance says why ("HTTP 503: down for maintenance").
-// Empty when the body has no text before its first line end.
+std::size_t FindIgnoringCase(std::string_view text, std::string_view what, std::size_t from) {
+  for (std::size_t at = from; at + what.size() <= text.size(); ++at) {
+    if (zenta::EqualsIgnoringAsciiCase(text.substr(at, what.size()), what)) return at;
+  }
+  return std::string_view::npos;
+}
+
+// The title of an HTML page, whitespace collapsed, if one stands in the body's first 4 KiB: an
+// error page's first line is mostly "<html>" or a doctype, and its title says what went wrong.
+std::string HtmlTitle(std::string_view body) {
+  body = body.substr(0, 4096);
+  const std::size_t open = FindIgnoringCase(body, "<title", 0);
+  const std::size_t start = open == std::string_view::npos ? open : body.find('>', open);
+  const std::size_t end =
+      start == std::string_view::npos ? start : FindIgnoringCase(body, "</title", start);
+  std::string title;
+  if (end == std::string_view::npos) return title;
+  for (const char c : body.substr(start + 1, end - start - 1)) {
+    const bool space = c == ' ' || c == '\t' || c == '\r' || c == '\n';
+    if (space && (title.empty() || title.back() == ' ')) continue;
+    title += space ? ' ' : c;
+  }
+  if (!title.empty() && title.back() == ' ') title.pop_back();
+  return title;
+}
+
+// The detail of an HTTP status without JSON: the status and what the page says, its HTML title
+// or else its first line, which is where a proxy or a server in maintenance says why ("HTTP 503:
+// down for maintenance"); at most 200 bytes of it. Empty when the page has no text there.
 std::string StatusDetail(const ZENTA_HttpAnswer& answer) {
   constexpr std::size_t kMostBytes = 200;
   const std::string_view body(answer.body != nullptr ? answer.body : "", answer.bodyLength);
-  std::string_view line = body.substr(0, body.find_first_of("\r\n"));
-  line = line.substr(0, kMostBytes);
-  if (line.find_first_not_of(" \t") == std::string_view::npos) return "";
-  return "HTTP " + std::to_string(answer.status) + ": " + std::string(line);
+  std::string text = HtmlTitle(body);
+  if (text.empty()) text = body.substr(0, body.find_first_of("\r\n"));
+  text.resize(std::min(text.size(), kMostBytes));
+  if (text.find_first_not_of(" \t") == std::string::npos) return "";
+  return "HTTP " + std::to_string(answer.status) + ": " + text;
 }
 
 // noted tells whether the failure's detail is kept already (by ZENTA, or here).

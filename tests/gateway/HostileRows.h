@@ -157,6 +157,11 @@ inline std::vector<FramingRow> FramingRows() {
        Reply("HTTP/1.0 503 Unavailable\r\nContent-Type: text/plain\r\n\r\ndown for now\r\nmore",
              Reply::kClose),
        ZENTA_E_HTTP_STATUS_BASE - 503, "HTTP 503: down for now"},
+      {"an HTML error page: its title, wherever its lines break",
+       Reply("HTTP/1.0 400 Bad Request\r\nContent-Type: text/html\r\n\r\n<html>\r\n<head><TITLE>"
+             "400 No required SSL\r\n\tcertificate was sent</TITLE></head>\r\n<body></body>",
+             Reply::kClose),
+       ZENTA_E_HTTP_STATUS_BASE - 400, "HTTP 400: 400 No required SSL certificate was sent"},
       {"a JSON 404 ended by a close",
        Reply("HTTP/1.1 404 No\r\nContent-Type: application/json\r\n\r\n{\"code\":4}",
              Reply::kClose),

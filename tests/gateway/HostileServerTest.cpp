@@ -385,7 +385,7 @@ TEST(HostileServer, SessionHeadersNeverSetTheFramingOrTheStandardHeaders) {
 }
 
 // tinyproxy refuses a request without its credentials with an HTTP/1.0 407 page that a close
-// ends: the caller gets the status, and the page's first line as the detail.
+// ends: the caller gets the status, and the page's title as the detail.
 TEST(HostileServer, AProxysCloseDelimitedRefusalKeepsItsStatus) {
   EchoServer echo;
   TinyProxy proxy(1, "BasicAuth user pass-Secret\n");
@@ -393,7 +393,9 @@ TEST(HostileServer, AProxysCloseDelimitedRefusalKeepsItsStatus) {
   const struct {
     const char* credentials;
     int status;  // tinyproxy answers wrong credentials with 401
-  } rows[] = {{"", 407}, {"user:wrong@", 401}};
+    const char* detail;
+  } rows[] = {{"", 407, "HTTP 407: 407 Proxy Authentication Required"},
+              {"user:wrong@", 401, "HTTP 401: 401 Unauthorized"}};
   for (const auto& row : rows) {
     SCOPED_TRACE(row.credentials);
     ZENTA_SessionOptions options = Options(0, 3000);
@@ -402,9 +404,7 @@ TEST(HostileServer, AProxysCloseDelimitedRefusalKeepsItsStatus) {
     Session session(echo.Url(), options);
     RequestRecord record("GET", "x");
     EXPECT_EQ(Send(session.Handle(), record).code, ZENTA_E_HTTP_STATUS_BASE - row.status);
-    EXPECT_EQ(LastDetail().rfind("HTTP " + std::to_string(row.status) + ": <", 0), 0u)
-        << LastDetail();
-    EXPECT_EQ(LastDetail().find("wrong"), std::string::npos) << LastDetail();
+    EXPECT_EQ(LastDetail(), row.detail);
   }
   EXPECT_EQ(NextConnection(echo.Url()), "1") << "nothing reached the server";
 }
