@@ -67,7 +67,7 @@ ZENTA_API void ZENTA_DropAnswer(ZENTA_HttpAnswer* answer);
 
 /* Keeps detail (NUL-terminated), or the text of code when detail is null or empty, as the
  * calling thread's last failure detail, for the failures Ostrel finds itself (a refused record,
- * an HTTP status with the first line of its body). A server may echo a credential in its body:
+ * an HTTP status with its page's title or first line). A server may echo a credential in its body:
  * the detail is scrubbed by the session the thread's last ZENTA_CarryRequest went to. */
 ZENTA_API void ZENTA_NoteFailure(int code, const char* detail);
 

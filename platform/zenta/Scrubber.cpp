@@ -58,10 +58,15 @@ void Scrubber::Add(std::string_view secret) {
   while (!secret.empty() && (secret.back() == ' ' || secret.back() == '\t')) {
     secret.remove_suffix(1);
   }
-  if (secret.empty()) return;
+  // A value of a few bytes ("7", "yes") is no credential, and masking it would garble every
+  // detail that holds those bytes.
+  if (secret.size() < kShortest) return;
   secrets_.emplace_back(secret);
+  // "Bearer abc" or "Basic abc": the credential alone may be echoed too.
   const std::size_t blank = secret.find(' ');
-  if (blank != std::string_view::npos) Add(secret.substr(blank + 1));
+  if (blank != std::string_view::npos && secret.size() - blank - 1 >= kShortest) {
+    secrets_.emplace_back(secret.substr(blank + 1));
+  }
   std::sort(secrets_.begin(), secrets_.end(),
             [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
 }

@@ -29,8 +29,10 @@ class Scrubber {
   // key's password, the user information of its proxy and of the environment's proxies.
   explicit Scrubber(const TransportConfig& config);
 
-  // A credential to remove (with the part after its scheme word, "Bearer abc" giving "abc").
+  // A credential to remove (with the part after its scheme word, "Bearer abc" giving "abc");
+  // one shorter than kShortest bytes is no credential and is left alone.
   void Add(std::string_view secret);
+  static constexpr std::size_t kShortest = 4;
   // The user information of url, whole and its password alone.
   void AddUserInfo(std::string_view url);
 

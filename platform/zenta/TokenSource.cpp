@@ -1,6 +1,7 @@
 #include "TokenSource.h"
 
 #include <algorithm>
+#include <new>
 #include <string_view>
 
 #include "Ascii.h"
@@ -41,7 +42,7 @@ int TokenSource::Get(bool refresh, Held& held, Clock::time_point deadline, Detai
   int code = ZENTA_E_NO_MEMORY;
   try {
     code = Run(refresh, detail);
-  } catch (...) {
+  } catch (const std::bad_alloc&) {
     detail.Set("no memory for the token");
   }
   lock.lock();

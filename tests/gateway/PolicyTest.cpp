@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "ConnectionPool.h"
+#include "Scrubber.h"
 #include "Session.h"
 
 namespace zenta {
@@ -422,6 +423,28 @@ TEST(Pool, LendsTheLastReturnedAndWaitsUntilTheDeadlineOrShutdown) {
   pool.Shutdown();
   borrower.join();
   EXPECT_EQ(code, ZENTA_E_SESSION_CLOSED);
+}
+
+// Credentials go wherever they stand, with a URL's user information however many '@' it holds;
+// a value of a few bytes is no credential and stays, or every detail would be garbled.
+TEST(Scrubber, CredentialsGoAndShortValuesStay) {
+  Scrubber scrubber;
+  scrubber.Add("Bearer tok-Secret1");
+  scrubber.Add("7");
+  const struct {
+    const char* text;
+    const char* scrubbed;
+  } rows[] = {
+      {"echo Bearer tok-Secret1!", "echo ***!"},
+      {"token tok-Secret1 refused", "token *** refused"},
+      {"connect to 127.0.0.1:7 failed", "connect to 127.0.0.1:7 failed"},
+      {"proxy http://alice:s3cret@PW@10.0.0.7:99999", "proxy http://***@10.0.0.7:99999"},
+  };
+  for (const auto& row : rows) {
+    std::string text = row.text;
+    scrubber.Scrub(text);
+    EXPECT_EQ(text, row.scrubbed);
+  }
 }
 
 }  // namespace

@@ -39,7 +39,7 @@ std::string VersionText() {
   text += "\ntransport: libcurl " + std::string(curl->version) +
           ", TLS: " + (curl->ssl_version != nullptr ? curl->ssl_version : "none");
 #else
-  text += "\ntransport: WinHTTP, TLS: Schannel";
+  text += "\ntransport: libcurl in ZENTA.dll, TLS: Schannel";
 #endif
   return text;
 }
