@@ -68,6 +68,8 @@ enum ZENTA_ErrorCode {
   ZENTA_E_HANDLES_EXHAUSTED = -20104, /* every session handle value has been used */
   ZENTA_E_INHERITED_SESSION = -20105, /* the session belongs to the process that forked this one */
   ZENTA_E_CREDENTIAL = -20106,        /* the session's token callback gave no token */
+  ZENTA_E_CANCELLED = -20107,         /* the call was cancelled (ZENTA_CancelScope, a closed
+                                         session or scope, a progress callback's non-zero return) */
   /* Transport */
   ZENTA_E_RESOLVE = -20200,   /* the server's host name could not be resolved */
   ZENTA_E_CONNECT = -20201,   /* the connection was refused or could not be made */
@@ -154,9 +156,40 @@ typedef struct ZENTA_SessionOptions {
 ZENTA_API int ZENTA_OpenSession(const char* serverUrl, const ZENTA_SessionOptions* options,
                                 int* handle);
 
-/* Closes a session. Calls in flight on it finish first; calls still waiting for a free connection
- * get ZENTA_E_SESSION_CLOSED; calls that start later get ZENTA_E_UNKNOWN_HANDLE. */
+/* Closes a session and returns at once: calls in flight on it and on its scopes end with
+ * ZENTA_E_CANCELLED, its scopes are closed, calls that start later get ZENTA_E_UNKNOWN_HANDLE. */
 ZENTA_API int ZENTA_CloseSession(int handle);
+
+/* Opens a scope under parent (a session or a scope) and writes its handle into *scope. A scope is
+ * a handle usable wherever a session handle is; it shares its session's options, credentials and
+ * connections, and exists so that the calls started on it can be cancelled together (one scope
+ * per view of an application). On failure *scope is set to 0 (when scope is not null). */
+ZENTA_API int ZENTA_OpenScope(int parent, int* scope);
+
+/* Cancels a session or a scope: every call in flight on it, and on the scopes under it, ends
+ * within 100 ms with ZENTA_E_CANCELLED, and every later call on it ends at once with the same code
+ * and sends nothing. The parent of a scope is untouched. A request that may have reached the
+ * server is never sent again because of a cancel; a cancelled exchange's connection is closed. */
+ZENTA_API int ZENTA_CancelScope(int handle);
+
+/* Cancels what runs on a scope (and the scopes under it) and releases it; returns at once. */
+ZENTA_API int ZENTA_CloseScope(int scope);
+
+/* Watches answers arrive: called on the calling thread while an answer body arrives, at least
+ * every 64 KiB or 100 ms, with the bytes received so far and the announced length (-1 when the
+ * answer announces none). A non-zero return cancels that call with ZENTA_E_CANCELLED. */
+typedef int (*ZENTA_ProgressCallback)(void* context, long long received, long long total);
+
+/* Sets (or, with a null callback, removes) the progress callback of a session or a scope; it
+ * applies to calls that start afterwards on that handle. */
+ZENTA_API int ZENTA_SetProgressCallback(int handle, ZENTA_ProgressCallback callback,
+                                        void* context);
+
+/* Receives trace lines (one per exchange, escaped, without a line feed) instead of standard
+ * error, for every session whose tracing is on. A null sink restores standard error. The sink may
+ * be called from several threads at once. */
+typedef void (*ZENTA_TraceSink)(void* context, const char* line);
+ZENTA_API int ZENTA_SetTraceSink(ZENTA_TraceSink sink, void* context);
 
 /* Carries one request (Ostrel). request points to the request record (requestSize bytes),
  * response to a zero-filled response record (responseSize bytes). On 0 the response record
