@@ -19,7 +19,7 @@ import sys
 import zipfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-SOURCES = ["Native.cs", "Native.g.cs", "CorvaneClient.cs", "CorvaneClient.g.cs", "Records.g.cs"]
+SOURCES = sorted(name for name in os.listdir(HERE) if name.endswith(".cs"))
 LIBRARIES = ["Corvane", "ZENTA", "Ostrel", "quim"]
 WINDOWS_DLLS = ["Corvane.dll", "ZENTA.dll", "Ostrel.dll", "libquim.dll"]
 # A fixed time for every entry, so that two builds of the same files give the same package.
