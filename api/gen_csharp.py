@@ -206,10 +206,32 @@ def method(model, op):
                 "    GC.KeepAlive(this);",
                 "    return result;"]
     out += ["}", ""]
+    out += asynchronous(op, params, names, ret)
     on_params = ["int handle"] + [p.split(" = ")[0] for p in params]
     out += [f"private static {ret} {op['cs']}On({', '.join(on_params)})", "{"]
     out += ["    " + line for line in body]
     return out + ["}", ""]
+
+
+def asynchronous(op, params, names, ret):
+    """XxxAsync: XxxOn on a scope of its own on the thread pool (Run); the picture's with the
+    progress of its answer, also in an overload without the defaulted arguments."""
+    token = "CancellationToken cancellationToken = default(CancellationToken)"
+    on = f"{op['cs']}On({', '.join(['handle'] + names)})"
+    task = "Task" if ret == "void" else f"Task<{ret}>"
+    call = f"handle => {{ {on}; return true; }}" if ret == "void" else f"handle => {on}"
+    name = op["cs"] + "Async"
+    if op["kind"] != "picture":
+        return [f"public {task} {name}({', '.join(params + [token])})", "{",
+                f"    return Run({call}, cancellationToken);", "}", ""]
+    required = [p for p in params if " = " not in p]
+    passed = [p.split(" = ")[1] if " = " in p else n for p, n in zip(params, names)]
+    return ["/// <summary>progress hears of the picture's bytes received so far.</summary>",
+            f"public {task} {name}({', '.join(params + ['IProgress<long> progress = null', token])})",
+            "{", f"    return Run({call}, cancellationToken, progress);", "}", "",
+            f"public {task} {name}({', '.join(required + ['IProgress<long> progress', token])})",
+            "{", f"    return {name}({', '.join(passed + ['progress', 'cancellationToken'])});",
+            "}", ""]
 
 
 def client(model):
@@ -223,7 +245,8 @@ def client(model):
             "// The operations of a client or scope, one per C function of CorvaneC.h, and the",
             "// conversions of their records; CorvaneOperations.cs holds the rest of the class.",
             "using System;", "using System.Collections.Generic;",
-            "using System.Runtime.InteropServices;", "using static Corvane.Marshalling;", "",
+            "using System.Runtime.InteropServices;", "using System.Threading;",
+            "using System.Threading.Tasks;", "using static Corvane.Marshalling;", "",
             "namespace Corvane", "{", "    public abstract partial class CorvaneOperations",
             "    {"]
     text += wrap(out[:-1], 8)

@@ -5,6 +5,8 @@
 using System;
 using System.Collections.Generic;
 using System.Runtime.InteropServices;
+using System.Threading;
+using System.Threading.Tasks;
 using static Corvane.Marshalling;
 
 namespace Corvane
@@ -17,6 +19,11 @@ namespace Corvane
             int result = GetAIPrivacyConfigOn(Handle);
             GC.KeepAlive(this);
             return result;
+        }
+
+        public Task<int> GetAIPrivacyConfigAsync(CancellationToken cancellationToken = default(CancellationToken))
+        {
+            return Run(handle => GetAIPrivacyConfigOn(handle), cancellationToken);
         }
 
         private static int GetAIPrivacyConfigOn(int handle)
@@ -33,6 +40,11 @@ namespace Corvane
             return result;
         }
 
+        public Task<bool> GetWebEnablementAsync(string deviceId, CancellationToken cancellationToken = default(CancellationToken))
+        {
+            return Run(handle => GetWebEnablementOn(handle, deviceId), cancellationToken);
+        }
+
         private static bool GetWebEnablementOn(int handle, string deviceId)
         {
             int enabled;
@@ -45,6 +57,11 @@ namespace Corvane
             bool result = GetChannelWebEnablementOn(Handle, channelId);
             GC.KeepAlive(this);
             return result;
+        }
+
+        public Task<bool> GetChannelWebEnablementAsync(string channelId, CancellationToken cancellationToken = default(CancellationToken))
+        {
+            return Run(handle => GetChannelWebEnablementOn(handle, channelId), cancellationToken);
         }
 
         private static bool GetChannelWebEnablementOn(int handle, string channelId)
@@ -62,6 +79,17 @@ namespace Corvane
             return result;
         }
 
+        /// <summary>progress hears of the picture's bytes received so far.</summary>
+        public Task<DevicePicture> DownloadDevicePictureAsync(string pictureId, int tag = 0, IProgress<long> progress = null, CancellationToken cancellationToken = default(CancellationToken))
+        {
+            return Run(handle => DownloadDevicePictureOn(handle, pictureId, tag), cancellationToken, progress);
+        }
+
+        public Task<DevicePicture> DownloadDevicePictureAsync(string pictureId, IProgress<long> progress, CancellationToken cancellationToken = default(CancellationToken))
+        {
+            return DownloadDevicePictureAsync(pictureId, 0, progress, cancellationToken);
+        }
+
         private static DevicePicture DownloadDevicePictureOn(int handle, string pictureId, int tag)
         {
             IntPtr block;
@@ -75,6 +103,11 @@ namespace Corvane
             SpeakerVolumeInfo result = GetIPSpeakerVolumeOn(Handle, channelId);
             GC.KeepAlive(this);
             return result;
+        }
+
+        public Task<SpeakerVolumeInfo> GetIPSpeakerVolumeAsync(string channelId, CancellationToken cancellationToken = default(CancellationToken))
+        {
+            return Run(handle => GetIPSpeakerVolumeOn(handle, channelId), cancellationToken);
         }
 
         private static SpeakerVolumeInfo GetIPSpeakerVolumeOn(int handle, string channelId)
@@ -91,6 +124,11 @@ namespace Corvane
             GC.KeepAlive(this);
         }
 
+        public Task SetIPSpeakerVolumeAsync(string channelId, int microphoneVolume = -1, int speakerVolume = -1, CancellationToken cancellationToken = default(CancellationToken))
+        {
+            return Run(handle => { SetIPSpeakerVolumeOn(handle, channelId, microphoneVolume, speakerVolume); return true; }, cancellationToken);
+        }
+
         private static void SetIPSpeakerVolumeOn(int handle, string channelId, int microphoneVolume, int speakerVolume)
         {
             Check(Native.corvane_set_ip_speaker_volume(handle, Utf8(channelId, "channelId"), microphoneVolume, speakerVolume));
@@ -101,6 +139,11 @@ namespace Corvane
             IList<AudioFileInfo> result = GetIPSpeakerAudioListOn(Handle, channelId);
             GC.KeepAlive(this);
             return result;
+        }
+
+        public Task<IList<AudioFileInfo>> GetIPSpeakerAudioListAsync(string channelId, CancellationToken cancellationToken = default(CancellationToken))
+        {
+            return Run(handle => GetIPSpeakerAudioListOn(handle, channelId), cancellationToken);
         }
 
         private static IList<AudioFileInfo> GetIPSpeakerAudioListOn(int handle, string channelId)
@@ -117,6 +160,11 @@ namespace Corvane
             IList<SameAudioFileInfo> result = GetIPSpeakerSameAudioListOn(Handle, channelIds);
             GC.KeepAlive(this);
             return result;
+        }
+
+        public Task<IList<SameAudioFileInfo>> GetIPSpeakerSameAudioListAsync(IEnumerable<string> channelIds, CancellationToken cancellationToken = default(CancellationToken))
+        {
+            return Run(handle => GetIPSpeakerSameAudioListOn(handle, channelIds), cancellationToken);
         }
 
         private static IList<SameAudioFileInfo> GetIPSpeakerSameAudioListOn(int handle, IEnumerable<string> channelIds)
@@ -144,6 +192,11 @@ namespace Corvane
             return result;
         }
 
+        public Task<IList<DeviceContactInfo>> GetAlarmDeviceContactsAsync(string alarmCode, long alarmDate, CancellationToken cancellationToken = default(CancellationToken))
+        {
+            return Run(handle => GetAlarmDeviceContactsOn(handle, alarmCode, alarmDate), cancellationToken);
+        }
+
         private static IList<DeviceContactInfo> GetAlarmDeviceContactsOn(int handle, string alarmCode, long alarmDate)
         {
             IntPtr block;
@@ -159,6 +212,11 @@ namespace Corvane
             return result;
         }
 
+        public Task<IList<PtzTrailInfo>> GetPtzTrailListAsync(string channelId, CancellationToken cancellationToken = default(CancellationToken))
+        {
+            return Run(handle => GetPtzTrailListOn(handle, channelId), cancellationToken);
+        }
+
         private static IList<PtzTrailInfo> GetPtzTrailListOn(int handle, string channelId)
         {
             IntPtr block;
@@ -172,6 +230,11 @@ namespace Corvane
             RemoteRecord result = StartRemoteRecordOn(Handle, channelId, streamType, duration);
             GC.KeepAlive(this);
             return result;
+        }
+
+        public Task<RemoteRecord> StartRemoteRecordAsync(string channelId, int streamType, int duration, CancellationToken cancellationToken = default(CancellationToken))
+        {
+            return Run(handle => StartRemoteRecordOn(handle, channelId, streamType, duration), cancellationToken);
         }
 
         private static RemoteRecord StartRemoteRecordOn(int handle, string channelId, int streamType, int duration)
@@ -190,6 +253,11 @@ namespace Corvane
             return result;
         }
 
+        public Task<int> GetPosConfigAsync(CancellationToken cancellationToken = default(CancellationToken))
+        {
+            return Run(handle => GetPosConfigOn(handle), cancellationToken);
+        }
+
         private static int GetPosConfigOn(int handle)
         {
             int playbackTime;
@@ -203,6 +271,11 @@ namespace Corvane
             IDictionary<int, string> result = GetPosEventTranslateOn(Handle);
             GC.KeepAlive(this);
             return result;
+        }
+
+        public Task<IDictionary<int, string>> GetPosEventTranslateAsync(CancellationToken cancellationToken = default(CancellationToken))
+        {
+            return Run(handle => GetPosEventTranslateOn(handle), cancellationToken);
         }
 
         private static IDictionary<int, string> GetPosEventTranslateOn(int handle)
@@ -221,6 +294,11 @@ namespace Corvane
             IDictionary<int, int> result = QueryDictionaryMapperOn(Handle, type);
             GC.KeepAlive(this);
             return result;
+        }
+
+        public Task<IDictionary<int, int>> QueryDictionaryMapperAsync(int type, CancellationToken cancellationToken = default(CancellationToken))
+        {
+            return Run(handle => QueryDictionaryMapperOn(handle, type), cancellationToken);
         }
 
         private static IDictionary<int, int> QueryDictionaryMapperOn(int handle, int type)

@@ -80,12 +80,23 @@ namespace Corvane
     /// <summary>Turns a failed status into its exception, on the thread that got it.</summary>
     internal static class Failures
     {
-        /// <summary>The exception for status; result is what the outputs hold, attached when
-        /// they were written from an answer.</summary>
+        /// <summary>The exception for the status of an operation of the C interface; result is
+        /// what the outputs hold, attached when they were written from an answer.</summary>
         internal static Exception Of(int status, object result)
         {
+            return Classified(status, AnswerRead(), result);
+        }
+
+        /// <summary>The exception for the status of a function of the gateway.</summary>
+        internal static Exception OfGateway(int status)
+        {
+            return Classified(status, false, null);
+        }
+
+        private static Exception Classified(int status, bool answered, object result)
+        {
             string message = CorvaneClient.ErrorMessage(status);
-            if (AnswerRead(status))
+            if (answered)
             {
                 string server = Marshalling.Copied(Native.corvane_last_server_message);
                 CorvaneException refused = status == -1
@@ -113,14 +124,12 @@ namespace Corvane
             return new CorvaneException(message, status, "");
         }
 
-        // Whether the status is what an answer of the server said (its code, or -1 for an
-        // answer that could not be read), rather than a failure of the gateway or of the C
-        // interface, or a request that did not fit (-2).
-        private static bool AnswerRead(int status)
+        // Whether the calling thread's last operation ended with the server's answer: its status
+        // is then the server's code (or -1 for an answer that could not be read), whatever the
+        // number, and the outputs were written from that answer.
+        private static bool AnswerRead()
         {
-            bool gateway = status <= Native.FirstGatewayCode && status >= Native.LastGatewayCode;
-            bool cInterface = status <= -40001 && status >= -40099;
-            return !gateway && !cInterface && status != -2;
+            return Native.corvane_answer_read() != 0;
         }
     }
 }

@@ -66,6 +66,15 @@ namespace Corvane
         [DllImport(Gateway, CallingConvention = C)]
         internal static extern int ZENTA_CloseSession(int handle);
         [DllImport(Gateway, CallingConvention = C)]
+        internal static extern int ZENTA_OpenScope(int parent, out int scope);
+        [DllImport(Gateway, CallingConvention = C)]
+        internal static extern int ZENTA_CancelScope(int handle);
+        [DllImport(Gateway, CallingConvention = C)]
+        internal static extern int ZENTA_CloseScope(int scope);
+        [DllImport(Gateway, CallingConvention = C)]
+        internal static extern int ZENTA_SetProgressCallback(int handle, ProgressCallback callback,
+                                                             IntPtr context);
+        [DllImport(Gateway, CallingConvention = C)]
         internal static extern int ZENTA_HttpStatusOf(int code);
         [DllImport(Gateway, CallingConvention = C)]
         internal static extern int ZENTA_LastErrorDetail([In, Out] byte[] buffer, int size);
@@ -81,6 +90,8 @@ namespace Corvane
         internal static extern int corvane_last_server_message([In, Out] byte[] buffer, int size);
         [DllImport(Library, CallingConvention = C)]
         internal static extern void corvane_free(IntPtr block);
+        [DllImport(Library, CallingConvention = C)]
+        internal static extern int corvane_answer_read();
 
         [DllImport(Library, CallingConvention = C)]
         internal static extern int corvane_set_language(byte[] language);

@@ -121,21 +121,29 @@ static class OptionsTest
                       Throws = typeof(CorvaneTlsException), Status = -20203 },
             new Row { Name = "a refused connection", Server = "http://127.0.0.1:9",
                       Throws = typeof(CorvaneConnectionException), Status = -20201 },
-            new Row { Name = "the server's code, with what its answer held",
-                      Setup = mock => mock.Fault("{\"path\":\"" + Pos + "\",\"kind\":\"business\","
-                                                 + "\"code\":4321,\"keepData\":true}"),
-                      Throws = typeof(CorvaneServerException), Status = 4321, SameResult = true },
             new Row { Name = "a list with the server's code",
                       Setup = mock => mock.Fault("{\"path\":\"*\",\"kind\":\"business\","
                                                  + "\"code\":-7,\"keepData\":true}"),
                       Call = client => Describe(client.GetPtzTrailList("D1001-C01")),
                       Throws = typeof(CorvaneServerException), Status = -7, SameResult = true },
-        };
+        }.Concat(ServerCodes()).ToArray();
+    }
+
+    // A server may send any code, also one that the library or the gateway use for their own
+    // failures: each is the server's, with what its answer held.
+    static IEnumerable<Row> ServerCodes()
+    {
+        return new[] { 4321, -2, -20201, -30503, -40001, -40002, -40099 }.Select(code => new Row {
+            Name = "the server's code " + code,
+            Setup = mock => mock.Fault("{\"path\":\"" + Pos + "\",\"kind\":\"business\","
+                                       + "\"code\":" + code + ",\"keepData\":true}"),
+            Throws = typeof(CorvaneServerException), Status = code, SameResult = true });
     }
 
     static string Describe(object result)
     {
         var trails = result as IList<PtzTrailInfo>;
+        if (result == null) return "null";
         return trails == null ? result.ToString()
                               : string.Join(",", trails.Select(t => t.TrailId + "=" + t.TrailName));
     }
