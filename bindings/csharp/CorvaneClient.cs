@@ -15,6 +15,7 @@
 // Text goes out as UTF-8 and comes back decoded from UTF-8; a text holding a NUL character is
 // refused with ArgumentException before anything is sent. A client may be used from several
 // threads at once; the settings are process-wide and must not change while an operation runs.
+// Scopes (CorvaneScope.cs) and the asynchronous operations (CorvaneOperations.cs) cancel calls.
 using System;
 using System.Runtime.InteropServices;
 using static Corvane.Marshalling;
@@ -90,7 +91,9 @@ namespace Corvane
             }
         }
 
-        /// <summary>Closes the session.</summary>
+        /// <summary>Closes the session and returns at once: the calls in flight on it and on its
+        /// scopes end with OperationCanceledException, and later calls throw
+        /// ObjectDisposedException.</summary>
         public void Dispose()
         {
             session.Dispose();
