@@ -84,7 +84,9 @@ namespace Corvane
         /// what the outputs hold, attached when they were written from an answer.</summary>
         internal static Exception Of(int status, object result)
         {
-            return Classified(status, AnswerRead(), result);
+            // The calling thread's last operation ended with the server's answer: its status is the
+            // server's code (or -1 for an answer that could not be read), whatever the number.
+            return Classified(status, Native.corvane_answer_read() != 0, result);
         }
 
         /// <summary>The exception for the status of a function of the gateway.</summary>
@@ -122,14 +124,6 @@ namespace Corvane
             int httpStatus = Native.ZENTA_HttpStatusOf(status);
             if (httpStatus != 0) return new CorvaneHttpException(message, status, httpStatus);
             return new CorvaneException(message, status, "");
-        }
-
-        // Whether the calling thread's last operation ended with the server's answer: its status
-        // is then the server's code (or -1 for an answer that could not be read), whatever the
-        // number, and the outputs were written from that answer.
-        private static bool AnswerRead()
-        {
-            return Native.corvane_answer_read() != 0;
         }
     }
 }

@@ -218,10 +218,43 @@ static class OptionsTest
             if (FailureCount != before) Console.Error.WriteLine("  in row: " + row.Name);
         }
         TraceRows(urls["url"]);
+        RefusedAtOpen(urls["url"]);
         mock.Send("POST", "/__mock/reset");
         unanswered.Stop();
         foreach (TcpClient filler in fillers) filler.Close();
         return Report();
+    }
+
+    // Options the client or the gateway refuse before a session opens.
+    static void RefusedAtOpen(string url)
+    {
+        var rows = new[] {
+            new { Name = "Token and TokenCallback", Type = typeof(ArgumentException), Status = 0,
+                  Options = new SessionOptions { Token = "t", TokenCallback = () => "t" } },
+            new { Name = "a header value holding CR LF", Type = typeof(CorvaneException),
+                  Status = -20008, Options = new SessionOptions {
+                      Headers = new Dictionary<string, string> { { "X-Site", "a\r\nX-Evil: 1" } } } },
+            new { Name = "a negative Retries", Type = typeof(CorvaneException), Status = -20008,
+                  Options = new SessionOptions { Retries = -1 } },
+        };
+        foreach (var row in rows)
+        {
+            try
+            {
+                new CorvaneClient(url, row.Options).Dispose();
+                Fail(row.Name + ": opened");
+            }
+            catch (Exception e)
+            {
+                Same(row.Name, e.GetType(), row.Type);
+                var failed = e as CorvaneException;
+                if (failed != null) Same(row.Name + ": status", failed.Status, row.Status);
+                if (failed != null && !failed.Message.Contains("(status " + row.Status + ")"))
+                {
+                    Fail(row.Name + ": " + failed.Message);
+                }
+            }
+        }
     }
 
     // The client key under a password (client-key-locked.pem, password "pw").
