@@ -18,7 +18,6 @@ namespace Corvane
         private const CallingConvention C = CallingConvention.Cdecl;
 
         // The gateway's codes this package tells apart (ZentaSdk.h).
-        internal const int CredentialFailed = -20106;
         internal const int Cancelled = -20107;
         internal const int ResolveFailed = -20200;
         internal const int ConnectFailed = -20201;
@@ -26,8 +25,6 @@ namespace Corvane
         internal const int TlsFailed = -20203;
         internal const int SendFailed = -20204;
         internal const int ReceiveFailed = -20205;
-        internal const int FirstGatewayCode = -20001;
-        internal const int LastGatewayCode = -30599;
 
         /// <summary>ZENTA_SessionOptions up to its fourth version; every text is a NUL-terminated
         /// UTF-8 copy that ZENTA_OpenSession copies in turn.</summary>
