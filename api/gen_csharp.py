@@ -1,5 +1,6 @@
 """The C# package's generated files: Native.g.cs (the P/Invoke records and declarations of the
-operations), Records.g.cs (the public records) and CorvaneOperations.g.cs (the operations' methods)."""
+operations), Records.g.cs (the public records) and CorvaneOperations.g.cs (the operations'
+methods)."""
 from model import banner, pascal
 
 NATIVE_FIELD = {"text": "IntPtr", "i32": "int", "i64": "long", "bytes": "IntPtr"}
@@ -188,14 +189,16 @@ def method(model, op):
     body = call_body(model, op, args)
     lists = [i["name"] for i in model.inputs(op) if i["type"] == "text_list"]
     if lists:
+        add = f'ids.Add(Unmanaged(Utf8(id, "{lists[0]}")));'
         body = ["var ids = new List<IntPtr>();", "try", "{",
-                f'    foreach (string id in {lists[0]}) ids.Add(Unmanaged(Utf8(id, "{lists[0]}")));'] + \
+                f"    foreach (string id in {lists[0]}) {add}"] + \
             ["    " + line for line in body] + \
             ["}", "finally", "{", "    foreach (IntPtr id in ids) Marshal.FreeHGlobal(id);", "}"]
     out = []
     doc = op.get("py_doc")
     if doc:
-        doc = doc.replace("None", "null").replace("Error with status", "CorvaneException with Status")
+        doc = doc.replace("None", "null").replace("Error with status",
+                                                  "CorvaneException with Status")
         out.append(f"/// <summary>{doc}</summary>")
     on = f"{op['cs']}On({', '.join(['Handle'] + names)})"
     out += [f"public {ret} {op['cs']}({', '.join(params)})", "{"]
@@ -227,7 +230,8 @@ def asynchronous(op, params, names, ret):
     required = [p for p in params if " = " not in p]
     passed = [p.split(" = ")[1] if " = " in p else n for p, n in zip(params, names)]
     return ["/// <summary>progress hears of the picture's bytes received so far.</summary>",
-            f"public {task} {name}({', '.join(params + ['IProgress<long> progress = null', token])})",
+            f"public {task} {name}("
+            f"{', '.join(params + ['IProgress<long> progress = null', token])})",
             "{", f"    return Run({call}, cancellationToken, progress);", "}", "",
             f"public {task} {name}({', '.join(required + ['IProgress<long> progress', token])})",
             "{", f"    return {name}({', '.join(passed + ['progress', 'cancellationToken'])});",

@@ -48,11 +48,15 @@ namespace Corvane
             return bytes;
         }
 
-        /// <summary>A text that copy writes like snprintf and whose full length it returns.</summary>
+        /// <summary>A text that copy writes like snprintf and whose full length it
+        /// returns.</summary>
         internal static string Copied(Func<byte[], int, int> copy)
         {
             int length = copy(null, 0);
-            if (length < 0) throw new OutOfMemoryException(Text(Native.corvane_status_text(length)));
+            if (length < 0)
+            {
+                throw new OutOfMemoryException(Text(Native.corvane_status_text(length)));
+            }
             var buffer = new byte[length + 1];
             length = Math.Min(copy(buffer, buffer.Length), length);
             return Encoding.UTF8.GetString(buffer, 0, Math.Max(length, 0));

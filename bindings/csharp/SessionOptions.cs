@@ -94,7 +94,10 @@ namespace Corvane
             o.Authorization = texts.Add(Token != null ? "Bearer " + Token : Authorization,
                                         Token != null ? "Token" : "Authorization");
             o.Headers = texts.Lines(Headers);
-            if (TokenCallback != null) o.TokenCallback = Marshal.GetFunctionPointerForDelegate(callback);
+            if (TokenCallback != null)
+            {
+                o.TokenCallback = Marshal.GetFunctionPointerForDelegate(callback);
+            }
             o.ClientCert = texts.Add(ClientCert, "ClientCert");
             o.ClientKey = texts.Add(ClientKey, "ClientKey");
             o.ClientKeyPassword = texts.Add(KeyPassword, "KeyPassword");
@@ -156,7 +159,10 @@ namespace Corvane
             lines.Add(IntPtr.Zero);
             IntPtr array = Marshal.AllocHGlobal(IntPtr.Size * lines.Count);
             blocks.Add(array);
-            for (int i = 0; i < lines.Count; ++i) Marshal.WriteIntPtr(array, i * IntPtr.Size, lines[i]);
+            for (int i = 0; i < lines.Count; ++i)
+            {
+                Marshal.WriteIntPtr(array, i * IntPtr.Size, lines[i]);
+            }
             return array;
         }
 

@@ -73,12 +73,10 @@ static class AsyncTest
 
     static void Cancelled(string what, Exception thrown, Stopwatch sinceCancel)
     {
-        Console.WriteLine(what + ": ended " + sinceCancel.ElapsedMilliseconds + " ms after the cancel");
+        long ms = sinceCancel.ElapsedMilliseconds;
+        Console.WriteLine(what + ": ended " + ms + " ms after the cancel");
         if (!(thrown is OperationCanceledException)) Fail(what + ": ended with " + thrown);
-        if (sinceCancel.ElapsedMilliseconds > Prompt)
-        {
-            Fail(what + ": ended " + sinceCancel.ElapsedMilliseconds + " ms after the cancel");
-        }
+        if (ms > Prompt) Fail(what + ": ended " + ms + " ms after the cancel");
     }
 
     static void NonDecreasing(string what, Recorder progress, long most)
@@ -100,7 +98,8 @@ static class AsyncTest
         Trickle(115000);
         var progress = new Recorder();
         var source = new CancellationTokenSource();
-        Task<DevicePicture> task = client.DownloadDevicePictureAsync("P0900", progress, source.Token);
+        Task<DevicePicture> task =
+            client.DownloadDevicePictureAsync("P0900", progress, source.Token);
         Thread.Sleep(300);
         Stopwatch clock = Stopwatch.StartNew();
         source.Cancel();
@@ -130,7 +129,8 @@ static class AsyncTest
         Exception thrown = Ending(client.DownloadDevicePictureAsync("P0900", throwing));
         Same("a throwing progress", thrown == null ? null : thrown.GetType(),
              typeof(InvalidOperationException));
-        if (clock.ElapsedMilliseconds > 2000) Fail("a throwing progress took " + clock.ElapsedMilliseconds);
+        long took = clock.ElapsedMilliseconds;
+        if (took > 2000) Fail("a throwing progress took " + took + " ms");
     }
 
     static Way[] Ways()
@@ -138,7 +138,8 @@ static class AsyncTest
         return new[] {
             new Way { Name = "CorvaneScope.Cancel" },
             new Way { Name = "CorvaneScope.Cancel of an async call", Async = true },
-            new Way { Name = "CorvaneScope.Dispose", Stop = target => ((CorvaneScope)target).Dispose(),
+            new Way { Name = "CorvaneScope.Dispose",
+                      Stop = target => ((CorvaneScope)target).Dispose(),
                       Later = typeof(ObjectDisposedException) },
             new Way { Name = "the parent scope's Cancel",
                       Target = client => client.OpenScope().OpenScope(),
@@ -165,7 +166,8 @@ static class AsyncTest
             Thread.Sleep(300);
             Stopwatch clock = Stopwatch.StartNew();
             way.Stop(target);
-            if (clock.ElapsedMilliseconds > 100) Fail("returned after " + clock.ElapsedMilliseconds + " ms");
+            long stopped = clock.ElapsedMilliseconds;
+            if (stopped > 100) Fail("returned after " + stopped + " ms");
             Cancelled("the call", Ending(call), clock);
             if (way.Later != null)
             {
@@ -173,7 +175,8 @@ static class AsyncTest
                 clock.Restart();
                 Exception later = Ending(Task.Run(() => target.GetPosConfig()));
                 Same("a later call", later == null ? null : later.GetType(), way.Later);
-                if (clock.ElapsedMilliseconds > 100) Fail("a later call took " + clock.ElapsedMilliseconds);
+                long took = clock.ElapsedMilliseconds;
+                if (took > 100) Fail("a later call took " + took + " ms");
                 Same("requests after the later call", ApiRequests(), sent);
             }
             client.GetPosConfig();  // the parent is untouched
@@ -185,30 +188,35 @@ static class AsyncTest
     static void SameAsSynchronous(CorvaneClient client)
     {
         mock.Send("POST", "/__mock/reset");
+        const string Channel = "D1001-C01";
+        const string Speaker = "D2001-C01";
         var rows = new[] {
-            new { Name = "value", Sync = (Func<object>)(() => client.GetPosConfig()),
-                  Async = (Func<object>)(() => client.GetPosConfigAsync().Result) },
-            new { Name = "list", Sync = (Func<object>)(() => Trails(client.GetPtzTrailList("D1001-C01"))),
-                  Async = (Func<object>)(() => Trails(client.GetPtzTrailListAsync("D1001-C01").Result)) },
-            new { Name = "map", Sync = (Func<object>)(() => Map(client.QueryDictionaryMapper(2))),
-                  Async = (Func<object>)(() => Map(client.QueryDictionaryMapperAsync(2).Result)) },
-            new { Name = "picture with its tag",
-                  Sync = (Func<object>)(() => client.DownloadDevicePicture("P0100", 41).Tag),
-                  Async = (Func<object>)(() => client.DownloadDevicePictureAsync("P0100", 41).Result.Tag) },
-            new { Name = "fields", Sync = (Func<object>)(() => client.StartRemoteRecord("D1001-C01", 0, 60).PlanId + 1),
-                  Async = (Func<object>)(() => client.StartRemoteRecordAsync("D1001-C01", 0, 60).Result.PlanId) },
-            new { Name = "none",
-                  Sync = (Func<object>)(() => { client.SetIPSpeakerVolume("D2001-C01", 11); return Volume(client) + 1; }),
-                  Async = (Func<object>)(() => { client.SetIPSpeakerVolumeAsync("D2001-C01", 12).Wait(); return Volume(client); }) },
-            new { Name = "the server's refusal",
-                  Sync = (Func<object>)(() => Refusal(() => client.GetWebEnablement("D9999"))),
-                  Async = (Func<object>)(() => Refusal(() => client.GetWebEnablementAsync("D9999").Wait())) },
+            Twin("value", c => c.GetPosConfig(), c => c.GetPosConfigAsync().Result),
+            Twin("list", c => Trails(c.GetPtzTrailList(Channel)),
+                 c => Trails(c.GetPtzTrailListAsync(Channel).Result)),
+            Twin("map", c => Map(c.QueryDictionaryMapper(2)),
+                 c => Map(c.QueryDictionaryMapperAsync(2).Result)),
+            Twin("picture with its tag", c => c.DownloadDevicePicture("P0100", 41).Tag,
+                 c => c.DownloadDevicePictureAsync("P0100", 41).Result.Tag),
+            Twin("fields", c => c.StartRemoteRecord(Channel, 0, 60).PlanId + 1,
+                 c => c.StartRemoteRecordAsync(Channel, 0, 60).Result.PlanId),
+            Twin("none", c => { c.SetIPSpeakerVolume(Speaker, 11); return Volume(c) + 1; },
+                 c => { c.SetIPSpeakerVolumeAsync(Speaker, 12).Wait(); return Volume(c); }),
+            Twin("the server's refusal", c => Refusal(() => c.GetWebEnablement("D9999")),
+                 c => Refusal(() => c.GetWebEnablementAsync("D9999").Wait())),
         };
         foreach (var row in rows)
         {
-            object wanted = row.Sync();  // first: the fields and none rows count on it
-            Same(row.Name, row.Async(), wanted);
+            object wanted = row.Item2(client);  // first: the fields and none rows count on it
+            Same(row.Item1, row.Item3(client), wanted);
         }
+    }
+
+    // A case of SameAsSynchronous: its name, the synchronous call, the asynchronous one.
+    static Tuple<string, Func<CorvaneClient, object>, Func<CorvaneClient, object>> Twin(
+        string name, Func<CorvaneClient, object> sync, Func<CorvaneClient, object> async)
+    {
+        return Tuple.Create(name, sync, async);
     }
 
     static string Trails(IList<PtzTrailInfo> trails)

@@ -32,7 +32,8 @@ static class CorvaneTest
         CorvaneClient.SetLanguage("fr-CH");
         CorvaneClient.SetTimeZone("Europe/Zurich");
         CorvaneClient.SetMacAddress("02-00-5E-10-00-2A");
-        using (var client = new CorvaneClient(args[0], new SessionOptions { RequestTimeoutMs = 10000 }))
+        var options = new SessionOptions { RequestTimeoutMs = 10000 };
+        using (var client = new CorvaneClient(args[0], options))
         {
             var word = Throws<CorvaneException>("mapping holding a word",
                                                 () => client.QueryDictionaryMapper(1));

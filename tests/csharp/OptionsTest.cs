@@ -62,7 +62,8 @@ static class OptionsTest
                       Options = { TokenCallback = () => refreshed.Dequeue() }, Setup = token,
                       Shows = { "\"auth\":\"wrong\"", "\"auth\":\"accepted\"" } },
             new Row { Name = "TokenCallback throwing",
-                      Options = { TokenCallback = () => { throw new InvalidOperationException(); } },
+                      Options = { TokenCallback = () => { throw new InvalidOperationException(); }
+                                },
                       Throws = typeof(CorvaneException), Status = -20106, Hides = { Pos } },
             new Row { Name = "TokenCallback giving null", Options = { TokenCallback = () => null },
                       Throws = typeof(CorvaneException), Status = -20106, Hides = { Pos } },
@@ -97,7 +98,8 @@ static class OptionsTest
                                                  + "\"delayMs\":200}"),
                       Call = client => Task.WhenAll(Enumerable.Range(0, 3).Select(i =>
                           Task.Run(() => client.GetPosConfig()))).Result,
-                      Seen = "/__mock/stats", Shows = { "\"connections\":1,", "\"apiRequests\":3," } },
+                      Seen = "/__mock/stats",
+                      Shows = { "\"connections\":1,", "\"apiRequests\":3," } },
             new Row { Name = "MaxAnswerBytes", Options = { MaxAnswerBytes = 4096 },
                       Setup = mock => mock.Fault("{\"path\":\"*\",\"kind\":\"big\","
                                                  + "\"bytes\":100000}"),
@@ -107,7 +109,8 @@ static class OptionsTest
             new Row { Name = "VerifyTls off", Server = "url-good",
                       Options = { VerifyTls = false } },
             new Row { Name = "CaFile (and RevocationBestEffort, which Linux ignores)",
-                      Server = "url-good", Options = { CaFile = goodCa, RevocationBestEffort = true } },
+                      Server = "url-good",
+                      Options = { CaFile = goodCa, RevocationBestEffort = true } },
             new Row { Name = "ClientCert and ClientKey", Server = "url-mtls",
                       Options = { CaFile = goodCa, ClientCert = cert, ClientKey = key } },
             new Row { Name = "no ClientCert", Server = "url-mtls", Options = { CaFile = goodCa },
@@ -151,7 +154,10 @@ static class OptionsTest
     static void Run(Row row, Dictionary<string, string> urls, Mock mock)
     {
         string server = urls.ContainsKey(row.Server) ? urls[row.Server] : row.Server;
-        if (row.Options.Proxy != null) row.Options.Proxy = row.Options.Proxy.Replace("{url}", mock.Url);
+        if (row.Options.Proxy != null)
+        {
+            row.Options.Proxy = row.Options.Proxy.Replace("{url}", mock.Url);
+        }
         mock.Send("POST", "/__mock/reset");
         mock.Send("DELETE", "/__mock/stats");
         row.Setup(mock);
@@ -167,10 +173,17 @@ static class OptionsTest
             {
                 thrown = e is AggregateException ? e.InnerException : e;
             }
-            if (clock.ElapsedMilliseconds > row.MostMs) Fail("took " + clock.ElapsedMilliseconds + " ms");
+            long took = clock.ElapsedMilliseconds;
+            if (took > row.MostMs) Fail("took " + took + " ms");
             string seen = mock.Send("GET", row.Seen);
-            foreach (string text in row.Shows.Where(t => !seen.Contains(t))) Fail("no " + text + " in " + seen);
-            foreach (string text in row.Hides.Where(t => seen.Contains(t))) Fail(text + " in " + seen);
+            foreach (string text in row.Shows.Where(t => !seen.Contains(t)))
+            {
+                Fail("no " + text + " in " + seen);
+            }
+            foreach (string text in row.Hides.Where(t => seen.Contains(t)))
+            {
+                Fail(text + " in " + seen);
+            }
             Same("thrown", thrown == null ? null : thrown.GetType(), row.Throws);
             var failed = thrown as CorvaneException;
             if (failed == null) return;
@@ -233,7 +246,8 @@ static class OptionsTest
                   Options = new SessionOptions { Token = "t", TokenCallback = () => "t" } },
             new { Name = "a header value holding CR LF", Type = typeof(CorvaneException),
                   Status = -20008, Options = new SessionOptions {
-                      Headers = new Dictionary<string, string> { { "X-Site", "a\r\nX-Evil: 1" } } } },
+                      Headers = new Dictionary<string, string> {
+                          { "X-Site", "a\r\nX-Evil: 1" } } } },
             new { Name = "a negative Retries", Type = typeof(CorvaneException), Status = -20008,
                   Options = new SessionOptions { Retries = -1 } },
         };
@@ -278,8 +292,9 @@ static class OptionsTest
         string self = typeof(OptionsTest).Assembly.Location;
         foreach (var row in rows)
         {
+            string arguments = "\"" + self + "\" --trace " + url + " " + row.Option + " x";
             var start = new ProcessStartInfo(Process.GetCurrentProcess().MainModule.FileName,
-                                             "\"" + self + "\" --trace " + url + " " + row.Option + " x")
+                                             arguments)
                 { UseShellExecute = false, RedirectStandardError = true };
             start.EnvironmentVariables["ZENTA_TRACE"] = row.Environment;
             using (Process child = Process.Start(start))
@@ -287,8 +302,8 @@ static class OptionsTest
                 string error = child.StandardError.ReadToEnd();
                 child.WaitForExit();
                 Same("trace " + row.Option + " child", child.ExitCode, 0);
-                Same("trace " + row.Option + " with ZENTA_TRACE='" + row.Environment + "': " + error,
-                     error.Contains(Pos), row.Lines);
+                string what = "trace " + row.Option + " with ZENTA_TRACE='" + row.Environment + "'";
+                Same(what + ": " + error, error.Contains(Pos), row.Lines);
             }
         }
     }
