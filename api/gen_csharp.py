@@ -217,7 +217,7 @@ def method(model, op):
 
 
 def asynchronous(op, params, names, ret):
-    """XxxAsync: XxxOn on a scope of its own on the thread pool (Run); the picture's with the
+    """XxxAsync: XxxOn on a thread and a scope of its own (Run); the picture's with the
     progress of its answer, also in an overload without the defaulted arguments."""
     token = "CancellationToken cancellationToken = default(CancellationToken)"
     on = f"{op['cs']}On({', '.join(['handle'] + names)})"

@@ -9,8 +9,8 @@ using System.Threading.Tasks;
 namespace Corvane
 {
     /// <summary>The library's operations on a gateway handle: a CorvaneClient's session or a
-    /// CorvaneScope. Each operation Xxx has XxxAsync, which runs it on the thread pool on a scope
-    /// of its own: cancelling its token cancels that scope, and the task then ends in
+    /// CorvaneScope. Each operation Xxx has XxxAsync, which runs it on a thread and a scope of
+    /// its own: cancelling its token cancels that scope, and the task then ends in
     /// OperationCanceledException.</summary>
     public abstract partial class CorvaneOperations
     {
@@ -43,12 +43,14 @@ namespace Corvane
             if (status != 0) throw Failures.Of(status, null);
         }
 
-        // call on a scope of its own under this object, on the thread pool; progress, when given,
-        // hears of the bytes of the answer received so far.
+        // call on a scope of its own under this object, on a thread of its own (a call blocks its
+        // thread while it waits for the server: on the thread pool, a few calls at once would
+        // hold every worker and the next calls would wait for the pool to grow); progress, when
+        // given, hears of the bytes of the answer received so far.
         internal Task<T> Run<T>(Func<int, T> call, CancellationToken cancellationToken,
                                 IProgress<long> progress = null)
         {
-            return Task.Run(() =>
+            return Task.Factory.StartNew(() =>
             {
                 Exception progressFailure = null;
                 using (CorvaneScope scope = OpenScope())
@@ -87,7 +89,7 @@ namespace Corvane
                         }
                     }
                 }
-            }, cancellationToken);
+            }, cancellationToken, TaskCreationOptions.LongRunning, TaskScheduler.Default);
         }
     }
 }

@@ -113,6 +113,21 @@ static class AsyncTest
         Same("requests after a cancelled token's call", ApiRequests(), sent);
     }
 
+    // Asynchronous calls run side by side, as many as the session has connections for: none
+    // waits for another to give its thread back.
+    static void SideBySide()
+    {
+        mock.Send("POST", "/__mock/reset");
+        mock.Fault("{\"path\":\"*\",\"kind\":\"delay\",\"delayMs\":500}");
+        using (var client = new CorvaneClient(mock.Url, new SessionOptions { MaxConnections = 16 }))
+        {
+            Stopwatch clock = Stopwatch.StartNew();
+            Task.WaitAll(Enumerable.Range(0, 12).Select(i => client.GetPosConfigAsync()).ToArray());
+            long took = clock.ElapsedMilliseconds;
+            if (took > 1200) Fail("twelve calls of 500 ms side by side took " + took + " ms");
+        }
+    }
+
     // A whole download reports its bytes in order; a progress that throws ends the call with its
     // exception.
     static void ProgressReports(CorvaneClient client)
@@ -253,6 +268,7 @@ static class AsyncTest
     {
         if (args.Length != 1) return 2;
         mock = new Mock(File.ReadAllText(Path.Combine(args[0], "url")).Trim());
+        SideBySide();
         using (var client = new CorvaneClient(mock.Url))
         {
             TokenCancels(client);
