@@ -50,11 +50,13 @@ class Platform {
   }
   const std::string& Url() const { return url_; }
   void AddFault(const std::string& json) { Control("POST", "__mock/faults", json); }
-  long long ApiRequests() {
+  // A count of /__mock/stats: "apiRequests", "connections"...
+  long long Stat(const std::string& name) {
     const std::string stats = Control("GET", "__mock/stats", "");
-    const std::size_t at = stats.find("\"apiRequests\":");
-    return at == std::string::npos ? -1 : std::atoll(stats.c_str() + at + 14);
+    const std::size_t at = stats.find("\"" + name + "\":");
+    return at == std::string::npos ? -1 : std::atoll(stats.c_str() + at + name.size() + 3);
   }
+  long long ApiRequests() { return Stat("apiRequests"); }
 
  private:
   std::string Control(const char* method, const char* path, const std::string& body) {
@@ -165,10 +167,12 @@ TEST(Cancel, EndsTheCallAndEveryLaterCallOnTheScope) {
     EXPECT_LT(Clock::now() - ending, kAtOnce) << "ending it waited for the call";
     EXPECT_EQ(download.Wait().code, ZENTA_E_CANCELLED) << LastDetail();
     EXPECT_LT(download.Ended() - ending, kAtOnce);
-    const long long requests = platform.ApiRequests();
+    const long long requests = platform.ApiRequests(), connections = platform.Stat("connections");
     EXPECT_EQ(GetPicture(inner).code, row.later);
     EXPECT_EQ(GetPicture(session).code, row.sessionWorks ? ZENTA_OK : row.later);
     EXPECT_EQ(platform.ApiRequests(), requests + (row.sessionWorks ? 1 : 0));
+    EXPECT_EQ(platform.Stat("connections"), connections + (row.sessionWorks ? 1 : 0))
+        << "the cancelled call's connection was reused";
     ZENTA_CloseSession(session);
   }
 }
