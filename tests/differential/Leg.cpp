@@ -20,28 +20,11 @@
 #include "CorvaneSession.h"
 
 namespace Corvane {
-namespace {
 
 // The outputs as JSON: records as arrays of their fields in C order, maps as [key, value] pairs.
-std::string J(long long v);
-std::string J(int v);
-std::string J(bool v);
-std::string J(const std::string& text);
-std::string J(const AudioFileInfo& f);
-std::string J(const ChannelFileInfo& f);
-std::string J(const SameAudioFileInfo& f);
-std::string J(const ContactInfo& c);
-std::string J(const DeviceContactInfo& d);
-std::string J(const PtzTrailInfo& t);
-std::string J(const SpeakerVolumeInfo& v);
-std::string J(const StartRemoteRecordRsp& r);
-std::string J(const DownloadDevicePicResp& p);
-template <class T>
-std::string J(const std::vector<T>& items);
-template <class V>
-std::string J(const std::map<int, V>& entries);
-
+// Outside the unnamed namespace, so that the templates find the records' overloads by their type.
 std::string J(long long v) { return std::to_string(v); }
+std::string J(int v) { return J(static_cast<long long>(v)); }
 std::string J(bool v) { return v ? "true" : "false"; }
 std::string J(const std::string& text) {
   std::string out = "\"";
@@ -71,7 +54,6 @@ std::string J(const std::map<int, V>& entries) {
   for (const auto& [key, value] : entries) out += (out.empty() ? "" : ",") + Array(key, value);
   return "[" + out + "]";
 }
-std::string J(int v) { return J(static_cast<long long>(v)); }
 std::string J(const AudioFileInfo& f) { return Array(f.channelId, f.fileId, f.fileName); }
 std::string J(const ChannelFileInfo& f) { return Array(f.channelId, f.fileId); }
 std::string J(const SameAudioFileInfo& f) { return Array(f.fileName, f.channelFiles); }
@@ -90,6 +72,9 @@ std::string J(const DownloadDevicePicResp& p) {
   if (p.pictureData == nullptr) return "null";
   return Array(p.tag, std::string(p.pictureData, static_cast<std::size_t>(p.pictureLength)));
 }
+
+namespace {
+
 void Release(DownloadDevicePicResp& p) { delete[] p.pictureData; }
 template <class T>
 void Release(T&) {}

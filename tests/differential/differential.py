@@ -251,9 +251,9 @@ def python_leg(url, package):
 
 
 def differs(ref, got, fault):
-    """What a leg's line says otherwise than the reference's, or None. Every status of an answer
-    is the server's, whatever its number; only the http-error fault makes the gateway fail, and
-    then nothing was written."""
+    """What a leg's line says otherwise than the reference's, or None. fault is the case's: a
+    served body carries the server's code whatever its number; an http-error fault makes the
+    gateway fail, and a package's exception then holds no result."""
     if got.get("status") is None:  # an exception without a status: only for the interface's own
         return None if ref["thrown"] else "an exception where the reference returned"
     if got["status"] != ref["status"]:
@@ -264,7 +264,7 @@ def differs(ref, got, fault):
     if "server" in got and ref["status"] not in (0, -1) and \
             got["server"] != (not ref["thrown"] and not gateway):
         return "server's refusal or not"
-    attached = not (gateway and got.get("out") is None)  # an exception holds no result then
+    attached = not (gateway and got.get("out") is None)
     if "out" in got and not ref["thrown"] and attached and got["out"] != ref["out"]:
         return "outputs"
     return None

@@ -31,6 +31,9 @@ void Append(std::string& sentence, const std::string& text) {
   if (!text.empty() && sentence.find(text) == std::string::npos) sentence += ": " + text;
 }
 
+constexpr char kUnreadable[] =
+    "the answer could not be read (missing, not JSON, not an object or without a code)";
+
 // A sentence for a status that the thread's last call did not end in: its general meaning,
 // without a detail, since no detail on the thread belongs to it.
 std::string Unattributed(int status, const std::string& number) {
@@ -60,10 +63,7 @@ std::string ErrorMessage(int status) {
       Append(sentence, GatewayDetail());
       break;
     case Outcome::kUnreadable:  // the request names the operation whose answer it was
-      sentence =
-          "the answer could not be read (missing, not JSON, not an object or without a "
-          "code)" +
-          number;
+      sentence = std::string(kUnreadable) + number;
       Append(sentence, std::string("request ") + last.detail);
       break;
     case Outcome::kChannelRefused:
