@@ -1,6 +1,7 @@
 // How late calls end under a retry storm: 16 threads share one session of 4 connections against
-// a server that answers every request 503 after 20 ms, with retries on (10 tries after the first,
-// backoff with jitter) and a 3,000 ms request timeout. Every call fails; what is measured is how
+// a server that answers every request 503 (after server_ms, with "Retry-After: 1" when
+// retry_after is 1), with retries on (10 tries after the first, backoff with jitter) and a
+// 3,000 ms request timeout. Every call fails; what is measured is how
 // long after its deadline each one returns: the session's promise is at most 50 ms, whether the
 // call was waiting for a connection, in a backoff or in an exchange when the deadline came.
 //
@@ -53,10 +54,10 @@ void DeadlineUnderA503Storm(benchmark::State& state) {
           const auto start = std::chrono::steady_clock::now();
           int playbackTime = 0;
           Corvane::API_GetPosConfig(handle, playbackTime);
-          const double late = std::chrono::duration<double, std::milli>(
-                                  std::chrono::steady_clock::now() - start)
-                                  .count() -
-                              kTimeoutMs;
+          const double late =
+              std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+                  .count() -
+              kTimeoutMs;
           std::lock_guard<std::mutex> lock(mutex);
           lateMs.push_back(late);
         }
@@ -69,15 +70,17 @@ void DeadlineUnderA503Storm(benchmark::State& state) {
   state.counters["calls"] = static_cast<double>(lateMs.size());
   state.counters["late_max_ms"] = lateMs.back();
   state.counters["late_p99_ms"] = lateMs[lateMs.size() * 99 / 100];
-  state.counters["over_50ms"] = static_cast<double>(
-      lateMs.end() - std::upper_bound(lateMs.begin(), lateMs.end(), 50.0));
+  state.counters["over_50ms"] =
+      static_cast<double>(lateMs.end() - std::upper_bound(lateMs.begin(), lateMs.end(), 50.0));
 }
 BENCHMARK(DeadlineUnderA503Storm)
     ->ArgNames({"server_ms", "retry_after"})
     ->Args({20, 0})
     ->Args({0, 0})
     ->Args({20, 1})
-    ->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
+    ->Iterations(3)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 }  // namespace
 
