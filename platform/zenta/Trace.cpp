@@ -37,6 +37,23 @@ std::string Escaped(const char* text) {
   return shown;
 }
 
+// A finished line, to the sink or as one line on standard error.
+void Write(const std::string& line) {
+  ZENTA_TraceSink to = nullptr;
+  void* context = nullptr;
+  {
+    std::lock_guard<std::mutex> lock(sinkMutex);
+    to = sink;
+    context = sinkContext;
+  }
+  if (to != nullptr) {
+    to(context, line.c_str());
+  } else {
+    // One fprintf per line, so lines from parallel calls do not interleave.
+    std::fprintf(stderr, "ZENTA %s\n", line.c_str());
+  }
+}
+
 // "METHOD /base/target -> " and what followed, to the sink or as one line on standard error.
 void Emit(const ZENTA_HttpRequest& request, const std::string& basePath, const char* format, ...)
 #if defined(__GNUC__)
@@ -53,23 +70,12 @@ void Emit(const ZENTA_HttpRequest& request, const std::string& basePath, const c
   std::string line(request.method, request.methodLength);
   line += ' ' + basePath;
   line.append(request.target, request.targetLength);
-  line = Escaped(line.c_str()) + " -> " + outcome;
-  ZENTA_TraceSink to = nullptr;
-  void* context = nullptr;
-  {
-    std::lock_guard<std::mutex> lock(sinkMutex);
-    to = sink;
-    context = sinkContext;
-  }
-  if (to != nullptr) {
-    to(context, line.c_str());
-  } else {
-    // One fprintf per line, so lines from parallel calls do not interleave.
-    std::fprintf(stderr, "ZENTA %s\n", line.c_str());
-  }
+  Write(Escaped(line.c_str()) + " -> " + outcome);
 }
 
 }  // namespace
+
+void TraceLine(std::string_view line) { Write(Escaped(std::string(line).c_str())); }
 
 bool TraceAskedByEnvironment() {
   static const bool enabled = [] {

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 #include "Boundary.h"
 
@@ -25,6 +26,10 @@ void TraceRequest(const ZENTA_HttpRequest& request, const std::string& basePath,
 
 // One line for a call that goes on: a retry, or a request sent again with a new token.
 void TraceRetry(const ZENTA_HttpRequest& request, const std::string& basePath, const char* what);
+
+// One line of a verbose trace as it is ("* ...", "> ...", "< ..."), escaped; the caller has
+// scrubbed it.
+void TraceLine(std::string_view line);
 
 }  // namespace zenta
 

@@ -91,7 +91,10 @@ std::vector<OptionRow> OptionTable(Settings& s) {
        &s.retries, "N", false, Checked(Within(0, 10, "0..10 (tries after the first)"))},
       {"--compressed,!--no-compressed", "ask for gzip-coded answers (the default) or not",
        &s.compressed},
-      {"-v,--verbose", "one line on standard error per exchange and per retry (credentials as ***)",
+      {"-v,--verbose",
+       "on standard error, as curl -v: the address, TLS version and server certificate, the "
+       "request's header names, the status line, then one line per exchange and retry "
+       "(credentials as ***)",
        &s.verbose},
   };
 }
@@ -219,7 +222,7 @@ void SetUpSession(Settings& s, const std::string& server, bool simulated, Sessio
   options.retries = s.retries;
   options.compression = s.compressed ? 0 : 2;
   if (s.verbose) {
-    options.trace = 1;  // one trace line per exchange, on standard error through the client
+    options.trace = 3;  // verbose: as curl -v, on standard error through the client
     ZENTA_SetTraceSink(TraceToStandardError, nullptr);
     std::cerr << EscapeControls(Redact(SessionSummary(s, server, options))) << "\n";
   }
