@@ -42,6 +42,7 @@ install(FILES ${corvane_public}/Corvane.h ${corvane_public}/CorvaneExport.h
               ${corvane_public}/CorvaneRecords.h ${corvane_public}/CorvaneCOps.h
               ${corvane_public}/CorvaneCxxOps.h
               ${corvane_public}/CorvaneC.h ${corvane_public}/CorvaneCxx.h
+              ${corvane_public}/CorvaneSession.h
         DESTINATION ${CORVANE_INSTALL_INCLUDEDIR} COMPONENT development)
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/zenta ${PROJECT_SOURCE_DIR}/include/quim
         DESTINATION ${CORVANE_INSTALL_INCLUDEDIR} COMPONENT development)
