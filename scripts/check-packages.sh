@@ -44,8 +44,12 @@ if ldd "$check/root/usr/bin/corvane" | grep -E 'lib(Corvane|Ostrel|ZENTA|quim)' 
 fi
 warnings=$(MANWIDTH=80 man --warnings -l "$check/root/usr/share/man/man1/corvane.1.gz" 2>&1 >/dev/null)
 [[ -z $warnings ]] || fail "man -l warns: $warnings"
-MANWIDTH=80 man -l "$check/root/usr/share/man/man1/corvane.1.gz" 2>/dev/null | grep -q -- '--token' ||
-  fail "the manual page does not show --token"
+MANWIDTH=80 man -l "$check/root/usr/share/man/man1/corvane.1.gz" 2>/dev/null >"$check/corvane.1.txt"
+grep -q -- '--token' "$check/corvane.1.txt" || fail "the manual page does not show --token"
+# Nothing between the page's header line and its first section (a line break inside .TH would
+# spill the rest of the request there).
+[[ $(awk NF "$check/corvane.1.txt" | sed -n 2p) == NAME ]] ||
+  fail "the manual page starts: $(head -n 4 "$check/corvane.1.txt")"
 [[ -s $check/root/usr/share/bash-completion/completions/corvane ]] || fail "no bash completion"
 
 # The wheel, in a fresh virtual environment, without CORVANE_LIBRARY, against the simulated
