@@ -12,10 +12,20 @@ import threading
 c_text = C.c_char_p  # NUL-terminated bytes, in the block of a result
 
 
+# ZENTA_TokenCallback and ZENTA_ProgressCallback (C calling convention on every platform).
+TokenCallback = C.CFUNCTYPE(C.c_int, C.c_void_p, C.c_int, C.POINTER(C.c_char), C.c_int)
+ProgressCallback = C.CFUNCTYPE(C.c_int, C.c_void_p, C.c_longlong, C.c_longlong)
+
+
 class SessionOptions(C.Structure):
     _fields_ = [("structSize", C.c_uint), ("connectTimeoutMs", C.c_int),
                 ("requestTimeoutMs", C.c_int), ("maxConnections", C.c_int),
-                ("verifyTls", C.c_int), ("caFile", c_text), ("maxAnswerBytes", C.c_int)]
+                ("verifyTls", C.c_int), ("caFile", c_text), ("maxAnswerBytes", C.c_int),
+                ("authorization", c_text), ("headers", C.POINTER(c_text)),
+                ("tokenCallback", TokenCallback), ("tokenContext", C.c_void_p),
+                ("clientCert", c_text), ("clientKey", c_text), ("clientKeyPassword", c_text),
+                ("proxy", c_text), ("retries", C.c_int), ("compression", C.c_int),
+                ("trace", C.c_int), ("revocation", C.c_int)]
 
 
 # The operations' records and declarations, written from api/operations.toml.
@@ -40,7 +50,16 @@ CORVANE_FUNCTIONS = {
 ZENTA_FUNCTIONS = {
     "ZENTA_OpenSession": (_int, [c_text, C.POINTER(SessionOptions), C.POINTER(_int)]),
     "ZENTA_CloseSession": (_int, [_int]),
+    "ZENTA_HttpStatusOf": (_int, [_int]),
+    "ZENTA_OpenScope": (_int, [_int, C.POINTER(_int)]),
+    "ZENTA_CancelScope": (_int, [_int]),
+    "ZENTA_CloseScope": (_int, [_int]),
+    "ZENTA_SetProgressCallback": (_int, [_int, ProgressCallback, C.c_void_p]),
 }
+
+# Declared by ZentaSdk.h, implemented by a gateway still to come: loading goes on without them.
+_NOT_YET = {"ZENTA_OpenScope", "ZENTA_CancelScope", "ZENTA_CloseScope",
+            "ZENTA_SetProgressCallback"}
 
 
 def _names(library):
@@ -102,6 +121,8 @@ class Libraries:
         for library, functions in ((self.corvane, CORVANE_FUNCTIONS),
                                    (self.zenta, ZENTA_FUNCTIONS)):
             for name, (restype, argtypes) in functions.items():
+                if name in _NOT_YET and not hasattr(library, name):
+                    continue
                 function = getattr(library, name)
                 function.restype, function.argtypes = restype, argtypes
 
