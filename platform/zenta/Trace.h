@@ -1,6 +1,8 @@
 // Request tracing: a session whose trace option is on (or left to the environment, with
-// ZENTA_TRACE=1, read once per process) writes one line to stderr for every request that reaches
-// a transport. Bodies and header values are never traced.
+// ZENTA_TRACE=1, read once per process) writes one line for every request that reaches a
+// transport: to the application's sink (ZENTA_SetTraceSink) as "METHOD /path -> outcome", else
+// to stderr as "ZENTA " and that line. Bodies and header values are never traced; every byte
+// but printable ASCII is escaped.
 #ifndef ZENTA_TRACE_H
 #define ZENTA_TRACE_H
 

@@ -410,13 +410,15 @@ TEST(HostileServer, AProxysCloseDelimitedRefusalKeepsItsStatus) {
 }
 
 // The trace line writes every byte of the server's that a detail quotes as \xNN: no escape
-// sequence (clear the screen, set the title) or line break reaches the terminal raw.
+// sequence (clear the screen, set the title) or line break reaches the terminal raw, whether on
+// standard error or through an application's sink.
 TEST(HostileServer, TheTraceLineEscapesTheServersBytes) {
   const std::string esc = "\x1b[2J\x1b]0;owned\x07";
   for (const std::string& head : {"Content-Length: 1" + esc, "Transfer-Encoding: " + esc,
                                   "Content-Length: 4\r\nX-A: 1\r\n\rZENTA forged" + esc}) {
     SCOPED_TRACE(head);
-    ScriptedServer server({Reply("HTTP/1.1 200 OK\r\n" + head + "\r\n\r\nbody", Reply::kClose)});
+    const Reply reply("HTTP/1.1 200 OK\r\n" + head + "\r\n\r\nbody", Reply::kClose);
+    ScriptedServer server({reply, reply});
     ZENTA_SessionOptions options = Options(0, 2000);
     options.trace = 1;
     Session session(server.Url(), options);
@@ -427,6 +429,20 @@ TEST(HostileServer, TheTraceLineEscapesTheServersBytes) {
     EXPECT_NE(line.find("\\x1B[2J"), std::string::npos) << line;
     EXPECT_EQ(line.find_first_of("\x1b\x07\r"), std::string::npos) << line;
     EXPECT_EQ(line.find('\n'), line.size() - 1) << line;
+    // An application's sink gets the same line, without the tag and the line feed, and standard
+    // error nothing.
+    std::vector<std::string> sunk;
+    ZENTA_SetTraceSink(
+        [](void* to, const char* text) {
+          static_cast<std::vector<std::string>*>(to)->push_back(text);
+        },
+        &sunk);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(Send(session.Handle(), record).code, ZENTA_E_PROTOCOL);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    ZENTA_SetTraceSink(nullptr, nullptr);
+    ASSERT_EQ(sunk.size(), 1u);
+    EXPECT_EQ("ZENTA " + sunk[0].substr(0, sunk[0].rfind(", ")), line.substr(0, line.rfind(", ")));
   }
 }
 

@@ -49,7 +49,8 @@ mapfile -t cnames < <(sed -n '/^EXPORTS/,$s/^ *\([a-z_]*\) *$/\1/p' "$def")
 ostrel=(ZENTA_GeneralJsonRequest)
 zenta=(ZENTA_CarryRequest ZENTA_CloseSession ZENTA_DropAnswer ZENTA_ErrorText ZENTA_HttpStatusOf
   ZENTA_KeepAnswer ZENTA_LastErrorDetail ZENTA_NoteFailure ZENTA_OpenSession
-  ZENTA_OutstandingAnswerBuffers ZENTA_ReleaseDataBuffer)
+  ZENTA_OutstandingAnswerBuffers ZENTA_ReleaseDataBuffer
+  ZENTA_SetTraceSink)
 
 for dll in Corvane.dll Ostrel.dll ZENTA.dll libquim.dll; do
   [[ -f $folder/$dll ]] || fail "$folder/$dll is missing"

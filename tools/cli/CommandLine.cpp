@@ -12,6 +12,7 @@
 
 #include "Corvane.h"
 #include "CorvaneC.h"
+#include "Credentials.h"
 #include "Runner.h"
 #include "Text.h"
 
@@ -76,7 +77,7 @@ CLI::App* AddSubcommand(CLI::App* parent, const char* name, const char* what, co
 }
 
 int UsageError(const std::string& what) {
-  std::cerr << "corvane: " << EscapeControls(what) << "\n" << kUsageHint;
+  std::cerr << "corvane: " << EscapeControls(Redact(what)) << "\n" << kUsageHint;
   return kExitUsage;
 }
 

@@ -168,6 +168,17 @@ void SetCredentials(Settings& s, SessionSetup& setup) {
   }
 }
 
+// The gateway's trace lines as curl -v shows its own: "* " before what the gateway says of an
+// exchange, its "> " (sent) and "< " (received) lines as they come; every secret masked and
+// every control byte escaped, one write per line.
+void TraceToStandardError(void*, const char* line) {
+  std::string text = line;
+  const bool marked =
+      text.size() >= 2 && text[1] == ' ' && (text[0] == '*' || text[0] == '>' || text[0] == '<');
+  if (!marked) text = "* " + text;
+  std::cerr << EscapeControls(Redact(text)) + "\n";
+}
+
 }  // namespace
 
 void AddGlobalOptions(CLI::App& app, Settings& settings) {
@@ -208,7 +219,8 @@ void SetUpSession(Settings& s, const std::string& server, bool simulated, Sessio
   options.retries = s.retries;
   options.compression = s.compressed ? 0 : 2;
   if (s.verbose) {
-    options.trace = 1;  // one trace line per exchange, on standard error
+    options.trace = 1;  // one trace line per exchange, on standard error through the client
+    ZENTA_SetTraceSink(TraceToStandardError, nullptr);
     std::cerr << EscapeControls(Redact(SessionSummary(s, server, options))) << "\n";
   }
 }
