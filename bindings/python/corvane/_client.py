@@ -101,7 +101,7 @@ class _Handle(_Operations):
     @property
     def handle(self) -> int:
         """The gateway handle the operations run on."""
-        if not self._closer.alive:
+        if self.closed:
             raise ValueError("the %s is closed" % type(self).__name__.lower())
         return self._handle
 
@@ -220,6 +220,11 @@ class Scope(_Handle):
         if status != 0:
             raise _error(status)
         super().__init__(handle.value, zenta.ZENTA_CloseScope, parent)
+
+    @property
+    def closed(self) -> bool:
+        """Whether the scope, or a handle above it, was closed."""
+        return not self._closer.alive or self._keep.closed
 
     def cancel(self) -> None:
         """Ends every call in flight on this scope, and on the scopes under it, with
