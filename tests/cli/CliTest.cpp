@@ -43,9 +43,10 @@ CliRun Corvane(const std::string& arguments) {
   std::regex_search(arguments, assignments, std::regex("^([A-Za-z_]+=\\S* )*"));
   const std::string command =
       "env -u CORVANE_SERVER -u CORVANE_TOKEN -u CORVANE_KEY_PASSWORD -u ZENTA_TRACE -u "
-      "http_proxy -u https_proxy -u HTTP_PROXY -u HTTPS_PROXY -u no_proxy -u NO_PROXY " +
-      assignments.str() + CORVANE_CLI_PATH + " " + arguments.substr(assignments.length()) + " 2>" +
-      errFile;
+      "http_proxy -u https_proxy -u HTTP_PROXY -u HTTPS_PROXY -u no_proxy -u NO_PROXY "
+      "XDG_CONFIG_HOME=" +
+      ScratchFile("config") + " " + assignments.str() + CORVANE_CLI_PATH + " " +
+      arguments.substr(assignments.length()) + " 2>" + errFile;
   FILE* pipe = popen(command.c_str(), "r");
   if (pipe == nullptr) return {-1, "", "popen failed"};
   CliRun run{-1, "", ""};
@@ -170,7 +171,12 @@ TEST_F(Cli, ExitStatusAndWhereEachWordGoes) {
       {"dictionary-map three --server $S", 2, nullptr, "'three' is not a whole number"},
       {"alarm-contacts ALM-0001 2024-02-30 --server $S", 2, nullptr, "'2024-02-30' is not a date"},
       {"alarm-contacts ALM-0001 2024-03-19T25:00Z --server $S", 2, nullptr, "is not a date"},
-      {"--server $S ai-privacy --cacert /no/such.pem", 2, nullptr, "/no/such.pem"},
+      {"--server $S ai-privacy --cacert /no/such.pem", 2, nullptr,
+       "--cacert: file does not exist: /no/such.pem"},
+      {"--server $S ai-privacy --cert /no/such.pem", 2, nullptr,
+       "--cert: file does not exist: /no/such.pem"},
+      {"--server $S ai-privacy --cert $C --key /no/such.pem", 2, nullptr,
+       "--key: file does not exist: /no/such.pem"},
       {"--server $S ai-privacy --key $C", 2, nullptr, "--key requires --cert"},
       {"--server $S ai-privacy --retry 11", 2, nullptr, "0..10 (tries after the first)"},
       {"--server $S -H 'X-Api-Key key-abc-55' ai-privacy", 2, nullptr,
@@ -397,7 +403,9 @@ TEST_F(Cli, DeploymentOptionsReachTheServerAndNoCredentialIsShown) {
        "(-20203)|give a client certificate with --cert FILE"},
       {"", FaultKind::kDelay, 0,
        "pos-config --server $M --cacert $C --cert $P --key $Q --key-password wrong-pw", 3,
-       "(-20203)"},
+       "(-20203)|the client key could not be read: check its password"},
+      {"", FaultKind::kDelay, 0, "pos-config --server $M --cacert $C --cert $C --key $K", 3,
+       "(-20203)|did not accept the session's|the server refused the client certificate of --cert"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.arguments);
@@ -438,6 +446,37 @@ TEST_F(Cli, DeploymentOptionsReachTheServerAndNoCredentialIsShown) {
     }
   }
   server_->RequireToken("");
+}
+
+// The configuration file gives the server, the CA file and the proxy when nothing else does.
+TEST_F(Cli, AConfigFileGivesDefaultsThatOptionsOverride) {
+  const std::string folder = ScratchFile("config") + "/corvane";
+  std::filesystem::create_directories(folder);
+  const struct {
+    std::string config, arguments;
+    int exitStatus;
+    const char* shown;  // in standard output + standard error
+  } rows[] = {
+      {"# defaults\n server = $S \n", "pos-config", 0, "posPlaybackTime"},
+      {"server = http://127.0.0.1:9", "pos-config --server $S", 0, "posPlaybackTime"},
+      {"server = http://127.0.0.1:9", "CORVANE_SERVER=$S pos-config", 0, "posPlaybackTime"},
+      {"server = $T\ncacert = $C", "pos-config", 0, "posPlaybackTime"},
+      {"server = $S\nproxy = 127.0.0.1:9", "pos-config", 3, "(-20201)"},
+      {"server = $S\nproxy = 127.0.0.1:9", "pos-config --proxy ''", 0, "posPlaybackTime"},
+      {"server = $S\nproxy = \"\"", "http_proxy=http://127.0.0.1:9 pos-config", 0,
+       "posPlaybackTime"},
+      {"server = $T\ncacert = /no/such.pem", "pos-config", 2,
+       "config line 2: file does not exist: /no/such.pem"},
+      {"token = abcdef", "pos-config", 2, "line 1: unknown setting 'token' (server, cacert or"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.config);
+    std::ofstream(folder + "/config") << With(row.config);
+    const CliRun run = Corvane(With(row.arguments));
+    EXPECT_EQ(run.exitStatus, row.exitStatus) << run.out << run.err;
+    EXPECT_NE((run.out + run.err).find(row.shown), std::string::npos) << run.out << run.err;
+  }
+  std::filesystem::remove_all(ScratchFile("config"));
 }
 
 // record-start's table shows the server's time as ISO 8601 beside the number.

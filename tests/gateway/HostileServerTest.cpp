@@ -280,9 +280,13 @@ TEST(HostileServer, ProxiesAreTheSessionsOrTheEnvironments) {
 // not in a server's echo of them in an error page, not in the trace line of either.
 TEST(HostileServer, NoCredentialLeavesTheGateway) {
   const std::string echoed = "no: Bearer tok-Secret1 key-Secret2 pw-Secret3 tok-Callback4";
-  ScriptedServer server(std::vector<Reply>(
-      8, Reply("HTTP/1.1 403 No\r\nContent-Length: " + std::to_string(echoed.size()) + "\r\n\r\n" +
-               echoed)));
+  const auto page = [](const std::string& text) {
+    return Reply("HTTP/1.1 403 No\r\nContent-Length: " + std::to_string(text.size()) + "\r\n\r\n" +
+                 text);
+  };
+  // A detail keeps 200 bytes of a page: a token that straddles the cut is scrubbed first.
+  const std::string straddling = std::string(190, 'x') + "tok-Secret1";
+  ScriptedServer server({page(echoed), page(echoed), page(straddling)});
   const std::string bad = "http://alice:s3cret@PW@127.0.0.1:99999";
   const struct {
     std::string name;
@@ -304,7 +308,9 @@ TEST(HostileServer, NoCredentialLeavesTheGateway) {
               {"an error page that echoes the credentials", "", nullptr, false, 0,
                ZENTA_E_HTTP_STATUS_BASE - 403, "HTTP 403: no: *** *** *** tok-Callback4"},
               {"an error page that echoes the callback's token", "", nullptr, true, 0,
-               ZENTA_E_HTTP_STATUS_BASE - 403, "HTTP 403: no: Bearer tok-Secret1 *** *** ***"}};
+               ZENTA_E_HTTP_STATUS_BASE - 403, "HTTP 403: no: Bearer tok-Secret1 *** *** ***"},
+              {"a token across the detail's cut", "", nullptr, false, 0,
+               ZENTA_E_HTTP_STATUS_BASE - 403, "xxxxxxxx***"}};
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     if (row.httpProxy != nullptr) setenv("http_proxy", row.httpProxy, 1);

@@ -59,6 +59,14 @@ CLI::Validator Within(long long low, long long high, const std::string& range) {
       range);
 }
 
+CLI::Validator ExistingFileOr(const std::string& prefix) {
+  return CLI::Validator(
+      [prefix](std::string& text) -> std::string {
+        return text.rfind(prefix, 0) == 0 ? "" : CLI::ExistingFile(text);
+      },
+      "FILE");
+}
+
 CLI::Validator DateValidator() {
   return CLI::Validator(
       [](std::string& text) -> std::string {

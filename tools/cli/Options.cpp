@@ -76,9 +76,9 @@ std::vector<OptionRow> OptionTable(Settings& s) {
       {"--cert",
        "client certificate for mutual TLS: a PEM file (Windows: a PFX file, or "
        "store:THUMBPRINT of the user's store)",
-       &s.clientCert, "FILE"},
+       &s.clientCert, "FILE", false, Checked(ExistingFileOr("store:"))},
       {"--key", "PEM file of the client certificate's key (default: in --cert)", &s.clientKey,
-       "FILE"},
+       "FILE", false, Checked(CLI::ExistingFile)},
       {"--key-password", "the key's (or PFX file's) password (default: $CORVANE_KEY_PASSWORD)",
        &s.keyPassword, "PASSWORD"},
       {"--proxy",

@@ -24,6 +24,7 @@
 #include <string>
 
 #include "CommandLine.h"
+#include "ConfigFile.h"
 #include "Corvane.h"
 #include "Credentials.h"
 #include "Demo.h"
@@ -209,6 +210,8 @@ int main(int argc, char** argv) {
   if (!status) status = Parse(app, argc, argv);
   if (status) return *status == 0 && !corvane_cli::FlushOutput() ? kExitRefused : *status;
   corvane_cli::NoteGivenOptions(app, settings);
+  status = corvane_cli::ApplyConfigFile(corvane_cli::ConfigFilePath(), settings);
+  if (status) return *status;
   if (const std::optional<int> status = ChooseServer(settings, request)) return *status;
 
   const bool simulated = settings.server.empty();
