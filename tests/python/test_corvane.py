@@ -80,26 +80,44 @@ def test_volume_update_is_read_back_and_a_refused_channel_raises(client, catalog
     assert str(refused.value).startswith("the server listed the channel as failed")
 
 
-@pytest.mark.parametrize("fault, kind, status, message", [
+def served(code):
+    """A fault whose answer carries the server's code, whatever its number, with data."""
+    return {"kind": "garbage", "count": 1,
+            "body": '{"code":%d,"message":"m","data":{"enableWeb":1}}' % code}
+
+
+# server: the server's words; result: what the call wrote (None: no answer, nothing written).
+@pytest.mark.parametrize("fault, kind, status, message, server, result", [
     # None: the server's own refusal of an unknown device.
     (None, corvane.ServerError, 4004,
-     "the server refused the request with code 4004: no device D9999"),
-    ({"kind": "garbage", "count": 1}, corvane.Error, -1, "the answer could not be read"),
+     "the server refused the request with code 4004: no device D9999", "no device D9999",
+     False),
+    ({"kind": "garbage", "count": 1}, corvane.Error, -1, "the answer could not be read", "",
+     False),
     ({"kind": "http-error", "status": 502, "count": 1}, corvane.HTTPStatusError, -30502,
-     "the server answered HTTP 502 without a JSON body (status -30502)"),
+     "the server answered HTTP 502 without a JSON body (status -30502)", "", None),
     ({"kind": "garbage", "count": 1, "body": '{"code":4005,"data":{}}'}, corvane.ServerError,
-     4005, "the server refused the request with code 4005 and no message"),
+     4005, "the server refused the request with code 4005 and no message", "", False),
+    # The codes the library uses too are the server's when its answer carries them.
+    (served(-20201), corvane.ServerError, -20201,
+     "the server refused the request with code -20201: m", "m", True),
+    (served(-40002), corvane.ServerError, -40002,
+     "the server refused the request with code -40002: m", "m", True),
+    (served(-2), corvane.ServerError, -2, "the server refused the request with code -2: m", "m",
+     True),
 ])
 def test_a_failure_raises_its_kind_of_error_with_the_whole_message(client, catalog, mock, fault,
-                                                                  kind, status, message):
+                                                                  kind, status, message, server,
+                                                                  result):
     if fault:
         mock.fault("device/D9999/web/enablement", **fault)
     with pytest.raises(corvane.Error) as failure:
         client.get_web_enablement("D9999")
     assert (type(failure.value), failure.value.status) == (kind, status)
     assert str(failure.value).startswith(message)
-    assert failure.value.server_message == ("no device D9999" if fault is None else "")
+    assert failure.value.server_message == server
     assert getattr(failure.value, "http_status", 0) == (502 if status == -30502 else 0)
+    assert failure.value.result is result
 
 
 @pytest.mark.parametrize("call, fault, result", [

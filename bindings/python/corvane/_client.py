@@ -142,7 +142,7 @@ class _Handle(_Operations):
             status = self._status(call, arguments + (C.byref(block.records),
                                                      C.byref(block.count)))
             result = collect(convert(r) for r in block)
-        _check(status, result)
+        _check(status, result, collect(()))  # a list is emptied even when no answer came
         return result
 
     def _single(self, ctype, convert, call, *arguments):
@@ -204,7 +204,7 @@ class Client(_Handle):
         status = libraries.zenta.ZENTA_OpenSession(_text_in("server_url", server_url),
                                                    C.byref(options), C.byref(handle))
         if status != 0:
-            raise _error(status)
+            raise _error(status, answered=False)
         super().__init__(handle.value, libraries.zenta.ZENTA_CloseSession, token_callback)
 
 
@@ -218,7 +218,7 @@ class Scope(_Handle):
         handle = C.c_int()
         status = zenta.ZENTA_OpenScope(parent.handle, C.byref(handle))
         if status != 0:
-            raise _error(status)
+            raise _error(status, answered=False)
         super().__init__(handle.value, zenta.ZENTA_CloseScope, parent)
 
     @property
@@ -249,5 +249,7 @@ class _Progress(Scope):
                 return 1
 
         self._report = _native.ProgressCallback(report)
-        _check(_native.libraries().zenta.ZENTA_SetProgressCallback(self._handle, self._report,
-                                                                   None))
+        status = _native.libraries().zenta.ZENTA_SetProgressCallback(self._handle, self._report,
+                                                                     None)
+        if status != 0:
+            raise _error(status, answered=False)

@@ -41,6 +41,7 @@ CORVANE_FUNCTIONS = {
     "corvane_version": (c_text, []),
     "corvane_last_server_message": (_i32, [_buffer, _i32]),
     "corvane_free": (None, [C.c_void_p]),
+    "corvane_answer_read": (_int, []),
     "corvane_set_language": (_int, [c_text]),
     "corvane_set_time_zone": (_int, [c_text]),
     "corvane_set_mac_address": (_int, [c_text]),
@@ -56,10 +57,6 @@ ZENTA_FUNCTIONS = {
     "ZENTA_CloseScope": (_int, [_int]),
     "ZENTA_SetProgressCallback": (_int, [_int, ProgressCallback, C.c_void_p]),
 }
-
-# Declared by ZentaSdk.h, implemented by a gateway still to come: loading goes on without them.
-_NOT_YET = {"ZENTA_OpenScope", "ZENTA_CancelScope", "ZENTA_CloseScope",
-            "ZENTA_SetProgressCallback"}
 
 
 def _names(library):
@@ -121,8 +118,6 @@ class Libraries:
         for library, functions in ((self.corvane, CORVANE_FUNCTIONS),
                                    (self.zenta, ZENTA_FUNCTIONS)):
             for name, (restype, argtypes) in functions.items():
-                if name in _NOT_YET and not hasattr(library, name):
-                    continue
                 function = getattr(library, name)
                 function.restype, function.argtypes = restype, argtypes
 

@@ -30,20 +30,20 @@ def error_message(status: int) -> str:
     return _copied(lambda buffer, size: _lib().corvane_error_message(status, buffer, size))
 
 
-def _library_failure(status: int) -> bool:
-    """Whether the library failed rather than the server refusing with its own code: a gateway
-    code, an unreadable answer (-1), a request that does not fit (-2), a code of the C
-    interface."""
-    return status in (-1, -2) or -30599 <= status <= -20001 or -40099 <= status <= -40001
-
-
-def _error(status: int, result=None) -> Error:
+def _error(status: int, result=None, answered=None, unanswered=None) -> Error:
     """The exception for a status, with the thread's whole sentence for it, the server's words
-    and what the call wrote to its outputs."""
+    and what the call wrote to its outputs: result when they were written from an answer, else
+    unanswered (what the C++ operation leaves: an emptied list, no value). answered:
+    whether an answer was read (the status is then the server's code, whatever its number, or -1
+    for an answer that could not be read); by default what the C interface says of the thread's
+    last operation (corvane_answer_read)."""
+    if answered is None:
+        answered = _lib().corvane_answer_read() == 1
+    refused = answered and status != -1
     server = _copied(lambda buffer, size: _lib().corvane_last_server_message(buffer, size))
-    http_status = _native.libraries().zenta.ZENTA_HttpStatusOf(status)
-    kind = _errors.kind_of(status, _library_failure(status), http_status)
-    error = kind(error_message(status), status, server, result)
+    http_status = 0 if answered else _native.libraries().zenta.ZENTA_HttpStatusOf(status)
+    kind = _errors.kind_of(status, not refused, http_status)
+    error = kind(error_message(status), status, server, result if answered else unanswered)
     if http_status:
         error.http_status = http_status
     cause = _errors.take_failure()
@@ -52,9 +52,9 @@ def _error(status: int, result=None) -> Error:
     return error
 
 
-def _check(status: int, result=None) -> None:
+def _check(status: int, result=None, unanswered=None) -> None:
     if status != 0:
-        raise _error(status, result)
+        raise _error(status, result, unanswered=unanswered)
 
 
 def _text_in(name: str, value) -> bytes:
