@@ -148,8 +148,9 @@ class _Handle(_Operations):
     def _single(self, ctype, convert, call, *arguments):
         value = ctype()
         status = self._status(call, arguments + (C.byref(value),))
-        _check(status, convert(value.value))
-        return convert(value.value)
+        result = convert(value.value)
+        _check(status, result)
+        return result
 
     def _record(self, record, convert, call, *arguments, progress=None):
         """A result of at most one record (None when the call wrote none)."""

@@ -11,9 +11,10 @@ CREDENTIAL = -20106
 class Error(Exception):
     """A failed call: ``status`` is the library's status (a gateway code, a code of the library
     or its C interface, or the server's own code), ``server_message`` the server's words with its
-    answer ("" when there were none), ``result`` what the call had written to its outputs when it
-    failed (what the method would have returned; None for a setter), and ``str(error)`` the
-    whole error in one sentence."""
+    answer ("" when there were none), ``result`` what the call wrote to its outputs, as the
+    method would have returned it (from the server's answer when one was read; else an empty
+    list or dict for a list operation and None otherwise), and ``str(error)`` the whole error in
+    one sentence."""
 
     def __new__(cls, message="", *args, **kwargs):
         # Only the sentence goes to the base class: OSError (under ConnectionError and
