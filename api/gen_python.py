@@ -183,8 +183,8 @@ def operations(model):
            "import ctypes as C", "import dataclasses",
            "from typing import Callable, Dict, Iterable, List, Optional, Tuple", "",
            "from . import _native",
-           "from ._support import _INT64, _check, _int_in, _lib, _text_in, _text_out", "",
-           f"RECORDS = {names!r}", f"__all__ = RECORDS", ""]
+           "from ._support import _INT64, _int_in, _lib, _text_in, _text_out", "",
+           f"RECORDS = {names!r}", "__all__ = RECORDS", ""]
     for record in publics:
         out += dataclass(model, record["py_public"],
                          [(f["name"], py_kind(model, f)) for f in public_fields(record)])

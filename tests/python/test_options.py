@@ -109,7 +109,8 @@ def test_a_request_through_a_proxy_asks_it_for_the_whole_url(mock, catalog):
     with corvane.Client("http://192.0.2.1:1", proxy=mock.url) as client:
         with pytest.raises(corvane.ServerError) as refused:
             client.get_pos_config()
-    assert refused.value.server_message == "no such path http://192.0.2.1:1/vusk/api/v1.1/config/pos"
+    assert refused.value.server_message == \
+        "no such path http://192.0.2.1:1/vusk/api/v1.1/config/pos"
 
 
 @pytest.mark.parametrize("trace, environment, lines", [

@@ -7,7 +7,7 @@ import dataclasses
 from typing import Callable, Dict, Iterable, List, Optional, Tuple
 
 from . import _native
-from ._support import _INT64, _check, _int_in, _lib, _text_in, _text_out
+from ._support import _INT64, _int_in, _lib, _text_in, _text_out
 
 RECORDS = ['Picture', 'SpeakerVolume', 'AudioFile', 'ChannelFile', 'SameAudioFile', 'Contact', 'DeviceContact', 'PtzTrail', 'RemoteRecord']
 __all__ = RECORDS
