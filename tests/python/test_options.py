@@ -2,8 +2,10 @@
 its request log shows, the failure the option causes or prevents, the TLS handshake."""
 import concurrent.futures
 import os
+import socket
 import subprocess
 import sys
+import time
 
 import pytest
 
@@ -78,6 +80,26 @@ def test_an_option_causes_or_prevents_a_failure(mock, catalog, options, fault, e
     kind, code, failure = outcome(options, mock.url)
     assert (kind, code) == (error, status)
     assert isinstance(failure, TimeoutError) == (status == -20202)  # the builtin one too
+
+
+def test_connect_timeout_ms_bounds_a_connection_that_is_never_accepted():
+    # A listener whose backlog is full: the kernel drops further connection attempts unanswered.
+    with socket.socket() as listener:
+        listener.bind(("127.0.0.1", 0))
+        listener.listen(0)
+        waiting = [socket.socket() for _ in range(3)]
+        for connection in waiting:
+            connection.setblocking(False)
+            connection.connect_ex(listener.getsockname())
+        time.sleep(0.1)
+        begun = time.monotonic()
+        kind, status, _ = outcome(dict(connect_timeout_ms=300),
+                                  "http://127.0.0.1:%d" % listener.getsockname()[1])
+        took = time.monotonic() - begun
+        for connection in waiting:
+            connection.close()
+    assert (kind, status) == (corvane.TimeoutError, -20202)
+    assert 0.3 <= took < 2  # the default is 5 s
 
 
 @pytest.mark.parametrize("limit", [1, 2])
