@@ -107,16 +107,22 @@ def test_a_scope_is_a_context_manager_whose_scopes_end_with_it(client, catalog):
     assert scope.closed and not client.closed
 
 
-def test_an_asyncio_task_cancelled_during_a_download_ends_promptly(mock, catalog):
+@pytest.mark.parametrize("cancel, ends_with", [
+    (lambda task, scope: task.cancel(), asyncio.CancelledError),
+    (lambda task, scope: scope.cancel(), corvane.CancelledError),  # a view's scope
+])
+def test_an_asyncio_download_cancelled_after_300_ms_ends_promptly(mock, catalog, cancel,
+                                                                  ends_with):
     slow_picture(mock)
 
     async def run():
         async with corvane.aio.Client(mock.url) as client:
-            task = asyncio.ensure_future(client.download_device_picture(PICTURE))
+            scope = client.scope()
+            task = asyncio.ensure_future(scope.download_device_picture(PICTURE))
             await asyncio.sleep(0.3)
             begun = time.monotonic()
-            task.cancel()
-            with pytest.raises(asyncio.CancelledError):
+            cancel(task, scope)
+            with pytest.raises(ends_with):
                 await task
             took = time.monotonic() - begun
             return took, open_connections(mock), await client.get_pos_config()

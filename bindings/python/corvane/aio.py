@@ -31,6 +31,11 @@ class _AsyncHandle(_AsyncOperations):
         self._sync = handle
 
     @property
+    def handle(self) -> int:
+        """The gateway handle (ValueError once closed)."""
+        return self._sync.handle
+
+    @property
     def closed(self) -> bool:
         return self._sync.closed
 
@@ -71,10 +76,6 @@ class Client(_AsyncHandle):
 
     def __init__(self, server_url: str, **session_options):
         super().__init__(_client.Client(server_url, **session_options))
-
-    @property
-    def handle(self) -> int:
-        return self._sync.handle
 
 
 class Scope(_AsyncHandle):
