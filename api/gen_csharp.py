@@ -1,5 +1,6 @@
 """The C# package's generated files: Native.g.cs (the P/Invoke records and declarations of the
-operations), Records.g.cs (the public records) and CorvaneClient.g.cs (the operations' methods)."""
+operations), Records.g.cs (the public records) and CorvaneOperations.g.cs (the operations'
+methods)."""
 from model import banner, pascal
 
 NATIVE_FIELD = {"text": "IntPtr", "i32": "int", "i64": "long", "bytes": "IntPtr"}
@@ -116,77 +117,125 @@ def converter(model, record):
 
 
 def arguments(model, op):
-    params, args = [], []
+    """The public parameters (with defaults), their names, and the C arguments made of them."""
+    params, names, args = [], [], []
     for item in model.inputs(op):
         name, kind = item["name"], item["type"]
         default = f" = {item['default']}" if "default" in item else ""
         params.append(f"{INPUT[kind]} {name}{default}")
+        names.append(name)
         if kind == "text":
             args.append(f'Utf8({name}, "{name}")')
         elif kind == "text_list":
             args += ["ids.Count > 0 ? ids.ToArray() : null", "ids.Count"]
         else:
             args.append(name)
-    return params, args
+    return params, names, args
+
+
+def result_type(model, op):
+    kind = op["kind"]
+    if kind == "value":
+        return "bool" if op["output"]["type"] == "bool" else "int"
+    if kind == "list":
+        return f"IList<{model.output_record(op)['cs_public']}>"
+    if kind == "map":
+        return f"IDictionary<int, {PUBLIC_FIELD[model.output_record(op)['fields'][1]['kind']]}>"
+    if kind in ("picture", "optional_record"):
+        return model.output_record(op)["cs_public"]
+    if kind == "fields":
+        return op["result"]["cs"]
+    return "void"
+
+
+def call_body(model, op, args):
+    """The statements of XxxOn: the C call, its outputs made into the result, Finish."""
+    kind = op["kind"]
+    call = f"Native.{op['c']}(" + ", ".join(["handle"] + args)
+    if kind == "value":
+        name = op["output"]["name"]
+        value = f"{name} != 0" if op["output"]["type"] == "bool" else name
+        return [f"int {name};", f"int status = {call}, out {name});",
+                f"return Finish(status, {value});"]
+    if kind == "none":
+        return [f"Check({call}));"]
+    if kind == "fields":
+        outs = op["outputs"]
+        body = [f"{'int' if o['type'] == 'i32' else 'long'} {o['name']};" for o in outs]
+        body.append(f"int status = {call}, {', '.join('out ' + o['name'] for o in outs)});")
+        return body + [f"return Finish(status, new {op['result']['cs']}("
+                       f"{', '.join(o['name'] for o in outs)}));"]
+    record = model.output_record(op)
+    if kind in ("picture", "optional_record"):
+        return ["IntPtr block;", f"int status = {call}, out block);",
+                f"return Finish(status, Single(block, (Native.{record['cs']} r) => From(r)));"]
+    body = ["IntPtr block;", "int count;", f"int status = {call}, out block, out count);"]
+    if kind == "list":
+        return body + [f"return Finish(status, List(block, count, (Native.{record['cs']} r) => "
+                       "From(r)));"]
+    key, value = record["fields"]
+    read = f"Text(e.{pascal(value['name'])})" if value["kind"] == "text" \
+        else f"e.{pascal(value['name'])}"
+    return body + ["// Each text is read while its block lives.",
+                   f"return Finish(status, Map(List(block, count, (Native.{record['cs']} e) =>",
+                   f"    new KeyValuePair<int, {PUBLIC_FIELD[value['kind']]}>"
+                   f"(e.{pascal(key['name'])}, {read}))));"]
 
 
 def method(model, op):
-    params, args = arguments(model, op)
-    kind = op["kind"]
-    call = f"Native.{op['c']}(" + ", ".join(["Handle"] + args)
-    body = []
-    if kind == "value":
-        name = op["output"]["name"]
-        ret = "bool" if op["output"]["type"] == "bool" else "int"
-        body = [f"int {name};", f"Check({call}, out {name}));",
-                f"return {name} != 0;" if ret == "bool" else f"return {name};"]
-    elif kind in ("list", "map"):
-        record = model.output_record(op)
-        body = ["IntPtr block;", "int count;", f"int status = {call}, out block, out count);"]
-        if kind == "list":
-            ret = f"IList<{record['cs_public']}>"
-            body.append(f"return List(status, block, count, (Native.{record['cs']} r) => From(r));")
-        else:
-            key, value = record["fields"]
-            vtype = PUBLIC_FIELD[value["kind"]]
-            read = "Text(e.%s)" % pascal(value["name"]) if value["kind"] == "text" \
-                else "e." + pascal(value["name"])
-            ret = f"IDictionary<int, {vtype}>"
-            body += [f"var map = new SortedDictionary<int, {vtype}>();",
-                     "// Each text is read while its block lives.",
-                     f"foreach (var entry in List(status, block, count, (Native.{record['cs']} e) =>",
-                     f"    new KeyValuePair<int, {vtype}>(e.{pascal(key['name'])}, {read})))",
-                     "{", "    map[entry.Key] = entry.Value;", "}", "return map;"]
-    elif kind in ("picture", "optional_record"):
-        record = model.output_record(op)
-        ret = record["cs_public"]
-        body = ["IntPtr block;", f"int status = {call}, out block);", "try", "{",
-                "    Check(status);", "    if (block == IntPtr.Zero) return null;",
-                f"    return From(Read<Native.{record['cs']}>(block, 0));", "}", "finally", "{",
-                "    Native.corvane_free(block);", "}"]
-    elif kind == "none":
-        ret = "void"
-        body = [f"Check({call}));"]
-    elif kind == "fields":
-        ret = op["result"]["cs"]
-        body = [f"{'int' if o['type'] == 'i32' else 'long'} {o['name']};" for o in op["outputs"]]
-        outs = ", ".join("out " + o["name"] for o in op["outputs"])
-        body += [f"Check({call}, {outs}));",
-                 f"return new {ret}({', '.join(o['name'] for o in op['outputs'])});"]
-    if any(i["type"] == "text_list" for i in model.inputs(op)):
-        name = [i["name"] for i in model.inputs(op) if i["type"] == "text_list"][0]
+    """The public method Xxx on the object's handle and XxxOn, the call on any handle."""
+    params, names, args = arguments(model, op)
+    ret = result_type(model, op)
+    body = call_body(model, op, args)
+    lists = [i["name"] for i in model.inputs(op) if i["type"] == "text_list"]
+    if lists:
+        add = f'ids.Add(Unmanaged(Utf8(id, "{lists[0]}")));'
         body = ["var ids = new List<IntPtr>();", "try", "{",
-                f'    foreach (string id in {name}) ids.Add(Unmanaged(Utf8(id, "{name}")));'] + \
+                f"    foreach (string id in {lists[0]}) {add}"] + \
             ["    " + line for line in body] + \
             ["}", "finally", "{", "    foreach (IntPtr id in ids) Marshal.FreeHGlobal(id);", "}"]
     out = []
     doc = op.get("py_doc")
     if doc:
-        doc = doc.replace("None", "null").replace("Error with status", "CorvaneException with Status")
+        doc = doc.replace("None", "null").replace("Error with status",
+                                                  "CorvaneException with Status")
         out.append(f"/// <summary>{doc}</summary>")
+    on = f"{op['cs']}On({', '.join(['Handle'] + names)})"
     out += [f"public {ret} {op['cs']}({', '.join(params)})", "{"]
+    if ret == "void":
+        out += [f"    {on};", "    GC.KeepAlive(this);"]
+    else:
+        out += [f"    {ret} result = {on};",
+                "    GC.KeepAlive(this);",
+                "    return result;"]
+    out += ["}", ""]
+    out += asynchronous(op, params, names, ret)
+    on_params = ["int handle"] + [p.split(" = ")[0] for p in params]
+    out += [f"private static {ret} {op['cs']}On({', '.join(on_params)})", "{"]
     out += ["    " + line for line in body]
     return out + ["}", ""]
+
+
+def asynchronous(op, params, names, ret):
+    """XxxAsync: XxxOn on a thread and a scope of its own (Run); the picture's with the
+    progress of its answer, also in an overload without the defaulted arguments."""
+    token = "CancellationToken cancellationToken = default(CancellationToken)"
+    on = f"{op['cs']}On({', '.join(['handle'] + names)})"
+    task = "Task" if ret == "void" else f"Task<{ret}>"
+    call = f"handle => {{ {on}; return true; }}" if ret == "void" else f"handle => {on}"
+    name = op["cs"] + "Async"
+    if op["kind"] != "picture":
+        return [f"public {task} {name}({', '.join(params + [token])})", "{",
+                f"    return Run({call}, cancellationToken);", "}", ""]
+    required = [p for p in params if " = " not in p]
+    passed = [p.split(" = ")[1] if " = " in p else n for p, n in zip(params, names)]
+    return ["/// <summary>progress hears of the picture's bytes received so far.</summary>",
+            f"public {task} {name}("
+            f"{', '.join(params + ['IProgress<long> progress = null', token])})",
+            "{", f"    return Run({call}, cancellationToken, progress);", "}", "",
+            f"public {task} {name}({', '.join(required + ['IProgress<long> progress', token])})",
+            "{", f"    return {name}({', '.join(passed + ['progress', 'cancellationToken'])});",
+            "}", ""]
 
 
 def client(model):
@@ -197,11 +246,13 @@ def client(model):
         if "cs_public" in record:
             out += converter(model, record)
     text = [banner("//").rstrip(),
-            "// The operations of CorvaneClient, one per C function of CorvaneC.h, and the",
-            "// conversions of their records; CorvaneClient.cs holds the rest of the class.",
+            "// The operations of a client or scope, one per C function of CorvaneC.h, and the",
+            "// conversions of their records; CorvaneOperations.cs holds the rest of the class.",
             "using System;", "using System.Collections.Generic;",
-            "using System.Runtime.InteropServices;", "", "namespace Corvane", "{",
-            "    public sealed partial class CorvaneClient", "    {"]
+            "using System.Runtime.InteropServices;", "using System.Threading;",
+            "using System.Threading.Tasks;", "using static Corvane.Marshalling;", "",
+            "namespace Corvane", "{", "    public abstract partial class CorvaneOperations",
+            "    {"]
     text += wrap(out[:-1], 8)
     text += ["    }", "}"]
     return "\n".join(text) + "\n"
@@ -210,4 +261,4 @@ def client(model):
 def outputs(model):
     folder = "bindings/csharp/"
     return {folder + "Native.g.cs": native(model), folder + "Records.g.cs": records_file(model),
-            folder + "CorvaneClient.g.cs": client(model)}
+            folder + "CorvaneOperations.g.cs": client(model)}

@@ -102,50 +102,74 @@ def arguments(model, op):
     return params, args, setup
 
 
+PROGRESS = "progress: Optional[Callable[[int, int], object]] = None"
+
+
 def method(model, op):
+    """The Client method of an operation, over the helpers of corvane._client._Handle."""
     params, args, setup = arguments(model, op)
     kind = op["kind"]
-    fn = f"_lib().{op['c']}"
-    call_args = ", ".join(args)
+    call = ", ".join([f"_lib().{op['c']}"] + args)
     if kind in ("list", "map", "picture", "optional_record"):
         record = model.output_record(op)
     if kind == "value":
         ret = "bool" if op["output"]["type"] == "bool" else "int"
-        single = f"self._single(C.c_int32, {fn}{', ' if args else ''}{call_args})"
-        body = [f"return bool({single})" if ret == "bool" else f"return {single}"]
+        body = [f"return self._single(C.c_int32, {ret}, {call})"]
     elif kind == "list":
         ret = f"List[{record['py_public']}]"
-        body = [f"return self._list(_native.{record['py']}, _from_{snake(record['py'])}, {fn}"
-                f"{', ' if args else ''}{call_args})"]
+        body = [f"return self._list(_native.{record['py']}, _from_{snake(record['py'])}, list, "
+                f"{call})"]
     elif kind == "map":
         key, value = record["fields"]
         read = f"_text_out(e.{value['name']})" if value["kind"] == "text" else f"e.{value['name']}"
         ret = f"Dict[int, {'str' if value['kind'] == 'text' else 'int'}]"
-        body = [f"return dict(self._list(_native.{record['py']}, lambda e: (e.{key['name']}, "
-                f"{read}), {fn}{', ' if args else ''}{call_args}))"]
+        body = [f"return self._list(_native.{record['py']}, lambda e: (e.{key['name']}, "
+                f"{read}), dict, {call})"]
     elif kind in ("picture", "optional_record"):
         ret = f"Optional[{record['py_public']}]"
-        body = [f"result = C.POINTER(_native.{record['py']})()", "try:",
-                f"    _check({fn}(self.handle, {call_args}, C.byref(result)))",
-                "    return _from_%s(result.contents) if result else None" % snake(record["py"]),
-                "finally:", "    _lib().corvane_free(result)"]
+        extra = ", progress=progress" if kind == "picture" else ""
+        if kind == "picture":
+            params.append(PROGRESS)
+        body = [f"return self._record(_native.{record['py']}, _from_{snake(record['py'])}, "
+                f"{call}{extra})"]
     elif kind == "none":
         ret = "None"
-        body = [f"_check({fn}(self.handle, {call_args}))"]
+        body = [f"self._none({call})"]
     elif kind == "fields":
-        result = op["result"]
-        ret = result["py"]
-        names = [snake(o["name"]) for o in op["outputs"]]
-        types = [{"i32": "C.c_int32()", "i64": "C.c_int64()"}[o["type"]] for o in op["outputs"]]
-        body = [f"{', '.join(names)} = {', '.join(types)}",
-                f"_check({fn}(self.handle, {call_args}, "
-                f"{', '.join('C.byref(%s)' % n for n in names)}))",
-                f"return {ret}({', '.join(n + '.value' for n in names)})"]
+        ret = op["result"]["py"]
+        types = [{"i32": "C.c_int32", "i64": "C.c_int64"}[o["type"]] for o in op["outputs"]]
+        body = [f"return self._fields({ret}, ({', '.join(types)}), {call})"]
     out = [f"def {op['py']}(self{''.join(', ' + p for p in params)}) -> {ret}:"]
-    if "py_doc" in op:
-        out.append(f'    """{op["py_doc"]}"""')
-    out += ["    " + line for line in setup + body]
-    return ["    " + line if line else "" for line in out] + [""]
+    doc = op.get("py_doc", "")
+    if kind == "picture":
+        doc += (" progress(received, total) is called while the picture arrives (total -1 when"
+                " the server announces none); an exception or a true return from it cancels the"
+                " call.")
+    doc = wrapped_doc(doc.strip()) if doc else []
+    out += doc + ["    " + line for line in setup + body]
+    return ["    " + line if line else "" for line in out] + [""], (params, ret, doc)
+
+
+def wrapped_doc(text, indent="    ", width=99):
+    """A docstring of text, cut into lines that fit the width."""
+    words, lines, line = text.split(), [], indent + '"""'
+    for word in words:
+        if len(line) + 1 + len(word) > width and line.strip() != '"""':
+            lines.append(line)
+            line = indent
+        line += ("" if line.endswith(('"""', " ")) else " ") + word
+    lines.append(line + '"""')
+    return lines
+
+
+def async_method(op, params, ret, doc):
+    """The corvane.aio method of an operation: the Client method on a worker thread, on a scope
+    that the task's cancellation cancels."""
+    names = [p.split(":")[0] for p in params]
+    return [f"    async def {op['py']}(self{''.join(', ' + p for p in params)}) -> {ret}:"] + [
+        "    " + line for line in doc] + [
+            f"        return await self._call(_Operations.{op['py']}"
+            f"{''.join(', ' + n for n in names)})", ""]
 
 
 def operations(model):
@@ -157,10 +181,10 @@ def operations(model):
            '"""The operations\' public records and the Client methods, one per operation of the',
            'C interface (CorvaneC.h); corvane/__init__.py makes Client of _Operations."""',
            "import ctypes as C", "import dataclasses",
-           "from typing import Dict, Iterable, List, Optional, Tuple", "",
+           "from typing import Callable, Dict, Iterable, List, Optional, Tuple", "",
            "from . import _native",
-           "from ._support import _INT64, _check, _int_in, _lib, _text_in, _text_out", "",
-           f"RECORDS = {names!r}", f"__all__ = RECORDS", ""]
+           "from ._support import _INT64, _int_in, _lib, _text_in, _text_out", "",
+           f"RECORDS = {names!r}", "__all__ = RECORDS", ""]
     for record in publics:
         out += dataclass(model, record["py_public"],
                          [(f["name"], py_kind(model, f)) for f in public_fields(record)])
@@ -172,11 +196,15 @@ def operations(model):
     for record in publics:
         out += converter(model, record)
     out += ["", "class _Operations:",
-            '    """The operations, as CorvaneC.h declares them; Client supplies handle, _list and',
-            '    _single."""', ""]
+            '    """The operations, as CorvaneC.h declares them, over the helpers of Client and',
+            '    Scope (corvane._client._Handle)."""', ""]
+    asyncs = ["", "class _AsyncOperations:",
+              '    """The operations of corvane.aio, each the Client method run by _call."""', ""]
     for op in model.operations:
-        out += method(model, op)
-    return "\n".join(out).rstrip() + "\n"
+        lines, (params, ret, doc) = method(model, op)
+        out += lines
+        asyncs += async_method(op, params, ret, doc)
+    return "\n".join(out + asyncs).rstrip() + "\n"
 
 
 def outputs(model):

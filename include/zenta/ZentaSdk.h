@@ -142,7 +142,10 @@ typedef struct ZENTA_SessionOptions {
                                         answer cap; 2: ask for no compression */
   /* Fourth version: read only when structSize covers them. */
   int trace;      /* 0 (default): as the environment's ZENTA_TRACE says; 1: one trace line per
-                     exchange on standard error; 2: none, whatever the environment says */
+                     exchange on standard error; 2: none, whatever the environment says; 3:
+                     verbose, as 1 with lines before it as curl -v writes them ("* " libcurl's
+                     account: address, TLS version, server certificate; "> " the request head,
+                     header values as ***; "< " the status line and header names) */
   int revocation; /* Windows: 0 (default) a server certificate whose revocation cannot be checked
                      is refused; 1: best effort, checked where a revocation list can be reached.
                      Linux: not checked, ignored */
@@ -191,8 +194,9 @@ typedef int (*ZENTA_ProgressCallback)(void* context, long long received, long lo
 ZENTA_API int ZENTA_SetProgressCallback(int handle, ZENTA_ProgressCallback callback, void* context);
 
 /* Receives trace lines (one per exchange, escaped, without a line feed) instead of standard
- * error, for every session whose tracing is on. A null sink restores standard error. The sink may
- * be called from several threads at once. */
+ * error, for every session whose tracing is on; standard error's lines start with "ZENTA ", the
+ * sink's do not. A null sink restores standard error. The sink may be called from several threads
+ * at once. Returns 0. */
 typedef void (*ZENTA_TraceSink)(void* context, const char* line);
 ZENTA_API int ZENTA_SetTraceSink(ZENTA_TraceSink sink, void* context);
 

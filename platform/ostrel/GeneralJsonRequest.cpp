@@ -54,17 +54,40 @@ std::string HtmlTitle(std::string_view body) {
   return title;
 }
 
+// The error a refusal's challenge names ('Bearer realm="x", error="invalid_token"'), as
+// 'error="invalid_token"'; "" when it names none.
+std::string ChallengeError(const ZENTA_HttpAnswer& answer) {
+  const std::string_view challenge(answer.challenge,
+                                   static_cast<std::size_t>(answer.challengeLength));
+  std::size_t at = 0;
+  do {
+    at = FindIgnoringCase(challenge, "error=", at == 0 ? 0 : at + 1);
+  } while (at != std::string_view::npos && at > 0 && challenge[at - 1] != ' ' &&
+           challenge[at - 1] != ',');
+  if (at == std::string_view::npos) return "";
+  std::string_view value = challenge.substr(at + 6);
+  if (!value.empty() && value[0] == '"') {
+    value = value.substr(1, value.find('"', 1) - 1);
+  } else {
+    value = value.substr(0, value.find_first_of(", \t"));
+  }
+  return "error=\"" + std::string(value) + "\"";
+}
+
 // The detail of an HTTP status without JSON: the status and what the page says, its HTML title
 // or else its first line, which is where a proxy or a server in maintenance says why ("HTTP 503:
-// down for maintenance"); at most 200 bytes of it. Empty when the page has no text there.
+// down for maintenance"), from the page's first 4 KiB; ZENTA_NoteFailure scrubs it, then cuts it
+// to 200 bytes of words. A challenge's error comes first: 'HTTP 401 (error="invalid_token"): ...'.
+// Empty when neither says anything.
 std::string StatusDetail(const ZENTA_HttpAnswer& answer) {
-  constexpr std::size_t kMostBytes = 200;
   const std::string_view body(answer.body != nullptr ? answer.body : "", answer.bodyLength);
   std::string text = HtmlTitle(body);
-  if (text.empty()) text = body.substr(0, body.find_first_of("\r\n"));
-  text.resize(std::min(text.size(), kMostBytes));
-  if (text.find_first_not_of(" \t") == std::string::npos) return "";
-  return "HTTP " + std::to_string(answer.status) + ": " + text;
+  if (text.empty()) text = body.substr(0, std::min(body.find_first_of("\r\n"), std::size_t{4096}));
+  const std::string error = ChallengeError(answer);
+  const std::string status =
+      "HTTP " + std::to_string(answer.status) + (error.empty() ? "" : " (" + error + ")");
+  if (text.find_first_not_of(" \t") == std::string::npos) return error.empty() ? "" : status;
+  return status + ": " + text;
 }
 
 // noted tells whether the failure's detail is kept already (by ZENTA, or here).

@@ -2,6 +2,7 @@
 
 #include <zenta/ZentaSdk.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -106,6 +107,7 @@ int AnswerHead::StatusLine(std::string_view line, Detail& detail) {
   answer_->status = status;
   answer_->retryAfter = -1;
   answer_->contentTypeLength = 0;
+  answer_->challengeLength = 0;
   return ZENTA_OK;
 }
 
@@ -160,9 +162,17 @@ int AnswerHead::Header(std::string_view line, Detail& detail) {
   last_ = Field::kOther;
   // Only the fields that decide how the body is read and typed matter; the rest pass.
   const char first = AsciiLower(line[0]);
-  if (first != 'c' && first != 't' && first != 'r') return ZENTA_OK;
+  if (first != 'c' && first != 't' && first != 'r' && first != 'w') return ZENTA_OK;
   const std::string_view name = line.substr(0, colon);
   const std::string_view value = Trimmed(line.substr(colon + 1));
+  if (IsName(name, "WWW-Authenticate")) {  // why a 401 refused the credential, for its detail
+    if (answer_->challengeLength == 0) {
+      const std::size_t kept = std::min(value.size(), sizeof answer_->challenge);
+      std::memcpy(answer_->challenge, value.data(), kept);
+      answer_->challengeLength = static_cast<int>(kept);
+    }
+    return ZENTA_OK;
+  }
   if (IsName(name, "Retry-After")) {
     answer_->retryAfter = RetryAfterSeconds(value, static_cast<long long>(std::time(nullptr)));
     return ZENTA_OK;

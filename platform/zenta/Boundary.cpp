@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <new>
+#include <string>
 
 #include "AnswerBuffer.h"
 #include "ErrorDetail.h"
@@ -22,6 +23,7 @@ extern "C" ZENTA_API int ZENTA_CarryRequest(int handle, const ZENTA_HttpRequest*
   answer->status = 0;
   answer->retryAfter = -1;
   answer->contentTypeLength = 0;
+  answer->challengeLength = 0;
   answer->body = nullptr;
   answer->bodyLength = 0;
   int code = ZENTA_E_NO_MEMORY;
@@ -62,16 +64,19 @@ extern "C" ZENTA_API void ZENTA_DropAnswer(ZENTA_HttpAnswer* answer) {
 }
 
 extern "C" ZENTA_API void ZENTA_NoteFailure(int code, const char* detail) {
+  if (detail == nullptr) return zenta::NoteFailure(code, detail);
   const std::shared_ptr<zenta::Session> session = lastCarrier.lock();
-  if (!session || detail == nullptr) return zenta::NoteFailure(code, detail);
-  zenta::Detail scrubbed;
-  scrubbed.Set("%s", detail);
+  // Scrubbed whole, then cut: a credential that straddled the cut would leave its first bytes.
+  constexpr std::size_t kMostBytes = 210;  // "HTTP nnn: " and 200 bytes of the page's words
+  std::string kept;
   try {
-    session->Scrub(scrubbed);
+    kept = detail;
+    if (session) session->Scrub(kept);
   } catch (const std::bad_alloc&) {
-    scrubbed.Clear();  // the code's text rather than a detail that may hold a secret
+    kept.clear();  // the code's text rather than a detail that may hold a secret
   }
-  zenta::NoteFailure(code, scrubbed.Text());
+  if (kept.size() > kMostBytes) kept.resize(kMostBytes);
+  zenta::NoteFailure(code, kept.c_str());
 }
 
 extern "C" ZENTA_API size_t ZENTA_OutstandingAnswerBuffers(void) {

@@ -47,6 +47,8 @@ typedef struct ZENTA_HttpAnswer {
   int retryAfter;        /* seconds the server asked to wait (Retry-After), -1 when it did not */
   int contentTypeLength; /* bytes of contentType; 0 when the answer had none */
   char contentType[ZENTA_CONTENT_TYPE_WIDTH];
+  int challengeLength; /* bytes of challenge; 0 when the answer had no WWW-Authenticate */
+  char challenge[ZENTA_CONTENT_TYPE_WIDTH]; /* the first WWW-Authenticate value, cut to fit */
   char* body;
   size_t bodyLength;
 } ZENTA_HttpAnswer;
@@ -68,7 +70,8 @@ ZENTA_API void ZENTA_DropAnswer(ZENTA_HttpAnswer* answer);
 /* Keeps detail (NUL-terminated), or the text of code when detail is null or empty, as the
  * calling thread's last failure detail, for the failures Ostrel finds itself (a refused record,
  * an HTTP status with its page's title or first line). A server may echo a credential in its body:
- * the detail is scrubbed by the session the thread's last ZENTA_CarryRequest went to. */
+ * the detail is scrubbed by the session the thread's last ZENTA_CarryRequest went to, then cut to
+ * 210 bytes ("HTTP nnn: " and 200 bytes of the page's words). */
 ZENTA_API void ZENTA_NoteFailure(int code, const char* detail);
 
 /* Number of answer buffers handed over and not yet released; lets tests prove nothing leaks. */

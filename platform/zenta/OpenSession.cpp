@@ -35,7 +35,7 @@ constexpr int kDefaultRequestTimeoutMs = 30000;
 constexpr int kDefaultMaxConnections = 4;
 constexpr int kMostConnections = 64;
 constexpr int kVerifyTlsOff = 2;
-constexpr int kTraceOff = 2;
+constexpr int kTraceVerbose = 3;
 
 // A value the options cannot take: ZENTA_E_BAD_OPTION, with a detail naming the option and its
 // range.
@@ -167,9 +167,9 @@ int ReadOptions(const ZENTA_SessionOptions* options, TransportConfig& config, De
     if (status != ZENTA_OK) return status;
   }
   if (options != nullptr && options->structSize >= kOptionsTraceEnd) {
-    if (options->trace < 0 || options->trace > kTraceOff) {
+    if (options->trace < 0 || options->trace > kTraceVerbose) {
       return BadOption(detail, "trace", options->trace,
-                       "0 (as ZENTA_TRACE says), 1 (on) or 2 (off)");
+                       "0 (as ZENTA_TRACE says), 1 (on), 2 (off) or 3 (verbose)");
     }
     config.trace = options->trace;
   }

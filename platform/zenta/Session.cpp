@@ -107,7 +107,8 @@ Session::Session(const TransportConfig& config, std::unique_ptr<Transport> trans
       idleClock_(idleClock),
       sleeper_(sleeper),
       retries_(config.retries),
-      trace_(config.trace == 1 || (config.trace == 0 && TraceAskedByEnvironment())),
+      trace_(config.trace == 1 || config.trace == 3 ||
+             (config.trace == 0 && TraceAskedByEnvironment())),
       headerLines_(SessionHeaderLines(config)),
       tokenCallback_(config.tokenCallback),
       tokens_(config.tokenCallback, config.tokenContext),

@@ -1,12 +1,15 @@
 // Request tracing: a session whose trace option is on (or left to the environment, with
-// ZENTA_TRACE=1, read once per process) writes one line to stderr for every request that reaches
-// a transport. Bodies and header values are never traced.
+// ZENTA_TRACE=1, read once per process) writes one line for every request that reaches a
+// transport: to the application's sink (ZENTA_SetTraceSink) as "METHOD /path -> outcome", else
+// to stderr as "ZENTA " and that line. Bodies and header values are never traced; every byte
+// but printable ASCII is escaped.
 #ifndef ZENTA_TRACE_H
 #define ZENTA_TRACE_H
 
 #include <chrono>
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 #include "Boundary.h"
 
@@ -23,6 +26,10 @@ void TraceRequest(const ZENTA_HttpRequest& request, const std::string& basePath,
 
 // One line for a call that goes on: a retry, or a request sent again with a new token.
 void TraceRetry(const ZENTA_HttpRequest& request, const std::string& basePath, const char* what);
+
+// One line of a verbose trace as it is ("* ...", "> ...", "< ..."), escaped; the caller has
+// scrubbed it.
+void TraceLine(std::string_view line);
 
 }  // namespace zenta
 

@@ -52,7 +52,7 @@ struct TransportConfig {
   ZENTA_TokenCallback tokenCallback = nullptr;
   void* tokenContext = nullptr;
   int retries = 0;
-  int trace = 0;  // 0: as the environment's ZENTA_TRACE says; 1: on; 2: off
+  int trace = 0;  // 0: as the environment's ZENTA_TRACE says; 1: on; 2: off; 3: verbose
 };
 
 // One connection to the server as the transport keeps it (a libcurl easy handle with its

@@ -1,15 +1,8 @@
 // The command-line client as a user runs it, against a simulated platform server in this process:
-// exit statuses, what goes to standard output and what to standard error. And the library's
-// LastServerMessage, which carries the server's words to the client.
+// exit statuses, what goes to standard output and what to standard error, the server's words.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <array>
 #include <cctype>
-#include <cstdio>
-#include <cstdlib>
-#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -19,122 +12,16 @@
 #include <utility>
 #include <vector>
 
+#include "CliSupport.h"
 #include "Corvane.h"
-#include "MockServer.h"
 #include "zenta/ZentaSdk.h"
 
 namespace {
 
-struct CliRun {
-  int exitStatus;
-  std::string out, err;
-};
-
-// A scratch file named for this process: CTest runs the suite's tests as parallel processes.
-std::string ScratchFile(const char* name) {
-  return testing::TempDir() + "corvane-cli-" + std::to_string(getpid()) + "-" + name;
-}
-
-// Runs the client through the shell with the variables it reads unset, but for the NAME=value
-// words that start arguments.
-CliRun Corvane(const std::string& arguments) {
-  const std::string errFile = ScratchFile("stderr");
-  std::smatch assignments;
-  std::regex_search(arguments, assignments, std::regex("^([A-Za-z_]+=\\S* )*"));
-  const std::string command =
-      "env -u CORVANE_SERVER -u CORVANE_TOKEN -u CORVANE_KEY_PASSWORD -u ZENTA_TRACE -u "
-      "http_proxy -u https_proxy -u HTTP_PROXY -u HTTPS_PROXY -u no_proxy -u NO_PROXY " +
-      assignments.str() + CORVANE_CLI_PATH + " " + arguments.substr(assignments.length()) + " 2>" +
-      errFile;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return {-1, "", "popen failed"};
-  CliRun run{-1, "", ""};
-  std::array<char, 4096> buffer;
-  for (std::size_t n; (n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0;) {
-    run.out.append(buffer.data(), n);
-  }
-  const int status = pclose(pipe);
-  run.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  std::stringstream err;
-  err << std::ifstream(errFile).rdbuf();
-  run.err = err.str();
-  return run;
-}
-
-class Cli : public ::testing::Test {
- protected:
-  // A plain server, a TLS one whose self-signed certificate (made by openssl) names 127.0.0.1, and
-  // a TLS one that asks for a client certificate: a self-signed one with a password on its key.
-  static std::string CertFile() { return ScratchFile("cert.pem"); }
-  static void SetUpTestSuite() {
-    server_ = new corvane::mock::MockServer(corvane::mock::ServerOptions{});
-    server_->Start();
-    corvane::mock::ServerOptions tls;
-    tls.tlsCertFile = CertFile();
-    tls.tlsKeyFile = ScratchFile("key.pem");
-    const std::string openssl =
-        "openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=127.0.0.1 -addext "
-        "subjectAltName=IP:127.0.0.1 -keyout " +
-        tls.tlsKeyFile + " -out " + tls.tlsCertFile + " >/dev/null 2>&1";
-    ASSERT_EQ(std::system(openssl.c_str()), 0) << "openssl could not make a certificate";
-    tlsServer_ = new corvane::mock::MockServer(tls);
-    tlsServer_->Start();
-    tls.tlsClientCaFile = ScratchFile("client.pem");
-    const std::string client =
-        "openssl req -x509 -newkey rsa:2048 -days 2 -subj /CN=corvane-client -passout "
-        "pass:pw-66-secret -keyout " +
-        ScratchFile("client-key.pem") + " -out " + tls.tlsClientCaFile + " >/dev/null 2>&1";
-    ASSERT_EQ(std::system(client.c_str()), 0) << "openssl could not make a client certificate";
-    mtlsServer_ = new corvane::mock::MockServer(tls);
-    mtlsServer_->Start();
-  }
-  static void TearDownTestSuite() {
-    delete server_;
-    delete tlsServer_;
-    delete mtlsServer_;
-  }
-  void SetUp() override { server_->Faults().Clear(); }
-  // The date of the first alarm of the simulated platform in ISO 8601 (UTC, milliseconds).
-  static std::string FirstAlarmDate() {
-    const std::int64_t ms = server_->GetPlatform().Snapshot().alarms.at(0).alarmDate;
-    const std::time_t seconds = static_cast<std::time_t>(ms / 1000);
-    std::tm utc{};
-    gmtime_r(&seconds, &utc);
-    char text[40];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc);
-    char fraction[8];
-    std::snprintf(fraction, sizeof fraction, ".%03d", static_cast<int>(ms % 1000));
-    return std::string(text) + fraction + "Z";
-  }
-  // Arguments with "$S" replaced by the server's URL, "$H" by the same without its scheme, "$T"
-  // by the TLS server's, "$C" by its certificate, "$K" by its key, "$D" by the first alarm's date
-  // in ISO 8601, "$M" by the URL of the server that asks for a client certificate, "$P" and "$Q"
-  // by the client's certificate and key.
-  static std::string With(std::string arguments) {
-    const std::pair<const char*, std::string> names[] = {
-        {"$S", server_->BaseUrl()},
-        {"$H", server_->BaseUrl().substr(server_->BaseUrl().find("://") + 3)},
-        {"$T", tlsServer_->BaseUrl()},
-        {"$C", CertFile()},
-        {"$K", ScratchFile("key.pem")},
-        {"$M", mtlsServer_->BaseUrl()},
-        {"$P", ScratchFile("client.pem")},
-        {"$Q", ScratchFile("client-key.pem")},
-        {"$D", FirstAlarmDate()}};
-    for (const auto& [name, value] : names) {
-      for (std::size_t at; (at = arguments.find(name)) != std::string::npos;) {
-        arguments.replace(at, 2, value);
-      }
-    }
-    return arguments;
-  }
-  static corvane::mock::MockServer* server_;
-  static corvane::mock::MockServer* tlsServer_;
-  static corvane::mock::MockServer* mtlsServer_;
-};
-corvane::mock::MockServer* Cli::server_ = nullptr;
-corvane::mock::MockServer* Cli::tlsServer_ = nullptr;
-corvane::mock::MockServer* Cli::mtlsServer_ = nullptr;
+using cli_test::Cli;
+using cli_test::CliRun;
+using cli_test::Corvane;
+using cli_test::ScratchFile;
 
 TEST_F(Cli, ExitStatusAndWhereEachWordGoes) {
   const std::string file = ScratchFile("picture.png");
@@ -170,7 +57,12 @@ TEST_F(Cli, ExitStatusAndWhereEachWordGoes) {
       {"dictionary-map three --server $S", 2, nullptr, "'three' is not a whole number"},
       {"alarm-contacts ALM-0001 2024-02-30 --server $S", 2, nullptr, "'2024-02-30' is not a date"},
       {"alarm-contacts ALM-0001 2024-03-19T25:00Z --server $S", 2, nullptr, "is not a date"},
-      {"--server $S ai-privacy --cacert /no/such.pem", 2, nullptr, "/no/such.pem"},
+      {"--server $S ai-privacy --cacert /no/such.pem", 2, nullptr,
+       "--cacert: file does not exist: /no/such.pem"},
+      {"--server $S ai-privacy --cert /no/such.pem", 2, nullptr,
+       "--cert: file does not exist: /no/such.pem"},
+      {"--server $S ai-privacy --cert $C --key /no/such.pem", 2, nullptr,
+       "--key: file does not exist: /no/such.pem"},
       {"--server $S ai-privacy --key $C", 2, nullptr, "--key requires --cert"},
       {"--server $S ai-privacy --retry 11", 2, nullptr, "0..10 (tries after the first)"},
       {"--server $S -H 'X-Api-Key key-abc-55' ai-privacy", 2, nullptr,
@@ -187,6 +79,11 @@ TEST_F(Cli, ExitStatusAndWhereEachWordGoes) {
       {"--server $S ptz-trails D1001-C01 >/dev/full", 1, nullptr,
        "cannot write the result to standard output"},
       {"--server $S picture P0100 -o /dev/full", 1, nullptr, "cannot write /dev/full"},
+      {"--server $S ptz-trails D1001-C01 >&-", 1, nullptr, "standard output: Bad file descriptor"},
+      {"--server $S ptz-trails D1001-C01 --json >&-", 1, nullptr, "standard output: Bad file"},
+      {"--server $S picture P0001 -o - >&-", 1, nullptr, "standard output: Bad file descriptor"},
+      {"--help >&-", 1, nullptr, "cannot write the result to standard output"},
+      {"--server $S ptz-trails D1001-C01 <&-", 0, "trail id", ""},
       {"CORVANE_SERVER=$S ptz-trails NO-SUCH", 1, nullptr,
        "ptz-trails: the server answered code 4004 (server: \"no channel NO-SUCH\")"},
       {"--server $S picture P9999 -o " + file, 1, nullptr,
@@ -296,6 +193,13 @@ TEST_F(Cli, TheServersWordsReachTheUserSafely) {
        "owned\\u0007 trail\xc2\x9b\x7f", "\\x1b"},
       {corvane::mock::FaultKind::kDelay, 0, "", "speaker-volume get \"$(printf 'X\\033[2J')\"", 1,
        "(server: \"no channel X\\x1b[2J\")", "\x1b"},
+      {corvane::mock::FaultKind::kGarbage, 200,
+       "{\"code\":1000,\"data\":{\"results\":[{\"trailId\":\"T1\",\"trailName\":"
+       "\"line1\\nT666  FORGED ROW\"}]}}",
+       "ptz-trails D1001-C01", 0, "line1\\x0aT666  FORGED ROW", "\nT666"},
+      {corvane::mock::FaultKind::kDelay, 0, "",
+       "speaker-volume get \"$(printf 'X\\ncorvane: pos-config: success')\"", 1,
+       "no channel X\\x0acorvane: pos-config: success", "\ncorvane: pos-config"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.arguments + " " + row.body);
@@ -319,144 +223,4 @@ TEST_F(Cli, TheServersWordsReachTheUserSafely) {
 
 // Credentials, headers, proxies, retries and compression reach the server, and no credential
 // ever reaches an output: not the table, the message, the --json document nor a -v line, even
-// when the server repeats it.
-TEST_F(Cli, DeploymentOptionsReachTheServerAndNoCredentialIsShown) {
-  const std::string kSecrets[] = {"tok-A1b2c3d4",  "stale-tok-11", "fresh-tok-22",
-                                  "leaked-tok-44", "key-abc-55",   "pw-66-secret"};
-  const std::string runs = ScratchFile("token-runs");
-  std::remove(runs.c_str());
-  using corvane::mock::FaultKind;
-  struct Row {
-    std::string token;  // the server's token, "" for none
-    FaultKind kind;     // a fault on the path of pos-config (kDelay: none)
-    int status;         // the fault's HTTP status
-    std::string arguments;
-    int exitStatus;
-    std::string shown;  // fragments of standard output + standard error, |-separated
-    int unauthorized = -1, gzipped = -1, faults = -1;  // the server's counts (-1: unchecked)
-  } rows[] = {
-      {"tok-A1b2c3d4", FaultKind::kDelay, 0, "--token tok-A1b2c3d4 pos-config -v", 0,
-       "posPlaybackTime|Authorization: Bearer ***|; 0 retries; gzip asked\n|\nZENTA GET "
-       "/vusk/api/v1.1/config/pos -> HTTP 200",
-       0},
-      {"tok-A1b2c3d4", FaultKind::kDelay, 0, "pos-config --token ''", 4,
-       "code 4010 (server: \"a bearer token is required\")", 1},
-      {"tok-A1b2c3d4", FaultKind::kDelay, 0, "CORVANE_TOKEN=tok-A1b2c3d4 pos-config --json", 0,
-       "\"status\":0", 0},
-      {"tok-A1b2c3d4", FaultKind::kDelay, 0,
-       "-H 'Authorization: Bearer tok-A1b2c3d4' -H 'X-Api-Key: key-abc-55' -v pos-config", 0,
-       "; Authorization: ***; X-Api-Key: ***;", 0},
-      {"fresh-tok-22", FaultKind::kDelay, 0,
-       "pos-config -v --token-command 'if [ -e " + runs + " ]; then echo \" fresh-tok-22\"; " +
-           "else touch " + runs + "; printf \"stale-tok-11\\r\\nfresh-tok-22\"; fi'",
-       0, "posPlaybackTime|token again: the server refused the last one (401)", 1},
-      {"", FaultKind::kDelay, 0, "pos-config --token-command 'echo leaked-tok-44; exit 4'", 4,
-       "the --token-command exited with status 4"},
-      {"", FaultKind::kGarbage, 200, "-H 'Authorization: Bearer tok-A1b2c3d4' pos-config --json", 4,
-       "\"serverMessage\":\"token *** expired\""},
-      {"", FaultKind::kHttpError, 401,
-       "CORVANE_KEY_PASSWORD=pw-66-secret pos-config --token tok-A1b2c3d4 --cert $C --key $K -v", 4,
-       "client certificate|password ***|(-30401)|give a token with --token (or CORVANE_TOKEN) or "
-       "--token-command"},
-      {"", FaultKind::kHttpError, 503, "pos-config --retry 2 -v --token tok-A1b2c3d4", 0,
-       "posPlaybackTime|; 2 retries;|-> HTTP 503: retry 2 of 2 in |-> HTTP 200", -1, -1, 2},
-      {"", FaultKind::kHttpError, 503, "pos-config --token-command 'echo tok-A1b2c3d4'", 3,
-       "HTTP 503: {\"code\":4010,\"message\":\"token *** expired\"}", -1, -1, 1},
-      {"", FaultKind::kBig, 200, "pos-config --json", 0, "\"status\":0", -1, 1},
-      {"", FaultKind::kBig, 200, "pos-config --no-compressed -v", 0, "no compression asked", -1, 0},
-      {"", FaultKind::kDelay, 0, "pos-config --proxy 127.0.0.1:9 -v", 3,
-       "proxy http://127.0.0.1:9;|(-20201)"},
-      {"", FaultKind::kDelay, 0, "http_proxy=http://127.0.0.1:9 pos-config --proxy ''", 0,
-       "posPlaybackTime"},
-      {"", FaultKind::kDelay, 0,
-       "CORVANE_KEY_PASSWORD=pw-66-secret pos-config --server $M --cacert $C --cert $P --key $Q", 0,
-       "posPlaybackTime"},
-      {"", FaultKind::kDelay, 0, "pos-config --server $M --cacert $C", 3,
-       "(-20203)|give a client certificate with --cert FILE"},
-      {"", FaultKind::kDelay, 0,
-       "pos-config --server $M --cacert $C --cert $P --key $Q --key-password wrong-pw", 3,
-       "(-20203)"},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.arguments);
-    server_->RequireToken(row.token);
-    server_->Faults().Clear();
-    if (row.kind != FaultKind::kDelay) {
-      corvane::mock::Fault fault;
-      fault.path = "/vusk/api/v1.1/config/pos";
-      fault.kind = row.kind;
-      fault.status = row.status;
-      fault.body = "{\"code\":4010,\"message\":\"token tok-A1b2c3d4 expired\"}";
-      fault.bytes = 4096;
-      fault.retryAfter = "0";
-      fault.remaining = 2;
-      server_->Faults().Add(fault);
-    }
-    const corvane::mock::ServerStats before = server_->Stats();
-    const bool elsewhere = row.arguments.find("--server") != std::string::npos;
-    const CliRun run = Corvane(With(row.arguments + (elsewhere ? "" : " --server $S")));
-    const corvane::mock::ServerStats after = server_->Stats();
-    EXPECT_EQ(run.exitStatus, row.exitStatus) << run.out << run.err;
-    const std::string both = run.out + run.err;
-    std::stringstream fragments(row.shown);
-    for (std::string fragment; std::getline(fragments, fragment, '|');) {
-      EXPECT_NE(both.find(fragment), std::string::npos) << fragment << " in " << both;
-    }
-    for (const std::string& secret : kSecrets) {
-      EXPECT_EQ(both.find(secret), std::string::npos) << secret << " shown: " << both;
-    }
-    const std::pair<int, std::uint64_t> counts[] = {
-        {row.unauthorized, after.unauthorized - before.unauthorized},
-        {row.gzipped, after.gzipped - before.gzipped},
-        {row.faults, after.faultsApplied - before.faultsApplied}};
-    for (const auto& [expected, seen] : counts) {
-      EXPECT_TRUE(expected < 0 || seen == static_cast<std::uint64_t>(expected))
-          << seen << " counted, " << expected << " expected";
-    }
-  }
-  server_->RequireToken("");
-}
-
-// record-start's table shows the server's time as ISO 8601 beside the number.
-TEST_F(Cli, TablesShowDatesInIso8601) {
-  const CliRun run = Corvane(With("--server $S record-start D1001-C01"));
-  EXPECT_EQ(run.exitStatus, 0) << run.err;
-  const std::regex row(
-      "\\n[0-9]+ +[0-9]{13} +20[0-9]{2}-[01][0-9]-[0-3][0-9]T[0-9]{2}:[0-9]{2}"
-      ":[0-9]{2}(\\.[0-9]{3})?Z\\n");
-  EXPECT_TRUE(std::regex_search(run.out, row)) << run.out;
-}
-
-// LastServerMessage: the message of this thread's last answer, cleared by each operation.
-TEST_F(Cli, LastServerMessageFollowsTheLastAnswerOfTheThread) {
-  int live = 0, dead = 0;
-  ASSERT_EQ(ZENTA_OpenSession(server_->BaseUrl().c_str(), nullptr, &live), 0);
-  ASSERT_EQ(ZENTA_OpenSession("http://127.0.0.1:9", nullptr, &dead), 0);
-  struct Row {
-    int handle;
-    const char* channel;
-    int status;  // 1: any gateway code (ZENTA_IS_GATEWAY_CODE)
-    const char* message;
-  } rows[] = {
-      {live, "NO-SUCH", 4004, "no channel NO-SUCH"},
-      {live, "D1001-C01", 0, "success"},
-      {dead, "D1001-C01", 1, ""},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.channel);
-    std::vector<Corvane::PtzTrailInfo> trails;
-    const int status = Corvane::API_GetPtzTrailList(row.channel, row.handle, trails);
-    EXPECT_EQ(row.status == 1 ? ZENTA_IS_GATEWAY_CODE(status) : status == row.status, true)
-        << status;
-    EXPECT_EQ(Corvane::LastServerMessage(), row.message);
-  }
-  std::vector<Corvane::PtzTrailInfo> trails;
-  Corvane::API_GetPtzTrailList("NO-SUCH", live, trails);
-  std::string elsewhere = "unset";
-  std::thread([&] { elsewhere = Corvane::LastServerMessage(); }).join();
-  EXPECT_EQ(elsewhere, "");
-  ZENTA_CloseSession(live);
-  ZENTA_CloseSession(dead);
-}
-
 }  // namespace

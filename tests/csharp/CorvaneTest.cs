@@ -9,43 +9,17 @@ using System;
 using System.Collections.Generic;
 using System.Linq;
 using Corvane;
+using static Check;
 
 static class CorvaneTest
 {
     static HashSet<string> expected;
-    static int failures;
-
-    static void Fail(string what)
-    {
-        Console.Error.WriteLine("FAIL: " + what);
-        ++failures;
-    }
 
     // A result read through the binding, as a line that must be among the expected ones.
     static void Found(params object[] fields)
     {
         string line = string.Join("|", fields.Select(f => f.ToString()));
         if (!expected.Contains(line)) Fail("result not expected: " + line);
-    }
-
-    // The exception that call throws, or null (a failure then) when it throws none.
-    static T Throws<T>(string what, Action call) where T : Exception
-    {
-        try
-        {
-            call();
-        }
-        catch (T e)
-        {
-            return e;
-        }
-        Fail(what + ": no " + typeof(T).Name);
-        return null;
-    }
-
-    static void Same(string what, object actual, object wanted)
-    {
-        if (!Equals(actual, wanted)) Fail(what + ": '" + actual + "', not '" + wanted + "'");
     }
 
     static int Main(string[] args)
@@ -58,11 +32,16 @@ static class CorvaneTest
         CorvaneClient.SetLanguage("fr-CH");
         CorvaneClient.SetTimeZone("Europe/Zurich");
         CorvaneClient.SetMacAddress("02-00-5E-10-00-2A");
-        using (var client = new CorvaneClient(args[0], new SessionOptions { RequestTimeoutMs = 10000 }))
+        var options = new SessionOptions { RequestTimeoutMs = 10000 };
+        using (var client = new CorvaneClient(args[0], options))
         {
             var word = Throws<CorvaneException>("mapping holding a word",
                                                 () => client.QueryDictionaryMapper(1));
-            if (word != null) Same("its status", word.Status, -40002);
+            if (word != null)
+            {
+                Same("its status", word.Status, -40002);
+                Same("its type", word.GetType(), typeof(CorvaneException));  // the library's own
+            }
             for (int type = 1; type <= 4; ++type)
             {
                 var map = client.QueryDictionaryMapper(type);
@@ -135,11 +114,11 @@ static class CorvaneTest
             if (Math.Abs(first.Now - today) > 86400000L) Fail("record start " + first.Now);
 
             // The server's refusal: its code, its words and the whole sentence.
-            var refused = Throws<CorvaneException>("unknown device",
-                                                   () => client.GetWebEnablement("D9999"));
+            var refused = Throws<CorvaneServerException>("unknown device",
+                                                         () => client.GetWebEnablement("D9999"));
             if (refused != null)
             {
-                Same("refusal status", refused.Status, 4004);
+                Same("refusal code", refused.Code, 4004);
                 Same("server message", refused.ServerMessage, "no device D9999");
                 Same("message", refused.Message,
                      "the server refused the request with code 4004: no device D9999");
@@ -154,7 +133,8 @@ static class CorvaneTest
         // The gateway's failure, with the transport's words after the code's text.
         using (var closed = new CorvaneClient("http://127.0.0.1:9"))
         {
-            var failed = Throws<CorvaneException>("closed port", () => closed.GetPosConfig());
+            var failed = Throws<CorvaneConnectionException>("closed port",
+                                                            () => closed.GetPosConfig());
             if (failed != null)
             {
                 Same("gateway status", failed.Status, -20201);
@@ -167,7 +147,6 @@ static class CorvaneTest
                 }
             }
         }
-        Console.WriteLine(failures + " failure(s)");
-        return failures == 0 ? 0 : 1;
+        return Report();
     }
 }

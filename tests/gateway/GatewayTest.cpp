@@ -100,7 +100,7 @@ TEST(OpenSession, ChecksTheOptions) {
               {&ZENTA_SessionOptions::maxAnswerBytes, -1, ZENTA_E_BAD_OPTION, "maxAnswerBytes"},
               {&ZENTA_SessionOptions::retries, 11, ZENTA_E_BAD_OPTION, "retries"},
               {&ZENTA_SessionOptions::compression, 3, ZENTA_E_BAD_OPTION, "compression"},
-              {&ZENTA_SessionOptions::trace, 3, ZENTA_E_BAD_OPTION, "trace"}};
+              {&ZENTA_SessionOptions::trace, 4, ZENTA_E_BAD_OPTION, "trace"}};
   for (const auto& row : rows) {
     ZENTA_SessionOptions options = Options();
     options.*row.field = row.value;
@@ -257,9 +257,10 @@ TEST(Trace, OneLinePerRequestWithoutBodiesOrHeaderValues) {
   EXPECT_EQ(output.find("secret"), std::string::npos) << output;
 }
 
-// The session's trace option decides: 1 on, 2 off, 0 as the environment's ZENTA_TRACE says
-// (read once per process: gateway.trace runs this test again with ZENTA_TRACE=1). A struct
-// that ends before the option is never read for it.
+// The session's trace option decides: 1 on, 2 off, 3 verbose (the request head's lines too, with
+// header values as ***), 0 as the environment's ZENTA_TRACE says (read once per process:
+// gateway.trace runs this test again with ZENTA_TRACE=1). A struct that ends before the option
+// is never read for it.
 TEST(Trace, TheSessionOptionDecidesAndZeroLeavesItToTheEnvironment) {
   const char* variable = std::getenv("ZENTA_TRACE");
   const bool environment = variable != nullptr && std::string(variable) == "1";
@@ -268,10 +269,12 @@ TEST(Trace, TheSessionOptionDecidesAndZeroLeavesItToTheEnvironment) {
     int trace;
     unsigned structSize;
     bool traced;
+    bool verbose = false;
   } rows[] = {
       {0, sizeof(ZENTA_SessionOptions), environment},
       {1, sizeof(ZENTA_SessionOptions), true},
       {2, sizeof(ZENTA_SessionOptions), false},
+      {3, sizeof(ZENTA_SessionOptions), true, true},
       {1, offsetof(ZENTA_SessionOptions, trace), environment},
   };
   for (const auto& row : rows) {
@@ -285,6 +288,10 @@ TEST(Trace, TheSessionOptionDecidesAndZeroLeavesItToTheEnvironment) {
     EXPECT_EQ(Send(session.Handle(), get).code, ZENTA_OK);
     const std::string output = testing::internal::GetCapturedStderr();
     EXPECT_EQ(output.find("ZENTA GET /traced -> HTTP 200") != std::string::npos, row.traced)
+        << output;
+    EXPECT_EQ(
+        output.find("\nZENTA > GET /traced HTTP/1.1\nZENTA > Host: ***\n") != std::string::npos,
+        row.verbose)
         << output;
   }
 }

@@ -162,6 +162,11 @@ inline std::vector<FramingRow> FramingRows() {
              "400 No required SSL\r\n\tcertificate was sent</TITLE></head>\r\n<body></body>",
              Reply::kClose),
        ZENTA_E_HTTP_STATUS_BASE - 400, "HTTP 400: 400 No required SSL certificate was sent"},
+      {"a 401 page: its challenge's error first",
+       Reply("HTTP/1.0 401 No\r\nWWW-Authenticate: Bearer realm=\"vms\", "
+             "error_uri=\"x\", error=\"invalid_token\"\r\n\r\n<title>Sign in</title>",
+             Reply::kClose),
+       ZENTA_E_HTTP_STATUS_BASE - 401, "HTTP 401 (error=\"invalid_token\"): Sign in"},
       {"a JSON 404 ended by a close",
        Reply("HTTP/1.1 404 No\r\nContent-Type: application/json\r\n\r\n{\"code\":4}",
              Reply::kClose),

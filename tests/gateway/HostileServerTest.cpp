@@ -280,9 +280,13 @@ TEST(HostileServer, ProxiesAreTheSessionsOrTheEnvironments) {
 // not in a server's echo of them in an error page, not in the trace line of either.
 TEST(HostileServer, NoCredentialLeavesTheGateway) {
   const std::string echoed = "no: Bearer tok-Secret1 key-Secret2 pw-Secret3 tok-Callback4";
-  ScriptedServer server(std::vector<Reply>(
-      8, Reply("HTTP/1.1 403 No\r\nContent-Length: " + std::to_string(echoed.size()) + "\r\n\r\n" +
-               echoed)));
+  const auto page = [](const std::string& text) {
+    return Reply("HTTP/1.1 403 No\r\nContent-Length: " + std::to_string(text.size()) + "\r\n\r\n" +
+                 text);
+  };
+  // A detail keeps 200 bytes of a page: a token that straddles the cut is scrubbed first.
+  const std::string straddling = std::string(190, 'x') + "tok-Secret1";
+  ScriptedServer server({page(echoed), page(echoed), page(straddling)});
   const std::string bad = "http://alice:s3cret@PW@127.0.0.1:99999";
   const struct {
     std::string name;
@@ -304,7 +308,9 @@ TEST(HostileServer, NoCredentialLeavesTheGateway) {
               {"an error page that echoes the credentials", "", nullptr, false, 0,
                ZENTA_E_HTTP_STATUS_BASE - 403, "HTTP 403: no: *** *** *** tok-Callback4"},
               {"an error page that echoes the callback's token", "", nullptr, true, 0,
-               ZENTA_E_HTTP_STATUS_BASE - 403, "HTTP 403: no: Bearer tok-Secret1 *** *** ***"}};
+               ZENTA_E_HTTP_STATUS_BASE - 403, "HTTP 403: no: Bearer tok-Secret1 *** *** ***"},
+              {"a token across the detail's cut", "", nullptr, false, 0,
+               ZENTA_E_HTTP_STATUS_BASE - 403, "xxxxxxxx***"}};
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     if (row.httpProxy != nullptr) setenv("http_proxy", row.httpProxy, 1);
@@ -410,13 +416,15 @@ TEST(HostileServer, AProxysCloseDelimitedRefusalKeepsItsStatus) {
 }
 
 // The trace line writes every byte of the server's that a detail quotes as \xNN: no escape
-// sequence (clear the screen, set the title) or line break reaches the terminal raw.
+// sequence (clear the screen, set the title) or line break reaches the terminal raw, whether on
+// standard error or through an application's sink.
 TEST(HostileServer, TheTraceLineEscapesTheServersBytes) {
   const std::string esc = "\x1b[2J\x1b]0;owned\x07";
   for (const std::string& head : {"Content-Length: 1" + esc, "Transfer-Encoding: " + esc,
                                   "Content-Length: 4\r\nX-A: 1\r\n\rZENTA forged" + esc}) {
     SCOPED_TRACE(head);
-    ScriptedServer server({Reply("HTTP/1.1 200 OK\r\n" + head + "\r\n\r\nbody", Reply::kClose)});
+    const Reply reply("HTTP/1.1 200 OK\r\n" + head + "\r\n\r\nbody", Reply::kClose);
+    ScriptedServer server({reply, reply});
     ZENTA_SessionOptions options = Options(0, 2000);
     options.trace = 1;
     Session session(server.Url(), options);
@@ -427,6 +435,20 @@ TEST(HostileServer, TheTraceLineEscapesTheServersBytes) {
     EXPECT_NE(line.find("\\x1B[2J"), std::string::npos) << line;
     EXPECT_EQ(line.find_first_of("\x1b\x07\r"), std::string::npos) << line;
     EXPECT_EQ(line.find('\n'), line.size() - 1) << line;
+    // An application's sink gets the same line, without the tag and the line feed, and standard
+    // error nothing.
+    std::vector<std::string> sunk;
+    ZENTA_SetTraceSink(
+        [](void* to, const char* text) {
+          static_cast<std::vector<std::string>*>(to)->push_back(text);
+        },
+        &sunk);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(Send(session.Handle(), record).code, ZENTA_E_PROTOCOL);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    ZENTA_SetTraceSink(nullptr, nullptr);
+    ASSERT_EQ(sunk.size(), 1u);
+    EXPECT_EQ("ZENTA " + sunk[0].substr(0, sunk[0].rfind(", ")), line.substr(0, line.rfind(", ")));
   }
 }
 

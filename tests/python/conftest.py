@@ -1,7 +1,9 @@
 """Fixtures of the Python package's tests: the simulated server that CTest started
-(CORVANE_SERVER_URL, cmake/with-linux-server.sh), its catalog, and a client on it."""
+(CORVANE_SERVER_URL, cmake/with-linux-server.sh), its catalog, a client on it, and an HTTPS one
+that asks for a client certificate (CORVANE_MOCK_SERVER names the program)."""
 import json
 import os
+import subprocess
 import urllib.request
 
 import pytest
@@ -48,3 +50,35 @@ def catalog(mock):
 def client(mock, catalog):
     with corvane.Client(mock.url, request_timeout_ms=10000) as client:
         yield client
+
+
+class Tls:
+    """Files of an HTTPS simulated server for 127.0.0.1 (its certificate: ca) that asks for a
+    client certificate (cert, with key encrypted by key_password), and its URL."""
+    key_password = "client secret"
+
+
+def _openssl(*arguments):
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-days", "2"]
+                   + list(arguments), check=True, capture_output=True)
+
+
+@pytest.fixture(scope="session")
+def tls(tmp_path_factory):
+    folder = tmp_path_factory.mktemp("tls")
+    files = Tls()
+    files.ca, server_key = str(folder / "server-cert.pem"), str(folder / "server-key.pem")
+    files.cert, files.key = str(folder / "client-cert.pem"), str(folder / "client-key.pem")
+    _openssl("-nodes", "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1",
+             "-keyout", server_key, "-out", files.ca)
+    _openssl("-subj", "/CN=corvane-client", "-passout", "pass:" + files.key_password,
+             "-keyout", files.key, "-out", files.cert)
+    server = subprocess.Popen([os.environ["CORVANE_MOCK_SERVER"], "--port", "0", "--tls-cert",
+                               files.ca, "--tls-key", server_key, "--tls-client-ca", files.cert],
+                              stdout=subprocess.PIPE, text=True)
+    try:
+        files.url = server.stdout.readline().split()[-1]
+        yield files
+    finally:
+        server.terminate()
+        server.wait()

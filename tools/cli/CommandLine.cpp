@@ -12,6 +12,7 @@
 
 #include "Corvane.h"
 #include "CorvaneC.h"
+#include "Credentials.h"
 #include "Runner.h"
 #include "Text.h"
 
@@ -58,6 +59,14 @@ CLI::Validator Within(long long low, long long high, const std::string& range) {
       range);
 }
 
+CLI::Validator ExistingFileOr(const std::string& prefix) {
+  return CLI::Validator(
+      [prefix](std::string& text) -> std::string {
+        return text.rfind(prefix, 0) == 0 ? "" : CLI::ExistingFile(text);
+      },
+      "FILE");
+}
+
 CLI::Validator DateValidator() {
   return CLI::Validator(
       [](std::string& text) -> std::string {
@@ -76,7 +85,7 @@ CLI::App* AddSubcommand(CLI::App* parent, const char* name, const char* what, co
 }
 
 int UsageError(const std::string& what) {
-  std::cerr << "corvane: " << EscapeControls(what) << "\n" << kUsageHint;
+  std::cerr << "corvane: " << EscapeControls(Redact(what)) << "\n" << kUsageHint;
   return kExitUsage;
 }
 

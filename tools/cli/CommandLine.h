@@ -18,6 +18,10 @@ std::string VersionText();
 // A whole number from low to high, refused with a message that names the range and its unit.
 CLI::Validator Within(long long low, long long high, const std::string& range);
 
+// A file that exists, refused in the words of every missing file ("file does not exist: PATH");
+// a text starting with prefix names no file and passes.
+CLI::Validator ExistingFileOr(const std::string& prefix);
+
 // A date as ParseDate reads it (epoch milliseconds or ISO 8601), refused with an example.
 CLI::Validator DateValidator();
 

@@ -82,6 +82,15 @@ bool HasControlByte(std::string_view text) {
   });
 }
 
+// Where the user information of a URL whose authority starts at start ends: its last '@' before
+// the path, query, fragment or a blank or quote ends the authority (a password may hold '@');
+// npos when it has none.
+std::size_t UserInfoEnd(const std::string& text, std::size_t start) {
+  const std::size_t end = std::min(text.find_first_of("/?# \t\r\n'\"", start), text.size());
+  const std::size_t at = text.rfind('@', end == 0 ? 0 : end - 1);
+  return at != std::string::npos && at >= start && at < end ? at : std::string::npos;
+}
+
 std::string Lower(std::string text) {
   for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return text;
@@ -138,11 +147,21 @@ void AddSecret(const std::string& secret) {
 }
 
 std::string Redact(std::string text) {
-  std::lock_guard<std::mutex> lock(mutex);
-  for (const std::string& secret : secrets) {
-    for (std::size_t at = 0; (at = text.find(secret, at)) != std::string::npos; at += 3) {
-      text.replace(at, secret.size(), "***");
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    for (const std::string& secret : secrets) {
+      for (std::size_t at = 0; (at = text.find(secret, at)) != std::string::npos; at += 3) {
+        text.replace(at, secret.size(), "***");
+      }
     }
+  }
+  // Every URL in the text, whoever wrote it: a server's or a proxy's user information is shown
+  // nowhere, even when it was never registered (a URL quoted back by the gateway or the server).
+  for (std::size_t scheme = text.find("://"); scheme != std::string::npos;
+       scheme = text.find("://", scheme + 3)) {
+    const std::size_t start = scheme + 3;
+    const std::size_t at = UserInfoEnd(text, start);
+    if (at != std::string::npos) text.replace(start, at - start, "***");
   }
   return text;
 }
@@ -154,9 +173,19 @@ std::string MaskedHeader(const std::string& line) {
 std::string MaskedUrl(const std::string& url) {
   const std::size_t scheme = url.find("://");
   const std::size_t start = scheme == std::string::npos ? 0 : scheme + 3;
-  const std::size_t at = url.find('@', start);
-  if (at == std::string::npos || url.find('/', start) < at) return url;
-  return url.substr(0, start) + "***" + url.substr(at);
+  const std::size_t at = UserInfoEnd(url, start);
+  return at == std::string::npos ? url : url.substr(0, start) + "***" + url.substr(at);
+}
+
+void AddUrlSecrets(const std::string& url) {
+  const std::size_t scheme = url.find("://");
+  const std::size_t start = scheme == std::string::npos ? 0 : scheme + 3;
+  const std::size_t at = UserInfoEnd(url, start);
+  if (at == std::string::npos) return;
+  const std::string userInfo = url.substr(start, at - start);
+  AddSecret(userInfo);
+  const std::size_t colon = userInfo.find(':');
+  if (colon != std::string::npos) AddSecret(userInfo.substr(colon + 1));
 }
 
 void AddCredentialHeader(const std::string& line) {

@@ -117,7 +117,10 @@ void ValuedOptions(const CLI::App& app, std::string& valued, std::string& files)
 
 std::string ManPage(const CLI::App& app) {
   std::ostringstream out;
-  const std::string version = VersionText();
+  // The page's footer names the program's version: the first line of --version (the others name
+  // the libraries, and a line break would end the .TH request).
+  const std::string versionText = VersionText();
+  const std::string version = versionText.substr(0, versionText.find('\n'));
   const std::string description = app.get_description();
   const std::size_t colon = description.find(": ");
   out << ".TH CORVANE 1 \"\" \"" << Roff(version) << "\" \"User Commands\"\n"

@@ -76,9 +76,9 @@ std::vector<OptionRow> OptionTable(Settings& s) {
       {"--cert",
        "client certificate for mutual TLS: a PEM file (Windows: a PFX file, or "
        "store:THUMBPRINT of the user's store)",
-       &s.clientCert, "FILE"},
+       &s.clientCert, "FILE", false, Checked(ExistingFileOr("store:"))},
       {"--key", "PEM file of the client certificate's key (default: in --cert)", &s.clientKey,
-       "FILE"},
+       "FILE", false, Checked(CLI::ExistingFile)},
       {"--key-password", "the key's (or PFX file's) password (default: $CORVANE_KEY_PASSWORD)",
        &s.keyPassword, "PASSWORD"},
       {"--proxy",
@@ -91,7 +91,10 @@ std::vector<OptionRow> OptionTable(Settings& s) {
        &s.retries, "N", false, Checked(Within(0, 10, "0..10 (tries after the first)"))},
       {"--compressed,!--no-compressed", "ask for gzip-coded answers (the default) or not",
        &s.compressed},
-      {"-v,--verbose", "one line on standard error per exchange and per retry (credentials as ***)",
+      {"-v,--verbose",
+       "on standard error, as curl -v: the address, TLS version and server certificate, the "
+       "request's header names, the status line, then one line per exchange and retry "
+       "(credentials as ***)",
        &s.verbose},
   };
 }
@@ -168,6 +171,17 @@ void SetCredentials(Settings& s, SessionSetup& setup) {
   }
 }
 
+// The gateway's trace lines as curl -v shows its own: "* " before what the gateway says of an
+// exchange, its "> " (sent) and "< " (received) lines as they come; every secret masked and
+// every control byte escaped, one write per line.
+void TraceToStandardError(void*, const char* line) {
+  std::string text = line;
+  const bool marked =
+      text.size() >= 2 && text[1] == ' ' && (text[0] == '*' || text[0] == '>' || text[0] == '<');
+  if (!marked) text = "* " + text;
+  std::cerr << EscapeControls(Redact(text)) + "\n";
+}
+
 }  // namespace
 
 void AddGlobalOptions(CLI::App& app, Settings& settings) {
@@ -208,7 +222,8 @@ void SetUpSession(Settings& s, const std::string& server, bool simulated, Sessio
   options.retries = s.retries;
   options.compression = s.compressed ? 0 : 2;
   if (s.verbose) {
-    options.trace = 1;  // one trace line per exchange, on standard error
+    options.trace = 3;  // verbose: as curl -v, on standard error through the client
+    ZENTA_SetTraceSink(TraceToStandardError, nullptr);
     std::cerr << EscapeControls(Redact(SessionSummary(s, server, options))) << "\n";
   }
 }

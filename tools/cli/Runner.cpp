@@ -322,6 +322,33 @@ Outcome Runner::DictionaryMap(int type) {
   return o;
 }
 
+namespace {
+
+// What to do about a failure of the certificates, told by the gateway's detail: a server that
+// wants a client certificate (a TLS front end's 400 page says so too), refused the one given, or
+// one that cannot be used (a wrong password, a key that is not the certificate's); else the
+// server's certificate is not trusted. "" for any other failure.
+std::string CertificateHint(int status, const std::string& detail) {
+  const bool tls = status == ZENTA_E_TLS;
+  if ((ZENTA_HttpStatusOf(status) == 400 && detail.find("certificate") != std::string::npos) ||
+      (tls && detail.find("none is configured") != std::string::npos)) {
+    return "; give a client certificate with --cert FILE (and --key FILE)";
+  }
+  if (tls && detail.find("did not accept") != std::string::npos) {
+    return "; the server refused the client certificate of --cert: give one issued by a CA it "
+           "trusts";
+  }
+  if (tls && detail.find("could not be used") != std::string::npos) {
+    return "; the client key could not be read: check its password (--key-password or "
+           "CORVANE_KEY_PASSWORD) and that --key holds the key of --cert";
+  }
+  if (!tls) return "";
+  return "; to trust the server's certificate give its CA with --cacert FILE, or skip the check "
+         "with --insecure (test servers only)";
+}
+
+}  // namespace
+
 std::string DescribeFailure(const Outcome& outcome) {
   std::string line = outcome.failure.empty() ? DescribeStatus(outcome.status) : outcome.failure;
   if (outcome.status == -1 && !outcome.libraryNote.empty()) line += ": " + outcome.libraryNote;
@@ -347,18 +374,7 @@ std::string DescribeFailure(const Outcome& outcome) {
         "; the server asks for credentials: give a token with --token (or CORVANE_TOKEN) "
         "or --token-command";
   }
-  // A TLS front end that wanted a client certificate answers 400 with a page that says so.
-  const bool certificatePage =
-      ZENTA_HttpStatusOf(outcome.status) == 400 && detail.find("certificate") != std::string::npos;
-  if (certificatePage ||
-      (outcome.status == ZENTA_E_TLS && detail.find("client certificate") != std::string::npos)) {
-    line += "; give a client certificate with --cert FILE (and --key FILE)";
-  } else if (outcome.status == ZENTA_E_TLS) {
-    line +=
-        "; to trust the server's certificate give its CA with --cacert FILE, or skip the "
-        "check with --insecure (test servers only)";
-  }
-  return Redact(line);
+  return Redact(line + CertificateHint(outcome.status, detail));
 }
 
 bool FlushOutput() {

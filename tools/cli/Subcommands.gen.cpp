@@ -15,6 +15,8 @@ namespace corvane_cli {
 const char* const kCliFooter =
     "The server comes from --server, else from the environment variable CORVANE_SERVER;\n"
     "--simulate runs a simulated platform server in-process instead.\n"
+    "The configuration file $XDG_CONFIG_HOME/corvane/config (~/.config/corvane/config) may\n"
+    "give defaults, one \"name = value\" a line: server, cacert, proxy; options win over it.\n"
     "A URL without a scheme means http:// (127.0.0.1:8080 is http://127.0.0.1:8080).\n"
     "Exit status: 0 success; 1 the server refused, its answer was unreadable or the result\n"
     "could not be written; 2 bad arguments or no server; 3 the exchange failed (no\n"

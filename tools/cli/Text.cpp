@@ -150,7 +150,7 @@ std::string EscapeControls(std::string_view text) {
   for (std::size_t i = 0; i < text.size();) {
     const auto byte = static_cast<unsigned char>(text[i]);
     if (byte < 0x80) {
-      if ((byte < 0x20 && byte != '\t' && byte != '\n') || byte == 0x7F) {
+      if (byte < 0x20 || byte == 0x7F) {
         escaped("\\x%02x", byte);
       } else {
         shown += static_cast<char>(byte);

@@ -21,8 +21,9 @@ std::optional<long long> ParseDate(std::string_view text);
 std::string IsoDate(long long epochMilliseconds);
 
 // text with every control character shown escaped, so that the server's words never drive the
-// terminal: C0 controls other than tab and line feed, and DEL, as \xHH; C1 controls, as UTF-8
-// (U+0080..U+009F) \u00HH, as a stray byte 0x80..0x9F \xHH. Everything else stays as it is.
+// terminal nor forge a line or a table row: C0 controls (line feed and tab included) and DEL as
+// \xHH; C1 controls, as UTF-8 (U+0080..U+009F) \u00HH, as a stray byte 0x80..0x9F \xHH.
+// Everything else stays as it is.
 std::string EscapeControls(std::string_view text);
 
 // A gateway detail "HTTP 400: <html>...": the page's <title> when it has one, else its text

@@ -15,6 +15,7 @@
 // description of the operations (Subcommands.gen.cpp); this file parses, opens the session and
 // runs what was asked.
 #include <CLI/CLI.hpp>
+#include <cerrno>
 #include <cstdlib>
 #include <iostream>
 #include <memory>
@@ -23,6 +24,7 @@
 #include <string>
 
 #include "CommandLine.h"
+#include "ConfigFile.h"
 #include "Corvane.h"
 #include "Credentials.h"
 #include "Demo.h"
@@ -34,6 +36,11 @@
 #include "Subcommands.h"
 #include "Text.h"
 #include "zenta/ZentaSdk.h"
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -63,6 +70,22 @@ class Session {
   int status_ = 0;
   int handle_ = 0;
 };
+
+// Standard input, output and error that the caller closed are opened on /dev/null, read-only,
+// before anything else opens a descriptor: else the first socket or file would take the number
+// and the result would be written into it. A write to them then fails as it would have on the
+// closed descriptor, and the client says so and exits 1.
+void ReserveStandardDescriptors() {
+#ifndef _WIN32
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
+      // The lowest free number, as the ones below are open; without /dev/null nothing the
+      // client writes could be trusted to reach its place.
+      if (open("/dev/null", O_RDONLY) != fd) std::_Exit(kExitRefused);
+    }
+  }
+#endif
+}
 
 // What the command line asks for besides the global options.
 struct Request {
@@ -110,6 +133,7 @@ std::optional<int> ChooseServer(Settings& s, const Request& request) {
         "simulated server with invented data");
   }
   if (!s.server.empty()) s.server = corvane_cli::WithDefaultScheme(s.server);
+  corvane_cli::AddUrlSecrets(s.server);  // said nowhere: not in a refusal, -v nor a failure
   if (request.demo && !s.server.empty() && !request.yes) {
     return UsageError("the demo changes the state of " + s.server +
                       ": it sets an IP speaker's volumes and starts a remote recording; add "
@@ -126,8 +150,9 @@ int SessionFailure(const std::string& server, int status) {
   char detail[512];
   if (ZENTA_LastErrorDetail(detail, static_cast<int>(sizeof detail)) > 0 &&
       std::string(detail) != ZENTA_ErrorText(status)) {
-    why += ": " + corvane_cli::Redact(detail);
+    why += ": " + std::string(detail);
   }
+  why = corvane_cli::Redact(why);
   if (status == ZENTA_E_BAD_URL || status == ZENTA_E_UNSUPPORTED_SCHEME ||
       status == ZENTA_E_BAD_OPTION) {
     return UsageError(why);
@@ -144,7 +169,8 @@ int Run(Runner& runner, const Settings& s, const Request& request, bool simulate
                                         std::to_string(s.seed) + ") at " + s.server
                                   : s.server;
     (s.json ? std::cerr : std::cout)
-        << "corvane demo against " << corvane_cli::EscapeControls(where) << "\n\n";
+        << "corvane demo against " << corvane_cli::EscapeControls(corvane_cli::Redact(where))
+        << "\n\n";
     try {
       return corvane_cli::RunDemo(runner, corvane_cli::DemoIdsForSeed(s.seed), s.json);
     } catch (const std::runtime_error& e) {
@@ -158,7 +184,7 @@ int Run(Runner& runner, const Settings& s, const Request& request, bool simulate
   } catch (const std::exception& e) {
     // The library passes conversion and JSON errors through; they mean a malformed answer.
     std::cerr << "corvane: the server's answer could not be used: "
-              << corvane_cli::EscapeControls(e.what()) << "\n";
+              << corvane_cli::EscapeControls(corvane_cli::Redact(e.what())) << "\n";
     return kExitRefused;
   }
   if (!corvane_cli::Print(outcome, s.json)) return kExitRefused;
@@ -170,6 +196,7 @@ int Run(Runner& runner, const Settings& s, const Request& request, bool simulate
 }  // namespace
 
 int main(int argc, char** argv) {
+  ReserveStandardDescriptors();
   // Named here, so that usage says "corvane" and not the path the binary was run by.
   CLI::App app{"corvane: typed calls onto the platform server's REST interface", "corvane"};
   Settings settings;
@@ -177,11 +204,14 @@ int main(int argc, char** argv) {
   corvane_cli::AddGlobalOptions(app, settings);
   corvane_cli::AddOperationSubcommands(app, request.arguments, request.action);
   AddDemo(app, request);
-  if (const std::optional<int> status = corvane_cli::WriteGenerated(argc, argv, app)) {
-    return *status;
-  }
-  if (const std::optional<int> status = Parse(app, argc, argv)) return *status;
+  // Help, the version, the manual page and the completion are results too: one that could not
+  // be written is a failure.
+  std::optional<int> status = corvane_cli::WriteGenerated(argc, argv, app);
+  if (!status) status = Parse(app, argc, argv);
+  if (status) return *status == 0 && !corvane_cli::FlushOutput() ? kExitRefused : *status;
   corvane_cli::NoteGivenOptions(app, settings);
+  status = corvane_cli::ApplyConfigFile(corvane_cli::ConfigFilePath(), settings);
+  if (status) return *status;
   if (const std::optional<int> status = ChooseServer(settings, request)) return *status;
 
   const bool simulated = settings.server.empty();

@@ -12,10 +12,20 @@ import threading
 c_text = C.c_char_p  # NUL-terminated bytes, in the block of a result
 
 
+# ZENTA_TokenCallback and ZENTA_ProgressCallback (C calling convention on every platform).
+TokenCallback = C.CFUNCTYPE(C.c_int, C.c_void_p, C.c_int, C.POINTER(C.c_char), C.c_int)
+ProgressCallback = C.CFUNCTYPE(C.c_int, C.c_void_p, C.c_longlong, C.c_longlong)
+
+
 class SessionOptions(C.Structure):
     _fields_ = [("structSize", C.c_uint), ("connectTimeoutMs", C.c_int),
                 ("requestTimeoutMs", C.c_int), ("maxConnections", C.c_int),
-                ("verifyTls", C.c_int), ("caFile", c_text), ("maxAnswerBytes", C.c_int)]
+                ("verifyTls", C.c_int), ("caFile", c_text), ("maxAnswerBytes", C.c_int),
+                ("authorization", c_text), ("headers", C.POINTER(c_text)),
+                ("tokenCallback", TokenCallback), ("tokenContext", C.c_void_p),
+                ("clientCert", c_text), ("clientKey", c_text), ("clientKeyPassword", c_text),
+                ("proxy", c_text), ("retries", C.c_int), ("compression", C.c_int),
+                ("trace", C.c_int), ("revocation", C.c_int)]
 
 
 # The operations' records and declarations, written from api/operations.toml.
@@ -31,6 +41,7 @@ CORVANE_FUNCTIONS = {
     "corvane_version": (c_text, []),
     "corvane_last_server_message": (_i32, [_buffer, _i32]),
     "corvane_free": (None, [C.c_void_p]),
+    "corvane_answer_read": (_int, []),
     "corvane_set_language": (_int, [c_text]),
     "corvane_set_time_zone": (_int, [c_text]),
     "corvane_set_mac_address": (_int, [c_text]),
@@ -40,6 +51,11 @@ CORVANE_FUNCTIONS = {
 ZENTA_FUNCTIONS = {
     "ZENTA_OpenSession": (_int, [c_text, C.POINTER(SessionOptions), C.POINTER(_int)]),
     "ZENTA_CloseSession": (_int, [_int]),
+    "ZENTA_HttpStatusOf": (_int, [_int]),
+    "ZENTA_OpenScope": (_int, [_int, C.POINTER(_int)]),
+    "ZENTA_CancelScope": (_int, [_int]),
+    "ZENTA_CloseScope": (_int, [_int]),
+    "ZENTA_SetProgressCallback": (_int, [_int, ProgressCallback, C.c_void_p]),
 }
 
 

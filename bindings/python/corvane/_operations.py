@@ -4,10 +4,10 @@
 C interface (CorvaneC.h); corvane/__init__.py makes Client of _Operations."""
 import ctypes as C
 import dataclasses
-from typing import Dict, Iterable, List, Optional, Tuple
+from typing import Callable, Dict, Iterable, List, Optional, Tuple
 
 from . import _native
-from ._support import _INT64, _check, _int_in, _lib, _text_in, _text_out
+from ._support import _INT64, _int_in, _lib, _text_in, _text_out
 
 RECORDS = ['Picture', 'SpeakerVolume', 'AudioFile', 'ChannelFile', 'SameAudioFile', 'Contact', 'DeviceContact', 'PtzTrail', 'RemoteRecord']
 __all__ = RECORDS
@@ -100,70 +100,119 @@ def _from_ptz_trail(r):
 
 
 class _Operations:
-    """The operations, as CorvaneC.h declares them; Client supplies handle, _list and
-    _single."""
+    """The operations, as CorvaneC.h declares them, over the helpers of Client and
+    Scope (corvane._client._Handle)."""
 
     def get_ai_privacy_config(self) -> int:
         """The server's "enable" value of the AI privacy configuration."""
-        return self._single(C.c_int32, _lib().corvane_get_ai_privacy_config)
+        return self._single(C.c_int32, int, _lib().corvane_get_ai_privacy_config)
 
     def get_web_enablement(self, device_id: str) -> bool:
-        return bool(self._single(C.c_int32, _lib().corvane_get_web_enablement, _text_in("device_id", device_id)))
+        return self._single(C.c_int32, bool, _lib().corvane_get_web_enablement, _text_in("device_id", device_id))
 
     def get_channel_web_enablement(self, channel_id: str) -> bool:
-        return bool(self._single(C.c_int32, _lib().corvane_get_channel_web_enablement, _text_in("channel_id", channel_id)))
+        return self._single(C.c_int32, bool, _lib().corvane_get_channel_web_enablement, _text_in("channel_id", channel_id))
 
-    def download_device_picture(self, picture_id: str, tag: int = 0) -> Optional[Picture]:
-        """The picture's bytes as the server sent them (None when no answer came with them)."""
-        result = C.POINTER(_native.Picture)()
-        try:
-            _check(_lib().corvane_download_device_picture(self.handle, _text_in("picture_id", picture_id), _int_in("tag", tag), C.byref(result)))
-            return _from_picture(result.contents) if result else None
-        finally:
-            _lib().corvane_free(result)
+    def download_device_picture(self, picture_id: str, tag: int = 0, progress: Optional[Callable[[int, int], object]] = None) -> Optional[Picture]:
+        """The picture's bytes as the server sent them (None when no answer came with them).
+        progress(received, total) is called while the picture arrives (total -1 when the server
+        announces none); an exception or a true return from it cancels the call."""
+        return self._record(_native.Picture, _from_picture, _lib().corvane_download_device_picture, _text_in("picture_id", picture_id), _int_in("tag", tag), progress=progress)
 
     def get_ip_speaker_volume(self, channel_id: str) -> Optional[SpeakerVolume]:
         """The channel's volumes (None when the server listed none)."""
-        result = C.POINTER(_native.SpeakerVolume)()
-        try:
-            _check(_lib().corvane_get_ip_speaker_volume(self.handle, _text_in("channel_id", channel_id), C.byref(result)))
-            return _from_speaker_volume(result.contents) if result else None
-        finally:
-            _lib().corvane_free(result)
+        return self._record(_native.SpeakerVolume, _from_speaker_volume, _lib().corvane_get_ip_speaker_volume, _text_in("channel_id", channel_id))
 
     def set_ip_speaker_volume(self, channel_id: str, microphone_volume: int = -1, speaker_volume: int = -1) -> None:
-        """Sets the volumes that are not negative; Error with status -1 when the server lists the channel as failed."""
-        _check(_lib().corvane_set_ip_speaker_volume(self.handle, _text_in("channel_id", channel_id), _int_in("microphone_volume", microphone_volume), _int_in("speaker_volume", speaker_volume)))
+        """Sets the volumes that are not negative; Error with status -1 when the server lists the
+        channel as failed."""
+        self._none(_lib().corvane_set_ip_speaker_volume, _text_in("channel_id", channel_id), _int_in("microphone_volume", microphone_volume), _int_in("speaker_volume", speaker_volume))
 
     def get_ip_speaker_audio_list(self, channel_id: str) -> List[AudioFile]:
-        return self._list(_native.AudioFile, _from_audio_file, _lib().corvane_get_ip_speaker_audio_list, _text_in("channel_id", channel_id))
+        return self._list(_native.AudioFile, _from_audio_file, list, _lib().corvane_get_ip_speaker_audio_list, _text_in("channel_id", channel_id))
 
     def get_ip_speaker_same_audio_list(self, channel_ids: Iterable[str]) -> List[SameAudioFile]:
         """The audio files present on all of the channels, with each channel's id for them."""
         texts = [_text_in("channel_ids[%d]" % i, t) for i, t in enumerate(channel_ids)]
         array = (C.c_char_p * max(len(texts), 1))(*texts)
-        return self._list(_native.SameAudioFile, _from_same_audio_file, _lib().corvane_get_ip_speaker_same_audio_list, array if texts else None, _int_in("len(channel_ids)", len(texts)))
+        return self._list(_native.SameAudioFile, _from_same_audio_file, list, _lib().corvane_get_ip_speaker_same_audio_list, array if texts else None, _int_in("len(channel_ids)", len(texts)))
 
     def get_alarm_device_contacts(self, alarm_code: str, alarm_date: int) -> List[DeviceContact]:
         """The alarm's sources with their devices' contacts; alarm_date in epoch milliseconds."""
-        return self._list(_native.DeviceContact, _from_device_contact, _lib().corvane_get_alarm_device_contacts, _text_in("alarm_code", alarm_code), _int_in("alarm_date", alarm_date, _INT64))
+        return self._list(_native.DeviceContact, _from_device_contact, list, _lib().corvane_get_alarm_device_contacts, _text_in("alarm_code", alarm_code), _int_in("alarm_date", alarm_date, _INT64))
 
     def get_ptz_trail_list(self, channel_id: str) -> List[PtzTrail]:
-        return self._list(_native.PtzTrail, _from_ptz_trail, _lib().corvane_get_ptz_trail_list, _text_in("channel_id", channel_id))
+        return self._list(_native.PtzTrail, _from_ptz_trail, list, _lib().corvane_get_ptz_trail_list, _text_in("channel_id", channel_id))
 
     def start_remote_record(self, channel_id: str, stream_type: int, duration: int) -> RemoteRecord:
-        plan_id, now = C.c_int32(), C.c_int64()
-        _check(_lib().corvane_start_remote_record(self.handle, _text_in("channel_id", channel_id), _int_in("stream_type", stream_type), _int_in("duration", duration), C.byref(plan_id), C.byref(now)))
-        return RemoteRecord(plan_id.value, now.value)
+        return self._fields(RemoteRecord, (C.c_int32, C.c_int64), _lib().corvane_start_remote_record, _text_in("channel_id", channel_id), _int_in("stream_type", stream_type), _int_in("duration", duration))
 
     def get_pos_config(self) -> int:
         """The POS playback time ("posPlaybackTime" read leniently: its leading number, else 0)."""
-        return self._single(C.c_int32, _lib().corvane_get_pos_config)
+        return self._single(C.c_int32, int, _lib().corvane_get_pos_config)
 
     def get_pos_event_translate(self) -> Dict[int, str]:
         """The POS event names by code."""
-        return dict(self._list(_native.IntText, lambda e: (e.key, _text_out(e.text)), _lib().corvane_get_pos_event_translate))
+        return self._list(_native.IntText, lambda e: (e.key, _text_out(e.text)), dict, _lib().corvane_get_pos_event_translate)
 
     def query_dictionary_mapper(self, type: int) -> Dict[int, int]:
         """The dictionary mapping of one mapper type, key to value."""
-        return dict(self._list(_native.IntPair, lambda e: (e.key, e.value), _lib().corvane_query_dictionary_mapper, _int_in("type", type)))
+        return self._list(_native.IntPair, lambda e: (e.key, e.value), dict, _lib().corvane_query_dictionary_mapper, _int_in("type", type))
+
+
+class _AsyncOperations:
+    """The operations of corvane.aio, each the Client method run by _call."""
+
+    async def get_ai_privacy_config(self) -> int:
+        """The server's "enable" value of the AI privacy configuration."""
+        return await self._call(_Operations.get_ai_privacy_config)
+
+    async def get_web_enablement(self, device_id: str) -> bool:
+        return await self._call(_Operations.get_web_enablement, device_id)
+
+    async def get_channel_web_enablement(self, channel_id: str) -> bool:
+        return await self._call(_Operations.get_channel_web_enablement, channel_id)
+
+    async def download_device_picture(self, picture_id: str, tag: int = 0, progress: Optional[Callable[[int, int], object]] = None) -> Optional[Picture]:
+        """The picture's bytes as the server sent them (None when no answer came with them).
+        progress(received, total) is called while the picture arrives (total -1 when the server
+        announces none); an exception or a true return from it cancels the call."""
+        return await self._call(_Operations.download_device_picture, picture_id, tag, progress)
+
+    async def get_ip_speaker_volume(self, channel_id: str) -> Optional[SpeakerVolume]:
+        """The channel's volumes (None when the server listed none)."""
+        return await self._call(_Operations.get_ip_speaker_volume, channel_id)
+
+    async def set_ip_speaker_volume(self, channel_id: str, microphone_volume: int = -1, speaker_volume: int = -1) -> None:
+        """Sets the volumes that are not negative; Error with status -1 when the server lists the
+        channel as failed."""
+        return await self._call(_Operations.set_ip_speaker_volume, channel_id, microphone_volume, speaker_volume)
+
+    async def get_ip_speaker_audio_list(self, channel_id: str) -> List[AudioFile]:
+        return await self._call(_Operations.get_ip_speaker_audio_list, channel_id)
+
+    async def get_ip_speaker_same_audio_list(self, channel_ids: Iterable[str]) -> List[SameAudioFile]:
+        """The audio files present on all of the channels, with each channel's id for them."""
+        return await self._call(_Operations.get_ip_speaker_same_audio_list, channel_ids)
+
+    async def get_alarm_device_contacts(self, alarm_code: str, alarm_date: int) -> List[DeviceContact]:
+        """The alarm's sources with their devices' contacts; alarm_date in epoch milliseconds."""
+        return await self._call(_Operations.get_alarm_device_contacts, alarm_code, alarm_date)
+
+    async def get_ptz_trail_list(self, channel_id: str) -> List[PtzTrail]:
+        return await self._call(_Operations.get_ptz_trail_list, channel_id)
+
+    async def start_remote_record(self, channel_id: str, stream_type: int, duration: int) -> RemoteRecord:
+        return await self._call(_Operations.start_remote_record, channel_id, stream_type, duration)
+
+    async def get_pos_config(self) -> int:
+        """The POS playback time ("posPlaybackTime" read leniently: its leading number, else 0)."""
+        return await self._call(_Operations.get_pos_config)
+
+    async def get_pos_event_translate(self) -> Dict[int, str]:
+        """The POS event names by code."""
+        return await self._call(_Operations.get_pos_event_translate)
+
+    async def query_dictionary_mapper(self, type: int) -> Dict[int, int]:
+        """The dictionary mapping of one mapper type, key to value."""
+        return await self._call(_Operations.query_dictionary_mapper, type)

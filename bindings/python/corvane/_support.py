@@ -3,21 +3,11 @@ results, and the error raised for a failed call."""
 import ctypes as C
 from typing import Optional
 
-from . import _native
+from . import _errors, _native
+from ._errors import Error
 
 _INT32 = (-2**31, 2**31 - 1)
 _INT64 = (-2**63, 2**63 - 1)
-
-
-class Error(Exception):
-    """A failed operation: ``status`` is the library's status (a gateway code, -1, a code of the
-    C interface or the server's own code), ``server_message`` the server's words with its answer
-    ("" when there were none), and ``str(error)`` the whole error in one sentence."""
-
-    def __init__(self, message: str, status: int, server_message: str = ""):
-        super().__init__(message)
-        self.status = status
-        self.server_message = server_message
 
 
 def _lib():
@@ -40,14 +30,31 @@ def error_message(status: int) -> str:
     return _copied(lambda buffer, size: _lib().corvane_error_message(status, buffer, size))
 
 
-def _error(status: int) -> Error:
+def _error(status: int, result=None, answered=None, unanswered=None) -> Error:
+    """The exception for a status, with the thread's whole sentence for it, the server's words
+    and what the call wrote to its outputs: result when they were written from an answer, else
+    unanswered (what the C++ operation leaves: an emptied list, no value). answered:
+    whether an answer was read (the status is then the server's code, whatever its number, or -1
+    for an answer that could not be read); by default what the C interface says of the thread's
+    last operation (corvane_answer_read)."""
+    if answered is None:
+        answered = _lib().corvane_answer_read() == 1
+    refused = answered and status != -1
     server = _copied(lambda buffer, size: _lib().corvane_last_server_message(buffer, size))
-    return Error(error_message(status), status, server)
+    http_status = 0 if answered else _native.libraries().zenta.ZENTA_HttpStatusOf(status)
+    kind = _errors.kind_of(status, not refused, http_status)
+    error = kind(error_message(status), status, server, result if answered else unanswered)
+    if http_status:
+        error.http_status = http_status
+    cause = _errors.take_failure()
+    if status in (_errors.CANCELLED, _errors.CREDENTIAL):
+        error.__cause__ = cause
+    return error
 
 
-def _check(status: int) -> None:
+def _check(status: int, result=None, unanswered=None) -> None:
     if status != 0:
-        raise _error(status)
+        raise _error(status, result, unanswered=unanswered)
 
 
 def _text_in(name: str, value) -> bytes:

@@ -33,6 +33,11 @@ std::string Masked(std::string url);
 // quote the URL).
 bool ProxyUrlIsValid(const std::string& url, std::string& why);
 
+// With the session's trace verbose (3), makes libcurl tell how each exchange goes
+// (CurlVerbose.cpp): its own account, the request head with every header value as ***, the status
+// line and header names of the answer, each line scrubbed and traced. Nothing otherwise.
+CURLcode SetVerbose(CURL* easy, const TransportConfig& config);
+
 }  // namespace zenta
 
 #endif  // ZENTA_CURL_CURLERRORS_H

@@ -104,7 +104,9 @@ CURLcode SetShape(CurlConnection& connection, const TransportConfig& config) {
   } else {
     options.Set(CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(config.maxAnswerBytes));
   }
-  if (options.Result() != CURLE_OK || !config.https) return options.Result();
+  if (options.Result() != CURLE_OK) return options.Result();
+  const CURLcode verbose = SetVerbose(connection.easy.get(), config);
+  if (verbose != CURLE_OK || !config.https) return verbose;
   return SetTlsOptions(connection.easy.get(), config, &connection.state.certificateAsked);
 }
 
