@@ -106,14 +106,15 @@ def null_checks(model, op, outputs):
         [f"({n} == nullptr && {count_name(n)} > 0)" for n in lists]
     out = []
     if tests and lists:
-        out += [f"  if ({' || '.join(tests)}) {{", "    return CORVANE_E_NULL_ARGUMENT;", "  }"]
+        out += [f"  if ({' || '.join(tests)}) {{", "    return Refused(CORVANE_E_NULL_ARGUMENT);",
+                "  }"]
     elif tests:
-        out.append(f"  if ({' || '.join(tests)}) return CORVANE_E_NULL_ARGUMENT;")
+        out.append(f"  if ({' || '.join(tests)}) return Refused(CORVANE_E_NULL_ARGUMENT);")
     for name in lists:
         count = count_name(name)
-        out += [f"  if ({count} < 0) return CORVANE_E_COUNT;",
+        out += [f"  if ({count} < 0) return Refused(CORVANE_E_COUNT);",
                 f"  for (int32_t i = 0; i < {count}; ++i) {{",
-                f"    if ({name}[i] == nullptr) return CORVANE_E_NULL_ARGUMENT;", "  }"]
+                f"    if ({name}[i] == nullptr) return Refused(CORVANE_E_NULL_ARGUMENT);", "  }"]
     return out
 
 
@@ -188,10 +189,10 @@ def c_wrapper(model, op):
                  f"if (info.{text_field}.size() == 1 && info.{text_field}[0] == '\\0' && "
                  f"info.{int_field} == INT_MIN) {{",
                  "  return status;", "}",
-                 f"const int packed = Pack({outputs[0]}, [&](Packer& packer) {{",
+                 f"Pack({outputs[0]}, [&](Packer& packer) {{",
                  f"  {record['name']}* record = packer.Records<{record['name']}>(1);",
                  "  Packer::Put(record, 0, Packed(packer, info));", "});",
-                 "return packed != CORVANE_OK ? packed : status;"]
+                 "return status;"]
     elif kind == "picture":
         record = model.output_record(op)
         out_name = outputs[0]
@@ -200,13 +201,13 @@ def c_wrapper(model, op):
                  "const std::unique_ptr<char[]> data(result.pictureData);  "
                  "// the caller's new[] buffer",
                  "if (data == nullptr) return status;  // no picture was written",
-                 f"const int packed = Pack({out_name}, [&](Packer& packer) {{",
+                 f"Pack({out_name}, [&](Packer& packer) {{",
                  f"  {record['name']}* record = packer.Records<{record['name']}>(1);",
                  "  const char* bytes = packer.Bytes(data.get(), "
                  "static_cast<std::size_t>(result.pictureLength));",
                  "  Packer::Put(record, 0, {result.tag, result.pictureLength, "
                  "reinterpret_cast<const unsigned char*>(bytes)});",
-                 "});", "return packed != CORVANE_OK ? packed : status;"]
+                 "});", "return status;"]
     out.append("  return Guarded([&] {")
     out += ["    " + line for line in body]
     out += ["  });", "}"]
@@ -288,7 +289,7 @@ def cxx_wrapper(model, op):
         convert = "value != 0" if op["output"]["type"] == "bool" else "value"
         out += ["  int32_t value = 0;",
                 f"  const int status = detail::Checked({op['c']}({', '.join(args + ['&value'])}));",
-                f"  if (detail::AnswerRead(status)) {outputs[0]} = {convert};"]
+                f"  if (detail::AnswerRead()) {outputs[0]} = {convert};"]
     elif kind in ("list", "map", "picture", "optional_record"):
         record = model.output_record(op)
         out.append(f"  detail::Result<{record['name']}> got;")
@@ -325,7 +326,7 @@ def cxx_wrapper(model, op):
         out += [f"  {C_TYPES[o['type']]} {o['name']} = 0;" for o in op["outputs"]]
         out.append(f"  const int status = detail::Checked("
                    f"{op['c']}({', '.join(args + ['&' + n for n in names])}));")
-        out.append(f"  if (detail::AnswerRead(status)) {outputs[0]} = {{{', '.join(names)}}};")
+        out.append(f"  if (detail::AnswerRead()) {outputs[0]} = {{{', '.join(names)}}};")
     out += ["  return status;", "}"]
     return "\n".join(out)
 
@@ -367,6 +368,8 @@ FIXED_CXX = [
      "Corvane::SetMacAddress(std::string)"),
     ("_ZN7Corvane11SetTimeZoneENSt7__cxx1112basic_stringIcSt11char_traitsIcESaIcEEE",
      "Corvane::SetTimeZone(std::string)"),
+    ("_ZN7Corvane11SetLanguageENSt7__cxx1112basic_stringIcSt11char_traitsIcESaIcEEE",
+     "Corvane::SetLanguage(std::string)"),
 ]
 FIXED_CXX_END = [
     ("_ZN7Corvane17LastServerMessageB5cxx11Ev", "Corvane::LastServerMessage[abi:cxx11]()"),

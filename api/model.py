@@ -74,7 +74,8 @@ class Model:
 
     def c_exports(self):
         """Every C name the library exports: the operations and the hand-written functions."""
-        fixed = ["corvane_error_message", "corvane_free", "corvane_last_server_message",
+        fixed = ["corvane_answer_read", "corvane_error_message", "corvane_free",
+                 "corvane_interface_error", "corvane_last_server_message",
                  "corvane_set_language", "corvane_set_mac_address", "corvane_set_time_zone",
                  "corvane_status_text", "corvane_version"]
         return sorted(fixed + [op["c"] for op in self.operations])

@@ -1,7 +1,7 @@
 # `cmake --install`: the public headers, the four libraries (shared, or static with
 # BUILD_SHARED_LIBS=OFF), the command-line client and the simulated server when they are built, a
-# CMake package (find_package(Corvane) gives Corvane::Corvane, which brings Corvane::Ostrel,
-# Corvane::ZENTA and Corvane::quim along) and a pkg-config file.
+# CMake package (find_package(Corvane) gives Corvane::Corvane, which brings Corvane::ZENTA along)
+# and a pkg-config file.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
@@ -42,9 +42,10 @@ install(FILES ${corvane_public}/Corvane.h ${corvane_public}/CorvaneExport.h
               ${corvane_public}/CorvaneRecords.h ${corvane_public}/CorvaneCOps.h
               ${corvane_public}/CorvaneCxxOps.h
               ${corvane_public}/CorvaneC.h ${corvane_public}/CorvaneCxx.h
-        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/Corvane COMPONENT development)
+              ${corvane_public}/CorvaneSession.h
+        DESTINATION ${CORVANE_INSTALL_INCLUDEDIR} COMPONENT development)
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/zenta ${PROJECT_SOURCE_DIR}/include/quim
-        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT development)
+        DESTINATION ${CORVANE_INSTALL_INCLUDEDIR} COMPONENT development)
 install(FILES ${PROJECT_SOURCE_DIR}/LICENSE ${PROJECT_SOURCE_DIR}/CHANGELOG.md
         DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT development)
 foreach(program corvane:tools corvane-mock-server:server)
@@ -89,7 +90,7 @@ file(RELATIVE_PATH CORVANE_PC_TO_PREFIX /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfi
 # driver, the C++ standard library and libm at the consumer's link (pkg-config --static), and
 # the *_STATIC defines in every compile.
 # A program linked against the shared libraries names only those it calls: libCorvane and
-# libZENTA (sessions); libCorvane brings libOstrel and libquim itself.
+# libZENTA (sessions); libCorvane brings libOstrel and libcorvane-quim itself.
 if(BUILD_SHARED_LIBS)
   set(CORVANE_PC_LIBS "-lCorvane -lZENTA")
   set(CORVANE_PC_STATIC "")

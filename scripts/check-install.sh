@@ -30,7 +30,7 @@ PKG_CONFIG_PATH="$prefix/lib/pkgconfig" \
 gcc -std=c99 examples/$c_source -o "$check/$cprog-pc" \
   $(PKG_CONFIG_PATH="$prefix/lib/pkgconfig" pkg-config --cflags --libs corvane) \
   -Wl,-rpath,"$prefix/lib"
-for library in Corvane Ostrel ZENTA quim; do
+for library in Corvane Ostrel ZENTA corvane-quim; do
   readelf -d "$prefix/lib/lib$library.so" | grep -q "SONAME.*lib$library\.so\.[0-9]" ||
     { echo "install check: lib$library.so has no versioned SONAME" >&2; exit 1; }
 done

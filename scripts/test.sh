@@ -14,8 +14,8 @@ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORVANE_WERROR=ON
 cmake --build "$build" -j2
 ctest --test-dir "$build" --output-on-failure -j2 --timeout 300
 scripts/check-install.sh "$build"
-scripts/check-packages.sh "$build"
 scripts/test-windows.sh
+scripts/check-packages.sh "$build" build/windows
 scripts/test-sanitizers.sh
 scripts/fuzz.sh 60
 echo "scripts/test.sh: every suite passed in $((SECONDS / 60)) min $((SECONDS % 60)) s"

@@ -5,7 +5,7 @@ lib/net472/, and the native libraries under runtimes/RID/native/.
 
 On Linux the loader looks for libCorvane.so and libZENTA.so (the names the P/Invoke declarations
 give, with the platform's prefix and suffix), and libCorvane.so needs libOstrel.so.0,
-libZENTA.so.0 and libquim.so.0 by their SONAMEs: both names are carried (a zip holds no links),
+libZENTA.so.0 and libcorvane-quim.so.0 by their SONAMEs: both names are carried (a zip holds no links),
 installed copies whose run path $ORIGIN finds each other. With a Windows build tree, its DLLs
 go under runtimes/win-x64/native/.
 
@@ -20,7 +20,7 @@ import zipfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SOURCES = ["Native.cs", "Native.g.cs", "CorvaneClient.cs", "CorvaneClient.g.cs", "Records.g.cs"]
-LIBRARIES = ["Corvane", "ZENTA", "Ostrel", "quim"]
+LIBRARIES = ["Corvane", "ZENTA", "Ostrel", "corvane-quim"]
 WINDOWS_DLLS = ["Corvane.dll", "ZENTA.dll", "Ostrel.dll", "libquim.dll"]
 # A fixed time for every entry, so that two builds of the same files give the same package.
 STAMP = (2026, 1, 1, 0, 0, 0)

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the Python wheel that carries the native libraries: the package with libCorvane.so.0,
-# libZENTA.so.0, libOstrel.so.0 and libquim.so.0 beside its modules (installed copies, whose
-# run path $ORIGIN finds each other), so that `import corvane` needs no CORVANE_LIBRARY. Offline:
+# libZENTA.so.0, libOstrel.so.0 and libcorvane-quim.so.0 beside its modules (installed copies,
+# whose run path $ORIGIN finds each other), so that `import corvane` needs no CORVANE_LIBRARY. Offline:
 # setuptools and wheel from the system (python3-setuptools, python3-wheel), no build isolation.
 # The wheel is tagged for this platform (py3-none-linux_<machine>): it holds native code and
 # needs the system's libcurl.
@@ -25,7 +25,7 @@ mkdir -p "$stage"
 cp -r "$here/pyproject.toml" "$here/README.md" "$here/corvane" "$stage/"
 find "$stage/corvane" -name '__pycache__' -prune -exec rm -rf {} +
 cmake --install "$build" --component runtime --prefix "$stage/prefix" >/dev/null
-for library in Corvane ZENTA Ostrel quim; do
+for library in Corvane ZENTA Ostrel corvane-quim; do
   cp -L "$(find "$stage/prefix" -name "lib$library.so.0" | head -n 1)" "$stage/corvane/"
   strip --strip-unneeded "$stage/corvane/lib$library.so.0"
 done

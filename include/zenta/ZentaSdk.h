@@ -160,7 +160,10 @@ ZENTA_API int ZENTA_OpenSession(const char* serverUrl, const ZENTA_SessionOption
                                 int* handle);
 
 /* Closes a session and returns at once: calls in flight on it and on its scopes end with
- * ZENTA_E_CANCELLED, its scopes are closed, calls that start later get ZENTA_E_UNKNOWN_HANDLE. */
+ * ZENTA_E_CANCELLED (within 100 ms), its scopes are closed, calls that start later get
+ * ZENTA_E_UNKNOWN_HANDLE. The session's memory and connections are freed when the last call in
+ * flight has returned; its callbacks and their contexts must stay valid until then. A scope's
+ * handle gets ZENTA_E_UNKNOWN_HANDLE here (ZENTA_CloseScope closes it). */
 ZENTA_API int ZENTA_CloseSession(int handle);
 
 /* Opens a scope under parent (a session or a scope) and writes its handle into *scope. A scope is
@@ -175,7 +178,9 @@ ZENTA_API int ZENTA_OpenScope(int parent, int* scope);
  * server is never sent again because of a cancel; a cancelled exchange's connection is closed. */
 ZENTA_API int ZENTA_CancelScope(int handle);
 
-/* Cancels what runs on a scope (and the scopes under it) and releases it; returns at once. */
+/* Cancels what runs on a scope (and the scopes under it) and releases it with the scopes under
+ * it; returns at once. Later calls on them get ZENTA_E_UNKNOWN_HANDLE. A session's handle gets
+ * ZENTA_E_UNKNOWN_HANDLE here (ZENTA_CloseSession closes it). */
 ZENTA_API int ZENTA_CloseScope(int scope);
 
 /* Watches answers arrive: called on the calling thread while an answer body arrives, at least
@@ -184,7 +189,8 @@ ZENTA_API int ZENTA_CloseScope(int scope);
 typedef int (*ZENTA_ProgressCallback)(void* context, long long received, long long total);
 
 /* Sets (or, with a null callback, removes) the progress callback of a session or a scope; it
- * applies to calls that start afterwards on that handle. */
+ * applies to calls that start afterwards on that handle, not to the scopes under it (a new scope
+ * has none). The callback and its context must stay valid until those calls have returned. */
 ZENTA_API int ZENTA_SetProgressCallback(int handle, ZENTA_ProgressCallback callback, void* context);
 
 /* Receives trace lines (one per exchange, escaped, without a line feed) instead of standard

@@ -29,13 +29,14 @@ extern "C" ZENTA_API int ZENTA_CarryRequest(int handle, const ZENTA_HttpRequest*
   int code = ZENTA_E_NO_MEMORY;
   zenta::ExchangeReport report;
   try {
-    const std::shared_ptr<zenta::Session> session = zenta::FindSession(handle);
-    lastCarrier = session;
-    if (!session) {
+    zenta::CallTarget target;
+    const bool found = zenta::FindCall(handle, target);
+    lastCarrier = target.session;
+    if (!found) {
       code = ZENTA_E_UNKNOWN_HANDLE;
     } else {
-      zenta::AnswerBuffer body(session->AnswerCap());
-      code = session->Carry(*request, *answer, body, report);
+      zenta::AnswerBuffer body(target.session->AnswerCap());
+      code = target.session->Carry(*request, *answer, body, report, target.Control());
       if (code == ZENTA_OK) {
         answer->bodyLength = body.Size();
         answer->body = body.Release();

@@ -12,10 +12,12 @@ ConnectionPool::ConnectionPool(int size, Factory factory)
   idle_.reserve(static_cast<std::size_t>(size));
 }
 
-int ConnectionPool::Borrow(Clock::time_point deadline, Loan& loan) {
+int ConnectionPool::Borrow(Clock::time_point deadline, Loan& loan, const CallControl& call) {
   std::unique_lock<std::mutex> lock(mutex_);
-  const bool ready = available_.wait_until(
-      lock, deadline, [this] { return closed_ || !idle_.empty() || created_ < size_; });
+  const bool ready = available_.wait_until(lock, deadline, [this, &call] {
+    return closed_ || !idle_.empty() || created_ < size_ || call.Cancelled();
+  });
+  if (call.Cancelled()) return ZENTA_E_CANCELLED;
   if (closed_) return ZENTA_E_SESSION_CLOSED;
   if (!ready) return ZENTA_E_TIMEOUT;
   if (!idle_.empty()) {
@@ -37,11 +39,11 @@ int ConnectionPool::Borrow(Clock::time_point deadline, Loan& loan) {
   return ZENTA_OK;
 }
 
-void ConnectionPool::Return(std::unique_ptr<PooledConnection> connection) {
+void ConnectionPool::Return(std::unique_ptr<PooledConnection> connection, bool discard) {
   std::unique_ptr<PooledConnection> dropped;  // freed after the lock is released
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (closed_) {
+    if (closed_ || discard) {
       --created_;
       dropped = std::move(connection);
     } else {
@@ -49,6 +51,12 @@ void ConnectionPool::Return(std::unique_ptr<PooledConnection> connection) {
     }
   }
   available_.notify_one();
+}
+
+void ConnectionPool::Wake() {
+  // Taking the lock orders the wake after a waiter's look at its scope: none misses it.
+  { const std::lock_guard<std::mutex> lock(mutex_); }
+  available_.notify_all();
 }
 
 void ConnectionPool::Shutdown() {

@@ -36,20 +36,27 @@ class ConnectionPool {
     Loan(const Loan&) = delete;
     Loan& operator=(const Loan&) = delete;
     ~Loan() {
-      if (connection_) pool_.Return(std::move(connection_));
+      if (connection_) pool_.Return(std::move(connection_), discard_);
     }
     PooledConnection& Get() { return *connection_; }
+    // The connection is freed when the loan ends, never lent again (a cancelled exchange left it
+    // in an unknown state).
+    void Discard() { discard_ = true; }
 
    private:
     friend class ConnectionPool;
     ConnectionPool& pool_;
     std::unique_ptr<PooledConnection> connection_;
+    bool discard_ = false;
   };
 
   // Lends the most recently returned idle connection, or a new one while fewer than size exist,
-  // waiting at most until deadline. Returns 0, ZENTA_E_TIMEOUT, ZENTA_E_SESSION_CLOSED or
-  // ZENTA_E_NO_MEMORY.
-  int Borrow(Clock::time_point deadline, Loan& loan);
+  // waiting at most until deadline or the call's cancel (see Wake). Returns 0, ZENTA_E_TIMEOUT,
+  // ZENTA_E_CANCELLED, ZENTA_E_SESSION_CLOSED or ZENTA_E_NO_MEMORY.
+  int Borrow(Clock::time_point deadline, Loan& loan, const CallControl& call = {});
+
+  // Lets the calls waiting for a connection look again whether they were cancelled.
+  void Wake();
 
   // Fails the calls waiting for a connection and every later one with ZENTA_E_SESSION_CLOSED and
   // frees the idle connections; lent ones are freed when they come back.
@@ -58,7 +65,7 @@ class ConnectionPool {
   int Size() const { return size_; }
 
  private:
-  void Return(std::unique_ptr<PooledConnection> connection);
+  void Return(std::unique_ptr<PooledConnection> connection, bool discard);
 
   const int size_;
   const Factory factory_;

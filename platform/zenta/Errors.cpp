@@ -51,6 +51,9 @@ const char* NamedCodeText(int code) {
       return "the session was opened by the parent of this forked process; open a new one here";
     case ZENTA_E_CREDENTIAL:
       return "the session's token callback gave no token";
+    case ZENTA_E_CANCELLED:
+      return "the call was cancelled (its scope or session was cancelled or closed, or its "
+             "progress callback asked to stop)";
     case ZENTA_E_RESOLVE:
       return "the server's host name could not be resolved";
     case ZENTA_E_CONNECT:

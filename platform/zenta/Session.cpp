@@ -98,21 +98,6 @@ long CurrentProcessId() {
 }
 #endif
 
-// Counts a call out of the session on every exit path.
-class Session::CallGuard {
- public:
-  explicit CallGuard(Session& session) : session_(session) {}
-  CallGuard(const CallGuard&) = delete;
-  CallGuard& operator=(const CallGuard&) = delete;
-  ~CallGuard() {
-    std::lock_guard<std::mutex> lock(session_.mutex_);
-    if (--session_.inFlight_ == 0) session_.callsDone_.notify_all();
-  }
-
- private:
-  Session& session_;
-};
-
 Session::Session(const TransportConfig& config, std::unique_ptr<Transport> transport,
                  IdleClock idleClock, Sleeper sleeper)
     : requestTimeout_(config.requestTimeout),
@@ -138,7 +123,13 @@ Session::Session(const TransportConfig& config, std::unique_ptr<Transport> trans
   }
 }
 
-void Session::SleepFor(std::chrono::milliseconds wait) { std::this_thread::sleep_for(wait); }
+void Session::SleepFor(std::chrono::milliseconds wait, const CallControl& call) {
+  constexpr std::chrono::milliseconds kSlice{20};
+  const Clock::time_point end = Clock::now() + wait;
+  for (Clock::time_point now = Clock::now(); now < end && !call.Cancelled(); now = Clock::now()) {
+    std::this_thread::sleep_for(std::min<Clock::duration>(kSlice, end - now));
+  }
+}
 
 bool Session::Inherited() const { return CurrentProcessId() != processId_; }
 
@@ -155,22 +146,22 @@ void Session::Scrub(Detail& detail) {
 }
 
 int Session::Carry(const ZENTA_HttpRequest& request, ZENTA_HttpAnswer& answer, AnswerBuffer& body,
-                   ExchangeReport& report) {
+                   ExchangeReport& report, const CallControl& call) {
   if (Inherited()) {
     report.detail.Set("the session belongs to process %ld; this process (%ld) inherited it",
                       processId_, CurrentProcessId());
     return ZENTA_E_INHERITED_SESSION;
   }
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (closed_) return ZENTA_E_SESSION_CLOSED;
-    ++inFlight_;
+  if (call.Cancelled()) {
+    report.detail.Set("the call's scope was cancelled: nothing was sent");
+    return ZENTA_E_CANCELLED;
   }
-  const CallGuard guard(*this);
+  if (closed_.load(std::memory_order_acquire)) return ZENTA_E_SESSION_CLOSED;
   const Clock::time_point start = Clock::now();
+  const Clock::time_point deadline = start + requestTimeout_;
   const int code = headers_.empty() && tokenCallback_ == nullptr
-                       ? CarryWithRetries(request, start + requestTimeout_, answer, body, report)
-                       : WithCredentials(request, start + requestTimeout_, answer, body, report);
+                       ? CarryWithRetries(request, deadline, answer, body, report, call)
+                       : WithCredentials(request, deadline, answer, body, report, call);
   if (code != ZENTA_OK) Scrub(report.detail);
   if (trace_) {
     TraceRequest(request, basePath_, code, answer.status, body.Size(),
@@ -185,7 +176,8 @@ int Session::Carry(const ZENTA_HttpRequest& request, ZENTA_HttpAnswer& answer, A
 // refreshed once (a refresh another call made meanwhile is shared, not repeated) and the request
 // sent once more, whatever its method.
 int Session::WithCredentials(const ZENTA_HttpRequest& request, Clock::time_point deadline,
-                             ZENTA_HttpAnswer& answer, AnswerBuffer& body, ExchangeReport& report) {
+                             ZENTA_HttpAnswer& answer, AnswerBuffer& body, ExchangeReport& report,
+                             const CallControl& call) {
   const std::size_t count =
       request.headerCount + headers_.size() + (tokenCallback_ != nullptr ? 1 : 0);
   std::vector<ZENTA_HttpHeader> headers(request.headers, request.headers + request.headerCount);
@@ -197,18 +189,18 @@ int Session::WithCredentials(const ZENTA_HttpRequest& request, Clock::time_point
   TokenSource::Held token;
   ZENTA_HttpHeader& authorization = headers[count - 1];  // the token's, with a token callback
   if (tokenCallback_ != nullptr) {
-    const int code = tokens_.Get(false, token, deadline, report.detail);
+    const int code = tokens_.Get(false, token, deadline, report.detail, call);
     if (code != ZENTA_OK) return code;
     authorization = {"Authorization", 13, token.value->data(), token.value->size()};
   }
-  const int code = CarryWithRetries(withHeaders, deadline, answer, body, report);
+  const int code = CarryWithRetries(withHeaders, deadline, answer, body, report, call);
   if (code != ZENTA_OK || answer.status != 401 || tokenCallback_ == nullptr) return code;
   if (trace_) TraceRetry(request, basePath_, "HTTP 401: a new token, sent once more");
-  const int refreshed = tokens_.Get(true, token, deadline, report.detail);
+  const int refreshed = tokens_.Get(true, token, deadline, report.detail, call);
   if (refreshed != ZENTA_OK) return refreshed;
   authorization.value = token.value->data();
   authorization.valueLength = token.value->size();
-  return CarryWithRetries(withHeaders, deadline, answer, body, report);
+  return CarryWithRetries(withHeaders, deadline, answer, body, report, call);
 }
 
 // An idle connection carries the next request only when nothing waits on it (a stray answer, a
@@ -222,20 +214,23 @@ bool Session::MustNotReuse(PooledConnection& pooled, bool idempotent) {
 // Retries, when the session has them: the request is tried again while RetryWait allows it and
 // the wait ends before the deadline; each retry is traced.
 int Session::CarryWithRetries(const ZENTA_HttpRequest& request, Clock::time_point deadline,
-                              ZENTA_HttpAnswer& answer, AnswerBuffer& body,
-                              ExchangeReport& report) {
+                              ZENTA_HttpAnswer& answer, AnswerBuffer& body, ExchangeReport& report,
+                              const CallControl& call) {
   ConnectionPool::Loan loan(pool_);
-  const int borrowed = pool_.Borrow(deadline, loan);
+  const int borrowed = pool_.Borrow(deadline, loan, call);
   if (borrowed == ZENTA_E_TIMEOUT) {
     report.detail.Set("all %d connections of the session stayed busy until the request timeout",
                       pool_.Size());
+  } else if (borrowed == ZENTA_E_CANCELLED) {
+    report.detail.Set("the call was cancelled while it waited for a connection");
   }
   if (borrowed != ZENTA_OK) return borrowed;
   PooledConnection& pooled = loan.Get();
   const bool idempotent = MethodIs(request, "GET") || MethodIs(request, "HEAD");
   for (int retry = 0;; ++retry) {
-    const int code = Try(pooled, request, idempotent, deadline, answer, body, report);
-    if (retry == retries_) return code;
+    const int code = Try(pooled, request, idempotent, deadline, answer, body, report, call);
+    if (code == ZENTA_E_CANCELLED) loan.Discard();  // never reused, never sent again
+    if (retry == retries_ || code == ZENTA_E_CANCELLED) return code;
     const std::chrono::milliseconds wait = RetryWait(code, answer, report, idempotent, retry);
     if (wait.count() < 0 || Clock::now() + wait >= deadline) return code;
     if (trace_) {
@@ -255,7 +250,11 @@ int Session::CarryWithRetries(const ZENTA_HttpRequest& request, Clock::time_poin
       transport_->Disconnect(*pooled.connection);
       pooled.carried = false;
     }
-    sleeper_(wait);
+    sleeper_(wait, call);
+    if (call.Cancelled()) {
+      report.detail.Set("the call was cancelled while it waited to try again");
+      return ZENTA_E_CANCELLED;
+    }
   }
 }
 
@@ -263,7 +262,7 @@ int Session::CarryWithRetries(const ZENTA_HttpRequest& request, Clock::time_poin
 // it was idle) is replaced once, at once, when MaySendAgain allows it.
 int Session::Try(PooledConnection& pooled, const ZENTA_HttpRequest& request, bool idempotent,
                  Clock::time_point deadline, ZENTA_HttpAnswer& answer, AnswerBuffer& body,
-                 ExchangeReport& report) {
+                 ExchangeReport& report, const CallControl& call) {
   for (int attempt = 0;; ++attempt) {
     if (pooled.carried && (attempt > 0 || MustNotReuse(pooled, idempotent))) {
       transport_->Disconnect(*pooled.connection);
@@ -272,7 +271,7 @@ int Session::Try(PooledConnection& pooled, const ZENTA_HttpRequest& request, boo
     report.Clear();
     body.Clear();
     const int code =
-        transport_->Exchange(*pooled.connection, request, deadline, answer, body, report);
+        transport_->Exchange(*pooled.connection, request, deadline, answer, body, report, call);
     pooled.carried = true;
     pooled.lastUsed = idleClock_();
     const bool died = report.reused && (code == ZENTA_E_SEND || code == ZENTA_E_RECEIVE);
@@ -283,14 +282,15 @@ int Session::Try(PooledConnection& pooled, const ZENTA_HttpRequest& request, boo
   }
 }
 
+void Session::Wake() {
+  pool_.Wake();
+  tokens_.Wake();
+}
+
 void Session::Close() {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    closed_ = true;
-  }
+  closed_.store(true, std::memory_order_release);
   pool_.Shutdown();
-  std::unique_lock<std::mutex> lock(mutex_);
-  callsDone_.wait(lock, [this] { return inFlight_ == 0; });
+  tokens_.Wake();
 }
 
 }  // namespace zenta

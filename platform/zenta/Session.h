@@ -6,10 +6,9 @@
 #ifndef ZENTA_SESSION_H
 #define ZENTA_SESSION_H
 
+#include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -31,21 +30,28 @@ class Session {
   // its own so that it can let time pass without waiting. Deadlines are kept on the real clock,
   // which the pool's and the transport's waits use.
   using IdleClock = Clock::time_point (*)();
-  // How the session waits before a retry; a test gives its own.
-  using Sleeper = void (*)(std::chrono::milliseconds);
+  // How the session waits before a retry, cut short by the call's cancel; a test gives its own.
+  using Sleeper = void (*)(std::chrono::milliseconds, const CallControl&);
 
   Session(const TransportConfig& config, std::unique_ptr<Transport> transport,
           IdleClock idleClock = &Clock::now, Sleeper sleeper = &SleepFor);
 
-  static void SleepFor(std::chrono::milliseconds wait);
+  // Sleeps wait, in slices short enough to notice the call's cancel within 20 ms.
+  static void SleepFor(std::chrono::milliseconds wait, const CallControl& call);
 
   // Carries request: 0 with answer and body filled when an HTTP answer arrived, else a negative
-  // code with report.detail saying why. Thread-safe.
+  // code with report.detail saying why; ZENTA_E_CANCELLED, at once and wherever the call waits,
+  // when call.scope is cancelled (Wake tells the waits that are not polls). Thread-safe.
   int Carry(const ZENTA_HttpRequest& request, ZENTA_HttpAnswer& answer, AnswerBuffer& body,
-            ExchangeReport& report);
+            ExchangeReport& report, const CallControl& call = {});
 
-  // Refuses new calls, fails the ones waiting for a connection, waits for the exchanges under way
-  // and frees the connections.
+  // Lets the calls waiting for a connection or a token look again whether they were cancelled;
+  // called after a scope of the session was cancelled.
+  void Wake();
+
+  // Refuses new calls, fails the ones waiting for a connection and frees the idle connections;
+  // returns at once. The calls under way end when their scope's cancel reaches them (the caller
+  // cancels the session's scope first), and their connections are freed as they come back.
   void Close();
 
   // True in a child process that inherited the session through fork(): its connections are the
@@ -61,15 +67,15 @@ class Session {
 
  private:
   int WithCredentials(const ZENTA_HttpRequest& request, Clock::time_point deadline,
-                      ZENTA_HttpAnswer& answer, AnswerBuffer& body, ExchangeReport& report);
+                      ZENTA_HttpAnswer& answer, AnswerBuffer& body, ExchangeReport& report,
+                      const CallControl& call);
   int CarryWithRetries(const ZENTA_HttpRequest& request, Clock::time_point deadline,
-                       ZENTA_HttpAnswer& answer, AnswerBuffer& body, ExchangeReport& report);
+                       ZENTA_HttpAnswer& answer, AnswerBuffer& body, ExchangeReport& report,
+                       const CallControl& call);
   int Try(PooledConnection& pooled, const ZENTA_HttpRequest& request, bool idempotent,
           Clock::time_point deadline, ZENTA_HttpAnswer& answer, AnswerBuffer& body,
-          ExchangeReport& report);
+          ExchangeReport& report, const CallControl& call);
   bool MustNotReuse(PooledConnection& pooled, bool idempotent);
-
-  class CallGuard;
 
   const std::chrono::milliseconds requestTimeout_;
   const std::size_t answerCap_;
@@ -88,10 +94,7 @@ class Session {
   const Scrubber scrubber_;
   std::unique_ptr<Transport> transport_;
   ConnectionPool pool_;
-  std::mutex mutex_;  // guards closed_ and inFlight_
-  std::condition_variable callsDone_;
-  bool closed_ = false;
-  int inFlight_ = 0;
+  std::atomic<bool> closed_{false};
 };
 
 // The calling process's id.

@@ -1,71 +1,94 @@
-// The handle table, and opening and closing sessions (ZENTA_OpenSession, ZENTA_CloseSession).
+// The handle table, and what the application does with its handles: closing a session, opening,
+// cancelling and closing scopes, progress callbacks.
 #include "SessionTable.h"
-
-#include <zenta/ZentaSdk.h>
 
 #include <atomic>
 #include <climits>
-#include <cstddef>
-#include <cstdio>
 #include <mutex>
 #include <new>
-#include <string>
-#include <string_view>
 #include <unordered_map>
 #include <utility>
 #include <vector>
 
-#include "Ascii.h"
-#include "ErrorDetail.h"
-#include "ServerUrl.h"
-
 namespace zenta {
 namespace {
 
-// Size of the first published ZENTA_SessionOptions: every field up to and including caFile.
-constexpr std::size_t kOptionsFirstVersionSize =
-    offsetof(ZENTA_SessionOptions, caFile) + sizeof(const char*);
-// Fields added later are read only from a struct whose structSize covers them.
-constexpr std::size_t kOptionsMaxAnswerBytesEnd =
-    offsetof(ZENTA_SessionOptions, maxAnswerBytes) + sizeof(int);
-constexpr std::size_t kOptionsThirdVersionEnd =
-    offsetof(ZENTA_SessionOptions, compression) + sizeof(int);
-constexpr std::size_t kOptionsTraceEnd = offsetof(ZENTA_SessionOptions, trace) + sizeof(int);
-constexpr int kDefaultConnectTimeoutMs = 5000;
-constexpr int kMostRetries = 10;
-constexpr int kCompressionOff = 2;
-constexpr std::size_t kMostSessionHeaders = 64;
-constexpr int kDefaultRequestTimeoutMs = 30000;
-constexpr int kDefaultMaxConnections = 4;
-constexpr int kMostConnections = 64;
-constexpr int kVerifyTlsOff = 2;
-constexpr int kTraceVerbose = 3;
+// What a handle names: a session with its own scope, or a scope opened under one.
+struct Entry {
+  std::shared_ptr<Session> session;
+  std::shared_ptr<Scope> scope;
+  bool isSession = false;
+  ZENTA_ProgressCallback progress = nullptr;
+  void* progressContext = nullptr;
+};
 
 class SessionTable {
  public:
   // Writes a fresh handle; handles count up from 1 and are never given out twice.
-  int Add(std::shared_ptr<Session> session, int& handle) {
-    const long long next = nextHandle_.fetch_add(1);
-    if (next > INT_MAX) return ZENTA_E_HANDLES_EXHAUSTED;
+  int Add(Entry entry, int& handle) {
     std::lock_guard<std::mutex> lock(mutex_);
-    sessions_.emplace(static_cast<int>(next), std::move(session));
-    handle = static_cast<int>(next);
-    return ZENTA_OK;
+    return AddLocked(std::move(entry), handle);
   }
 
-  std::shared_ptr<Session> Find(int handle) {
+  // A new scope under the session or scope parent names, in one step with the look-up, so that
+  // a scope is never entered under a parent closed meanwhile.
+  int OpenScope(int parent, int& handle) {
     std::lock_guard<std::mutex> lock(mutex_);
-    auto entry = sessions_.find(handle);
-    return entry == sessions_.end() ? nullptr : entry->second;
+    const auto named = entries_.find(parent);
+    if (named == entries_.end()) return ZENTA_E_UNKNOWN_HANDLE;
+    Entry entry;
+    entry.session = named->second.session;
+    entry.scope = std::make_shared<Scope>(named->second.scope);
+    return AddLocked(std::move(entry), handle);
   }
 
-  std::shared_ptr<Session> Remove(int handle) {
+  bool Find(int handle, Entry& found) {
     std::lock_guard<std::mutex> lock(mutex_);
-    auto entry = sessions_.find(handle);
-    if (entry == sessions_.end()) return nullptr;
-    std::shared_ptr<Session> removed = std::move(entry->second);
-    sessions_.erase(entry);
-    return removed;
+    const auto entry = entries_.find(handle);
+    if (entry == entries_.end()) return false;
+    found = entry->second;
+    return true;
+  }
+
+  bool FindCall(int handle, CallTarget& target) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto entry = entries_.find(handle);
+    if (entry == entries_.end()) return false;
+    target.session = entry->second.session;
+    target.scope = entry->second.scope;
+    target.progress = entry->second.progress;
+    target.progressContext = entry->second.progressContext;
+    return true;
+  }
+
+  bool SetProgress(int handle, ZENTA_ProgressCallback callback, void* context) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto entry = entries_.find(handle);
+    if (entry == entries_.end()) return false;
+    entry->second.progress = callback;
+    entry->second.progressContext = context;
+    return true;
+  }
+
+  // Removes the session or the scope handle names (asSession tells which it must be) with every
+  // scope under it, into removed: its own entry first. False when handle names no such thing.
+  bool Remove(int handle, bool asSession, std::vector<Entry>& removed) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto named = entries_.find(handle);
+    if (named == entries_.end() || named->second.isSession != asSession) return false;
+    removed.reserve(entries_.size());  // nothing below allocates: all of it or nothing is removed
+    removed.push_back(std::move(named->second));
+    entries_.erase(named);
+    const Scope& top = *removed.front().scope;
+    for (auto entry = entries_.begin(); entry != entries_.end();) {
+      if (entry->second.scope->Under(top)) {
+        removed.push_back(std::move(entry->second));
+        entry = entries_.erase(entry);
+      } else {
+        ++entry;
+      }
+    }
+    return true;
   }
 
   // Keeps a session a forked child closed: its connections are the parent's and must be neither
@@ -76,224 +99,98 @@ class SessionTable {
   }
 
  private:
+  int AddLocked(Entry entry, int& handle) {
+    const long long next = nextHandle_.fetch_add(1);
+    if (next > INT_MAX) return ZENTA_E_HANDLES_EXHAUSTED;
+    entries_.emplace(static_cast<int>(next), std::move(entry));
+    handle = static_cast<int>(next);
+    return ZENTA_OK;
+  }
+
   std::atomic<long long> nextHandle_{1};
   std::mutex mutex_;
-  std::unordered_map<int, std::shared_ptr<Session>> sessions_;
+  std::unordered_map<int, Entry> entries_;
   std::vector<std::shared_ptr<Session>> inherited_;
 };
 
 // Never destroyed: sessions left open at exit keep their connections to the end, and a forked
 // child's exit must not close the connections it inherited.
-SessionTable& Sessions() {
+SessionTable& Table() {
   static SessionTable* table = new SessionTable;
   return *table;
 }
 
-// A value the options cannot take: ZENTA_E_BAD_OPTION, with a detail naming the option and its
-// range.
-int BadOption(Detail& detail, const char* name, int value, const char* range) {
-  detail.Set("the session option %s is %d; it must be %s", name, value, range);
-  return ZENTA_E_BAD_OPTION;
-}
-
-// A text option the session cannot use; the text itself is not repeated (it may be a secret).
-int BadText(Detail& detail, const char* name, const char* why) {
-  detail.Set("the session option %s %s", name, why);
-  return ZENTA_E_BAD_OPTION;
-}
-
-std::string Text(const char* text) { return text == nullptr ? std::string() : std::string(text); }
-
-// The headers a session line may not set: the framing (the gateway frames every body itself),
-// the connection's own, and the standard headers every request of the library carries, which a
-// second value would duplicate. Authorization as well when the session sends its own.
-constexpr const char* kNotSessionHeaders[] = {
-    "Content-Length", "Transfer-Encoding", "Expect",    "Host",
-    "Connection",     "Accept-Language",   "Time-Zone", "Content-Type"};
-
-// Why a "Name: value" session header line is refused (naming the header, never its value), or
-// null when it may be sent.
-const char* RefusedHeader(std::string_view line, bool ownAuthorization, std::string& name) {
-  const std::size_t colon = line.find(':');
-  name = std::string(line.substr(0, colon == std::string_view::npos ? 0 : colon));
-  if (colon == std::string_view::npos || !IsToken(name)) return "that is not \"Name: value\"";
-  if (!IsFieldValue(line.substr(colon + 1))) return "with a line break or another control byte";
-  for (const char* reserved : kNotSessionHeaders) {
-    if (EqualsIgnoringAsciiCase(name, reserved))
-      return "that sets a header the gateway or the library sets";
-  }
-  if (ownAuthorization && EqualsIgnoringAsciiCase(name, "Authorization")) {
-    return "that sets the header authorization or tokenCallback sets";
-  }
-  return nullptr;
-}
-
-// The third version's fields: credentials, client certificate, proxy, retries, compression.
-int ReadThirdVersion(const ZENTA_SessionOptions& options, TransportConfig& config, Detail& detail) {
-  if (options.retries < 0 || options.retries > kMostRetries) {
-    return BadOption(detail, "retries", options.retries, "0 (the default) to 10");
-  }
-  if (options.compression < 0 || options.compression > kCompressionOff) {
-    return BadOption(detail, "compression", options.compression,
-                     "0 or 1 (ask for gzip) or 2 (ask for none)");
-  }
-  config.authorization = Text(options.authorization);
-  if (!IsFieldValue(config.authorization)) {
-    return BadText(detail, "authorization", "holds a line break or another control byte");
-  }
-  config.tokenCallback = options.tokenCallback;
-  const bool ownAuthorization = !config.authorization.empty() || config.tokenCallback != nullptr;
-  for (const char* const* line = options.headers; line != nullptr && *line != nullptr; ++line) {
-    if (config.headers.size() == kMostSessionHeaders) {
-      return BadText(detail, "headers", "holds more than 64 lines");
-    }
-    std::string name;
-    const char* why = RefusedHeader(*line, ownAuthorization, name);
-    if (why != nullptr) {
-      // A name that is not a token is not repeated: it may be a secret that lost its colon.
-      detail.Set("the session option headers holds a line %s: line %u (%s)", why,
-                 static_cast<unsigned>(config.headers.size() + 1),
-                 IsToken(name) ? name.c_str() : "a malformed name");
-      return ZENTA_E_BAD_OPTION;
-    }
-    config.headers.emplace_back(*line);
-  }
-  config.tokenContext = options.tokenContext;
-  config.clientCert = Text(options.clientCert);
-  config.clientKey = Text(options.clientKey);
-  config.clientKeyPassword = Text(options.clientKeyPassword);
-  for (const std::string* file : {&config.clientCert, &config.clientKey}) {
-    if (file->empty() || file->compare(0, 6, "store:") == 0) continue;
-    std::FILE* readable = std::fopen(file->c_str(), "rb");
-    if (readable == nullptr) {
-      return BadText(detail, file == &config.clientCert ? "clientCert" : "clientKey",
-                     "names a file that cannot be read");
-    }
-    std::fclose(readable);
-  }
-  if (config.clientCert.empty() && !config.clientKey.empty()) {
-    return BadText(detail, "clientKey", "is set without clientCert");
-  }
-  config.proxySet = options.proxy != nullptr;
-  config.proxy = Text(options.proxy);
-  if (!config.proxy.empty() && config.proxy.compare(0, 7, "http://") != 0) {
-    return BadText(detail, "proxy", "must be \"\" (none) or an http:// URL");
-  }
-  config.retries = options.retries;
-  config.gzip = options.compression != kCompressionOff;
-  return ZENTA_OK;
-}
-
-int ReadOptions(const ZENTA_SessionOptions* options, TransportConfig& config, Detail& detail) {
-  int connectMs = 0;
-  int requestMs = 0;
-  int maxConnections = 0;
-  int verifyTls = 0;
-  const char* caFile = nullptr;
-  int maxAnswerBytes = 0;
-  if (options != nullptr) {
-    if (options->structSize < kOptionsFirstVersionSize) {
-      detail.Set("the session options' structSize is %d; the first version has %d bytes",
-                 options->structSize, static_cast<int>(kOptionsFirstVersionSize));
-      return ZENTA_E_OPTIONS_SIZE;
-    }
-    connectMs = options->connectTimeoutMs;
-    requestMs = options->requestTimeoutMs;
-    maxConnections = options->maxConnections;
-    verifyTls = options->verifyTls;
-    caFile = options->caFile;
-    if (options->structSize >= kOptionsMaxAnswerBytesEnd) maxAnswerBytes = options->maxAnswerBytes;
-  }
-  const char* const kNotNegative = "0 (the default) or more";
-  if (connectMs < 0) return BadOption(detail, "connectTimeoutMs", connectMs, kNotNegative);
-  if (requestMs < 0) return BadOption(detail, "requestTimeoutMs", requestMs, kNotNegative);
-  if (maxConnections < 0 || maxConnections > kMostConnections) {
-    return BadOption(detail, "maxConnections", maxConnections, "0 (the default) to 64");
-  }
-  if (verifyTls < 0 || verifyTls > kVerifyTlsOff) {
-    return BadOption(detail, "verifyTls", verifyTls, "0 or 1 (verify) or 2 (do not verify)");
-  }
-  if (maxAnswerBytes < 0) return BadOption(detail, "maxAnswerBytes", maxAnswerBytes, kNotNegative);
-  if (options != nullptr && options->structSize >= kOptionsThirdVersionEnd) {
-    const int status = ReadThirdVersion(*options, config, detail);
-    if (status != ZENTA_OK) return status;
-  }
-  if (options != nullptr && options->structSize >= kOptionsTraceEnd) {
-    if (options->trace < 0 || options->trace > kTraceVerbose) {
-      return BadOption(detail, "trace", options->trace,
-                       "0 (as ZENTA_TRACE says), 1 (on), 2 (off) or 3 (verbose)");
-    }
-    config.trace = options->trace;
-  }
-  if (options != nullptr &&
-      options->structSize >= offsetof(ZENTA_SessionOptions, revocation) + sizeof(int)) {
-    if (options->revocation < 0 || options->revocation > 1) {
-      return BadOption(detail, "revocation", options->revocation, "0 (checked) or 1 (best effort)");
-    }
-    config.revocationBestEffort = options->revocation == 1;
-  }
-  config.connectTimeout =
-      std::chrono::milliseconds(connectMs == 0 ? kDefaultConnectTimeoutMs : connectMs);
-  config.requestTimeout =
-      std::chrono::milliseconds(requestMs == 0 ? kDefaultRequestTimeoutMs : requestMs);
-  config.maxConnections = maxConnections == 0 ? kDefaultMaxConnections : maxConnections;
-  config.verifyTls = verifyTls != kVerifyTlsOff;
-  config.caFile = caFile == nullptr ? std::string() : std::string(caFile);
-  config.maxAnswerBytes =
-      maxAnswerBytes == 0 ? kMaxAnswerBytes : static_cast<std::size_t>(maxAnswerBytes);
-  return ZENTA_OK;
-}
-
-int OpenSession(const char* serverUrl, const ZENTA_SessionOptions* options, int& handle,
-                Detail& detail) {
-  ServerUrl url;
-  int status = ParseServerUrl(serverUrl, url);
-  if (status != ZENTA_OK) return status;
-  TransportConfig config;
-  status = ReadOptions(options, config, detail);
-  if (status != ZENTA_OK) return status;
-  config.https = url.https;
-  config.host = url.host;
-  config.port = url.port;
-  config.origin = url.origin;
-  config.basePath = url.basePath;
-
-  std::unique_ptr<Transport> transport = CreateTransport(config, status, detail);
-  if (!transport) return status;
-  return Sessions().Add(std::make_shared<Session>(config, std::move(transport)), handle);
+// Cancels a scope and wakes the calls of its session that wait on a condition, so that each
+// looks at its own scope again.
+void CancelEntry(const Entry& entry) {
+  entry.scope->Cancel();
+  entry.session->Wake();
 }
 
 }  // namespace
 
-std::shared_ptr<Session> FindSession(int handle) { return Sessions().Find(handle); }
+bool FindCall(int handle, CallTarget& target) { return Table().FindCall(handle, target); }
+
+int AddSession(std::shared_ptr<Session> session, int& handle) {
+  Entry entry;
+  entry.session = std::move(session);
+  entry.scope = std::make_shared<Scope>();
+  entry.isSession = true;
+  return Table().Add(std::move(entry), handle);
+}
 
 }  // namespace zenta
 
 extern "C" {
 
-ZENTA_API int ZENTA_OpenSession(const char* serverUrl, const ZENTA_SessionOptions* options,
-                                int* handle) {
-  if (handle == nullptr) return ZENTA_E_NULL_ARGUMENT;
-  *handle = 0;
-  int code = ZENTA_E_NO_MEMORY;
-  zenta::Detail detail;
+ZENTA_API int ZENTA_CloseSession(int handle) {
+  std::vector<zenta::Entry> removed;  // freed last, outside the table's lock
   try {
-    code = zenta::OpenSession(serverUrl, options, *handle, detail);
+    if (!zenta::Table().Remove(handle, true, removed)) return ZENTA_E_UNKNOWN_HANDLE;
   } catch (const std::bad_alloc&) {
+    return ZENTA_E_NO_MEMORY;
   }
-  if (code != ZENTA_OK) zenta::NoteFailure(code, detail.Text());
-  return code;
+  const zenta::Entry& own = removed.front();
+  if (own.session->Inherited()) {
+    zenta::Table().KeepInherited(own.session);
+    return ZENTA_OK;
+  }
+  own.scope->Cancel();   // and with it every scope under the session
+  own.session->Close();  // wakes the calls that wait
+  return ZENTA_OK;
 }
 
-ZENTA_API int ZENTA_CloseSession(int handle) {
-  std::shared_ptr<zenta::Session> session = zenta::Sessions().Remove(handle);
-  if (!session) return ZENTA_E_UNKNOWN_HANDLE;
-  if (session->Inherited()) {
-    zenta::Sessions().KeepInherited(std::move(session));
-  } else {
-    session->Close();
+ZENTA_API int ZENTA_OpenScope(int parent, int* scope) {
+  if (scope == nullptr) return ZENTA_E_NULL_ARGUMENT;
+  *scope = 0;
+  try {
+    return zenta::Table().OpenScope(parent, *scope);
+  } catch (const std::bad_alloc&) {
+    return ZENTA_E_NO_MEMORY;
   }
+}
+
+ZENTA_API int ZENTA_CancelScope(int handle) {
+  zenta::Entry entry;
+  if (!zenta::Table().Find(handle, entry)) return ZENTA_E_UNKNOWN_HANDLE;
+  zenta::CancelEntry(entry);
   return ZENTA_OK;
+}
+
+ZENTA_API int ZENTA_CloseScope(int scope) {
+  std::vector<zenta::Entry> removed;
+  try {
+    if (!zenta::Table().Remove(scope, false, removed)) return ZENTA_E_UNKNOWN_HANDLE;
+  } catch (const std::bad_alloc&) {
+    return ZENTA_E_NO_MEMORY;
+  }
+  zenta::CancelEntry(removed.front());
+  return ZENTA_OK;
+}
+
+ZENTA_API int ZENTA_SetProgressCallback(int handle, ZENTA_ProgressCallback callback,
+                                        void* context) {
+  return zenta::Table().SetProgress(handle, callback, context) ? ZENTA_OK : ZENTA_E_UNKNOWN_HANDLE;
 }
 
 }  // extern "C"

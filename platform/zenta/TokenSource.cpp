@@ -15,10 +15,15 @@ constexpr int kMostTokenBytes = 16 * 1024;
 
 }  // namespace
 
-int TokenSource::Get(bool refresh, Held& held, Clock::time_point deadline, Detail& detail) {
+int TokenSource::Get(bool refresh, Held& held, Clock::time_point deadline, Detail& detail,
+                     const CallControl& call) {
   std::unique_lock<std::mutex> lock(mutex_);
   if (!refresh) held.runsSeen = runsDone_;
   for (;;) {
+    if (call.Cancelled()) {
+      detail.Set("the call was cancelled while it waited for a token");
+      return ZENTA_E_CANCELLED;
+    }
     if (generation_ > 0 && (!refresh || generation_ != held.generation)) {
       Take(held);
       return ZENTA_OK;
@@ -28,6 +33,7 @@ int TokenSource::Get(bool refresh, Held& held, Clock::time_point deadline, Detai
       return lastFailureCode_;
     }
     if (!running_) break;
+    // Any wake looks at everything again: a run that ended, a cancel (Wake).
     if (runEnded_.wait_until(lock, deadline) == std::cv_status::timeout && running_) {
       detail.Set("the token callback gave no token before the request timeout");
       return ZENTA_E_TIMEOUT;
@@ -93,6 +99,12 @@ void TokenSource::Take(Held& held) {
   held.value = token_;
   held.generation = generation_;
   held.runsSeen = runsDone_;
+}
+
+void TokenSource::Wake() {
+  // Taking the lock orders the wake after a waiter's look at its scope: none misses it.
+  { const std::lock_guard<std::mutex> lock(mutex_); }
+  runEnded_.notify_all();
 }
 
 void TokenSource::Scrub(std::string& text) {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "ErrorDetail.h"
+#include "Scope.h"
 
 namespace zenta {
 
@@ -37,8 +38,13 @@ class TokenSource {
   // most until its deadline, and share its token or its failure. A run that ended after the call
   // took its token without making a new one answers the call with its failure, so a failing
   // callback is not run again for every call that met the same 401. ZENTA_OK, ZENTA_E_TIMEOUT (the
-  // deadline passed: nothing may be sent) or ZENTA_E_CREDENTIAL, with detail saying why.
-  int Get(bool refresh, Held& held, Clock::time_point deadline, Detail& detail);
+  // deadline passed: nothing may be sent), ZENTA_E_CANCELLED (the call's scope was cancelled; a
+  // cancelled call never runs the callback) or ZENTA_E_CREDENTIAL, with detail saying why.
+  int Get(bool refresh, Held& held, Clock::time_point deadline, Detail& detail,
+          const CallControl& call = {});
+
+  // Lets the calls waiting for another call's run look again whether they were cancelled.
+  void Wake();
 
   // Writes *** over the latest two tokens in text.
   void Scrub(std::string& text);

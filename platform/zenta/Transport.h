@@ -16,6 +16,7 @@
 #include "AnswerBuffer.h"
 #include "Boundary.h"
 #include "ErrorDetail.h"
+#include "Scope.h"
 
 namespace zenta {
 
@@ -106,10 +107,13 @@ class Transport {
   // Sends request (the base path, then request.target) on connection and reads the answer: its
   // status and content type into answer, its body into body, within the body's cap and the
   // deadline. Returns 0 when an HTTP answer arrived (any status), else a negative ZENTA code with
-  // report.detail set. Never sends the request a second time.
+  // report.detail set. Never sends the request a second time. Ends within 100 ms of a cancel of
+  // the call's scope, whatever it waits for, with ZENTA_E_CANCELLED; tells call.progress how the
+  // body arrives, and ends the same way when it asks to stop. A cancelled exchange leaves the
+  // connection unfit for another: the caller frees it.
   virtual int Exchange(Connection& connection, const ZENTA_HttpRequest& request,
                        Clock::time_point deadline, ZENTA_HttpAnswer& answer, AnswerBuffer& body,
-                       ExchangeReport& report) = 0;
+                       ExchangeReport& report, const CallControl& call) = 0;
 };
 
 // Creates the platform's transport. On failure returns null, writes a negative code to status

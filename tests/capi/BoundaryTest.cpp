@@ -7,7 +7,6 @@
 #include <cstring>
 #include <functional>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "CorvaneC.h"
@@ -100,54 +99,76 @@ TEST(CBoundary, ExceptionsAndFailedAllocationsBecomeStatusesWithoutResult) {
   }
 }
 
-// What corvane_error_message says after a call: each kind of status with what the thread knows.
+// What corvane_error_message says after a call: each kind of status with what the thread knows,
+// and who failed (corvane_interface_error, corvane_answer_read), also when a server's code
+// equals one of the gateway's, the library's or this interface's.
 TEST(CBoundary, ErrorMessageSaysEverythingTheThreadKnows) {
   using corvane_test::Answer;
   const char* const wrongType =
       "a member of the answer has the wrong JSON type (status -40004): "
       "quim::Json::Value::asString: not applicable to an array";
-  // The gateway's reply, the transport's detail, the status and the sentence.
-  const std::vector<std::tuple<corvane_test::Reply, std::string, int, std::string>> rows = {
-      {Answer(R"({"code":1000,"data":{}})"), "", 0, "success"},
-      {corvane_test::Failure(-20201), "connect to 127.0.0.1:9: refused", -20201,
+  const std::string unreadable =
+      "the answer could not be read (missing, not JSON, not an object or without a code) "
+      "(status -1): request GET /vusk/api/v1.1/config/dictionary-mapper?type=3";
+  struct Row {
+    corvane_test::Reply reply;
+    std::string detail;  // the transport's words the fake gives for the thread's last failure
+    int status, interfaceError, answerRead;
+    std::string sentence;
+  };
+  const std::vector<Row> rows = {
+      {Answer(R"({"code":1000,"data":{}})"), "", 0, 0, 1, "success"},
+      {corvane_test::Failure(-20201), "connect to 127.0.0.1:9: refused", -20201, 0, 0,
        "the fake gateway failed (status -20201): connect to 127.0.0.1:9: refused"},
-      {corvane_test::Failure(-30502), corvane_test::kGatewayText, -30502,
+      {Answer(R"({"code":-20201,"message":"busy","data":{}})"), "HTTP 503: <html>", -20201, 0, 1,
+       "the server refused the request with code -20201: busy"},
+      {corvane_test::Failure(-30502), corvane_test::kGatewayText, -30502, 0, 0,
        "the fake gateway failed (status -30502)"},
-      {Answer(R"({"code":4004,"message":"no channel D1001-C99","data":{}})"), "", 4004,
+      {Answer(R"({"code":4004,"message":"no channel D1001-C99","data":{}})"), "", 4004, 0, 1,
        "the server refused the request with code 4004: no channel D1001-C99"},
-      {Answer(R"({"code":-2,"data":{}})"), "", -2,
-       std::string(corvane_status_text(-2)) + " (status -2)"},
-      {Answer(R"({"code":-7,"data":{}})"), "", -7,
-       "the server refused the request with code -7 and no message"},
-      {Answer("<html>"), "", -1, std::string(corvane_status_text(-1)) + " (status -1)"},
-      {Answer(R"({"code":1000,"data":{"results":[{"key":"x","value":"1"}]}})"), "", -40002,
-       std::string(corvane_status_text(-40002)) + " (status -40002)"},
-      {Answer(R"({"code":1000,"data":{"results":[{"key":[1],"value":"1"}]}})"), "", -40004,
-       wrongType},
+      {Answer(R"({"code":-2,"data":{}})"), "", -2, 0, 1,
+       "the server refused the request with code -2 and no message"},
+      {Answer(R"({"code":-40002,"message":"m","data":{}})"), "", -40002, 0, 1,
+       "the server refused the request with code -40002: m"},
+      {Answer("<html>"), "", -1, 0, 1, unreadable},
+      {Answer(R"({"code":1000,"data":{"results":[{"key":"x","value":"1"}]}})"), "", -40002, -40002,
+       0, std::string(corvane_status_text(-40002)) + " (status -40002)"},
+      {Answer(R"({"code":1000,"data":{"results":[{"key":[1],"value":"1"}]}})"), "", -40004, -40004,
+       0, wrongType},
   };
   corvane_test::LogCounter quiet;
-  for (const auto& [reply, detail, status, sentence] : rows) {
-    SCOPED_TRACE(sentence);
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.sentence);
     FakeGateway::Instance().Reset();
-    FakeGateway::Instance().Script(reply);
-    corvane_test::SetGatewayDetail(detail);
+    FakeGateway::Instance().Script(row.reply);
+    corvane_test::SetGatewayDetail(row.detail);
     corvane_int_pair* mapping = nullptr;
     int32_t count = 0;
-    ASSERT_EQ(corvane_query_dictionary_mapper(1, 3, &mapping, &count), status);
+    ASSERT_EQ(corvane_query_dictionary_mapper(1, 3, &mapping, &count), row.status);
     corvane_free(mapping);
     char text[512];
-    EXPECT_EQ(corvane_error_message(status, text, sizeof text), int32_t(sentence.size()));
-    EXPECT_EQ(text, sentence);
+    EXPECT_EQ(corvane_error_message(row.status, text, sizeof text), int32_t(row.sentence.size()));
+    EXPECT_EQ(text, row.sentence);
+    EXPECT_EQ(corvane_interface_error(), row.interfaceError);
+    EXPECT_EQ(corvane_answer_read(), row.answerRead);
   }
-  // Of the last row: cut like snprintf, the full length returned; a later call's success forgets
-  // the exception.
+  // Of the last row: cut like snprintf, the full length returned; a status the last call did not
+  // end in gets its general meaning without the thread's details.
   char cut[9];
   EXPECT_EQ(corvane_error_message(-40004, cut, sizeof cut), int32_t(std::strlen(wrongType)));
   EXPECT_STREQ(cut, "a member");
   EXPECT_EQ(corvane_error_message(-40004, nullptr, -1), CORVANE_E_NULL_ARGUMENT);
+  char other[512];
+  corvane_error_message(-20201, other, sizeof other);
+  EXPECT_STREQ(other, "the fake gateway failed (status -20201)");
+  // A refused argument is the interface's own failure; a later success forgets it.
+  int32_t count = 0;
+  EXPECT_EQ(corvane_query_dictionary_mapper(1, 3, nullptr, &count), CORVANE_E_NULL_ARGUMENT);
+  EXPECT_EQ(corvane_interface_error(), CORVANE_E_NULL_ARGUMENT);
   FakeGateway::Instance().Script(Answer(R"({"code":1000,"data":{}})"));
   int32_t enable = 0;
   corvane_get_ai_privacy_config(1, &enable);
+  EXPECT_EQ(corvane_interface_error(), 0);
   char forgotten[512];
   corvane_error_message(-40004, forgotten, sizeof forgotten);
   EXPECT_EQ(forgotten, std::string(corvane_status_text(-40004)) + " (status -40004)");

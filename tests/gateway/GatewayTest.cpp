@@ -189,7 +189,7 @@ TEST(ErrorText, EveryCodeHasItsOwnText) {
   // The named codes are dense within their groups.
   const struct {
     int first, last;
-  } groups[] = {{0, 0}, {-20012, -20001}, {-20105, -20100}, {-20207, -20200}, {-30599, -30100}};
+  } groups[] = {{0, 0}, {-20012, -20001}, {-20107, -20100}, {-20207, -20200}, {-30599, -30100}};
   const std::string unknown = ZENTA_ErrorText(12345);
   EXPECT_EQ(unknown, ZENTA_ErrorText(-20013));
   std::set<std::string> texts;

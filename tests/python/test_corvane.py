@@ -77,7 +77,7 @@ def test_volume_update_is_read_back_and_a_refused_channel_raises(client, catalog
     with pytest.raises(corvane.Error) as refused:
         client.set_ip_speaker_volume(offline, speaker_volume=50)
     assert refused.value.status == -1
-    assert str(refused.value).startswith("the answer could not be read")
+    assert str(refused.value).startswith("the server listed the channel as failed")
 
 
 @pytest.mark.parametrize("fault, status, message", [

@@ -50,7 +50,7 @@ ostrel=(ZENTA_GeneralJsonRequest)
 zenta=(ZENTA_CarryRequest ZENTA_CloseSession ZENTA_DropAnswer ZENTA_ErrorText ZENTA_HttpStatusOf
   ZENTA_KeepAnswer ZENTA_LastErrorDetail ZENTA_NoteFailure ZENTA_OpenSession
   ZENTA_OutstandingAnswerBuffers ZENTA_ReleaseDataBuffer
-  ZENTA_SetTraceSink)
+  ZENTA_SetTraceSink ZENTA_OpenScope ZENTA_CancelScope ZENTA_CloseScope ZENTA_SetProgressCallback)
 
 for dll in Corvane.dll Ostrel.dll ZENTA.dll libquim.dll; do
   [[ -f $folder/$dll ]] || fail "$folder/$dll is missing"

@@ -111,6 +111,7 @@ Reply MockServer::Impl::FaultList() {
         o.Key("chunked");
         o.Bool(fault.chunked);
       }
+      if (fault.kind == FaultKind::kTrickle) PutInt(o, "bytesPerSecond", fault.bytesPerSecond);
       PutInt(o, "count", fault.remaining);
     });
   }));

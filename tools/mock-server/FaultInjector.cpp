@@ -14,8 +14,9 @@ constexpr int kMaxDelayMs = 600000;
 constexpr int kMinBigBytes = 64;
 constexpr int kMaxBigBytes = 1 << 30;
 constexpr int kMaxRetryAfterSec = 86400;
+constexpr int kMaxTrickleRate = 1 << 30;
 
-const std::array<std::pair<FaultKind, const char*>, 7> kKindNames = {{
+const std::array<std::pair<FaultKind, const char*>, 8> kKindNames = {{
     {FaultKind::kDelay, "delay"},
     {FaultKind::kHttpError, "http-error"},
     {FaultKind::kGarbage, "garbage"},
@@ -23,6 +24,7 @@ const std::array<std::pair<FaultKind, const char*>, 7> kKindNames = {{
     {FaultKind::kDrop, "drop"},
     {FaultKind::kBusiness, "business"},
     {FaultKind::kBig, "big"},
+    {FaultKind::kTrickle, "trickle"},
 }};
 
 using Parsed = Outcome<Fault>;
@@ -49,6 +51,7 @@ struct Named {
   bool code = false;
   bool bytes = false;
   bool status = false;
+  bool rate = false;
 };
 
 using Problem = std::optional<std::string>;
@@ -72,7 +75,8 @@ Problem ReadMember(const std::string& name, const rapidjson::Value& value, Fault
       }
     }
     if (!named.kind)
-      return "\"kind\" must be delay, http-error, garbage, truncate, drop, business or big";
+      return "\"kind\" must be delay, http-error, garbage, truncate, drop, business, big or "
+             "trickle";
   } else if (name == "delayMs") {
     return ReadInt(value, "delayMs", 0, kMaxDelayMs, fault.delayMs);
   } else if (name == "status") {
@@ -89,6 +93,9 @@ Problem ReadMember(const std::string& name, const rapidjson::Value& value, Fault
   } else if (name == "bytes") {
     named.bytes = true;
     return ReadInt(value, "bytes", kMinBigBytes, kMaxBigBytes, fault.bytes);
+  } else if (name == "bytesPerSecond") {
+    named.rate = true;
+    return ReadInt(value, "bytesPerSecond", 1, kMaxTrickleRate, fault.bytesPerSecond);
   } else if (name == "chunked") {
     if (!value.IsBool()) return "\"chunked\" must be true or false";
     fault.chunked = value.GetBool();
@@ -120,6 +127,9 @@ Problem CheckWhole(Fault& fault, const Named& named) {
   if (fault.kind == FaultKind::kBusiness && !named.code) return "a business fault needs \"code\"";
   if (fault.kind == FaultKind::kBusiness && !named.status) fault.status = 200;
   if (fault.kind == FaultKind::kBig && !named.bytes) return "a big fault needs \"bytes\"";
+  if ((fault.kind == FaultKind::kTrickle) != named.rate) {
+    return "\"bytesPerSecond\" goes with trickle faults, which need it";
+  }
   if (fault.retryAfter && fault.kind != FaultKind::kHttpError &&
       fault.kind != FaultKind::kBusiness) {
     return "\"retryAfter\" goes with http-error and business faults only";

@@ -22,6 +22,7 @@ enum class FaultKind {
   kDrop,       // the connection closes without any answer
   kBusiness,   // a JSON envelope carrying the given business code
   kBig,        // status 200, a JSON envelope of exactly `bytes` bytes (tests answer size caps)
+  kTrickle,    // the normal answer, its head at once and its body at `bytesPerSecond`
 };
 
 struct Fault {
@@ -35,6 +36,7 @@ struct Fault {
   std::optional<std::string> body;        // kHttpError, kGarbage: replaces the default body
   int bytes = 0;                          // kBig: size of the whole body
   bool chunked = false;                   // kBig: sent without Content-Length
+  int bytesPerSecond = 0;                 // kTrickle: the rate the body is sent at
   std::optional<std::string> retryAfter;  // kHttpError, kBusiness: a Retry-After field's value
   int remaining = 0;                      // requests left to fault; 0 means until cleared
 };

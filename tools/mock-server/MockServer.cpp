@@ -253,6 +253,11 @@ int MockServer::Impl::ApplyFault(const Fault& fault, const http::Request& req,
     case FaultKind::kBig:
       SendBig(fault.bytes, fault.chunked, out, marked, coding);
       return 200;
+    case FaultKind::kTrickle: {
+      const Reply reply = RouteRequest(req, apiRoutes_, true);
+      SendTrickled(reply, fault.bytesPerSecond, out, marked, coding);
+      return reply.httpStatus;
+    }
   }
   return 0;
 }

@@ -3,6 +3,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <chrono>
 
 #include "Gzip.h"
 
@@ -10,6 +11,7 @@ namespace corvane::mock {
 namespace {
 
 constexpr std::size_t kBigPiece = 64 * 1024;  // a "big" answer is produced this much at a time
+constexpr int kTrickleTickMs = 10;            // a trickled body's slices are this far apart
 
 std::pair<std::string, std::string> BodyOf(const Reply& reply) {
   if (reply.binary) return {*reply.binary, reply.binaryType};
@@ -94,6 +96,29 @@ void SendTruncated(const Reply& reply, http::AnswerWriter& out, http::Headers ex
   out.Close();
   if (out.WriteHead(reply.httpStatus, extra))
     out.Write(std::string_view(body).substr(0, body.size() / 2));
+}
+
+void SendTrickled(const Reply& reply, int bytesPerSecond, http::AnswerWriter& out,
+                  http::Headers extra, Coding& coding) {
+  auto [body, type] = BodyOf(reply);
+  extra.insert(extra.end(), reply.headers.begin(), reply.headers.end());
+  extra.emplace_back("Content-Type", type);
+  Encode(reply.binary ? nullptr : &coding, body, extra);
+  extra.emplace_back("Content-Length", std::to_string(body.size()));
+  if (!out.WriteHead(reply.httpStatus, extra)) return out.Close();
+  if (out.HeadRequest()) return;
+  // Each slice brings the bytes sent up to what the rate allows by its tick, so the rate holds
+  // however long a write or a sleep takes.
+  const auto start = std::chrono::steady_clock::now();
+  const std::string_view bytes(body);
+  for (std::size_t sent = 0; sent < bytes.size();) {
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const auto due = std::min(bytes.size(), static_cast<std::size_t>(seconds * bytesPerSecond) + 1);
+    if (due > sent && !out.Write(bytes.substr(sent, due - sent))) return out.Close();
+    sent = std::max(sent, due);
+    if (sent < bytes.size() && !out.Sleep(kTrickleTickMs)) return out.Close();
+  }
 }
 
 void SendBig(int bytes, bool chunked, http::AnswerWriter& out, http::Headers extra,

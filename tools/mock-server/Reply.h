@@ -62,6 +62,11 @@ void SendTruncated(const Reply& reply, http::AnswerWriter& out, http::Headers ex
 // Content-Length, the client finds the size only while receiving. Gzip-coded, `bytes` is the
 // decoded size: a small answer that a client must not decode without a cap.
 void SendBig(int bytes, bool chunked, http::AnswerWriter& out, http::Headers extra, Coding& coding);
+// The whole answer, its head at once and its body at bytesPerSecond, a slice every 10 ms, so
+// that a client's cancel, close and progress can be watched while the body arrives. Stops when
+// the client goes away or the server stops (the connection then closes).
+void SendTrickled(const Reply& reply, int bytesPerSecond, http::AnswerWriter& out,
+                  http::Headers extra, Coding& coding);
 
 // The text of a JSON object whose members `fill` writes.
 template <class Fill>

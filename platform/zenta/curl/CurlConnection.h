@@ -32,6 +32,10 @@ struct ExchangeState {
   bool certificateAsked = false;  // a TLS handshake of this exchange asked for a certificate
   std::size_t codedBytes = 0;     // bytes of a gzip-coded body, before decoding
   AnswerHead head;                // the answer's head, checked line by line
+  const CallControl* call = nullptr;
+  long long received = 0;          // body bytes as they came (gzip-coded ones before decoding)
+  long long reported = -1;         // received as the progress callback was last told, -1: never
+  Clock::time_point reportedAt{};  // when it was told
 };
 
 // What libcurl asks to be waited for during an exchange run by socket actions (Perform): the
@@ -86,7 +90,8 @@ int OnSocketClose(void* user, curl_socket_t socket);
 int OnSend(void* user, char*, char*, int, int);
 
 // Runs the exchange configured on connection to its end, as curl_easy_perform does; libcurl's
-// result.
+// result. A cancel of the call (connection.state.call) ends it within 20 ms, or a progress
+// callback's non-zero return at once, with state.failure ZENTA_E_CANCELLED.
 CURLcode Perform(CurlConnection& connection);
 
 // True when bytes, the end of the stream or an error wait on the idle socket. Reads nothing.

@@ -83,7 +83,10 @@ CURLcode SetShape(CurlConnection& connection, const TransportConfig& config) {
       .Set(CURLOPT_SOCKOPTDATA, user)
       .Set(CURLOPT_CLOSESOCKETFUNCTION, &OnSocketClose)
       .Set(CURLOPT_CLOSESOCKETDATA, user)
-      .Set(CURLOPT_CUSTOMREQUEST, connection.method.c_str());
+      .Set(CURLOPT_CUSTOMREQUEST, connection.method.c_str())
+      // A cancel during a name lookup leaves the resolver's thread to end on its own instead of
+      // waiting for it.
+      .Set(CURLOPT_QUICK_EXIT, 1L);
   // Unset, libcurl takes the environment's proxy (http_proxy, https_proxy, no_proxy...) by its
   // own rules. The session's or the system's ("" for none) carries every request: no_proxy does
   // not apply.

@@ -8,6 +8,54 @@
 #include "CurlConnection.h"
 
 namespace zenta {
+namespace {
+
+// The longest a wait of the run lasts before it looks whether the call was cancelled.
+constexpr int kCancelPollMs = 20;
+// The progress callback is told at least this often while the body arrives: after 48 KiB more,
+// so that with libcurl's largest piece of body (16 KiB) no step exceeds 64 KiB.
+constexpr long long kProgressBytes = 64 * 1024 - CURL_MAX_WRITE_SIZE;
+constexpr std::chrono::milliseconds kProgressInterval{100};
+
+// Tells the call's progress callback how much of the body arrived when it is due: on the first
+// bytes, on the last announced one, after kProgressBytes more, and 100 ms after it was last told,
+// bytes or not. False, with state.failure set, when the callback asked to stop.
+bool TellProgress(ExchangeState& state) {
+  const CallControl& call = *state.call;
+  const Clock::time_point now = Clock::now();
+  const long long total = state.head.Length();
+  const bool due = state.reported < 0 || (state.received == total && state.reported != total) ||
+                   state.received - state.reported >= kProgressBytes ||
+                   now - state.reportedAt >= kProgressInterval;
+  if (!due || call.Cancelled()) return true;
+  state.reported = state.received;
+  state.reportedAt = now;
+  if (call.progress(call.progressContext, state.received, total) == 0) return true;
+  state.failure = ZENTA_E_CANCELLED;
+  state.report->detail.Set("the progress callback asked to stop after %lld bytes of the answer",
+                           state.received);
+  return false;
+}
+
+// Ends a run whose call was cancelled, saying how far it got.
+CURLcode StopCancelled(ExchangeState& state) {
+  state.failure = ZENTA_E_CANCELLED;
+  Detail& detail = state.report->detail;
+  switch (state.report->phase) {
+    case ExchangePhase::kNotSent:
+      detail.Set("the call was cancelled before its request went out");
+      break;
+    case ExchangePhase::kRequestSent:
+      detail.Set("the call was cancelled after its request went out, before an answer came");
+      break;
+    case ExchangePhase::kAnswerStarted:
+      detail.Set("the call was cancelled after %lld bytes of the answer's body", state.received);
+      break;
+  }
+  return CURLE_ABORTED_BY_CALLBACK;
+}
+
+}  // namespace
 
 int OnSocketWait(CURL*, curl_socket_t socket, int what, void* user, void*) {
   Waits& waits = *static_cast<Waits*>(user);
@@ -56,7 +104,11 @@ std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) 
                                static_cast<unsigned long>(state.body->Cap()));
     }
   }
-  if (code == ZENTA_OK) return bytes;
+  if (code == ZENTA_OK) {
+    state.received += static_cast<long long>(bytes);
+    if (state.call->progress == nullptr || TellProgress(state)) return bytes;
+    return 0;
+  }
   state.failure = code;
   return 0;  // makes libcurl stop with CURLE_WRITE_ERROR
 }
@@ -137,6 +189,8 @@ CURLcode Perform(CurlConnection& connection) {
   CURLM* multi = connection.multi.get();
   CURL* easy = connection.easy.get();
   Waits& waits = connection.waits;
+  ExchangeState& state = connection.state;
+  if (state.call->Cancelled()) return StopCancelled(state);  // nothing sent
   int running = 0;
   CURLMcode status = curl_multi_add_handle(multi, easy);
   if (status == CURLM_OK)
@@ -151,16 +205,25 @@ CURLcode Perform(CurlConnection& connection) {
       }
     }
     if (done) break;
+    if (state.call->Cancelled()) {
+      result = StopCancelled(state);
+      break;
+    }
     if (waits.timerMs == 0) {  // due now: no wait
       status = curl_multi_socket_action(multi, CURL_SOCKET_TIMEOUT, 0, &running);
       continue;
     }
-    // At most a second, as curl_easy_perform waits: libcurl's timers end it sooner.
-    const int ready = PollSockets(
-        waits.sockets, waits.count,
-        waits.timerMs < 0 || waits.timerMs > 1000 ? 1000 : static_cast<int>(waits.timerMs));
+    // At most kCancelPollMs, so that a cancel is seen: libcurl's timers end it sooner.
+    const int ready = PollSockets(waits.sockets, waits.count,
+                                  waits.timerMs < 0 || waits.timerMs > kCancelPollMs
+                                      ? kCancelPollMs
+                                      : static_cast<int>(waits.timerMs));
     if (ready < 0) {
       result = CURLE_RECV_ERROR;
+      break;
+    }
+    if (state.call->progress != nullptr && state.head.Complete() && !TellProgress(state)) {
+      result = CURLE_ABORTED_BY_CALLBACK;
       break;
     }
     status = ready == 0 ? curl_multi_socket_action(multi, CURL_SOCKET_TIMEOUT, 0, &running)
@@ -169,7 +232,7 @@ CURLcode Perform(CurlConnection& connection) {
   if (status != CURLM_OK) {
     result = status == CURLM_OUT_OF_MEMORY ? CURLE_OUT_OF_MEMORY : CURLE_FAILED_INIT;
   }
-  if (connection.state.connected) {
+  if (state.connected) {
     // A new connection: its socket, or none when libcurl did not keep it.
     curl_socket_t socket = CURL_SOCKET_BAD;
     if (curl_easy_getinfo(easy, CURLINFO_ACTIVESOCKET, &socket) != CURLE_OK) {

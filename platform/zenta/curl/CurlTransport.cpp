@@ -67,7 +67,8 @@ class CurlTransport final : public Transport {
   }
 
   int Exchange(Connection& base, const ZENTA_HttpRequest& request, Clock::time_point deadline,
-               ZENTA_HttpAnswer& answer, AnswerBuffer& body, ExchangeReport& report) override {
+               ZENTA_HttpAnswer& answer, AnswerBuffer& body, ExchangeReport& report,
+               const CallControl& call) override {
     auto& connection = static_cast<CurlConnection&>(base);
     const std::string_view method(request.method, request.methodLength);
     const bool sendsBody = request.bodyLength > 0 || ExpectsBody(method);
@@ -80,6 +81,7 @@ class CurlTransport final : public Transport {
     connection.state.head.Start(&answer, method == "HEAD", config_.gzip);
     connection.state.body = &body;
     connection.state.report = &report;
+    connection.state.call = &call;
     connection.errors[0] = '\0';
     CURL* easy = connection.easy.get();
     CURLcode result = SetPerExchange(connection, request, sendsBody, deadline);

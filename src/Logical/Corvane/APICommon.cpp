@@ -37,10 +37,6 @@ std::uint32_t CopyIntoZeroedField(char* field, std::size_t width, std::string_vi
 
 }  // namespace
 
-void SetLangauage(std::string language) { Settings().language = std::move(language); }
-void SetMacAddress(std::string macAddress) { Settings().macAddress = std::move(macAddress); }
-void SetTimeZone(std::string timeZone) { Settings().timeZone = std::move(timeZone); }
-
 bool SetRequestPath(RestRequest* request, const char* format, ...) {
   if (request == nullptr || format == nullptr) return true;
   char text[kPathFormatCapacity];
@@ -93,7 +89,10 @@ void SetRequestBody(RestRequest* request, const quim::Json::Value& body) {
 
 BaseResponse ReadBaseResponse(const char* answer) {
   BaseResponse result;
-  if (answer == nullptr) return result;
+  if (answer == nullptr) {
+    NoteLastCall(Outcome::kUnreadable, -1);
+    return result;
+  }
   quim::Json::Value root;
   std::string errors;
   // The reader that CharReaderBuilder makes, without allocating one.
@@ -105,11 +104,13 @@ BaseResponse ReadBaseResponse(const char* answer) {
     // The server's own words, when it sent them as text, for LastServerMessage.
     const quim::Json::Value* message = root.find("message");
     if (message != nullptr && message->isString()) lastServerMessage = message->asString();
+    NoteLastCall(Outcome::kAnswer, result.code);
     return result;
   }
   // The one log record of the library; callers match it by file, line (keep it 111) and function.
   quim::Vantrix::instance().Log(__FILE__, __LINE__, "Corvane::ReadBaseResponse", "", 6,
                                 "json parse fail, msg = %s\n", errors.c_str());
+  NoteLastCall(Outcome::kUnreadable, -1);
   return result;
 }
 
@@ -174,12 +175,51 @@ quim::Json::Value RequestCycle::IdentityBody() {
   return body;
 }
 
+namespace {
+thread_local LastCall lastCall;  // LastCallOnThread
+}  // namespace
+
 int RequestCycle::Send(int handle) {
   lastServerMessage.clear();
-  if (!fits_) return kRequestTooLong;
-  return ZENTA_GeneralJsonRequest(handle, &request_, static_cast<int>(sizeof(RestRequest)),
-                                  &response_, static_cast<int>(sizeof(RestResponse)));
+  if (!fits_) {
+    NoteLastCall(Outcome::kNotSent, kRequestTooLong);
+    return kRequestTooLong;
+  }
+  const int status =
+      ZENTA_GeneralJsonRequest(handle, &request_, static_cast<int>(sizeof(RestRequest)), &response_,
+                               static_cast<int>(sizeof(RestResponse)));
+  NoteLastCall(status == 0 ? Outcome::kAnswer : Outcome::kGateway, status);
+  return status;
 }
+
+BaseResponse RequestCycle::ReadAnswer() const {
+  BaseResponse answer = ReadBaseResponse(response_.answer);
+  if (lastCall.outcome == Outcome::kUnreadable) Unreadable();
+  return answer;
+}
+
+int RequestCycle::Unreadable() const {
+  char request[sizeof lastCall.detail];
+  std::snprintf(request, sizeof request, "%.*s /%.*s", static_cast<int>(kMethodWidth),
+                request_.method, static_cast<int>(kPathWidth), request_.path);
+  NoteLastCall(Outcome::kUnreadable, -1, request);
+  return -1;
+}
+
+const LastCall& LastCallOnThread() noexcept { return lastCall; }
+
+void NoteLastCall(Outcome outcome, int status, const char* detail) noexcept {
+  lastCall.outcome = outcome;
+  lastCall.status = status;
+  std::snprintf(lastCall.detail, sizeof lastCall.detail, "%s", detail);
+}
+
+void ForgetLastCall() noexcept { NoteLastCall(Outcome::kNone, 0); }
+
+void SetLanguage(std::string language) { Settings().language = std::move(language); }
+void SetLangauage(std::string language) { SetLanguage(std::move(language)); }
+void SetMacAddress(std::string macAddress) { Settings().macAddress = std::move(macAddress); }
+void SetTimeZone(std::string timeZone) { Settings().timeZone = std::move(timeZone); }
 
 std::string LastServerMessage() { return lastServerMessage; }
 

@@ -106,8 +106,9 @@ struct BaseResponse {
   quim::Json::Value data;
 };
 
-// Reads the answer envelope from NUL-terminated text (null allowed). Text that does not parse
-// to a JSON object writes one log record (level 6) with the parser's message.
+// Reads the answer envelope from NUL-terminated text (null allowed) and notes it on the thread's
+// LastCall (kAnswer, or kUnreadable). Text that does not parse to a JSON object writes one log
+// record (level 6) with the parser's message.
 BaseResponse ReadBaseResponse(const char* answer);
 
 // Member readers that never throw on their own account (the member's conversion may).
@@ -143,6 +144,30 @@ void AppendResults(const quim::Json::Value& data, std::vector<T>& out, Read read
     out.push_back(read((*results)[i]));
   }
 }
+
+// How the calling thread's last operation ended. A server may send any code, also one that
+// the gateway, the library or the C interface uses for its own failures; this record tells them
+// apart for ErrorMessage and for the C interface's callers, who see the number alone.
+enum class Outcome {
+  kNone,            // no operation yet, or it ended before its request was handed over
+  kAnswer,          // the server answered; status is its code (0 for its success)
+  kUnreadable,      // an answer arrived that could not be read; status -1, detail the request
+  kChannelRefused,  // the server listed the channel as failed when setting volumes; status -1
+  kGateway,         // the gateway's code: the request did not complete
+  kNotSent,         // kRequestTooLong: the request did not fit its records
+  kInterface,       // the C interface's own failure; detail is the exception's text, if any
+};
+struct LastCall {
+  Outcome outcome = Outcome::kNone;
+  int status = 0;
+  char detail[kMethodWidth + 2 + kPathWidth + 1] = "";  // room for "METHOD /path"
+};
+
+// The calling thread's record. NoteLastCall never throws (it runs inside catch handlers) and
+// cuts detail to the record's room; ForgetLastCall makes it kNone.
+const LastCall& LastCallOnThread() noexcept;
+void NoteLastCall(Outcome outcome, int status, const char* detail = "") noexcept;
+void ForgetLastCall() noexcept;
 
 // One request from start to release. The cycle holds both records and the header array,
 // zero-filled when it is made; the constructor fills path, method and the standard headers through
@@ -189,8 +214,11 @@ class RequestCycle {
     read(answer.data);
     return answer.code;
   }
-  // The answer envelope of a sent request.
-  BaseResponse ReadAnswer() const { return ReadBaseResponse(response_.answer); }
+  // The answer envelope of a sent request; an unreadable one is noted with the request's
+  // method and path.
+  BaseResponse ReadAnswer() const;
+  // Notes that the answer could not be read (the request names the operation) and returns -1.
+  int Unreadable() const;
   const RestResponse& Response() const { return response_; }
 
  private:

@@ -1,7 +1,8 @@
 // The C interface (CorvaneC.h) over the C++ operations. Each function checks its pointers, runs
 // the C++ operation inside Guarded, which turns the operation's exceptions into this interface's
-// codes (noting the exception's text for corvane_error_message, ErrorMessage.cpp), and packs the
-// C++ results into one malloc block that corvane_free releases.
+// codes and notes them on the thread's LastCall (APICommon.h) so that a caller can tell them from
+// a server's code of the same number, and packs the C++ results into one malloc block that
+// corvane_free releases.
 #include "public/CorvaneC.h"
 
 #include <algorithm>
@@ -18,7 +19,8 @@
 #include <string>
 #include <vector>
 
-#include "ExceptionNote.h"
+#include "APICommon.h"
+#include "CopyText.h"
 #include "public/Corvane.h"
 #include "quim/Json.h"
 #include "zenta/ZentaSdk.h"
@@ -27,25 +29,21 @@ static_assert(sizeof(int) == sizeof(int32_t), "int32_t results hold the C++ inte
 
 namespace {
 
-// The exception behind the calling thread's last code of this interface: kept in a fixed array,
-// since it is written where nothing may throw, and cleared by every call that Guarded runs.
-struct ExceptionNote {
-  int status = CORVANE_OK;
-  char text[256] = "";
-};
-thread_local ExceptionNote lastException;
-
+// Notes the interface's own failure (status, and the text of the exception behind it) on the
+// thread's LastCall and returns status.
 int Noted(int status, const char* text) noexcept {
-  lastException.status = status;
-  std::snprintf(lastException.text, sizeof lastException.text, "%s", text);
+  Corvane::NoteLastCall(Corvane::Outcome::kInterface, status, text);
   return status;
 }
+
+// A call refused for its arguments before anything ran.
+int Refused(int status) noexcept { return Noted(status, ""); }
 
 // Runs call and returns its status. No exception may unwind into a C caller's frames, so each
 // one becomes the code that names it; the C++ operation has released its request by then.
 template <class Call>
 int Guarded(Call&& call) noexcept {
-  lastException.status = CORVANE_OK;
+  Corvane::ForgetLastCall();
   try {
     return call();
   } catch (const std::bad_alloc& e) {
@@ -117,36 +115,34 @@ class Packer {
 };
 
 // Runs fill twice, measuring and then writing, and hands the block to *result; an empty layout
-// (an empty list) gives no block.
+// (an empty list) gives no block. Throws std::bad_alloc (for Guarded) when there is no room.
 template <class Record, class Fill>
-int Pack(Record** result, Fill fill) {
+void Pack(Record** result, Fill fill) {
   Packer measure(nullptr);
   fill(measure);
-  if (measure.Size() == 0) return CORVANE_OK;
+  if (measure.Size() == 0) return;
   char* block = static_cast<char*>(std::malloc(measure.Size()));
-  if (block == nullptr) return CORVANE_E_NO_MEMORY;
+  if (block == nullptr) throw std::bad_alloc();
   Packer write(block);
   fill(write);
   *result = reinterpret_cast<Record*>(block);
-  return CORVANE_OK;
 }
 
 // Packs one record per element of list, made by convert(packer, element), into *result and
-// *count. The operation's status stands unless packing fails.
+// *count, and returns the operation's status.
 template <class Record, class List, class Convert>
 int PackList(int status, const List& list, Record** result, int32_t* count, Convert convert) {
-  const int packed = Pack(result, [&](Packer& packer) {
+  Pack(result, [&](Packer& packer) {
     Record* records = packer.Records<Record>(list.size());
     std::size_t index = 0;
     for (const auto& element : list) Packer::Put(records, index++, convert(packer, element));
   });
-  if (packed != CORVANE_OK) return packed;
   *count = static_cast<int32_t>(list.size());
   return status;
 }
 
 int SetSetting(const char* value, void (*setter)(std::string)) {
-  if (value == nullptr) return CORVANE_E_NULL_ARGUMENT;
+  if (value == nullptr) return Refused(CORVANE_E_NULL_ARGUMENT);
   return Guarded([&] {
     setter(value);
     return CORVANE_OK;
@@ -155,14 +151,6 @@ int SetSetting(const char* value, void (*setter)(std::string)) {
 
 }  // namespace
 
-namespace Corvane::detail {
-
-const char* NotedException(int status) noexcept {
-  return lastException.status == status && status != CORVANE_OK ? lastException.text : nullptr;
-}
-
-}  // namespace Corvane::detail
-
 extern "C" {
 
 const char* corvane_status_text(int status) {
@@ -170,8 +158,8 @@ const char* corvane_status_text(int status) {
     case CORVANE_OK:
       return "success";
     case -1:
-      return "the answer could not be read (missing, not JSON, not an object or without a code); "
-             "when setting speaker volumes also: the server refused the channel's volume";
+      return "the answer could not be read (missing, not JSON, not an object or without a code), "
+             "or the server listed a channel as failed when its volume was set";
     case CORVANE_E_REQUEST_TOO_LONG:
       return "the request does not fit: a path of 1280 characters or more, or a setting longer "
              "than 1024 bytes; nothing was sent";
@@ -206,8 +194,24 @@ int32_t corvane_last_server_message(char* buffer, int32_t size) {
 
 void corvane_free(void* block) { std::free(block); }
 
+int corvane_interface_error(void) {
+  const Corvane::LastCall& last = Corvane::LastCallOnThread();
+  return last.outcome == Corvane::Outcome::kInterface ? last.status : CORVANE_OK;
+}
+
+int corvane_answer_read(void) {
+  switch (Corvane::LastCallOnThread().outcome) {
+    case Corvane::Outcome::kAnswer:
+    case Corvane::Outcome::kUnreadable:
+    case Corvane::Outcome::kChannelRefused:
+      return 1;
+    default:
+      return 0;
+  }
+}
+
 int corvane_set_language(const char* language) {
-  return SetSetting(language, &Corvane::SetLangauage);
+  return SetSetting(language, &Corvane::SetLanguage);
 }
 
 int corvane_set_time_zone(const char* timeZone) {

@@ -78,12 +78,12 @@ corvane_int_pair Packed(Packer&, const std::pair<const int, int>& from) {
 extern "C" {
 
 int corvane_get_ai_privacy_config(int handle, int32_t* enable) {
-  if (!Reset(enable)) return CORVANE_E_NULL_ARGUMENT;
+  if (!Reset(enable)) return Refused(CORVANE_E_NULL_ARGUMENT);
   return Guarded([&] { return Corvane::API_GetAIPrivacyConfig(handle, *enable); });
 }
 
 int corvane_get_web_enablement(int handle, const char* deviceId, int32_t* enabled) {
-  if (!Reset(enabled) || deviceId == nullptr) return CORVANE_E_NULL_ARGUMENT;
+  if (!Reset(enabled) || deviceId == nullptr) return Refused(CORVANE_E_NULL_ARGUMENT);
   return Guarded([&] {
     bool value = false;
     const int status = Corvane::API_GetWebEnablement(deviceId, value, handle);
@@ -93,7 +93,7 @@ int corvane_get_web_enablement(int handle, const char* deviceId, int32_t* enable
 }
 
 int corvane_get_channel_web_enablement(int handle, const char* channelId, int32_t* enabled) {
-  if (!Reset(enabled) || channelId == nullptr) return CORVANE_E_NULL_ARGUMENT;
+  if (!Reset(enabled) || channelId == nullptr) return Refused(CORVANE_E_NULL_ARGUMENT);
   return Guarded([&] {
     bool value = false;
     const int status = Corvane::API_GetChannelWebEnablement(channelId, value, handle);
@@ -104,26 +104,26 @@ int corvane_get_channel_web_enablement(int handle, const char* channelId, int32_
 
 int corvane_download_device_picture(int handle, const char* pictureId, int32_t tag,
                                     corvane_picture** picture) {
-  if (!Reset(picture) || pictureId == nullptr) return CORVANE_E_NULL_ARGUMENT;
+  if (!Reset(picture) || pictureId == nullptr) return Refused(CORVANE_E_NULL_ARGUMENT);
   return Guarded([&] {
     Corvane::DownloadDevicePicResp result;
     const int status = Corvane::API_DownloadDevicePicture(handle, {tag, pictureId}, result);
     const std::unique_ptr<char[]> data(result.pictureData);  // the caller's new[] buffer
     if (data == nullptr) return status;                      // no picture was written
-    const int packed = Pack(picture, [&](Packer& packer) {
+    Pack(picture, [&](Packer& packer) {
       corvane_picture* record = packer.Records<corvane_picture>(1);
       const char* bytes = packer.Bytes(data.get(), static_cast<std::size_t>(result.pictureLength));
       Packer::Put(
           record, 0,
           {result.tag, result.pictureLength, reinterpret_cast<const unsigned char*>(bytes)});
     });
-    return packed != CORVANE_OK ? packed : status;
+    return status;
   });
 }
 
 int corvane_get_ip_speaker_volume(int handle, const char* channelId,
                                   corvane_speaker_volume** volume) {
-  if (!Reset(volume) || channelId == nullptr) return CORVANE_E_NULL_ARGUMENT;
+  if (!Reset(volume) || channelId == nullptr) return Refused(CORVANE_E_NULL_ARGUMENT);
   return Guarded([&] {
     // The operation overwrites every field when the answer carries a record and nothing
     // otherwise; a record no answer can produce (a lone NUL as text, INT_MIN) tells them apart.
@@ -134,17 +134,17 @@ int corvane_get_ip_speaker_volume(int handle, const char* channelId,
     if (info.channelId.size() == 1 && info.channelId[0] == '\0' && info.successful == INT_MIN) {
       return status;
     }
-    const int packed = Pack(volume, [&](Packer& packer) {
+    Pack(volume, [&](Packer& packer) {
       corvane_speaker_volume* record = packer.Records<corvane_speaker_volume>(1);
       Packer::Put(record, 0, Packed(packer, info));
     });
-    return packed != CORVANE_OK ? packed : status;
+    return status;
   });
 }
 
 int corvane_set_ip_speaker_volume(int handle, const char* channelId, int32_t microphoneVolume,
                                   int32_t speakerVolume) {
-  if (channelId == nullptr) return CORVANE_E_NULL_ARGUMENT;
+  if (channelId == nullptr) return Refused(CORVANE_E_NULL_ARGUMENT);
   return Guarded([&] {
     Corvane::SpeakerVolumeInfo info;
     info.channelId = channelId;
@@ -156,7 +156,7 @@ int corvane_set_ip_speaker_volume(int handle, const char* channelId, int32_t mic
 
 int corvane_get_ip_speaker_audio_list(int handle, const char* channelId, corvane_audio_file** files,
                                       int32_t* count) {
-  if (!Reset(files, count) || channelId == nullptr) return CORVANE_E_NULL_ARGUMENT;
+  if (!Reset(files, count) || channelId == nullptr) return Refused(CORVANE_E_NULL_ARGUMENT);
   return Guarded([&] {
     std::vector<Corvane::AudioFileInfo> list;
     const int status = Corvane::API_GetIPSpeakerAudioList(channelId, list, handle);
@@ -169,11 +169,11 @@ int corvane_get_ip_speaker_same_audio_list(int handle, const char* const* channe
                                            int32_t channelCount, corvane_same_audio_file** files,
                                            int32_t* count) {
   if (!Reset(files, count) || (channelIds == nullptr && channelCount > 0)) {
-    return CORVANE_E_NULL_ARGUMENT;
+    return Refused(CORVANE_E_NULL_ARGUMENT);
   }
-  if (channelCount < 0) return CORVANE_E_COUNT;
+  if (channelCount < 0) return Refused(CORVANE_E_COUNT);
   for (int32_t i = 0; i < channelCount; ++i) {
-    if (channelIds[i] == nullptr) return CORVANE_E_NULL_ARGUMENT;
+    if (channelIds[i] == nullptr) return Refused(CORVANE_E_NULL_ARGUMENT);
   }
   return Guarded([&] {
     const std::vector<std::string> channelIdsTexts(channelIds, channelIds + channelCount);
@@ -186,7 +186,7 @@ int corvane_get_ip_speaker_same_audio_list(int handle, const char* const* channe
 
 int corvane_get_alarm_device_contacts(int handle, const char* alarmCode, int64_t alarmDate,
                                       corvane_device_contact** contacts, int32_t* count) {
-  if (!Reset(contacts, count) || alarmCode == nullptr) return CORVANE_E_NULL_ARGUMENT;
+  if (!Reset(contacts, count) || alarmCode == nullptr) return Refused(CORVANE_E_NULL_ARGUMENT);
   return Guarded([&] {
     std::vector<Corvane::DeviceContactInfo> list;
     const int status = Corvane::API_GetAlarmDeviceContacts(alarmCode, alarmDate, handle, list);
@@ -197,7 +197,7 @@ int corvane_get_alarm_device_contacts(int handle, const char* alarmCode, int64_t
 
 int corvane_get_ptz_trail_list(int handle, const char* channelId, corvane_ptz_trail** trails,
                                int32_t* count) {
-  if (!Reset(trails, count) || channelId == nullptr) return CORVANE_E_NULL_ARGUMENT;
+  if (!Reset(trails, count) || channelId == nullptr) return Refused(CORVANE_E_NULL_ARGUMENT);
   return Guarded([&] {
     std::vector<Corvane::PtzTrailInfo> list;
     const int status = Corvane::API_GetPtzTrailList(channelId, handle, list);
@@ -208,7 +208,7 @@ int corvane_get_ptz_trail_list(int handle, const char* channelId, corvane_ptz_tr
 
 int corvane_start_remote_record(int handle, const char* channelId, int32_t streamType,
                                 int32_t duration, int32_t* planId, int64_t* now) {
-  if (!Reset(planId, now) || channelId == nullptr) return CORVANE_E_NULL_ARGUMENT;
+  if (!Reset(planId, now) || channelId == nullptr) return Refused(CORVANE_E_NULL_ARGUMENT);
   return Guarded([&] {
     Corvane::StartRemoteRecordRsp result;
     const int status =
@@ -220,12 +220,12 @@ int corvane_start_remote_record(int handle, const char* channelId, int32_t strea
 }
 
 int corvane_get_pos_config(int handle, int32_t* playbackTime) {
-  if (!Reset(playbackTime)) return CORVANE_E_NULL_ARGUMENT;
+  if (!Reset(playbackTime)) return Refused(CORVANE_E_NULL_ARGUMENT);
   return Guarded([&] { return Corvane::API_GetPosConfig(handle, *playbackTime); });
 }
 
 int corvane_get_pos_event_translate(int handle, corvane_int_text** names, int32_t* count) {
-  if (!Reset(names, count)) return CORVANE_E_NULL_ARGUMENT;
+  if (!Reset(names, count)) return Refused(CORVANE_E_NULL_ARGUMENT);
   return Guarded([&] {
     std::map<int, std::string> list;
     const int status = Corvane::API_GetPosEventTranslate(handle, list);
@@ -236,7 +236,7 @@ int corvane_get_pos_event_translate(int handle, corvane_int_text** names, int32_
 
 int corvane_query_dictionary_mapper(int handle, int32_t type, corvane_int_pair** mapping,
                                     int32_t* count) {
-  if (!Reset(mapping, count)) return CORVANE_E_NULL_ARGUMENT;
+  if (!Reset(mapping, count)) return Refused(CORVANE_E_NULL_ARGUMENT);
   return Guarded([&] {
     std::map<int, int> list;
     const int status = Corvane::API_QueryDictionaryMapper(handle, type, list);

@@ -43,7 +43,7 @@ int API_DownloadDevicePicture(const int& handle, const DownloadDevicePicReq& req
   const RestResponse& response = cycle.Response();
   if (status != 0 || response.answer == nullptr) return status;
   // A negative length cannot be a picture: report the answer as unreadable.
-  if (response.answerLength < 0) return -1;
+  if (response.answerLength < 0) return cycle.Unreadable();
   long long length = response.answerLength;
   char* picture = new char[static_cast<std::size_t>(length)];
   if (length > 0) std::memcpy(picture, response.answer, static_cast<std::size_t>(length));

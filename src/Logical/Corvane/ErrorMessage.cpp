@@ -4,7 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "ExceptionNote.h"
+#include "APICommon.h"
+#include "CopyText.h"
 #include "public/Corvane.h"
 #include "public/CorvaneC.h"
 #include "zenta/ZentaSdk.h"
@@ -30,6 +31,17 @@ void Append(std::string& sentence, const std::string& text) {
   if (!text.empty() && sentence.find(text) == std::string::npos) sentence += ": " + text;
 }
 
+// A sentence for a status that the thread's last call did not end in: its general meaning,
+// without a detail, since no detail on the thread belongs to it.
+std::string Unattributed(int status, const std::string& number) {
+  if (ZENTA_IS_GATEWAY_CODE(status)) return ZENTA_ErrorText(status) + number;
+  if (status == -1 || status == CORVANE_E_REQUEST_TOO_LONG ||
+      (status <= -40001 && status >= -40099)) {
+    return corvane_status_text(status) + number;
+  }
+  return "the server refused the request with code " + std::to_string(status);
+}
+
 }  // namespace
 
 namespace Corvane {
@@ -37,23 +49,35 @@ namespace Corvane {
 std::string ErrorMessage(int status) {
   if (status == CORVANE_OK) return "success";
   const std::string number = " (status " + std::to_string(status) + ")";
+  const LastCall& last = LastCallOnThread();
+  if (last.outcome == Outcome::kNone || last.status != status) return Unattributed(status, number);
+  // The server's words come as text that may hold a NUL byte: C callers see it up to there.
+  const std::string server = LastServerMessage().c_str();
   std::string sentence;
-  if (ZENTA_IS_GATEWAY_CODE(status)) {
-    sentence = ZENTA_ErrorText(status) + number;
-    Append(sentence, GatewayDetail());
-  } else if (status == CORVANE_E_REQUEST_TOO_LONG || (status <= -40001 && status >= -40099)) {
-    sentence = corvane_status_text(status) + number;
-    if (const char* exception = detail::NotedException(status)) Append(sentence, exception);
-  } else {
-    // The server's words come as text that may hold a NUL byte: C callers see it up to there.
-    const std::string server = LastServerMessage().c_str();
-    if (status == -1) {
-      sentence = corvane_status_text(status) + number;
-    } else {
+  switch (last.outcome) {
+    case Outcome::kGateway:
+      sentence = ZENTA_ErrorText(status) + number;
+      Append(sentence, GatewayDetail());
+      break;
+    case Outcome::kUnreadable:  // the request names the operation whose answer it was
+      sentence =
+          "the answer could not be read (missing, not JSON, not an object or without a "
+          "code)" +
+          number;
+      Append(sentence, std::string("request ") + last.detail);
+      break;
+    case Outcome::kChannelRefused:
+      sentence = "the server listed the channel as failed when setting its volume" + number;
+      break;
+    case Outcome::kAnswer:
       sentence = "the server refused the request with code " + std::to_string(status);
       if (server.empty()) sentence += " and no message";
-    }
-    Append(sentence, server);
+      Append(sentence, server);
+      break;
+    default:  // kNotSent, kInterface: the status's meaning and the exception's text, if any
+      sentence = corvane_status_text(status) + number;
+      Append(sentence, last.detail);
+      break;
   }
   return sentence;
 }

@@ -52,7 +52,9 @@ int API_SetIPSpeakerVolume(const SpeakerVolumeInfo& info, int handle) {
     if (info.speakerVolume >= 0) failed = GetMemberOrNull(data, "speakerVolumeFailedChannels");
     channelFailed = IsNonNullArray(failed) && failed.size() != 0;
   });
-  return channelFailed ? -1 : code;
+  if (!channelFailed) return code;
+  NoteLastCall(Outcome::kChannelRefused, -1);
+  return -1;
 }
 
 int API_GetIPSpeakerAudioList(const std::string& channelId, std::vector<AudioFileInfo>& files,

@@ -53,7 +53,9 @@ constexpr int kRequestTooLong = -2;
 // "Time-Zone" header values and the "clientMac" identity member of request bodies. While the
 // language or time-zone value is longer than a header field (1024 bytes), every operation
 // returns kRequestTooLong (-2) and sends nothing. Not thread-safe with running operations (see
-// above).
+// above). SetLanguage and SetLangauage (the original spelling, kept for existing callers) are
+// the same setter.
+CORVANE_API void SetLanguage(std::string language);
 CORVANE_API void SetLangauage(std::string language);
 CORVANE_API void SetMacAddress(std::string macAddress);
 CORVANE_API void SetTimeZone(std::string timeZone);
@@ -138,8 +140,10 @@ CORVANE_API std::string LastServerMessage();
 // One sentence for a status, with everything known about it on the calling thread: what the
 // status means; for a gateway code, the transport's own words for the last failure
 // (ZENTA_LastErrorDetail); for a server code, the server's message (LastServerMessage). Call it
-// on the thread that got the status, before that thread's next operation. Thread-safe. The same
-// text as corvane_error_message (CorvaneC.h).
+// on the thread that got the status, before that thread's next operation. A detail is used only
+// when that operation ended in this very status from its source: a server's -20201 reads as the
+// server's refusal, not as the gateway's failure. Thread-safe. The same text as
+// corvane_error_message (CorvaneC.h).
 CORVANE_API std::string ErrorMessage(int status);
 
 }  // namespace Corvane

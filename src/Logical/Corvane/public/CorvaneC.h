@@ -23,6 +23,17 @@
  * detail or the server's words.
  * The C++ operations' codes keep their meaning here; this interface only adds -40001..-40099.
  *
+ * Where a status came from: a server may send any code, also -2, one in the gateway's range or
+ * one of -40001..-40099, and it comes back unchanged with the outputs written from the answer.
+ * The number alone therefore does not tell who failed; right after a call, on the same thread:
+ *   corvane_interface_error()  the CORVANE_E_* code when the call failed inside this interface
+ *                              (an exception of the C++ operation, a refused argument), else 0;
+ *   corvane_answer_read()      1 when the status is what the server answered (its code, or -1 for
+ *                              an answer that could not be read or a channel it refused) and the
+ *                              outputs were written from that answer, else 0.
+ * Neither is 1 / non-zero after a gateway failure or a request that did not fit (-2, nothing
+ * sent); ZENTA_IS_GATEWAY_CODE and the status then say which.
+ *
  * Results: every output is reset when the call starts (integers to 0, result pointers to NULL,
  * counts to 0) and filled from the answer's "data" whenever an answer was read, whatever the
  * server's code, as the C++ operation fills its outputs. A list result is one block allocated by
@@ -71,7 +82,9 @@ CORVANE_API const char* corvane_status_text(int status);
  * what it means and its number; for a gateway code (ZENTA_IS_GATEWAY_CODE) the gateway's text
  * and the transport's own words for the thread's last failure (ZENTA_LastErrorDetail); for a
  * server code the server's message (corvane_last_server_message); for a code of this interface
- * the text of the exception it stands for, when the thread's last call ended in it. For example
+ * the text of the exception it stands for. A detail is used only when the thread's last call
+ * ended in this very status from that source: a server's -20201 reads as the server's refusal,
+ * and a status the last call did not end in gets its general meaning alone. For example
  *   "the server refused the request with code 4004: no channel D1001-C99"
  *   "the connection to the server was refused or could not be made (status -20201): Failed to
  *    connect to 127.0.0.1 port 9 ..."
@@ -96,6 +109,22 @@ CORVANE_API int32_t corvane_last_server_message(char* buffer, int32_t size);
 
 /* Releases a block that a function of this interface returned; null is harmless. */
 CORVANE_API void corvane_free(void* block);
+
+/* Who failed in the calling thread's last operation or setter of this interface: the CORVANE_E_*
+ * code it returned when it failed inside this interface (an exception of the C++ operation, a
+ * null argument, a negative count), else 0 - also when its status is a server's code that
+ * happens to equal one of this interface's. The functions that only report (corvane_error_message,
+ * corvane_last_server_message, corvane_status_text, corvane_version, corvane_free and these two)
+ * leave it as it is. Thread-safe: each thread sees its own last call. */
+CORVANE_API int corvane_interface_error(void);
+
+/* 1 when the calling thread's last operation of this interface ended with an answer of the
+ * server: its status is the server's code (0 for its success, any other value unchanged, also
+ * -2, a gateway-range code or -40001..-40099) or -1 for an answer that could not be read or a
+ * channel the server refused, and its outputs were written from that answer as Corvane.h writes
+ * them. 0 after a gateway failure, a request that did not fit, an interface failure, a setter or
+ * before any call. Left as it is by the reporting functions. Thread-safe, per thread. */
+CORVANE_API int corvane_answer_read(void);
 
 /* The settings: the "Accept-Language" and "Time-Zone" header values and the "clientMac" member
  * of request bodies, copied into every request built afterwards. 0, CORVANE_E_NULL_ARGUMENT or

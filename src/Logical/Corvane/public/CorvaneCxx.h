@@ -8,9 +8,7 @@
 // Corvane.h documents each operation: the request it sends, the status it returns and what it
 // writes on which status. The same holds here, with these differences, all of them at the edges:
 //   - an operation that fails with an exception has added nothing to the caller's containers
-//     (Corvane.h keeps the entries appended before the throw); a status counts as a transport
-//     failure, which leaves every output alone, when it lies in the gateway's range
-//     (ZENTA_IS_GATEWAY_CODE), whoever sent it, and so does -2 (kRequestTooLong);
+//     (Corvane.h keeps the entries appended before the throw);
 //   - text from the server that holds a NUL byte arrives up to that byte, and text sent (ids,
 //     settings) is cut at its first NUL byte;
 //   - the exceptions are standard types, thrown in the caller's own module: std::bad_alloc,
@@ -18,6 +16,10 @@
 //     of range") as in Corvane.h; where Corvane.h throws quim::Json::Error (a
 //     std::runtime_error) or another exception, a std::runtime_error whose what() is
 //     ErrorMessage(status), which holds the original exception's text.
+// An exception is thrown only when the C interface failed on its own (corvane_interface_error);
+// every status a server sends, -2, the gateway's range and -40001..-40099 included, is returned
+// with the outputs written as Corvane.h writes them (corvane_answer_read tells an answer's
+// status from the gateway's or from a request that did not fit).
 //
 // The declarations live in an inline namespace: callers write Corvane::API_GetPosConfig as
 // with Corvane.h, while the names stay apart from the library's own C++ exports. Corvane.h and
@@ -69,9 +71,12 @@ struct Result {
 
 inline std::string Text(const char* text) { return text != nullptr ? text : ""; }
 
-// The status of a C call, or the exception the C++ interface throws for it.
+// The status of the C call just made, or the exception the C++ interface throws for it when the
+// C interface failed on its own.
 inline int Checked(int status) {
-  switch (status) {
+  switch (corvane_interface_error()) {
+    case CORVANE_OK:
+      return status;
     case CORVANE_E_NO_MEMORY:
       throw std::bad_alloc();
     case CORVANE_E_INVALID_NUMBER:
@@ -79,18 +84,13 @@ inline int Checked(int status) {
     case CORVANE_E_NUMBER_RANGE:
       throw std::out_of_range("stoi argument out of range");
     default:
-      if (status <= CORVANE_E_NO_MEMORY && status >= CORVANE_E_NO_MEMORY - 98) {
-        throw std::runtime_error(ErrorMessage(status));
-      }
-      return status;
+      throw std::runtime_error(ErrorMessage(status));
   }
 }
 
-// Whether an operation that returned status read an answer, and so writes its single outputs:
-// not after a transport failure, nor when nothing was sent.
-inline bool AnswerRead(int status) {
-  return !ZENTA_IS_GATEWAY_CODE(status) && status != kRequestTooLong;
-}
+// Whether the C call just made read an answer, and so its single outputs are to be written: not
+// after a transport failure, nor when nothing was sent.
+inline bool AnswerRead() { return corvane_answer_read() != 0; }
 
 // A text that a C function copies like snprintf (copy(buffer, size) gives the full length).
 template <class Copy>
@@ -115,6 +115,7 @@ inline void Set(int (*setter)(const char*), const std::string& value) {
 }  // namespace detail
 
 // The settings (Corvane.h): copied into every request built afterwards.
+inline void SetLanguage(std::string language) { detail::Set(&corvane_set_language, language); }
 inline void SetLangauage(std::string language) { detail::Set(&corvane_set_language, language); }
 inline void SetMacAddress(std::string macAddress) {
   detail::Set(&corvane_set_mac_address, macAddress);

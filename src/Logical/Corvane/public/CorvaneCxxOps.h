@@ -73,14 +73,14 @@ inline PtzTrailInfo Unpacked(const corvane_ptz_trail& from) {
 inline int API_GetAIPrivacyConfig(const int& handle, int& enable) {
   int32_t value = 0;
   const int status = detail::Checked(corvane_get_ai_privacy_config(handle, &value));
-  if (detail::AnswerRead(status)) enable = value;
+  if (detail::AnswerRead()) enable = value;
   return status;
 }
 
 inline int API_GetWebEnablement(const std::string& deviceId, bool& enabled, int handle) {
   int32_t value = 0;
   const int status = detail::Checked(corvane_get_web_enablement(handle, deviceId.c_str(), &value));
-  if (detail::AnswerRead(status)) enabled = value != 0;
+  if (detail::AnswerRead()) enabled = value != 0;
   return status;
 }
 
@@ -88,7 +88,7 @@ inline int API_GetChannelWebEnablement(const std::string& channelId, bool& enabl
   int32_t value = 0;
   const int status =
       detail::Checked(corvane_get_channel_web_enablement(handle, channelId.c_str(), &value));
-  if (detail::AnswerRead(status)) enabled = value != 0;
+  if (detail::AnswerRead()) enabled = value != 0;
   return status;
 }
 
@@ -177,14 +177,14 @@ inline int API_StartRemoteRecord(const StartRemoteRecordReq& request,
   const int status = detail::Checked(
       corvane_start_remote_record(request.handle, request.channelId.c_str(), request.streamType,
                                   request.duration, &planId, &now));
-  if (detail::AnswerRead(status)) result = {planId, now};
+  if (detail::AnswerRead()) result = {planId, now};
   return status;
 }
 
 inline int API_GetPosConfig(int handle, int& playbackTime) {
   int32_t value = 0;
   const int status = detail::Checked(corvane_get_pos_config(handle, &value));
-  if (detail::AnswerRead(status)) playbackTime = value;
+  if (detail::AnswerRead()) playbackTime = value;
   return status;
 }
 

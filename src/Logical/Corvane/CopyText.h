@@ -1,9 +1,9 @@
-// What the C interface's two sources share: CorvaneC.cpp (the operations, which note the text of
-// the exception behind each code) and ErrorMessage.cpp (the whole error in one sentence, which
-// needs the gateway's texts and so is linked only where they are: libCorvane, and the tests that
-// bring a fake of them). Internal: nothing here is exported.
-#ifndef CORVANE_EXCEPTIONNOTE_H
-#define CORVANE_EXCEPTIONNOTE_H
+// What the C interface's two sources share: CorvaneC.cpp (the operations and the settings) and
+// ErrorMessage.cpp (the whole error in one sentence, which needs the gateway's texts and so is
+// linked only where they are: libCorvane, and the tests that bring a fake of them). Internal:
+// nothing here is exported.
+#ifndef CORVANE_COPYTEXT_H
+#define CORVANE_COPYTEXT_H
 
 #include <algorithm>
 #include <cstdint>
@@ -15,10 +15,6 @@
 #include "public/CorvaneC.h"
 
 namespace Corvane::detail {
-
-// The text of the exception that the calling thread's last C operation turned into status, or
-// null when that call did not end in status (or ended in a code without an exception).
-const char* NotedException(int status) noexcept;
 
 // Copies the text made by make() into buffer like snprintf (cut to size - 1 bytes, NUL-
 // terminated; buffer may be null when size is 0) and returns its full length in bytes;
@@ -48,4 +44,4 @@ int32_t CopyText(char* buffer, int32_t size, Make make) noexcept {
 
 }  // namespace Corvane::detail
 
-#endif  // CORVANE_EXCEPTIONNOTE_H
+#endif  // CORVANE_COPYTEXT_H
