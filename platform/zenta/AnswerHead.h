@@ -50,6 +50,8 @@ class AnswerHead {
   bool Chunked() const { return chunked_; }
   // The announced body length, -1 when none was announced.
   long long Length() const { return length_; }
+  // The status of the latest head read (an interim one until the final head has ended).
+  int Status() const { return status_; }
   // True when the answer is an error status (400..599) whose body the connection's close ends.
   // Its content type is cleared, so that it is reported by its status and never handed over.
   bool CloseDelimited() const { return closeDelimited_; }

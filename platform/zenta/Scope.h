@@ -48,6 +48,9 @@ struct CallControl {
   const Scope* scope = nullptr;  // null: the call cannot be cancelled
   ZENTA_ProgressCallback progress = nullptr;
   void* progressContext = nullptr;
+  // The highest count the progress callback was given: an answer that arrives again (sent once
+  // more on a fresh connection) is not shown from 0 again. The calling thread's only.
+  mutable long long progressShown = 0;
 
   bool Cancelled() const { return scope != nullptr && scope->Cancelled(); }
 };

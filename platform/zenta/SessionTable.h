@@ -20,7 +20,13 @@ struct CallTarget {
   ZENTA_ProgressCallback progress = nullptr;
   void* progressContext = nullptr;
 
-  CallControl Control() const { return CallControl{scope.get(), progress, progressContext}; }
+  CallControl Control() const {
+    CallControl control;
+    control.scope = scope.get();
+    control.progress = progress;
+    control.progressContext = progressContext;
+    return control;
+  }
 };
 
 // Fills target for the session or scope named by handle; false when it names none.

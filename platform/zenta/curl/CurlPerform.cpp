@@ -17,9 +17,10 @@ constexpr int kCancelPollMs = 20;
 constexpr long long kProgressBytes = 64 * 1024 - CURL_MAX_WRITE_SIZE;
 constexpr std::chrono::milliseconds kProgressInterval{100};
 
-// Tells the call's progress callback how much of the body arrived when it is due: on the first
-// bytes, on the last announced one, after kProgressBytes more, and 100 ms after it was last told,
-// bytes or not. False, with state.failure set, when the callback asked to stop.
+// Tells the call's progress callback how much of a 2xx answer's body arrived when it is due: on
+// the first bytes, on the last announced one, after kProgressBytes more, and 100 ms after it was
+// last told, bytes or not; never less than it was told before. False, with state.failure set,
+// when the callback asked to stop.
 bool TellProgress(ExchangeState& state) {
   const CallControl& call = *state.call;
   const Clock::time_point now = Clock::now();
@@ -27,9 +28,12 @@ bool TellProgress(ExchangeState& state) {
   const bool due = state.reported < 0 || (state.received == total && state.reported != total) ||
                    state.received - state.reported >= kProgressBytes ||
                    now - state.reportedAt >= kProgressInterval;
-  if (!due || call.Cancelled()) return true;
+  const bool success = state.head.Status() >= 200 && state.head.Status() <= 299;
+  if (!due || !success || call.Cancelled()) return true;
   state.reported = state.received;
   state.reportedAt = now;
+  if (state.received < call.progressShown) return true;
+  call.progressShown = state.received;
   if (call.progress(call.progressContext, state.received, total) == 0) return true;
   state.failure = ZENTA_E_CANCELLED;
   state.report->detail.Set("the progress callback asked to stop after %lld bytes of the answer",
