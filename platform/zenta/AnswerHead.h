@@ -46,6 +46,8 @@ class AnswerHead {
 
   // True once the final head (status 200..599) has ended: the body follows.
   bool Complete() const { return complete_; }
+  // True when the body comes in chunked coding (which the transport reads itself).
+  bool Chunked() const { return chunked_; }
   // The announced body length, -1 when none was announced.
   long long Length() const { return length_; }
   // The status of the latest head read (an interim one until the final head has ended).

@@ -153,6 +153,7 @@ TEST_F(Cli, AConfigFileGivesDefaultsThatOptionsOverride) {
       {"server = $T\ncacert = $C", "pos-config", 0, "posPlaybackTime"},
       {"server = $S\nproxy = 127.0.0.1:9", "pos-config", 3, "(-20201)"},
       {"server = $S\nproxy = 127.0.0.1:9", "pos-config --proxy ''", 0, "posPlaybackTime"},
+      {"proxy = 127.0.0.1:9", "pos-config --simulate", 0, "posPlaybackTime"},
       {"server = $S\nproxy = \"\"", "http_proxy=http://127.0.0.1:9 pos-config", 0,
        "posPlaybackTime"},
       {"server = $T\ncacert = /no/such.pem", "pos-config", 2,

@@ -59,7 +59,7 @@ std::optional<int> ApplyConfigFile(const std::string& path, Settings& s) {
     } else if (name == "proxy") {
       if (s.proxyGiven) continue;
       s.proxy = value;
-      s.proxyGiven = true;
+      s.proxyConfigured = true;
     } else {
       return UsageError(where + "unknown setting '" + name + "' (server, cacert or proxy)");
     }

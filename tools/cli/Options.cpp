@@ -213,7 +213,7 @@ void SetUpSession(Settings& s, const std::string& server, bool simulated, Sessio
   SetCredentials(s, setup);
   // curl's reading of a proxy without a scheme; "" is no proxy, no option the environment's.
   // The in-process server is reached directly: a proxy of the environment could not reach it.
-  if (s.proxyGiven) {
+  if (s.proxyGiven || (s.proxyConfigured && !simulated)) {
     if (!s.proxy.empty()) s.proxy = WithDefaultScheme(s.proxy);
     options.proxy = s.proxy.c_str();
   } else if (simulated) {

@@ -25,6 +25,7 @@ struct Settings {
   bool compressed = true, verbose = false;
   // Whether the option was on the command line (an empty value then means "none").
   bool serverGiven = false, tokenGiven = false, passwordGiven = false, proxyGiven = false;
+  bool proxyConfigured = false;  // the configuration file named the proxy (not for --simulate)
 };
 
 // The program's description, footer and the global options of the table, bound to settings.

@@ -12,6 +12,7 @@
 
 #include "../AnswerHead.h"
 #include "../Transport.h"
+#include "ChunkDecoder.h"
 #include "CurlPlatform.h"
 #include "GzipDecoder.h"
 
@@ -77,6 +78,7 @@ struct CurlConnection final : Connection {
   char errors[CURL_ERROR_SIZE] = {};
   ExchangeState state;
   GzipDecoder gzip;
+  ChunkDecoder chunks;
 };
 
 // CurlPerform.cpp: the multi handle's wait callbacks, the easy handle's callbacks, the run.

@@ -69,6 +69,7 @@ CURLcode SetShape(CurlConnection& connection, const TransportConfig& config) {
       .Set(CURLOPT_PATH_AS_IS, 1L)
       .Set(CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L)  // a proxy's answer to CONNECT is not the answer
       .Set(CURLOPT_HTTP_CONTENT_DECODING, 0L)     // gzip is decoded in OnBody
+      .Set(CURLOPT_HTTP_TRANSFER_DECODING, 0L)    // and chunked coding read there (ChunkDecoder)
       .Set(CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1))
       .Set(CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(config.connectTimeout.count()))
       .Set(CURLOPT_MAXCONNECTS, 1L)  // a fresh connection replaces the one it was opened for

@@ -84,11 +84,12 @@ int OnTimerWait(CURLM*, long timeoutMs, void* user) {
   return 0;
 }
 
-std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) {
-  auto& connection = *static_cast<CurlConnection*>(user);
+namespace {
+
+// The body's bytes (a chunked body's data), into the answer buffer, through the gzip decoder
+// when coded.
+int Deliver(CurlConnection& connection, const char* data, std::size_t bytes) {
   ExchangeState& state = connection.state;
-  const std::size_t bytes = size * count;
-  state.report->Reached(ExchangePhase::kAnswerStarted);
   int code = ZENTA_OK;
   // The whole announced length at once, so the body is never moved while it arrives. A gzip
   // body announces its coded length, which only hints at the decoded one (within the cap).
@@ -107,6 +108,26 @@ std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) 
       state.report->detail.Set("the answer grew past the cap of %lu bytes",
                                static_cast<unsigned long>(state.body->Cap()));
     }
+  }
+  return code;
+}
+
+}  // namespace
+
+std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) {
+  auto& connection = *static_cast<CurlConnection*>(user);
+  ExchangeState& state = connection.state;
+  const std::size_t bytes = size * count;
+  state.report->Reached(ExchangePhase::kAnswerStarted);
+  int code = ZENTA_OK;
+  if (!state.head.Chunked()) {
+    code = Deliver(connection, data, bytes);
+  } else {
+    if (state.received == 0) connection.chunks.Start();
+    code = connection.chunks.Feed(std::string_view(data, bytes), state.report->detail,
+                                  [&connection](const char* piece, std::size_t length) {
+                                    return Deliver(connection, piece, length);
+                                  });
   }
   if (code == ZENTA_OK) {
     state.received += static_cast<long long>(bytes);
