@@ -81,12 +81,14 @@ def linux_libraries(build, stage):
 
 
 def windows_libraries(windows_build):
+    # The build puts every DLL in bin/; the tree is not searched, since it also holds a wine
+    # prefix whose drive links lead to the whole file system.
     entries = []
     for name in WINDOWS_DLLS:
-        found = glob.glob(os.path.join(windows_build, "**", name), recursive=True)
-        if not found:
-            sys.exit("build-nupkg: %s not found under %s" % (name, windows_build))
-        entries.append((name, found[0]))
+        path = os.path.join(windows_build, "bin", name)
+        if not os.path.isfile(path):
+            sys.exit("build-nupkg: %s not found in %s" % (name, os.path.dirname(path)))
+        entries.append((name, path))
     return entries
 
 
