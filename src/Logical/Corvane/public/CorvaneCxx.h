@@ -49,7 +49,8 @@ namespace Corvane {
 inline namespace OverC {
 
 // Status of an operation whose request does not fit the gateway's records; nothing was sent.
-constexpr int kRequestTooLong = CORVANE_E_REQUEST_TOO_LONG;
+// An enumerator, so that a program that never names it gets no unused-constant warning.
+enum : int { kRequestTooLong = CORVANE_E_REQUEST_TOO_LONG };
 
 // The records, as Corvane.h declares them.
 #include "CorvaneRecords.h"
