@@ -215,11 +215,12 @@ OSTREL_API int ZENTA_GeneralJsonRequest(int handle, void* request, int requestSi
 ZENTA_API int ZENTA_ReleaseDataBuffer(void* buffer);
 
 /* The detail of the last failed call on the calling thread, in the transport's own words where
- * it had any (libcurl's error text and the system error; the WinHTTP error number and the phase
- * it happened in: resolve, connect, TLS, send, receive), else the code's text. Writes it NUL-
- * terminated into buffer, cut to size bytes (the NUL included); buffer may be null when size is
- * 0. Returns the detail's full length without the NUL, so a caller can size its buffer. Before any
- * failure the detail is empty. */
+ * it had any (libcurl's error text and the system error), else the code's text. A request that
+ * gets an answer clears it; an answer in JSON with an error status, handed over for its code to
+ * be read, leaves its status and the error its WWW-Authenticate challenge names, if any:
+ * 'HTTP 401 (error="invalid_token")'. Writes it NUL-terminated into buffer, cut to size bytes
+ * (the NUL included); buffer may be null when size is 0. Returns the detail's full length without
+ * the NUL, so a caller can size its buffer. Before any failure the detail is empty. */
 ZENTA_API int ZENTA_LastErrorDetail(char* buffer, int size);
 
 #ifdef __cplusplus

@@ -74,6 +74,12 @@ std::string ChallengeError(const ZENTA_HttpAnswer& answer) {
   return "error=\"" + std::string(value) + "\"";
 }
 
+// "HTTP 401", with the challenge's error when it names one: 'HTTP 401 (error="invalid_token")'.
+std::string StatusHead(const ZENTA_HttpAnswer& answer) {
+  const std::string error = ChallengeError(answer);
+  return "HTTP " + std::to_string(answer.status) + (error.empty() ? "" : " (" + error + ")");
+}
+
 // The detail of an HTTP status without JSON: the status and what the page says, its HTML title
 // or else its first line, which is where a proxy or a server in maintenance says why ("HTTP 503:
 // down for maintenance"), from the page's first 4 KiB; ZENTA_NoteFailure scrubs it, then cuts it
@@ -83,11 +89,20 @@ std::string StatusDetail(const ZENTA_HttpAnswer& answer) {
   const std::string_view body(answer.body != nullptr ? answer.body : "", answer.bodyLength);
   std::string text = HtmlTitle(body);
   if (text.empty()) text = body.substr(0, std::min(body.find_first_of("\r\n"), std::size_t{4096}));
-  const std::string error = ChallengeError(answer);
-  const std::string status =
-      "HTTP " + std::to_string(answer.status) + (error.empty() ? "" : " (" + error + ")");
-  if (text.find_first_not_of(" \t") == std::string::npos) return error.empty() ? "" : status;
+  const std::string status = StatusHead(answer);
+  if (text.find_first_not_of(" \t") == std::string::npos) {
+    return status.find('(') == std::string::npos ? "" : status;
+  }
   return status + ": " + text;
+}
+
+void NoteJsonRefusal(const ZENTA_HttpAnswer& answer) {
+  if (answer.status < 100 || answer.status > 599) return;
+  try {
+    ZENTA_NoteFailure(ZENTA_E_HTTP_STATUS_BASE - answer.status, StatusHead(answer).c_str());
+  } catch (const std::bad_alloc&) {
+    ZENTA_NoteFailure(ZENTA_E_HTTP_STATUS_BASE - answer.status, nullptr);
+  }
 }
 
 // noted tells whether the failure's detail is kept already (by ZENTA, or here).
@@ -103,7 +118,11 @@ int Carry(int handle, const RestRequest& record, RestResponse& response, bool& n
 
   const std::string_view contentType(answer.contentType,
                                      static_cast<std::size_t>(answer.contentTypeLength));
-  if ((answer.status >= 200 && answer.status <= 299) || IsJsonContentType(contentType)) {
+  const bool success = answer.status >= 200 && answer.status <= 299;
+  if (success || IsJsonContentType(contentType)) {
+    // A JSON refusal is handed over for the library to read its code. Only its headers say the
+    // HTTP status and what a challenge names, so the thread's failure detail keeps those.
+    if (!success) NoteJsonRefusal(answer);
     // The session's cap keeps the body far below INT32_MAX.
     const auto length = static_cast<std::int32_t>(answer.bodyLength);
     response.answer = ZENTA_KeepAnswer(&answer);

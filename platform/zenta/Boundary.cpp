@@ -46,7 +46,11 @@ extern "C" ZENTA_API int ZENTA_CarryRequest(int handle, const ZENTA_HttpRequest*
   } catch (const std::bad_alloc&) {
     code = ZENTA_E_NO_MEMORY;
   }
-  if (code != ZENTA_OK) zenta::NoteFailure(code, report.detail.Text());
+  if (code != ZENTA_OK) {
+    zenta::NoteFailure(code, report.detail.Text());
+  } else {
+    zenta::ClearFailure();
+  }
   return code;
 }
 

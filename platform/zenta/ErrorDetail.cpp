@@ -28,6 +28,8 @@ void NoteFailure(int code, const char* text) {
   }
 }
 
+void ClearFailure() { lastFailure.Clear(); }
+
 }  // namespace zenta
 
 extern "C" {

@@ -33,6 +33,9 @@ class Detail {
 // failure detail.
 void NoteFailure(int code, const char* text);
 
+// Empties the calling thread's detail: a call that did not fail leaves none behind it.
+void ClearFailure();
+
 }  // namespace zenta
 
 #endif  // ZENTA_ERRORDETAIL_H

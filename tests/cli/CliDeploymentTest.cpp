@@ -47,6 +47,10 @@ TEST_F(Cli, DeploymentOptionsReachTheServerAndNoCredentialIsShown) {
        0},
       {"tok-A1b2c3d4", FaultKind::kDelay, 0, "pos-config --token ''", 4,
        "code 4010 (server: \"a bearer token is required\")", 1},
+      {"tok-A1b2c3d4", FaultKind::kDelay, 0, "pos-config --token leaked-tok-44", 4,
+       "code 4010: HTTP 401 (error=\"invalid_token\") (server: \"the bearer token is not "
+       "valid\"); the server asks for credentials",
+       1},
       {"tok-A1b2c3d4", FaultKind::kDelay, 0, "CORVANE_TOKEN=tok-A1b2c3d4 pos-config --json", 0,
        "\"status\":0", 0},
       {"tok-A1b2c3d4", FaultKind::kDelay, 0,

@@ -58,11 +58,12 @@ std::string Plural(std::size_t n, const char* word) {
   return std::to_string(n) + " " + word + (n == 1 ? "" : "s");
 }
 
+// The platform answers a refused credential in JSON with the HTTP status times ten as its code;
+// a page of another type arrives as the gateway's code for the status.
+constexpr int kCodeUnauthorized = 4010, kCodeForbidden = 4030;
+
 int ExitStatusOf(int status) {
   if (status == 0) return 0;
-  // The platform answers a refused credential in JSON with the HTTP status times ten as its
-  // code; a page of another type arrives as the gateway's code for the status.
-  constexpr int kCodeUnauthorized = 4010, kCodeForbidden = 4030;
   const int http = ZENTA_HttpStatusOf(status);
   if (http == 401 || http == 403 || status == ZENTA_E_CREDENTIAL || status == kCodeUnauthorized ||
       status == kCodeForbidden) {
@@ -347,6 +348,17 @@ std::string CertificateHint(int status, const std::string& detail) {
          "with --insecure (test servers only)";
 }
 
+// The error a refusal in JSON named in its WWW-Authenticate challenge, as ': HTTP 401
+// (error="invalid_token")'; only the gateway's detail of the call carries the headers. "" when
+// the challenge named none.
+std::string ChallengeError() {
+  char text[512];
+  if (ZENTA_LastErrorDetail(text, static_cast<int>(sizeof text)) <= 0) return "";
+  const std::string_view detail(text);
+  const bool named = detail.rfind("HTTP 4", 0) == 0 && detail.find(" (error=") != detail.npos;
+  return named ? ": " + std::string(detail) : "";
+}
+
 }  // namespace
 
 std::string DescribeFailure(const Outcome& outcome) {
@@ -368,8 +380,11 @@ std::string DescribeFailure(const Outcome& outcome) {
       line += ": " + detail;
     }
   }
+  if (outcome.status == kCodeUnauthorized || outcome.status == kCodeForbidden) {
+    line += ChallengeError();
+  }
   if (!outcome.serverMessage.empty()) line += " (server: \"" + outcome.serverMessage + "\")";
-  if (ZENTA_HttpStatusOf(outcome.status) == 401) {
+  if (ZENTA_HttpStatusOf(outcome.status) == 401 || outcome.status == kCodeUnauthorized) {
     line +=
         "; the server asks for credentials: give a token with --token (or CORVANE_TOKEN) "
         "or --token-command";
