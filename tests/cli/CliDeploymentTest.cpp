@@ -97,7 +97,9 @@ TEST_F(Cli, DeploymentOptionsReachTheServerAndNoCredentialIsShown) {
        "(-20203)|give a client certificate with --cert FILE"},
       {"", FaultKind::kDelay, 0,
        "pos-config --server $M --cacert $C --cert $P --key $Q --key-password wrong-pw", 3,
-       "(-20203)|the client key could not be read: check its password"},
+       "(-20203)|the password does not decrypt the key|check the password of --key"},
+      {"", FaultKind::kDelay, 0, "pos-config --server $M --cacert $C --cert $P --key $K", 3,
+       "(-20203)|the key is not the certificate's|give the key of --cert"},
       {"", FaultKind::kDelay, 0, "pos-config --server $M --cacert $C --cert $C --key $K", 3,
        "(-20203)|did not accept the session's|the server refused the client certificate of --cert"},
   };

@@ -118,9 +118,9 @@ TEST(HostileServer, EveryAnswerIsFramedExactlyOrRefused) {
 
 // A server that requires a client certificate takes the session's (its key apart, locked with a
 // password, or in the certificate's file) and refuses a client without one in the handshake (TLS
-// 1.2) or at the first read after it (TLS 1.3); a key that cannot be unlocked is refused before,
-// and so is a server certificate nobody trusts. Each failure is a TLS failure named as such, and
-// no password ever reaches a detail.
+// 1.2) or at the first read after it (TLS 1.3); a key that cannot be unlocked or is another
+// certificate's is refused before, saying which, and so is a server certificate nobody trusts. Each
+// failure is a TLS failure named as such, and no password ever reaches a detail.
 TEST(HostileServer, CertificatesOnEveryVersion) {
   const Certificates& files = Certs();
   ASSERT_TRUE(files.made) << "openssl could not make the certificates";
@@ -136,8 +136,12 @@ TEST(HostileServer, CertificatesOnEveryVersion) {
       {files.server, files.serverKey, nullptr, 2, ZENTA_E_TLS, "did not accept the session"},
       {files.combined, "", nullptr, 2, ZENTA_OK, ""},
       {files.client, files.locked, "right", 2, ZENTA_OK, ""},
-      {files.client, files.locked, "wrong-pass", 2, ZENTA_E_TLS, "could not be used"},
-      {files.client, files.locked, nullptr, 2, ZENTA_E_TLS, "could not be used"}};
+      {files.client, files.locked, "wrong-pass", 2, ZENTA_E_TLS,
+       "could not be used: the password does not decrypt the key"},
+      {files.client, files.locked, nullptr, 2, ZENTA_E_TLS,
+       "could not be used: the key is encrypted and no password was given"},
+      {files.client, files.serverKey, nullptr, 2, ZENTA_E_TLS,
+       "could not be used: the key is not the certificate's"}};
   for (const int version : {0x303 /* TLS 1.2 */, 0 /* the highest: 1.3 */}) {
     ScriptedServer server({}, Tls(version, files.ca));
     for (const auto& row : rows) {

@@ -340,6 +340,12 @@ std::string CertificateHint(int status, const std::string& detail) {
            "trusts";
   }
   if (tls && detail.find("could not be used") != std::string::npos) {
+    if (detail.find("password") != std::string::npos) {
+      return "; check the password of --key (--key-password or CORVANE_KEY_PASSWORD)";
+    }
+    if (detail.find("not the certificate's") != std::string::npos) {
+      return "; --key holds the key of another certificate: give the key of --cert";
+    }
     return "; the client key could not be read: check its password (--key-password or "
            "CORVANE_KEY_PASSWORD) and that --key holds the key of --cert";
   }

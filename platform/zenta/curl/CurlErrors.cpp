@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "../Scrubber.h"
+#include "CurlPlatform.h"
 
 namespace zenta {
 
@@ -187,7 +188,10 @@ int NameFailure(const CurlConnection& connection, const TransportConfig& config,
     return ZENTA_E_PROTOCOL;
   }
   if (result == CURLE_SSL_CERTPROBLEM) {
-    Prefix(detail, "the client certificate or its key could not be used");
+    const std::string problem = ClientKeyProblem(config);
+    Prefix(detail, ("the client certificate or its key could not be used" +
+                    (problem.empty() ? "" : ": " + problem))
+                       .c_str());
     return ZENTA_E_TLS;
   }
   if (state.certificateAsked && state.report->phase != ExchangePhase::kAnswerStarted &&

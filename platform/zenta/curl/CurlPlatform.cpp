@@ -21,10 +21,15 @@
 #include <memory>
 #include <new>
 #else
+#include <openssl/err.h>
+#include <openssl/pem.h>
 #include <openssl/ssl.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <fstream>
+#include <iterator>
+#include <memory>
 #endif
 
 namespace zenta {
@@ -147,6 +152,8 @@ int CheckTlsOptions(const TransportConfig& config, Detail& detail) {
   }
   return CheckPfxFile(config.clientCert, config.clientKeyPassword, detail);
 }
+
+std::string ClientKeyProblem(const TransportConfig&) { return ""; }
 
 CURLcode SetTlsOptions(CURL* easy, const TransportConfig& config, bool*) {
   // Revocation is checked by default: a certificate whose revocation cannot be checked (no list
@@ -391,6 +398,31 @@ bool OpenSslUnder() {
 }
 
 }  // namespace
+
+std::string ClientKeyProblem(const TransportConfig& config) {
+  const std::string& keyFile = config.clientKey.empty() ? config.clientCert : config.clientKey;
+  std::ifstream in(keyFile, std::ios::binary);
+  const std::string pem{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  using Bio = std::unique_ptr<BIO, decltype(&BIO_free)>;
+  // A password is always given ("" when none): without one OpenSSL would ask on the terminal.
+  void* password = const_cast<char*>(config.clientKeyPassword.c_str());
+  const Bio keyIn(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())), &BIO_free);
+  const std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(
+      PEM_read_bio_PrivateKey(keyIn.get(), nullptr, nullptr, password), &EVP_PKEY_free);
+  const Bio certIn(BIO_new_file(config.clientCert.c_str(), "rb"), &BIO_free);
+  const std::unique_ptr<X509, decltype(&X509_free)> certificate(
+      key && certIn ? PEM_read_bio_X509(certIn.get(), nullptr, nullptr, password) : nullptr,
+      &X509_free);
+  const bool mismatch = certificate && X509_check_private_key(certificate.get(), key.get()) != 1;
+  ERR_clear_error();  // what OpenSSL noted here belongs to no connection
+  // Both PEM forms of an encrypted key say so: "ENCRYPTED PRIVATE KEY" (PKCS #8) and
+  // "Proc-Type: 4,ENCRYPTED" (the older form).
+  if (!key && pem.find("ENCRYPTED") != std::string::npos) {
+    return config.clientKeyPassword.empty() ? "the key is encrypted and no password was given"
+                                            : "the password does not decrypt the key";
+  }
+  return mismatch ? "the key is not the certificate's" : "";
+}
 
 CURLcode SetTlsOptions(CURL* easy, const TransportConfig& config, bool* certificateAsked) {
   CURLcode result = CURLE_OK;

@@ -41,6 +41,11 @@ std::string SystemErrorText(long error);
 // the session opens: ZENTA_OK, or ZENTA_E_BAD_OPTION with detail naming the option and why.
 int CheckTlsOptions(const TransportConfig& config, Detail& detail);
 
+// Why libcurl could not use the session's client certificate and key, when the platform's TLS
+// library can tell: the key is encrypted and no password was given, the password does not
+// decrypt it, the key is not the certificate's. "" when it cannot tell (on Windows, always).
+std::string ClientKeyProblem(const TransportConfig& config);
+
 // Sets the TLS options of the platform on an easy handle for an https session: the client
 // certificate in the platform's forms, revocation checking (Windows), and on Linux the hook that
 // sets *certificateAsked when a server asks for a client certificate.
