@@ -63,6 +63,10 @@ class HostileServer {
     secure_ = std::make_unique<http::Server>(tls, handler);
     plain_->Start();
     secure_->Start();
+    // The TLS server holds them now: the key is not left behind when the server is killed.
+    std::remove(key.c_str());
+    std::remove(certificate.c_str());
+    rmdir(directory.c_str());
     if (pki.empty()) return;
     tls.tlsCertFile = pki + "/server.pem";
     tls.tlsKeyFile = pki + "/server-key.pem";
