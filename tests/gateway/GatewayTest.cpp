@@ -211,7 +211,7 @@ TEST(ErrorText, EveryCodeHasItsOwnText) {
   EXPECT_EQ(ZENTA_HttpStatusOf(-30600), 0);
 }
 
-TEST(Detail, EveryFailureReplacesTheDetailWhichIsCutToTheBuffer) {
+TEST(Detail, EveryFailureReplacesTheDetailWhichIsCutToTheBufferAndAnAnswerClearsIt) {
   Session session("http://127.0.0.1:1");  // nothing listens there
   RequestRecord record("GET", "x"), bad("", "x");
   EXPECT_EQ(Send(session.Handle(), record).code, ZENTA_E_CONNECT);
@@ -225,6 +225,22 @@ TEST(Detail, EveryFailureReplacesTheDetailWhichIsCutToTheBuffer) {
   EXPECT_EQ(ZENTA_LastErrorDetail(nullptr, 0), length);
   EXPECT_EQ(ZENTA_LastErrorDetail(small + 1, 0), length);
   EXPECT_EQ(std::string(small), LastDetail().substr(0, 4)) << "written with a size of 0";
+
+  // A refusal in JSON is handed over as an answer; the detail keeps its status and what its
+  // challenge names, which only the headers say. An answer after it leaves no detail.
+  corvane::mock::MockServer server{corvane::mock::ServerOptions()};
+  server.Start();
+  server.RequireToken("tok-right");
+  ZENTA_SessionOptions options = Options();
+  options.authorization = "Bearer tok-wrong";
+  Session refused(server.BaseUrl(), options);
+  RequestRecord pos("GET", "vusk/api/v1.1/config/pos");
+  EXPECT_EQ(Send(refused.Handle(), pos).code, ZENTA_OK);
+  EXPECT_EQ(LastDetail(), "HTTP 401 (error=\"invalid_token\")");
+  server.RequireToken("");
+  RequestRecord log("GET", "__mock/requests");
+  EXPECT_EQ(Send(refused.Handle(), log).code, ZENTA_OK);
+  EXPECT_EQ(LastDetail(), "");
 }
 
 // Runs only in the gateway.trace test, whose environment holds ZENTA_TRACE=1 from the start.
