@@ -96,6 +96,7 @@ std::string StatusDetail(const ZENTA_HttpAnswer& answer) {
   return status + ": " + text;
 }
 
+// Keeps a JSON refusal's status and challenge ("HTTP 401 (error=...)") as the thread's detail.
 void NoteJsonRefusal(const ZENTA_HttpAnswer& answer) {
   if (answer.status < 100 || answer.status > 599) return;
   try {
