@@ -24,22 +24,22 @@ using cli_test::CliRun;
 using cli_test::Corvane;
 using cli_test::ScratchFile;
 
-// when the server repeats it.
-TEST_F(Cli, DeploymentOptionsReachTheServerAndNoCredentialIsShown) {
-  const std::string kSecrets[] = {"tok-A1b2c3d4", "stale-tok-11", "fresh-tok-22", "leaked-tok-44",
-                                  "key-abc-55",   "pw-66-secret", "alice",        "s3cret"};
-  const std::string runs = ScratchFile("token-runs");
-  std::remove(runs.c_str());
-  using corvane::mock::FaultKind;
-  struct Row {
-    std::string token;  // the server's token, "" for none
-    FaultKind kind;     // a fault on the path of pos-config (kDelay: none)
-    int status;         // the fault's HTTP status
-    std::string arguments;
-    int exitStatus;
-    std::string shown;  // fragments of standard output + standard error, |-separated
-    int unauthorized = -1, gzipped = -1, faults = -1;  // the server's counts (-1: unchecked)
-  } rows[] = {
+using corvane::mock::FaultKind;
+
+// The command lines of DeploymentOptionsReachTheServerAndNoCredentialIsShown; runs is the file
+// a token command marks its first run in.
+struct DeploymentRow {
+  std::string token;  // the server's token, "" for none
+  FaultKind kind;     // a fault on the path of pos-config (kDelay: none)
+  int status;         // the fault's HTTP status
+  std::string arguments;
+  int exitStatus;
+  std::string shown;  // fragments of standard output + standard error, |-separated
+  int unauthorized = -1, gzipped = -1, faults = -1;  // the server's counts (-1: unchecked)
+};
+
+std::vector<DeploymentRow> DeploymentRows(const std::string& runs) {
+  return {
       {"tok-A1b2c3d4", FaultKind::kDelay, 0, "--token tok-A1b2c3d4 pos-config -v", 0,
        "posPlaybackTime|Authorization: Bearer ***|; 0 retries; gzip asked\n|\n* Connected to "
        "127.0.0.1|\n> GET /vusk/api/v1.1/config/pos HTTP/1.1\n|\n> Authorization: ***\n|\n< "
@@ -103,7 +103,18 @@ TEST_F(Cli, DeploymentOptionsReachTheServerAndNoCredentialIsShown) {
       {"", FaultKind::kDelay, 0, "pos-config --server $M --cacert $C --cert $C --key $K", 3,
        "(-20203)|did not accept the session's|the server refused the client certificate of --cert"},
   };
-  for (const Row& row : rows) {
+}
+
+// Credentials, headers, proxies, retries and compression reach the server, and no credential
+// ever reaches an output: not the table, the message, the --json document nor a -v line, even
+// when the server repeats it.
+TEST_F(Cli, DeploymentOptionsReachTheServerAndNoCredentialIsShown) {
+  const std::string kSecrets[] = {"tok-A1b2c3d4", "stale-tok-11", "fresh-tok-22", "leaked-tok-44",
+                                  "key-abc-55",   "pw-66-secret", "alice",        "s3cret"};
+  const std::string runs = ScratchFile("token-runs");
+  std::remove(runs.c_str());
+  const std::vector<DeploymentRow> rows = DeploymentRows(runs);
+  for (const DeploymentRow& row : rows) {
     SCOPED_TRACE(row.arguments);
     server_->RequireToken(row.token);
     server_->Faults().Clear();

@@ -23,14 +23,16 @@ using cli_test::CliRun;
 using cli_test::Corvane;
 using cli_test::ScratchFile;
 
-TEST_F(Cli, ExitStatusAndWhereEachWordGoes) {
-  const std::string file = ScratchFile("picture.png");
-  struct Row {
-    std::string arguments;
-    int exitStatus;
-    const char* out;  // a fragment of standard output; null: nothing may be written there
-    const char* err;  // a fragment of standard error
-  } rows[] = {
+// The command lines of ExitStatusAndWhereEachWordGoes; file is where a picture would go.
+struct ExitRow {
+  std::string arguments;
+  int exitStatus;
+  const char* out;  // a fragment of standard output; null: nothing may be written there
+  const char* err;  // a fragment of standard error
+};
+
+std::vector<ExitRow> ExitRows(const std::string& file) {
+  return {
       {"", 2, nullptr, "a subcommand is required"},
       {"ai-privacy", 2, nullptr, "give --server URL (or set CORVANE_SERVER), or --simulate"},
       {"--server '' ai-privacy", 2, nullptr, "--server was given an empty URL"},
@@ -107,7 +109,12 @@ TEST_F(Cli, ExitStatusAndWhereEachWordGoes) {
       {"alarm-contacts --help", 0, "epoch milliseconds", ""},
       {"record-start --help", 0, "Example:\n  corvane record-start", ""},
   };
-  for (const Row& row : rows) {
+}
+
+TEST_F(Cli, ExitStatusAndWhereEachWordGoes) {
+  const std::string file = ScratchFile("picture.png");
+  const std::vector<ExitRow> rows = ExitRows(file);
+  for (const ExitRow& row : rows) {
     SCOPED_TRACE(row.arguments);
     const CliRun run = Corvane(With(row.arguments));
     EXPECT_EQ(run.exitStatus, row.exitStatus) << run.out << run.err;

@@ -128,6 +128,17 @@ def texts(record, names):
     return [(getattr(record, n) or b"").decode("utf-8", "replace") for n in names]
 
 
+def same_audio_file(f):
+    return texts(f, ["fileName"]) + [[texts(f.channelFiles[i], ["channelId", "fileId"])
+                                      for i in range(f.channelFileCount)]]
+
+
+def device_contact(d):
+    return texts(d, ["sourceName", "devicePosition"]) + [[texts(
+        d.deviceContacts[i], ["contactName", "contactPhone", "contactEmail", "contactNote"])
+        for i in range(d.deviceContactCount)]]
+
+
 def c_leg(url, package):
     """The C interface itself, through ctypes (the package's record declarations; CORVANE_LIBRARY
     names the library)."""
@@ -165,11 +176,6 @@ def c_leg(url, package):
         return status, [plan.value, now.value] if lib.corvane_answer_read() else None
 
     channels = (C.c_char_p * 2)(b"D2001-C01", b"D2001-C02")
-    same = [lambda f: texts(f, ["fileName"]) + [[texts(f.channelFiles[i], ["channelId", "fileId"])
-                                                 for i in range(f.channelFileCount)]]]
-    contacts = [lambda d: texts(d, ["sourceName", "devicePosition"]) + [[texts(
-        d.deviceContacts[i], ["contactName", "contactPhone", "contactEmail", "contactNote"])
-        for i in range(d.deviceContactCount)]]]
     calls = {
         "get_ai_privacy_config": lambda: single(lib.corvane_get_ai_privacy_config),
         "get_web_enablement": lambda: single(lib.corvane_get_web_enablement, b"D1001", kind=bool),
@@ -189,10 +195,10 @@ def c_leg(url, package):
             convert=lambda f: texts(f, ["channelId", "fileId", "fileName"])),
         "get_ip_speaker_same_audio_list": lambda: listed(
             N.SameAudioFile, lib.corvane_get_ip_speaker_same_audio_list, channels, 2,
-            convert=same[0]),
+            convert=same_audio_file),
         "get_alarm_device_contacts": lambda: listed(
             N.DeviceContact, lib.corvane_get_alarm_device_contacts, b"ALM-0001", 1710852658426,
-            convert=contacts[0]),
+            convert=device_contact),
         "get_ptz_trail_list": lambda: listed(N.PtzTrail, lib.corvane_get_ptz_trail_list,
                                              b"D1001-C01",
                                              convert=lambda t: texts(t, ["trailId", "trailName"])),

@@ -53,33 +53,52 @@ struct PlanIds {
   std::set<int> seen;
 };
 
-}  // namespace
+// What the calls ask for and compare against: one platform's state and the channels, device,
+// alarm and picture the calls use, the POS event names and one mapper type's mapping.
+struct Picks {
+  std::shared_ptr<const corvane::mock::PlatformState> p;
+  corvane::mock::Channel cam, spk, ptz;
+  corvane::mock::Device device;
+  corvane::mock::AlarmRecord alarm;
+  corvane::mock::Picture picture;
+  std::map<int, std::string> events;
+  int mapperType = 0;
+  std::map<int, int> mapper;
+};
 
-std::vector<PlatformCall> EveryOperation() {
-  using namespace Corvane;
+Picks Pick() {
   namespace mock = corvane::mock;
-  const auto p = std::make_shared<const mock::PlatformState>(mock::GeneratePlatformState(1));
+  Picks k;
+  const auto p = k.p = std::make_shared<const mock::PlatformState>(mock::GeneratePlatformState(1));
   const auto first = [&p](bool (*pick)(const mock::Channel&)) {
     return *std::find_if(p->channels.begin(), p->channels.end(), pick);
   };
-  const mock::Channel cam = first([](const mock::Channel& c) { return !c.speaker; });
-  const mock::Channel spk = first([](const mock::Channel& c) { return c.speaker && c.online; });
-  const mock::Channel ptz = first([](const mock::Channel& c) { return c.ptz; });
-  const mock::Device device = p->devices.front();
-  const mock::AlarmRecord alarm = p->alarms.front();
-  const mock::Picture picture = *std::find_if(  // a space in the path
+  k.cam = first([](const mock::Channel& c) { return !c.speaker; });
+  k.spk = first([](const mock::Channel& c) { return c.speaker && c.online; });
+  k.ptz = first([](const mock::Channel& c) { return c.ptz; });
+  k.device = p->devices.front();
+  k.alarm = p->alarms.front();
+  k.picture = *std::find_if(  // a space in the path
       p->pictures.begin(), p->pictures.end(),
       [](const auto& x) { return x.pictureId == "P 0200"; });
-  std::map<int, std::string> events;
   for (const auto& group : p->dictionaryGroups) {
     for (const auto& item : group.items) {
-      if (group.type == mock::kPosEventDictionary) events[std::stoi(item.code)] = item.name;
+      if (group.type == mock::kPosEventDictionary) k.events[std::stoi(item.code)] = item.name;
     }
   }
   const auto& [mapperType, entries] = *p->mappers.begin();
-  std::map<int, int> mapper;
-  for (const auto& entry : entries) mapper[std::stoi(entry.key)] = std::stoi(entry.value);
-  // Each compares the fields that tell this platform's answer from any other.
+  k.mapperType = mapperType;
+  for (const auto& entry : entries) k.mapper[std::stoi(entry.key)] = std::stoi(entry.value);
+  return k;
+}
+
+// Each compares the fields that tell this platform's answer from any other.
+std::vector<PlatformCall> DeviceAndChannelCalls(const Picks& k) {
+  using namespace Corvane;
+  const auto& p = k.p;
+  const auto &cam = k.cam, &spk = k.spk;
+  const auto& device = k.device;
+  const auto& picture = k.picture;
   return {
       Op<int>(
           "ai privacy", [](int h, int& o) { return API_GetAIPrivacyConfig(h, o); },
@@ -118,6 +137,18 @@ std::vector<PlatformCall> EveryOperation() {
                 {spk.channelId, spk.microphoneVolume, spk.speakerVolume, 0, ""}, h);
           },
           [](int) { return true; }),  // the answer carries no data
+  };
+}
+
+std::vector<PlatformCall> ListAndConfigCalls(const Picks& k) {
+  using namespace Corvane;
+  const auto& p = k.p;
+  const auto &cam = k.cam, &spk = k.spk, &ptz = k.ptz;
+  const auto& alarm = k.alarm;
+  const auto& events = k.events;
+  const auto& mapper = k.mapper;
+  const int mapperType = k.mapperType;
+  return {
       Op<std::vector<AudioFileInfo>>(
           "audio files",
           [spk](int h, auto& o) { return API_GetIPSpeakerAudioList(spk.channelId, o, h); },
@@ -163,6 +194,15 @@ std::vector<PlatformCall> EveryOperation() {
           [type = mapperType](int h, auto& o) { return API_QueryDictionaryMapper(h, type, o); },
           [mapper](const auto& o) { return o == mapper; }),
   };
+}
+
+}  // namespace
+
+std::vector<PlatformCall> EveryOperation() {
+  const Picks picks = Pick();
+  std::vector<PlatformCall> calls = DeviceAndChannelCalls(picks);
+  for (PlatformCall& call : ListAndConfigCalls(picks)) calls.push_back(std::move(call));
+  return calls;
 }
 
 }  // namespace corvane_test
