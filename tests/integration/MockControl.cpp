@@ -95,46 +95,42 @@ Picks Pick() {
 // Each compares the fields that tell this platform's answer from any other.
 std::vector<PlatformCall> DeviceAndChannelCalls(const Picks& k) {
   using namespace Corvane;
-  const auto& p = k.p;
-  const auto &cam = k.cam, &spk = k.spk;
-  const auto& device = k.device;
-  const auto& picture = k.picture;
   return {
       Op<int>(
           "ai privacy", [](int h, int& o) { return API_GetAIPrivacyConfig(h, o); },
-          [p](int o) { return o == p->aiPrivacyEnable; }),
+          [k](int o) { return o == k.p->aiPrivacyEnable; }),
       Op<bool>(
           "device web enablement",
-          [device](int h, bool& o) { return API_GetWebEnablement(device.deviceId, o, h); },
-          [device](bool o) { return o == device.enableWeb; }),
+          [k](int h, bool& o) { return API_GetWebEnablement(k.device.deviceId, o, h); },
+          [k](bool o) { return o == k.device.enableWeb; }),
       Op<bool>(
           "channel web enablement",
-          [cam](int h, bool& o) { return API_GetChannelWebEnablement(cam.channelId, o, h); },
-          [cam](bool o) { return o == cam.enableWeb; }),
+          [k](int h, bool& o) { return API_GetChannelWebEnablement(k.cam.channelId, o, h); },
+          [k](bool o) { return o == k.cam.enableWeb; }),
       Op<DownloadDevicePicResp>(
           "picture",
-          [picture](int h, DownloadDevicePicResp& o) {
-            return API_DownloadDevicePicture(h, {5, picture.pictureId}, o);
+          [k](int h, DownloadDevicePicResp& o) {
+            return API_DownloadDevicePicture(h, {5, k.picture.pictureId}, o);
           },
-          [picture](const DownloadDevicePicResp& o) {
+          [k](const DownloadDevicePicResp& o) {
             const std::unique_ptr<char[]> data(o.pictureData);
             return data && o.tag == 5 &&
-                   std::string(o.pictureData, o.pictureLength) == *picture.png;
+                   std::string(o.pictureData, o.pictureLength) == *k.picture.png;
           }),
       Op<SpeakerVolumeInfo>(
           "speaker volume fetch",
-          [spk](int h, SpeakerVolumeInfo& o) {
-            return API_GetIPSpeakerVolume(spk.channelId, o, h);
+          [k](int h, SpeakerVolumeInfo& o) {
+            return API_GetIPSpeakerVolume(k.spk.channelId, o, h);
           },
-          [spk](const SpeakerVolumeInfo& o) {
-            return o.channelName == spk.channelName && o.speakerVolume == spk.speakerVolume &&
-                   o.microphoneVolume == spk.microphoneVolume && o.successful == 1;
+          [k](const SpeakerVolumeInfo& o) {
+            return o.channelName == k.spk.channelName && o.speakerVolume == k.spk.speakerVolume &&
+                   o.microphoneVolume == k.spk.microphoneVolume && o.successful == 1;
           }),
       Op<int>(
           "speaker volume update",
-          [spk](int h, int&) {
+          [k](int h, int&) {
             return API_SetIPSpeakerVolume(
-                {spk.channelId, spk.microphoneVolume, spk.speakerVolume, 0, ""}, h);
+                {k.spk.channelId, k.spk.microphoneVolume, k.spk.speakerVolume, 0, ""}, h);
           },
           [](int) { return true; }),  // the answer carries no data
   };
@@ -142,42 +138,37 @@ std::vector<PlatformCall> DeviceAndChannelCalls(const Picks& k) {
 
 std::vector<PlatformCall> ListAndConfigCalls(const Picks& k) {
   using namespace Corvane;
-  const auto& p = k.p;
-  const auto &cam = k.cam, &spk = k.spk, &ptz = k.ptz;
-  const auto& alarm = k.alarm;
-  const auto& events = k.events;
-  const auto& mapper = k.mapper;
-  const int mapperType = k.mapperType;
   return {
       Op<std::vector<AudioFileInfo>>(
           "audio files",
-          [spk](int h, auto& o) { return API_GetIPSpeakerAudioList(spk.channelId, o, h); },
-          [spk](const auto& o) {
-            return o.size() == spk.audioFiles.size() &&
-                   o.back().fileName == spk.audioFiles.back().fileName;
+          [k](int h, auto& o) { return API_GetIPSpeakerAudioList(k.spk.channelId, o, h); },
+          [k](const auto& o) {
+            return o.size() == k.spk.audioFiles.size() &&
+                   o.back().fileName == k.spk.audioFiles.back().fileName;
           }),
       Op<std::vector<SameAudioFileInfo>>(
           "same audio files",
-          [spk](int h, auto& o) { return API_GetIPSpeakerSameAudioList({spk.channelId}, o, h); },
-          [spk](const auto& o) { return o.size() == spk.audioFiles.size(); }),
+          [k](int h, auto& o) { return API_GetIPSpeakerSameAudioList({k.spk.channelId}, o, h); },
+          [k](const auto& o) { return o.size() == k.spk.audioFiles.size(); }),
       Op<std::vector<DeviceContactInfo>>(
           "alarm contacts",
-          [alarm](int h, auto& o) {
-            return API_GetAlarmDeviceContacts(alarm.alarmCode, alarm.alarmDate, h, o);
+          [k](int h, auto& o) {
+            return API_GetAlarmDeviceContacts(k.alarm.alarmCode, k.alarm.alarmDate, h, o);
           },
-          [alarm](const auto& o) {
-            return o.size() == alarm.sources.size() &&
-                   o.back().sourceName == alarm.sources.back().sourceName;
+          [k](const auto& o) {
+            return o.size() == k.alarm.sources.size() &&
+                   o.back().sourceName == k.alarm.sources.back().sourceName;
           }),
       Op<std::vector<PtzTrailInfo>>(
-          "ptz trails", [ptz](int h, auto& o) { return API_GetPtzTrailList(ptz.channelId, h, o); },
-          [ptz](const auto& o) {
-            return o.size() == ptz.trails.size() && o.back().trailId == ptz.trails.back().trailId;
+          "ptz trails", [k](int h, auto& o) { return API_GetPtzTrailList(k.ptz.channelId, h, o); },
+          [k](const auto& o) {
+            return o.size() == k.ptz.trails.size() &&
+                   o.back().trailId == k.ptz.trails.back().trailId;
           }),
       Op<StartRemoteRecordRsp>(
           "record start",
-          [cam](int h, auto& o) {
-            return API_StartRemoteRecord({h, cam.channelId, 0, 60}, o);
+          [k](int h, auto& o) {
+            return API_StartRemoteRecord({h, k.cam.channelId, 0, 60}, o);
           },
           [plans = std::make_shared<PlanIds>()](const auto& o) {
             const std::lock_guard<std::mutex> lock(plans->mutex);
@@ -185,14 +176,14 @@ std::vector<PlatformCall> ListAndConfigCalls(const Picks& k) {
           }),
       Op<int>(
           "pos config", [](int h, int& o) { return API_GetPosConfig(h, o); },
-          [p](int o) { return o == std::stoi(p->posPlaybackTime); }),
+          [k](int o) { return o == std::stoi(k.p->posPlaybackTime); }),
       Op<std::map<int, std::string>>(
           "pos event names", [](int h, auto& o) { return API_GetPosEventTranslate(h, o); },
-          [events](const auto& o) { return !o.empty() && o == events; }),
+          [k](const auto& o) { return !o.empty() && o == k.events; }),
       Op<std::map<int, int>>(
           "dictionary mapper",
-          [type = mapperType](int h, auto& o) { return API_QueryDictionaryMapper(h, type, o); },
-          [mapper](const auto& o) { return o == mapper; }),
+          [k](int h, auto& o) { return API_QueryDictionaryMapper(h, k.mapperType, o); },
+          [k](const auto& o) { return o == k.mapper; }),
   };
 }
 
