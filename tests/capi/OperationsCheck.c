@@ -42,19 +42,34 @@ static void status_is(const char* what, int status, int wanted) {
     fail("%s: %d (%s), not %d", what, status, corvane_status_text(status), wanted);
 }
 
-static const char* const devices[] = {"D1001", "D1002", "D1003", "D2001"};
-static const char* const channels[] = {"D1001-C01", "D1001-C02", "D1001-C03", "D1002-C01"};
-static const char* const speakers[] = {"D2001-C01", "D2001-C02", "D2001-C03", "D2001-C04"};
-
-/* The mapper (its first answer a fault holding a word), the settings of the platform and of
- * each device and channel, and the PTZ trails. */
-static void check_configuration(int handle) {
-  int i, j, status;
-  int32_t value, count = 5;
+int main(int argc, char** argv) {
+  static const char* const devices[] = {"D1001", "D1002", "D1003", "D2001"};
+  static const char* const channels[] = {"D1001-C01", "D1001-C02", "D1001-C03", "D1002-C01"};
+  static const char* const speakers[] = {"D2001-C01", "D2001-C02", "D2001-C03", "D2001-C04"};
+  static const char* const pictures[] = {"P0100", "P 0200"};
+  int handle = 0, i, j, status;
+  int32_t value, count, plans[2];
+  int64_t now[2];
+  char message[6], text[512], sentence[600];
   corvane_int_pair* map;
+  corvane_int_text* names;
+  corvane_picture* picture;
+  corvane_speaker_volume* volume;
+  corvane_audio_file* files;
+  corvane_same_audio_file* same;
+  corvane_device_contact* sources;
   corvane_ptz_trail* trails;
 
+  if (argc != 4) return 2;
+  expected[0] = '\n';
+  if (fread(expected + 1, 1, sizeof expected - 2, stdin) == 0) fail("no expected lines");
+  status_is("open", ZENTA_OpenSession(argv[1], NULL, &handle), ZENTA_OK);
+  status_is("language", corvane_set_language("fr-CH"), CORVANE_OK);
+  status_is("time zone", corvane_set_time_zone("Europe/Zurich"), CORVANE_OK);
+  status_is("mac", corvane_set_mac_address("02-00-5E-10-00-2A"), CORVANE_OK);
+
   /* The C++ operation's std::invalid_argument arrives as a status, with no result. */
+  count = 5;
   status = corvane_query_dictionary_mapper(handle, 1, &map, &count);
   status_is("mapping holding a word", status, CORVANE_E_INVALID_NUMBER);
   if (map != NULL || count != 0) fail("a failed mapping returned %d entries", (int)count);
@@ -79,18 +94,6 @@ static void check_configuration(int handle) {
       found("trail|%s|%s|%s", channels[i], trails[j].trailId, trails[j].trailName);
     corvane_free(trails);
   }
-}
-
-/* The pictures, and the speakers: volumes read and set, audio files, shared audio files. */
-static void check_pictures_and_speakers(int handle) {
-  static const char* const pictures[] = {"P0100", "P 0200"};
-  int i, j;
-  int32_t count;
-  corvane_picture* picture;
-  corvane_speaker_volume* volume;
-  corvane_audio_file* files;
-  corvane_same_audio_file* same;
-
   for (i = 0; i < 2; ++i) {
     status_is("picture", corvane_download_device_picture(handle, pictures[i], 40 + i, &picture), 0);
     if (picture->tag != 40 + i) fail("picture %s with tag %d", pictures[i], (int)picture->tag);
@@ -125,20 +128,10 @@ static void check_pictures_and_speakers(int handle) {
     }
   }
   corvane_free(same);
-}
-
-/* The contacts of an alarm, the POS event names and two record starts. */
-static void check_alarm_events_and_records(int handle, const char* code, const char* date) {
-  int i, j, status;
-  int32_t count, plans[2];
-  int64_t now[2];
-  corvane_int_text* names;
-  corvane_device_contact* sources;
-
-  status =
-      corvane_get_alarm_device_contacts(handle, code, strtoll(date, NULL, 10), &sources, &count);
+  status = corvane_get_alarm_device_contacts(handle, argv[2], strtoll(argv[3], NULL, 10), &sources,
+                                             &count);
   status_is("contacts", status, 0);
-  found("alarm|%s|%d", code, (int)count);
+  found("alarm|%s|%d", argv[2], (int)count);
   for (i = 0; i < count; ++i) {
     found("source|%s|%s|%d", sources[i].sourceName, sources[i].devicePosition,
           (int)sources[i].deviceContactCount);
@@ -162,15 +155,8 @@ static void check_alarm_events_and_records(int handle, const char* code, const c
   if (now[0] / 1000 < (int64_t)time(NULL) - 86400 || now[0] / 1000 > (int64_t)time(NULL) + 86400) {
     fail("record start time %lld is not today", (long long)now[0]);
   }
-}
 
-/* The server's code and words, a gateway failure and a null argument. */
-static void check_failures(int handle) {
-  int status;
-  int32_t value, count;
-  char message[6], text[512], sentence[600];
-  corvane_ptz_trail* trails;
-
+  /* The server's code and words, a gateway failure and a null argument. */
   status_is("unknown device", corvane_get_web_enablement(handle, "D9999", &value), 4004);
   status = corvane_last_server_message(message, sizeof message);
   if (status <= 5 || strlen(message) != 5) fail("message of length %d", status);
@@ -192,22 +178,6 @@ static void check_failures(int handle) {
   if (strcmp(corvane_version(), sentence) != 0) fail("version %s", corvane_version());
   status_is("null id", corvane_get_ptz_trail_list(handle, NULL, &trails, &count),
             CORVANE_E_NULL_ARGUMENT);
-}
-
-int main(int argc, char** argv) {
-  int handle = 0;
-
-  if (argc != 4) return 2;
-  expected[0] = '\n';
-  if (fread(expected + 1, 1, sizeof expected - 2, stdin) == 0) fail("no expected lines");
-  status_is("open", ZENTA_OpenSession(argv[1], NULL, &handle), ZENTA_OK);
-  status_is("language", corvane_set_language("fr-CH"), CORVANE_OK);
-  status_is("time zone", corvane_set_time_zone("Europe/Zurich"), CORVANE_OK);
-  status_is("mac", corvane_set_mac_address("02-00-5E-10-00-2A"), CORVANE_OK);
-  check_configuration(handle);
-  check_pictures_and_speakers(handle);
-  check_alarm_events_and_records(handle, argv[2], argv[3]);
-  check_failures(handle);
   ZENTA_CloseSession(handle);
   printf("%d failure(s)\n", failures);
   return failures == 0 ? 0 : 1;

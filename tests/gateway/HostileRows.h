@@ -87,8 +87,7 @@ struct FramingRow {
   int compression = 0;  // the session's option: 2 asks for no gzip
 };
 
-// The rows about how a body is framed: its length, its chunks, its content coding.
-inline std::vector<FramingRow> BodyFramingRows() {
+inline std::vector<FramingRow> FramingRows() {
   const std::string picture(4096, 'p'), ok = "HTTP/1.1 200 OK\r\n";
   const auto framed = [&](const std::string& header) {
     return Reply(ok + header + "\r\n\r\n" + picture);
@@ -157,16 +156,6 @@ inline std::vector<FramingRow> BodyFramingRows() {
        true},
       {"an unasked content coding", framed("Content-Length: 4096\r\nContent-Encoding: gzip"),
        ZENTA_E_PROTOCOL, "did not ask", false, 2},
-  };
-}
-
-// The rows about the status line, the head's lines and an error page's words.
-inline std::vector<FramingRow> StatusAndHeadRows() {
-  const std::string picture(4096, 'p'), ok = "HTTP/1.1 200 OK\r\n";
-  const auto framed = [&](const std::string& header) {
-    return Reply(ok + header + "\r\n\r\n" + picture);
-  };
-  return {
       // An error page ended by a close keeps its status, its first line the detail; a JSON type
       // does not make it an answer.
       {"an HTTP/1.0 503 ended by a close",
@@ -212,13 +201,6 @@ inline std::vector<FramingRow> StatusAndHeadRows() {
        Reply(ok + "Content-Length: 4096\r\n\r\n" + picture.substr(0, 100), Reply::kClose),
        ZENTA_E_RECEIVE, ""},
   };
-}
-
-// One GET per row; the Windows tests serve the rows by their place in this list.
-inline std::vector<FramingRow> FramingRows() {
-  std::vector<FramingRow> rows = BodyFramingRows();
-  for (FramingRow& row : StatusAndHeadRows()) rows.push_back(std::move(row));
-  return rows;
 }
 
 }  // namespace hostile

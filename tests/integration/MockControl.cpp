@@ -53,122 +53,100 @@ struct PlanIds {
   std::set<int> seen;
 };
 
-// What the calls ask for and compare against: one platform's state and the channels, device,
-// alarm and picture the calls use, the POS event names and one mapper type's mapping.
-struct Picks {
-  std::shared_ptr<const corvane::mock::PlatformState> p;
-  corvane::mock::Channel cam, spk, ptz;
-  corvane::mock::Device device;
-  corvane::mock::AlarmRecord alarm;
-  corvane::mock::Picture picture;
-  std::map<int, std::string> events;
-  int mapperType = 0;
-  std::map<int, int> mapper;
-};
+}  // namespace
 
-Picks Pick() {
+std::vector<PlatformCall> EveryOperation() {
+  using namespace Corvane;
   namespace mock = corvane::mock;
-  Picks k;
-  const auto p = k.p = std::make_shared<const mock::PlatformState>(mock::GeneratePlatformState(1));
+  const auto p = std::make_shared<const mock::PlatformState>(mock::GeneratePlatformState(1));
   const auto first = [&p](bool (*pick)(const mock::Channel&)) {
     return *std::find_if(p->channels.begin(), p->channels.end(), pick);
   };
-  k.cam = first([](const mock::Channel& c) { return !c.speaker; });
-  k.spk = first([](const mock::Channel& c) { return c.speaker && c.online; });
-  k.ptz = first([](const mock::Channel& c) { return c.ptz; });
-  k.device = p->devices.front();
-  k.alarm = p->alarms.front();
-  k.picture = *std::find_if(  // a space in the path
+  const mock::Channel cam = first([](const mock::Channel& c) { return !c.speaker; });
+  const mock::Channel spk = first([](const mock::Channel& c) { return c.speaker && c.online; });
+  const mock::Channel ptz = first([](const mock::Channel& c) { return c.ptz; });
+  const mock::Device device = p->devices.front();
+  const mock::AlarmRecord alarm = p->alarms.front();
+  const mock::Picture picture = *std::find_if(  // a space in the path
       p->pictures.begin(), p->pictures.end(),
       [](const auto& x) { return x.pictureId == "P 0200"; });
+  std::map<int, std::string> events;
   for (const auto& group : p->dictionaryGroups) {
     for (const auto& item : group.items) {
-      if (group.type == mock::kPosEventDictionary) k.events[std::stoi(item.code)] = item.name;
+      if (group.type == mock::kPosEventDictionary) events[std::stoi(item.code)] = item.name;
     }
   }
   const auto& [mapperType, entries] = *p->mappers.begin();
-  k.mapperType = mapperType;
-  for (const auto& entry : entries) k.mapper[std::stoi(entry.key)] = std::stoi(entry.value);
-  return k;
-}
-
-// Each compares the fields that tell this platform's answer from any other.
-std::vector<PlatformCall> DeviceAndChannelCalls(const Picks& k) {
-  using namespace Corvane;
+  std::map<int, int> mapper;
+  for (const auto& entry : entries) mapper[std::stoi(entry.key)] = std::stoi(entry.value);
+  // Each compares the fields that tell this platform's answer from any other.
   return {
       Op<int>(
           "ai privacy", [](int h, int& o) { return API_GetAIPrivacyConfig(h, o); },
-          [k](int o) { return o == k.p->aiPrivacyEnable; }),
+          [p](int o) { return o == p->aiPrivacyEnable; }),
       Op<bool>(
           "device web enablement",
-          [k](int h, bool& o) { return API_GetWebEnablement(k.device.deviceId, o, h); },
-          [k](bool o) { return o == k.device.enableWeb; }),
+          [device](int h, bool& o) { return API_GetWebEnablement(device.deviceId, o, h); },
+          [device](bool o) { return o == device.enableWeb; }),
       Op<bool>(
           "channel web enablement",
-          [k](int h, bool& o) { return API_GetChannelWebEnablement(k.cam.channelId, o, h); },
-          [k](bool o) { return o == k.cam.enableWeb; }),
+          [cam](int h, bool& o) { return API_GetChannelWebEnablement(cam.channelId, o, h); },
+          [cam](bool o) { return o == cam.enableWeb; }),
       Op<DownloadDevicePicResp>(
           "picture",
-          [k](int h, DownloadDevicePicResp& o) {
-            return API_DownloadDevicePicture(h, {5, k.picture.pictureId}, o);
+          [picture](int h, DownloadDevicePicResp& o) {
+            return API_DownloadDevicePicture(h, {5, picture.pictureId}, o);
           },
-          [k](const DownloadDevicePicResp& o) {
+          [picture](const DownloadDevicePicResp& o) {
             const std::unique_ptr<char[]> data(o.pictureData);
             return data && o.tag == 5 &&
-                   std::string(o.pictureData, o.pictureLength) == *k.picture.png;
+                   std::string(o.pictureData, o.pictureLength) == *picture.png;
           }),
       Op<SpeakerVolumeInfo>(
           "speaker volume fetch",
-          [k](int h, SpeakerVolumeInfo& o) {
-            return API_GetIPSpeakerVolume(k.spk.channelId, o, h);
+          [spk](int h, SpeakerVolumeInfo& o) {
+            return API_GetIPSpeakerVolume(spk.channelId, o, h);
           },
-          [k](const SpeakerVolumeInfo& o) {
-            return o.channelName == k.spk.channelName && o.speakerVolume == k.spk.speakerVolume &&
-                   o.microphoneVolume == k.spk.microphoneVolume && o.successful == 1;
+          [spk](const SpeakerVolumeInfo& o) {
+            return o.channelName == spk.channelName && o.speakerVolume == spk.speakerVolume &&
+                   o.microphoneVolume == spk.microphoneVolume && o.successful == 1;
           }),
       Op<int>(
           "speaker volume update",
-          [k](int h, int&) {
+          [spk](int h, int&) {
             return API_SetIPSpeakerVolume(
-                {k.spk.channelId, k.spk.microphoneVolume, k.spk.speakerVolume, 0, ""}, h);
+                {spk.channelId, spk.microphoneVolume, spk.speakerVolume, 0, ""}, h);
           },
           [](int) { return true; }),  // the answer carries no data
-  };
-}
-
-std::vector<PlatformCall> ListAndConfigCalls(const Picks& k) {
-  using namespace Corvane;
-  return {
       Op<std::vector<AudioFileInfo>>(
           "audio files",
-          [k](int h, auto& o) { return API_GetIPSpeakerAudioList(k.spk.channelId, o, h); },
-          [k](const auto& o) {
-            return o.size() == k.spk.audioFiles.size() &&
-                   o.back().fileName == k.spk.audioFiles.back().fileName;
+          [spk](int h, auto& o) { return API_GetIPSpeakerAudioList(spk.channelId, o, h); },
+          [spk](const auto& o) {
+            return o.size() == spk.audioFiles.size() &&
+                   o.back().fileName == spk.audioFiles.back().fileName;
           }),
       Op<std::vector<SameAudioFileInfo>>(
           "same audio files",
-          [k](int h, auto& o) { return API_GetIPSpeakerSameAudioList({k.spk.channelId}, o, h); },
-          [k](const auto& o) { return o.size() == k.spk.audioFiles.size(); }),
+          [spk](int h, auto& o) { return API_GetIPSpeakerSameAudioList({spk.channelId}, o, h); },
+          [spk](const auto& o) { return o.size() == spk.audioFiles.size(); }),
       Op<std::vector<DeviceContactInfo>>(
           "alarm contacts",
-          [k](int h, auto& o) {
-            return API_GetAlarmDeviceContacts(k.alarm.alarmCode, k.alarm.alarmDate, h, o);
+          [alarm](int h, auto& o) {
+            return API_GetAlarmDeviceContacts(alarm.alarmCode, alarm.alarmDate, h, o);
           },
-          [k](const auto& o) {
-            return o.size() == k.alarm.sources.size() &&
-                   o.back().sourceName == k.alarm.sources.back().sourceName;
+          [alarm](const auto& o) {
+            return o.size() == alarm.sources.size() &&
+                   o.back().sourceName == alarm.sources.back().sourceName;
           }),
       Op<std::vector<PtzTrailInfo>>(
-          "ptz trails", [k](int h, auto& o) { return API_GetPtzTrailList(k.ptz.channelId, h, o); },
-          [k](const auto& o) {
-            return o.size() == k.ptz.trails.size() &&
-                   o.back().trailId == k.ptz.trails.back().trailId;
+          "ptz trails", [ptz](int h, auto& o) { return API_GetPtzTrailList(ptz.channelId, h, o); },
+          [ptz](const auto& o) {
+            return o.size() == ptz.trails.size() && o.back().trailId == ptz.trails.back().trailId;
           }),
       Op<StartRemoteRecordRsp>(
           "record start",
-          [k](int h, auto& o) {
-            return API_StartRemoteRecord({h, k.cam.channelId, 0, 60}, o);
+          [cam](int h, auto& o) {
+            return API_StartRemoteRecord({h, cam.channelId, 0, 60}, o);
           },
           [plans = std::make_shared<PlanIds>()](const auto& o) {
             const std::lock_guard<std::mutex> lock(plans->mutex);
@@ -176,24 +154,15 @@ std::vector<PlatformCall> ListAndConfigCalls(const Picks& k) {
           }),
       Op<int>(
           "pos config", [](int h, int& o) { return API_GetPosConfig(h, o); },
-          [k](int o) { return o == std::stoi(k.p->posPlaybackTime); }),
+          [p](int o) { return o == std::stoi(p->posPlaybackTime); }),
       Op<std::map<int, std::string>>(
           "pos event names", [](int h, auto& o) { return API_GetPosEventTranslate(h, o); },
-          [k](const auto& o) { return !o.empty() && o == k.events; }),
+          [events](const auto& o) { return !o.empty() && o == events; }),
       Op<std::map<int, int>>(
           "dictionary mapper",
-          [k](int h, auto& o) { return API_QueryDictionaryMapper(h, k.mapperType, o); },
-          [k](const auto& o) { return o == k.mapper; }),
+          [type = mapperType](int h, auto& o) { return API_QueryDictionaryMapper(h, type, o); },
+          [mapper](const auto& o) { return o == mapper; }),
   };
-}
-
-}  // namespace
-
-std::vector<PlatformCall> EveryOperation() {
-  const Picks picks = Pick();
-  std::vector<PlatformCall> calls = DeviceAndChannelCalls(picks);
-  for (PlatformCall& call : ListAndConfigCalls(picks)) calls.push_back(std::move(call));
-  return calls;
 }
 
 }  // namespace corvane_test
